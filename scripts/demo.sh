@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs the freshly built launcher as an application's launcher and starts
+# it with tracing on, so that it shows where it found itself and how far the
+# launch gets.
+set -eu
+build=${1:-build/default}
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo/hello/bin"
+cp "$build/src/jlauncher" "$demo/hello/bin/hello"
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+echo "\$ UTRACE=-p LD_LIBRARY_PATH=$jdk/lib/server $demo/hello/bin/hello one 'two words'"
+status=0
+env -u JAVA_HOME UTRACE=-p LD_LIBRARY_PATH="$jdk/lib/server" "$demo/hello/bin/hello" one 'two words' || status=$?
+echo "(exit status $status)"

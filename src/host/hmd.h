@@ -1,0 +1,50 @@
+// Host services: the application home and the launcher's own location, and
+// the environment the dynamic loader needs.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/platform.h"
+
+// ---------------------------------------------------------------------------
+// Application home and launcher location. Set once at start from argv[0],
+// before anything else of the launcher runs; afterwards only read.
+
+/// Finds the launcher executable from argv0 (through PATH when argv0 holds no
+/// '/'), resolves it, and records its file name, its directory and the
+/// application home (the directory's parent, or its grandparent when the
+/// directory is named "patches"). On success home receives the application
+/// home cut to size - 1 characters. On failure home is emptied when the
+/// executable was already found and resolved, and left untouched otherwise.
+bool hmdSetApplicationHome(const char* argv0, std::string& home, int size);
+/// Stores a non-empty path as the launcher's full file name (traced).
+void hmdSetFullLauncherFileName(const std::string& path);
+/// Stores a non-empty path as the launcher's directory (traced).
+void hmdSetFullLauncherPath(const std::string& path);
+/// Records the last component of argv0 as typed, without resolving links.
+void hmdSetApplicationName(const char* argv0);
+
+/// The recorded values, cut to size - 1 characters; empty when never set or
+/// when size is 0.
+std::string hmdGetFullLauncherFileName(int size = kPathMax);
+std::string hmdGetFullLauncherPath(int size = kPathMax);
+std::string hmdGetApplicationHome(int size = kPathMax);
+/// The application name, or null before it was set.
+const char* hmdGetApplicationName();
+
+/// The registry lookup behind the configuration's registry macros. Unix hosts
+/// have no registry, so there is never a value.
+std::optional<std::string> hmdGetNimbrelProperty(const char* name);
+
+/// Forgets the recorded locations, so that each test starts from a process
+/// that has not determined them yet.
+void hmdResetApplicationHome();
+
+// ---------------------------------------------------------------------------
+// Environment preparation.
+
+/// Makes sure LD_LIBRARY_PATH holds what the JVM and the configuration need,
+/// setting restartFlag when the launcher must re-execute itself first.
+/// Returns false when the launch must stop.
+bool hmdSetEnvironment(bool* restartFlag);

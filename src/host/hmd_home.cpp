@@ -1,0 +1,135 @@
+// The application home and the launcher's own location, found from argv[0].
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host/hmd.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+// Set once at start, before anything else of the launcher runs.
+struct LocationState {
+  std::optional<std::string> fullLauncherFileName;
+  std::optional<std::string> fullLauncherPath;
+  std::optional<std::string> appHome;
+  std::optional<std::string> appName;
+};
+
+LocationState location;
+
+std::string copyCut(const std::optional<std::string>& value, int size) {
+  if (size <= 0 || !value) return {};
+  return value->substr(0, static_cast<std::size_t>(size - 1));
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The file the shell would have run for a bare name: the first PATH element
+// holding something of that name (execute permission is not tested, as the
+// shell's own lookup may have been done differently). Empty elements are
+// skipped rather than meaning the current directory.
+std::optional<std::string> findOnPath(const char* argv0) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return std::nullopt;
+  std::string elements = path;
+  char* state = nullptr;
+  for (char* element = utlStrtok(&state, elements.data(), ":"); element != nullptr;
+       element = utlStrtok(&state, nullptr, ":")) {
+    std::string candidate = std::string(element).substr(0, kPathMax - 1);
+    candidate += '/';
+    candidate += argv0;
+    candidate.resize(std::min<std::size_t>(candidate.size(), kPathMax - 1));
+    if (exists(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> resolve(const std::string& candidate) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(candidate.c_str(), nullptr), &std::free);
+  // A path the platform's buffers cannot hold counts as unresolvable.
+  if (!resolved || std::strlen(resolved.get()) >= static_cast<std::size_t>(kPathMax)) return std::nullopt;
+  return std::string(resolved.get());
+}
+
+// The launcher normally lies in the bin directory right below the
+// application home; a "patches" directory below bin holds replacement
+// launchers for the same home.
+std::optional<std::string> homeOf(std::string directory) {
+  std::size_t slash = directory.rfind('/');
+  if (slash == std::string::npos) return std::nullopt;
+  if (directory.compare(slash + 1, std::string::npos, "patches") == 0) {
+    directory.resize(slash);
+    slash = directory.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+  }
+  directory.resize(slash);
+  return directory;
+}
+
+}  // namespace
+
+bool hmdSetApplicationHome(const char* argv0, std::string& home, int size) {
+  // An empty name would turn every PATH directory itself into a candidate.
+  if (*argv0 == '\0') return false;
+  std::optional<std::string> candidate;
+  if (std::strchr(argv0, '/') != nullptr) {
+    candidate = argv0;
+  } else {
+    candidate = findOnPath(argv0);
+  }
+  if (!candidate) return false;
+
+  std::optional<std::string> resolved = resolve(*candidate);
+  if (!resolved) return false;
+  hmdSetFullLauncherFileName(*resolved);
+
+  std::string directory = resolved->substr(0, resolved->rfind('/'));
+  hmdSetFullLauncherPath(directory);
+
+  std::optional<std::string> appHome = homeOf(directory);
+  if (!appHome) {
+    home.clear();
+    return false;
+  }
+  location.appHome = *appHome;
+  home = copyCut(location.appHome, size);
+  return true;
+}
+
+void hmdSetFullLauncherFileName(const std::string& path) {
+  if (path.empty()) return;
+  location.fullLauncherFileName = path;
+  ut_tproda("The full launcher filename and path is set = %s", location.fullLauncherFileName->c_str());
+}
+
+void hmdSetFullLauncherPath(const std::string& path) {
+  if (path.empty()) return;
+  location.fullLauncherPath = path;
+  ut_tproda("The full launcher path is set = %s", location.fullLauncherPath->c_str());
+}
+
+void hmdSetApplicationName(const char* argv0) {
+  const char* slash = std::strrchr(argv0, '/');
+  location.appName = slash ? slash + 1 : argv0;
+}
+
+std::string hmdGetFullLauncherFileName(int size) { return copyCut(location.fullLauncherFileName, size); }
+std::string hmdGetFullLauncherPath(int size) { return copyCut(location.fullLauncherPath, size); }
+std::string hmdGetApplicationHome(int size) { return copyCut(location.appHome, size); }
+
+const char* hmdGetApplicationName() { return location.appName ? location.appName->c_str() : nullptr; }
+
+std::optional<std::string> hmdGetNimbrelProperty(const char* /*name*/) { return std::nullopt; }
+
+void hmdResetApplicationHome() { location = LocationState{}; }

@@ -1,0 +1,15 @@
+// JVM discovery: which Java installation the launcher uses, and loading it.
+#pragma once
+
+#include "jvm/jmd.h"
+
+/// Looks for a Java home when none is configured.
+void jevConfigureDefaultJVM();
+/// Loads the JVM library and resolves its invocation functions.
+bool jevInit();
+/// The invocation record filled by jevInit.
+InvocationFunctions* jevGetInvocationFunction();
+/// Prints the JVM's list of non-standard options.
+void jevPrintXUsage();
+/// Forgets the loaded invocation functions (for tests).
+void jevResetInvocationFunction();

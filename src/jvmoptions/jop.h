@@ -1,0 +1,73 @@
+// The JVM options: what the launcher will hand to the JVM. JVM parameters and
+// command-line system properties in the JNI invocation form, the Java home
+// and the Java path. Options are only ever appended, never removed.
+#pragma once
+
+#include <jni.h>
+
+#include <string_view>
+
+/// A growable array of JavaVMOption that owns its option strings (the JVM
+/// reads them as C strings). Empty with capacity 0 at start; the first append
+/// makes room for 4 entries and a full array doubles.
+class JvmOptionList {
+ public:
+  JvmOptionList() = default;
+  JvmOptionList(const JvmOptionList&) = delete;
+  JvmOptionList& operator=(const JvmOptionList&) = delete;
+  JvmOptionList(JvmOptionList&& other) noexcept;
+  JvmOptionList& operator=(JvmOptionList&& other) noexcept;
+  ~JvmOptionList() { clear(); }
+
+  /// Appends a copy of text with extraInfo stored unchanged.
+  void add(std::string_view text, void* extraInfo);
+  /// True when some option string begins with prefix.
+  bool hasPrefix(std::string_view prefix) const;
+  /// Frees every option string and the array; count and capacity become 0.
+  void clear();
+
+  JavaVMOption* data() { return options_; }
+  const JavaVMOption* data() const { return options_; }
+  int count() const { return count_; }
+  int capacity() const { return capacity_; }
+
+ private:
+  JavaVMOption* options_ = nullptr;
+  int count_ = 0;
+  int capacity_ = 0;
+};
+
+/// Empties both lists, the Java home and path, and the finalization state;
+/// reads KRX_NO_SAFETY_NET for the safety net.
+void jopInit();
+/// Releases everything jopInit set up.
+void jopTerm();
+
+/// Appends a JVM parameter.
+void jopAddParam(std::string_view option, void* extraInfo);
+/// Appends a command-line system property option ("-Dname=value").
+void jopAddProp(std::string_view option, void* extraInfo);
+/// True when some parameter (property) begins with name.
+bool jopIsParamSet(std::string_view name);
+bool jopIsPropSet(std::string_view name);
+/// Appends count options of an array to the parameters, copying them.
+void jopMergeJVMOptions(const JavaVMOption* options, int count);
+/// Appends the property "-D<key>=" listing the given options separated by
+/// newlines; nothing when count is 0 or less.
+void jopConsolidateParams(std::string_view key, const JavaVMOption* options, int count);
+
+/// The final option list and its length: null and 0 before finalization.
+JavaVMOption* jopGetJavaVMOptions();
+int jopGetJavaVMOptionsCount();
+/// Builds the final option list; does nothing once finalized.
+void jopFinalizeJVMOptions();
+
+/// The JVM installation directory chosen so far, or null.
+void jopSetJavaHome(std::string_view directory);
+const char* jopGetJavaHome();
+/// A JVM shared library to load instead of searching for one, or null.
+void jopSetJavaPath(std::string_view path);
+const char* jopGetJavaPath();
+
+/// True unless KRX_NO_SAFETY_NET was set when jopInit ran.
+bool jopIsSafetyNetOn();

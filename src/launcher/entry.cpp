@@ -1,0 +1,92 @@
+#include "launcher/entry.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "host/platform.h"
+#include "launcher/jap.h"
+#include "service/jsv.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+int original_argc = 0;
+char** original_argv = nullptr;
+std::string original_workingdir;
+bool returned_thru_main = false;
+
+namespace {
+
+constexpr const char* kAtExitWarningMsg = "Warning: Failed to register atexit() handler\n";
+constexpr const char* kNoHomeMsg = "Can't get home directory\n";
+constexpr const char* kReExecFailedMsg = "Unable to re-exec self [error=%d]\n";
+
+std::string currentDirectory() {
+  std::vector<char> buffer(kPathMax);
+  return getcwd(buffer.data(), buffer.size()) ? std::string(buffer.data()) : std::string();
+}
+
+}  // namespace
+
+int launcherMain(int argc, char** argv) {
+  std::string home;
+  if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
+  utlInit();
+
+  original_argc = argc;
+  original_argv = argv;
+  original_workingdir = currentDirectory();
+
+  // A process started with an empty argument vector has no name to find
+  // itself by.
+  if (argc < 1 || argv[0] == nullptr || !hmdSetApplicationHome(argv[0], home, kPathMax)) {
+    utlReport("%s", kNoHomeMsg);
+    utlExitProcess(kNoHomeStatus);
+  }
+  hmdSetApplicationName(argv[0]);
+
+  bool restart = false;
+  int result;
+  {
+    // The strings stay the process's; only the pointer array is copied.
+    std::vector<char*> args(argv, argv + argc + 1);
+    LaunchRecord record{home.c_str(), argc, args.data(), JVMExitHandler, &restart};
+    result = japStart(&record);
+  }
+  utlTerm();
+  returned_thru_main = true;
+  return checkForRestart(result, restart);
+}
+
+void atExitHandler() {
+  if (!returned_thru_main) ut_tproda("C runtime exit() was called");
+}
+
+int checkForRestart(int code, bool restartRequest) {
+  bool due = (code == 0 && restartRequest) || (code != 0 && code == cfgGetRestartOnExitCode());
+  if (!due) return code;
+
+  ut_tproda("Reset CWD to '%s'", original_workingdir.c_str());
+  if (!original_workingdir.empty()) (void)chdir(original_workingdir.c_str());
+  ut_tproda("Exec'ing '%s' to restart server.....", original_argv[0]);
+  // Whatever the launch printed must not be lost with this process image.
+  std::fflush(stdout);
+  execvp(original_argv[0], original_argv);
+  int error = errno;
+  utlReport(kReExecFailedMsg, error);
+  return error;
+}
+
+void JNICALL JVMExitHandler(jint code) {
+  ut_tproda("VM exited with java.lang.System.exit(%d)", static_cast<int>(code));
+  if (jsvIgnoreVMExitCode) {
+    code = jsvInternalExitCode;
+    ut_tproda("Using return code (%d) from main class to determine restart", static_cast<int>(code));
+  }
+  utlExitProcess(checkForRestart(code, false));
+}

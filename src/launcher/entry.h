@@ -1,0 +1,28 @@
+// The process entry point and the decision between exiting and restarting.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+
+/// The argument count and the very vector the process received; a restart
+/// passes them on unchanged.
+extern int original_argc;
+extern char** original_argv;
+/// The working directory at start (empty when it could not be read).
+extern std::string original_workingdir;
+/// False until the entry point is about to return.
+extern bool returned_thru_main;
+
+/// Status when the application home cannot be determined: exit(-1).
+inline constexpr int kNoHomeStatus = -1;
+
+/// The body of main: records the start state, finds the application home,
+/// runs the launch and passes its result through checkForRestart.
+int launcherMain(int argc, char** argv);
+/// Registered with atexit: traces exits that did not come back through main.
+void atExitHandler();
+/// Returns code, or re-executes the launcher when a restart is due.
+int checkForRestart(int code, bool restartRequest);
+/// The JVM exit hook given to the JVM as the "exit" option.
+void JNICALL JVMExitHandler(jint code);

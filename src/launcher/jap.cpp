@@ -1,0 +1,177 @@
+#include "launcher/jap.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "jvmoptions/jop.h"
+#include "launcher/sockets.h"
+#include "service/jsv.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kMainClassUndefinedMsg = "Main class is undefined.\n";
+constexpr const char* kLoginClass = "com.ostrave.security.bootstrap.Login";
+constexpr const char* kAuthClearClass = "com.ostrave.security.bootstrap.AuthClear";
+constexpr const char* kCommandHost = "127.0.0.1";
+
+struct JapState {
+  std::string appName;  ///< argv[0] as invoked, for the help text
+};
+
+JapState state;
+
+// Hands each application argument, as an absolute path, to an instance that
+// is already running. True only when every argument was delivered.
+bool forwardToRunningInstance(int port) {
+  bool sent = false;
+  for (const std::string& arg : optGetApplicationArgList()) {
+    std::string message = "open " + utlMakeAbsPath(arg, true);
+    sent = sendCommand(kCommandHost, port, message.c_str());
+    if (!sent) break;
+  }
+  return sent;
+}
+
+}  // namespace
+
+void japInit() {
+  jopInit();
+  optInit();
+  cfgInit();
+}
+
+void japTerm() {
+  cfgTerm();
+  optTerm();
+  jopTerm();
+}
+
+int japStart(LaunchRecord* record) {
+  japInit();
+  state.appName = record->argv[0];
+
+  int argc = record->argc - 1;
+  char** argv = record->argv + 1;
+  bool parsed = optParseArgument(&argc, &argv);
+
+  // The configuration is processed even after a parse failure, so that a
+  // configuration error wins over the help text.
+  if (!cfgProcessConfig()) {
+    japTerm();
+    return 1;
+  }
+  optConvertDisabledArguments();
+
+  int result = 0;
+  if (parsed) {
+    LaunchRecord stages{record->homeDir, argc, argv, record->exitHook, record->restartFlag};
+    result = japStart2(&stages);
+  }
+  if (!parsed || (result != 0 && result == cfgGetUsageOnExitCode())) japPrintHelp();
+  japTerm();
+  return result;
+}
+
+int japStart2(LaunchRecord* record) {
+  if (optIsShellMode() && cfgGetSocketPort() != 0 && forwardToRunningInstance(cfgGetSocketPort())) return 0;
+
+  if (jopGetJavaHome() == nullptr) jevConfigureDefaultJVM();
+
+  const char* mainClass = cfgGetMainClass();
+  const char* versionClass = cfgGetVersionClass();
+  const char* usageClass = cfgGetUsageClass();
+
+  if (!hmdSetEnvironment(record->restartFlag)) return 1;
+  if (*record->restartFlag) return 0;
+  if (!jevInit()) return 1;
+  jopFinalizeJVMOptions();
+
+  if (optIsOptionOn("+help", true)) {
+    japPrintHelp();
+    return 0;
+  }
+  if (optIsOptionOn("-X", false)) {
+    jevPrintXUsage();
+    return 0;
+  }
+  if (optIsJPDAEnabled() && !cfgIsJPDASupportEnabled()) {
+    ut_tproda("-jpda support not configured for this program.");
+    japPrintHelp();
+    return 1;
+  }
+
+  const char* entryClass;
+  const char* entryMethod;
+  if (optIsOptionOn("+version", true)) {
+    if (versionClass == nullptr) {
+      ut_tproda("Version class is undefined.\n");
+      japPrintHelp();
+      return 1;
+    }
+    entryClass = versionClass;
+    entryMethod = cfgGetVersionMethod();
+  } else if (optIsOptionOn("+usage", true)) {
+    if (usageClass == nullptr) {
+      ut_tproda("Usage class is undefined.\n");
+      japPrintHelp();
+      return 1;
+    }
+    entryClass = usageClass;
+    entryMethod = cfgGetUsageMethod();
+  } else {
+    entryClass = japConfigureForSSL(mainClass);
+    if (entryClass == nullptr) {
+      utlReport("%s", kMainClassUndefinedMsg);
+      return 1;
+    }
+    entryMethod = cfgGetMainMethod();
+  }
+
+  if (optIsOptionOn("+javacmd", true)) {
+    japPrintJavaCmd(entryClass);
+    return 0;
+  }
+
+  // The JNI invocation convention for an exit hook: the option "exit" whose
+  // extra information is the hook.
+  if (record->exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(record->exitHook));
+
+  int created = jsvCreateJVM();
+  if (created != 0) return created;
+  int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
+                          optGetApplicationArgCount(), optGetApplicationArgList());
+  int destroyed = jsvDestroyJVM();
+  return ran != 0 ? ran : destroyed;
+}
+
+const char* japConfigureForSSL(const char* mainClass) {
+  if (mainClass == nullptr) return nullptr;
+  // The doubled slash is how installed applications have always been probed.
+  std::string keys = hmdGetApplicationHome(kPathMax + 1) + "//adm/security/keys";
+  struct stat st;
+  if (stat(keys.c_str(), &st) != 0) return mainClass;
+  optInsertApplicationArgument(mainClass);
+  optInsertApplicationArgument(kAuthClearClass);
+  return kLoginClass;
+}
+
+void japStop(bool flag) { jsvAbortService(flag); }
+
+void japDumpAllStacks() { jsvDumpAllStacks(); }
+
+void japPrintHelp() {
+  std::printf("Usage: %s", state.appName.c_str());
+  optPrintUsage();
+  cfgPrintUsage();
+}
+
+// Will print the equivalent java command; it needs the final class path and
+// the chosen JVM, which come with the class path and discovery work.
+void japPrintJavaCmd(const char* /*entryClass*/) {}

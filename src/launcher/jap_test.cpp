@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "cmdline/opt.h"
+#include "host/hmd.h"
+#include "launcher/jap.h"
+#include "temp_dir.h"
+
+namespace {
+
+class SecureBootstrapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hmdResetApplicationHome();
+    japInit();
+    std::string launcher = dir.writeFile("app/bin/server", "", 0755);
+    std::string home;
+    ASSERT_TRUE(hmdSetApplicationHome(launcher.c_str(), home, kPathMax));
+    optAddApplicationArgument("user-arg");
+  }
+  void TearDown() override {
+    japTerm();
+    hmdResetApplicationHome();
+  }
+  TempDir dir;
+};
+
+TEST_F(SecureBootstrapTest, WithoutKeysTheMainClassRunsUnchanged) {
+  EXPECT_EQ(japConfigureForSSL(nullptr), nullptr);
+  EXPECT_STREQ(japConfigureForSSL("com.example.Main"), "com.example.Main");
+  EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"user-arg"}));
+}
+
+TEST_F(SecureBootstrapTest, WithKeysTheLoginClassRunsWithAuthAndMainFirst) {
+  dir.writeFile("app/adm/security/keys", "any kind of file counts");
+  EXPECT_STREQ(japConfigureForSSL("com.example.Main"), "com.ostrave.security.bootstrap.Login");
+  EXPECT_EQ(optGetApplicationArgList(),
+            (std::vector<std::string>{"com.ostrave.security.bootstrap.AuthClear", "com.example.Main", "user-arg"}));
+}
+
+}  // namespace

@@ -1,0 +1,314 @@
+// Shared containers, path functions, string and environment functions.
+#include "util/utl.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "host/platform.h"
+#include "util/utrace.h"
+
+// ---------------------------------------------------------------------------
+// NameValueList
+
+NameValueList utlListCreate() {
+  NameValueList list;
+  list.entries.reserve(static_cast<std::size_t>(list.capacity));
+  return list;
+}
+
+void utlListAdd(NameValueList& list, std::string_view name, std::string_view value) {
+  for (NameValueEntry& entry : list.entries) {
+    if (entry.name == name) {
+      entry.value = value;
+      return;
+    }
+  }
+  if (list.entries.size() >= static_cast<std::size_t>(list.capacity)) {
+    list.capacity *= 2;
+    list.entries.reserve(static_cast<std::size_t>(list.capacity));
+  }
+  list.entries.push_back({std::string(name), std::string(value)});
+}
+
+void utlListAddNameEqualValue(NameValueList& list, std::string_view text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0) {
+    ut_tproda("No variable name specified in <%s>", std::string(text).c_str());
+    return;
+  }
+  utlListAdd(list, text.substr(0, equals), text.substr(equals + 1));
+}
+
+const char* utlListGet(const NameValueList& list, std::string_view name) {
+  for (const NameValueEntry& entry : list.entries) {
+    if (entry.name == name) return entry.value.c_str();
+  }
+  return nullptr;
+}
+
+NameValueEnum utlListEnumStart(const NameValueList& list) {
+  NameValueEnum e;
+  e.entries.reserve(list.entries.size());
+  for (const NameValueEntry& entry : list.entries) e.entries.push_back(&entry);
+  return e;
+}
+
+const NameValueEntry* utlListEnumNext(NameValueEnum& e) {
+  if (e.cursor >= e.entries.size()) return nullptr;
+  return e.entries[e.cursor++];
+}
+
+// ---------------------------------------------------------------------------
+// PathArray
+
+void utlAddPathUnique(PathArray& array, std::string_view path, bool relative) {
+  std::string normalized = utlMakeAbsPath(path, relative);
+  if (!utlFileExists(normalized)) {
+    ut_tproda("Ignoring '%s' - it does not exist", normalized.c_str());
+    return;
+  }
+  if (std::find(array.begin(), array.end(), normalized) != array.end()) return;
+  array.push_back(std::move(normalized));
+}
+
+void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
+  if (list == nullptr) return;
+  std::string_view rest(list);
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    const std::string_view element = rest.substr(0, colon);
+    if (!element.empty()) utlAddPathUnique(array, element, relative);
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+std::optional<std::string> utlPathArrayToString(const PathArray& array) {
+  if (array.empty()) return std::nullopt;
+  std::string joined = array.front();
+  for (std::size_t i = 1; i < array.size(); ++i) {
+    joined += ':';
+    joined += array[i];
+  }
+  return joined;
+}
+
+void utlRemoveFromPath(PathArray& array, std::string_view path) {
+  if (array.empty()) return;
+  std::string wanted(path);
+  utlFixDirSeparators(wanted);
+  std::erase(array, wanted);
+}
+
+void utlRemoveFromArray(PathArray& array, const PathArray& remove) {
+  // Removing an array from itself would erase the very strings being looked
+  // up while the loop still reads them; the outcome is known anyway.
+  if (&array == &remove) {
+    array.clear();
+    return;
+  }
+  for (const std::string& path : remove) {
+    if (array.empty()) return;
+    utlRemoveFromPath(array, path);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Path strings
+
+std::string& utlFixDirSeparators(std::string& path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+char* utlFixDirSeparators(char* path) {
+  if (path == nullptr) return path;
+  for (char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+  return path;
+}
+
+namespace {
+
+/// The text utlMakeAbsPath normalizes: path itself, or path anchored at the
+/// directory of the current configuration file or of the launcher.
+std::string anchoredPath(std::string_view path, bool relative) {
+  if (!relative || path.starts_with('/')) return std::string(path);
+  std::string base;
+  const char* configFile = cfgGetCurrentConfigFile();
+  // The archive comment is read from a temporary copy, whose directory means
+  // nothing to the application; the launcher's own directory is used then.
+  if (configFile != nullptr && cfgGetConfigFileMode() != 1) {
+    const std::string_view name(configFile);
+    const std::size_t slash = name.rfind('/');
+    base = slash == std::string_view::npos ? "." : std::string(name.substr(0, slash));
+  } else {
+    base = hmdGetFullLauncherPath(kPathMax);
+  }
+  base += '/';
+  base += path;
+  return base;
+}
+
+/// Lexical normalization of text: '/' and '\' both separate components,
+/// "." and empty components vanish, ".." cancels the component before it.
+std::string normalizePath(std::string_view text) {
+  const bool absolute = text.starts_with('/');
+  std::vector<std::string_view> kept;
+  std::size_t leadingParents = 0;
+  while (!text.empty()) {
+    const std::size_t separator = text.find_first_of("/\\");
+    const std::string_view component = text.substr(0, separator);
+    text.remove_prefix(separator == std::string_view::npos ? text.size() : separator + 1);
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      if (kept.size() > leadingParents) {
+        kept.pop_back();
+      } else if (!absolute) {
+        // A relative path keeps the ".." it cannot resolve; above the root
+        // there is nothing, so an absolute path drops it.
+        kept.push_back(component);
+        ++leadingParents;
+      }
+      continue;
+    }
+    kept.push_back(component);
+  }
+  std::string result;
+  for (const std::string_view component : kept) {
+    if (!result.empty() || absolute) result += '/';
+    result += component;
+  }
+  if (result.empty()) result = absolute ? "/" : ".";
+  return result;
+}
+
+}  // namespace
+
+std::string utlMakeAbsPath(std::string_view path, bool relative) {
+  std::string result = normalizePath(anchoredPath(path, relative));
+  // Never cut: a truncated path would silently name another file, while the
+  // whole one is refused by the system where it is used.
+  if (result.size() > static_cast<std::size_t>(kPathMax - 1)) {
+    ut_tproda("Path longer than %d characters: <%s>", kPathMax - 1, result.c_str());
+  }
+  return result;
+}
+
+bool utlFileExists(const char* path) {
+  struct stat info;
+  return path != nullptr && stat(path, &info) == 0;
+}
+
+const char* utlEnsurePathIsSecure(const char* path) { return path; }
+
+// ---------------------------------------------------------------------------
+// Strings and the environment
+
+void utlInit() {}
+
+void utlTerm() {}
+
+char* utlStrtok(char** state, char* text, const char* delimiters) {
+  char* scan = text != nullptr ? text : *state;
+  if (scan != nullptr) scan += std::strspn(scan, delimiters);
+  if (scan == nullptr || *scan == '\0') {
+    *state = nullptr;
+    return nullptr;
+  }
+  char* end = scan + std::strcspn(scan, delimiters);
+  if (*end != '\0') *end++ = '\0';
+  *state = end;
+  return scan;
+}
+
+std::string utlDblBackSlash(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() * 2);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      result += text[i];
+      continue;
+    }
+    // A pair is already escaped: copy it and step over its second half.
+    if (i + 1 < text.size() && text[i + 1] == '\\') ++i;
+    result += "\\\\";
+  }
+  return result;
+}
+
+namespace {
+
+/// The elements of a separator-delimited list, as utlStrtok splits it:
+/// every character of separator delimits, and empty elements vanish.
+std::vector<std::string> splitEnvList(const char* list, const char* separator) {
+  std::vector<std::string> elements;
+  std::string copy(list);
+  char* state = nullptr;
+  for (char* token = utlStrtok(&state, copy.data(), separator); token != nullptr;
+       token = utlStrtok(&state, nullptr, separator)) {
+    elements.emplace_back(token);
+  }
+  return elements;
+}
+
+}  // namespace
+
+int utlEnforceEnvValue(const char* name, const char* value, const char* separator, int position) {
+  const char* current = std::getenv(name);
+  if (current != nullptr) {
+    const bool present = separator != nullptr
+                             ? std::ranges::count(splitEnvList(current, separator), value) > 0
+                             : std::strcmp(current, value) == 0;
+    if (present) return 0;
+  }
+  std::string definition = std::string(name) + '=';
+  const bool extendList = separator != nullptr && current != nullptr && *current != '\0';
+  if (extendList && position == 0) {
+    definition += std::string(current) + separator + value;
+  } else if (extendList && position == 1) {
+    definition += std::string(value) + separator + current;
+  } else {
+    definition += value;
+  }
+  utlPutEnv(std::move(definition));
+  return 1;
+}
+
+int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* separator) {
+  const char* current = std::getenv(name);
+  if (current == nullptr) return 0;
+  std::string definition = std::string(name) + '=';
+  bool removed = false;
+  bool first = true;
+  for (const std::string& element : splitEnvList(current, separator)) {
+    if (element == value) {
+      removed = true;
+      continue;
+    }
+    if (!first) definition += separator;
+    definition += element;
+    first = false;
+  }
+  if (!removed) return 0;
+  utlPutEnv(std::move(definition));
+  return 1;
+}
+
+void utlPutEnv(std::string definition) {
+  // putenv keeps the pointer it is given, so every definition must outlive
+  // its use by the environment: the store is never destroyed, and a deque
+  // never moves its elements when it grows.
+  static auto* store = new std::deque<std::string>;
+  store->push_back(std::move(definition));
+  putenv(store->back().data());
+}
+
+void utlExitProcess(int status) { std::exit(status); }

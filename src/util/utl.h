@@ -1,0 +1,111 @@
+// Shared containers, path functions, string and environment functions.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// NameValueList: an ordered list of name/value pairs with exact,
+// case-sensitive names; adding an existing name replaces its value in place.
+
+struct NameValueEntry {
+  std::string name;
+  std::string value;
+};
+
+/// Room for 4 entries when created; the capacity doubles whenever it is full.
+struct NameValueList {
+  int capacity = 4;
+  std::vector<NameValueEntry> entries;
+};
+
+/// A snapshot of a list for enumeration; it points into the list, which must
+/// not change while the snapshot is in use.
+struct NameValueEnum {
+  std::vector<const NameValueEntry*> entries;
+  std::size_t cursor = 0;
+};
+
+/// A new, empty list with room for 4 entries.
+NameValueList utlListCreate();
+/// Adds name=value, or replaces the value when the name exists.
+void utlListAdd(NameValueList& list, std::string_view name, std::string_view value);
+/// Adds from a "name=value" text split at its first '='; a text without '='
+/// or without a name is refused with a trace line.
+void utlListAddNameEqualValue(NameValueList& list, std::string_view text);
+/// The value stored for exactly this name, or null.
+const char* utlListGet(const NameValueList& list, std::string_view name);
+/// A snapshot of the entries in insertion order.
+NameValueEnum utlListEnumStart(const NameValueList& list);
+/// The next entry of the snapshot, or null after the last.
+const NameValueEntry* utlListEnumNext(NameValueEnum& e);
+
+// ---------------------------------------------------------------------------
+// PathArray: normalized, existing, pairwise different paths. An empty array
+// is the "null" array of the launcher's path lists.
+
+using PathArray = std::vector<std::string>;
+
+/// Normalizes path; appends it when it exists and is not yet present
+/// (a missing path is traced and left out).
+void utlAddPathUnique(PathArray& array, std::string_view path, bool relative);
+/// Splits a ':'-separated list (empty elements skipped) and adds each element
+/// with utlAddPathUnique.
+void utlPathStringToArray(PathArray& array, const char* list, bool relative);
+/// The elements joined by ':', or none for an empty array.
+std::optional<std::string> utlPathArrayToString(const PathArray& array);
+/// Removes every element equal to path (backslashes read as '/').
+void utlRemoveFromPath(PathArray& array, std::string_view path);
+/// Removes every element of remove from array.
+void utlRemoveFromArray(PathArray& array, const PathArray& remove);
+
+// ---------------------------------------------------------------------------
+// Path strings.
+
+/// Replaces every backslash by '/', in place.
+std::string& utlFixDirSeparators(std::string& path);
+char* utlFixDirSeparators(char* path);
+/// Lexical normalization of path. With relative set, a relative path is
+/// anchored at the directory of the configuration file being processed, or
+/// at the launcher's directory when there is none or the configuration came
+/// from the executable's archive comment. Never looks at the file system.
+std::string utlMakeAbsPath(std::string_view path, bool relative);
+/// True when something of that name exists (any kind of file).
+bool utlFileExists(const char* path);
+inline bool utlFileExists(const std::string& path) { return utlFileExists(path.c_str()); }
+/// The validation hook for class path texts: returns its argument.
+const char* utlEnsurePathIsSecure(const char* path);
+
+// ---------------------------------------------------------------------------
+// Strings and the environment.
+
+/// Start and end calls of the entry point; nothing to do.
+void utlInit();
+void utlTerm();
+
+/// A re-entrant tokenizer over a writable string, with strtok_r's rules:
+/// empty tokens are never returned; delimiters is a set of characters.
+char* utlStrtok(char** state, char* text, const char* delimiters);
+/// Doubles every backslash that is not part of a pair; pairs are kept.
+std::string utlDblBackSlash(std::string_view text);
+/// Makes sure the environment variable name holds value as a whole element of
+/// its separator-delimited list (or as its whole value when separator is
+/// null). position 0 appends, 1 prepends. Returns 1 when it changed the
+/// environment, 0 when value was already there.
+int utlEnforceEnvValue(const char* name, const char* value, const char* separator, int position);
+/// Removes every element equal to value from the separator-delimited list in
+/// the environment variable name. Returns 1 when something was removed.
+int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* separator);
+/// Hands "name=value" to the environment. The text stays valid for the rest of
+/// the process, as putenv requires.
+void utlPutEnv(std::string definition);
+
+/// Writes a message meant for the user (printf format, the message carries its
+/// own line break) on standard error. Every user-facing error goes through here.
+void utlReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Ends the process with the given status through the C library's exit, so
+/// that every deliberate end of the process is easy to find.
+[[noreturn]] void utlExitProcess(int status);

@@ -1,0 +1,180 @@
+#include "util/utl.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "host/platform.h"
+#include "util/utrace.h"
+
+namespace {
+
+/// No configuration file, no launcher directory, UTL_TEST_VAR unset and
+/// tracing silent (whatever UTRACE holds), before and after every test.
+class UtlTest : public testing::Test {
+ protected:
+  void SetUp() override { reset(); ut_TraceData.initPending = 0; }
+  void TearDown() override { reset(); }
+  static void reset() {
+    ut_TraceData = UtTraceData{};
+    cfgSetCurrentConfigFile(nullptr);
+    hmdResetApplicationHome();
+    unsetenv("UTL_TEST_VAR");
+  }
+  /// The trace lines written while fn runs.
+  static std::string traced(const std::function<void()>& fn) {
+    ut_tprodon();
+    testing::internal::CaptureStdout();
+    fn();
+    ut_TraceData.production = 0;
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+/// The entries of list as "name=value", checking that the end stays the end.
+std::vector<std::string> enumerate(const NameValueList& list) {
+  std::vector<std::string> seen;
+  NameValueEnum e = utlListEnumStart(list);
+  while (const NameValueEntry* entry = utlListEnumNext(e)) seen.push_back(entry->name + "=" + entry->value);
+  EXPECT_EQ(utlListEnumNext(e), nullptr);
+  return seen;
+}
+
+TEST_F(UtlTest, ListKeepsFirstPositionAndGrowsByDoubling) {
+  NameValueList list = utlListCreate();
+  EXPECT_TRUE(enumerate(list).empty());
+  utlListAdd(list, "A", "1");
+  utlListAdd(list, "b", "2");
+  utlListAdd(list, "A", "3");
+  utlListAdd(list, "a", "");
+  EXPECT_EQ(enumerate(list), (std::vector<std::string>{"A=3", "b=2", "a="}));
+  EXPECT_STREQ(utlListGet(list, "a"), "");
+  EXPECT_EQ(utlListGet(list, "B"), nullptr);
+  utlListAdd(list, "c", "");
+  EXPECT_EQ(list.capacity, 4);
+  utlListAdd(list, "d", "");
+  EXPECT_EQ(list.capacity, 8);
+  EXPECT_GE(list.entries.capacity(), 8u);
+}
+
+TEST_F(UtlTest, ListAddNameEqualValueSplitsAtFirstEquals) {
+  NameValueList list = utlListCreate();
+  EXPECT_EQ(traced([&] {
+              for (const char* text : {"k=v", "e=", "q=a=b", "=v", "novalue"}) utlListAddNameEqualValue(list, text);
+            }),
+            "No variable name specified in <=v>\nNo variable name specified in <novalue>\n");
+  EXPECT_EQ(enumerate(list), (std::vector<std::string>{"k=v", "e=", "q=a=b"}));
+}
+
+TEST_F(UtlTest, MakeAbsPathNormalizes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/a/b/../c/./d/", "/a/c/d"}, {"/..", "/"},          {"../../x/../y", "../../y"}, {"a\\b//c", "a/b/c"},
+      {"", "."},                    {"a/..", "."},         {"/a/../../b", "/b"},        {"\\a\\..\\..\\b", "../b"},
+  };
+  for (const auto& [path, expected] : cases) EXPECT_EQ(utlMakeAbsPath(path, false), expected) << path;
+}
+
+TEST_F(UtlTest, MakeAbsPathAnchorsRelativePaths) {
+  hmdSetFullLauncherPath("/opt/app/bin");
+  EXPECT_EQ(utlMakeAbsPath("../lib/x.jar", true), "/opt/app/lib/x.jar");
+  cfgSetCurrentConfigFile("/etc/app/app.config");
+  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", true), "/etc/app/lib/x.jar");
+  EXPECT_EQ(utlMakeAbsPath("/usr/lib", true), "/usr/lib");
+  hmdResetApplicationHome();
+  cfgSetCurrentConfigFile("/opt/app/bin/app.config");
+  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", true), "/opt/app/bin/lib/x.jar");
+}
+
+TEST_F(UtlTest, MakeAbsPathReturnsOverlongResultWhole) {
+  const std::string longest = "/" + std::string(kPathMax - 2, 'a');
+  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(longest, false), longest); }), "");
+  const std::string tooLong = longest + "b";
+  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(tooLong + "/", false), tooLong); }),
+            "Path longer than " + std::to_string(kPathMax - 1) + " characters: <" + tooLong + ">\n");
+}
+
+TEST_F(UtlTest, PathArrayKeepsExistingDistinctPaths) {
+  char pattern[] = "/tmp/utl_test_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::ofstream(dir + "/f") << "x";
+  std::filesystem::create_directory(dir + "/d");
+  PathArray array;
+  const std::string list = ":" + dir + "/d::" + dir + "/d/:" + dir + "/missing:" + dir + "/./f:";
+  EXPECT_EQ(traced([&] { utlPathStringToArray(array, list.c_str(), false); }),
+            "Ignoring '" + dir + "/missing' - it does not exist\n");
+  hmdSetFullLauncherPath(dir + "/d");
+  utlPathStringToArray(array, "../f:.:..", true);
+  utlPathStringToArray(array, "", true);
+  EXPECT_EQ(utlPathArrayToString(array), dir + "/d:" + dir + "/f:" + dir);
+  EXPECT_EQ(utlPathArrayToString(PathArray{}), std::nullopt);
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(UtlTest, RemoveFromPathAndArray) {
+  PathArray array{"/a/b", "/c", "/a/b", "/d"};
+  utlRemoveFromPath(array, "\\a\\b");
+  utlRemoveFromPath(array, "/c/");  // not normalized: no match
+  EXPECT_EQ(array, (PathArray{"/c", "/d"}));
+  utlRemoveFromArray(array, PathArray{"/x", "/d"});
+  EXPECT_EQ(array, PathArray{"/c"});
+  utlRemoveFromArray(array, array);
+  EXPECT_TRUE(array.empty());
+}
+
+TEST_F(UtlTest, StrtokSkipsEmptyTokensAndTakesDelimiterSet) {
+  char text[] = "::a::b:;c";
+  char* state = nullptr;
+  EXPECT_STREQ(utlStrtok(&state, text, ":"), "a");
+  EXPECT_STREQ(state, ":b:;c");
+  EXPECT_STREQ(utlStrtok(&state, nullptr, ";:"), "b");
+  EXPECT_STREQ(utlStrtok(&state, nullptr, ";:"), "c");
+  EXPECT_EQ(utlStrtok(&state, nullptr, ";:"), nullptr);
+  EXPECT_EQ(state, nullptr);
+  EXPECT_EQ(utlStrtok(&state, nullptr, ":"), nullptr);
+}
+
+TEST_F(UtlTest, DblBackSlashDoublesUnpairedBackslashes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a\\b", "a\\\\b"}, {"\\\\", "\\\\"}, {"\\\\\\", "\\\\\\\\"}, {"x\\", "x\\\\"}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(utlDblBackSlash(text), expected) << text;
+}
+
+TEST_F(UtlTest, EnforceEnvValue) {
+  // current (null: unset), value, separator, position, expected value, return
+  const std::tuple<const char*, const char*, const char*, int, const char*, int> cases[] = {
+      {nullptr, "/x", ":", 0, "/x", 1},         {"/x", "/x", ":", 0, "/x", 0},
+      {"/a:/b", "/c", ":", 0, "/a:/b:/c", 1},   {"/a:/b", "/c", ":", 1, "/c:/a:/b", 1},
+      {"/a::/b", "/b", ":", 0, "/a::/b", 0},    {"/ab", "/a", ":", 0, "/ab:/a", 1},
+      {"", "/x", ":", 1, "/x", 1},              {"/a", "/x", ":", 2, "/x", 1},
+      {"/a:/b", "/a:/b", nullptr, 0, "/a:/b", 0}, {"a;b", "c", ";,", 0, "a;b;,c", 1},
+  };
+  for (const auto& [current, value, separator, position, expected, returns] : cases) {
+    current ? setenv("UTL_TEST_VAR", current, 1) : unsetenv("UTL_TEST_VAR");
+    EXPECT_EQ(utlEnforceEnvValue("UTL_TEST_VAR", value, separator, position), returns) << current;
+    EXPECT_STREQ(getenv("UTL_TEST_VAR"), expected) << current;
+  }
+}
+
+TEST_F(UtlTest, EnforceLackOfEnvValue) {
+  EXPECT_EQ(utlEnforceLackOfEnvValue("UTL_TEST_VAR", "b", " "), 0);
+  EXPECT_EQ(getenv("UTL_TEST_VAR"), nullptr);
+  const std::tuple<const char*, const char*, const char*, const char*, int> cases[] = {
+      {"a b c", "b", " ", "a c", 1}, {"a b c", "d", " ", "a b c", 0}, {" a  b  b ", "b", " ", "a", 1},
+      {"b", "b", " ", "", 1},        {"a,b c", "b", ", ", "a, c", 1},
+  };
+  for (const auto& [current, value, separator, expected, returns] : cases) {
+    setenv("UTL_TEST_VAR", current, 1);
+    EXPECT_EQ(utlEnforceLackOfEnvValue("UTL_TEST_VAR", value, separator), returns) << current;
+    EXPECT_STREQ(getenv("UTL_TEST_VAR"), expected) << current;
+  }
+}
+
+TEST(UtlExitTest, ExitProcessEndsWithStatus) { EXPECT_EXIT(utlExitProcess(7), testing::ExitedWithCode(7), ""); }
+
+}  // namespace

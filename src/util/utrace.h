@@ -1,0 +1,37 @@
+// The launcher's diagnostic trace. Every module reports its decisions through
+// ut_tproda; nothing is printed unless tracing was switched on by "+debug" or
+// by the UTRACE environment variable, which is read once, at the first trace
+// call of the process.
+#pragma once
+
+/// The process-wide trace state, statically initialised.
+struct UtTraceData {
+  int initPending = 1;  ///< UTRACE not read yet; the next trace call reads it
+  int commit = 0;       ///< call ut_tcommit after every line (letter c)
+  int fd = 1;           ///< where lines go; -1 discards them
+  int production = 0;   ///< production tracing on: only then are lines written
+  int level = 0;        ///< level tracing level; non-zero means level tracing is on
+};
+
+extern UtTraceData ut_TraceData;
+
+/// Longest formatted trace line; a longer one ends the process with status 1.
+inline constexpr int kTraceLineMax = 32767;
+/// Size of the buffer the UTRACE value is copied into.
+inline constexpr int kTraceSettingSize = 512;
+
+/// Writes one trace line (printf format, no trailing newline) when tracing is on.
+void ut_tproda(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Switches production tracing on (and level tracing off).
+void ut_tprodon();
+/// Switches level tracing on at the given level (and production tracing off).
+void ut_ton(int level);
+/// 1 when level tracing is on, else 0.
+int ut_tison();
+/// Copies UTRACE into buffer (at most size - 1 characters); null when unset.
+char* GetTraceSetting(char* buffer, int size);
+/// Resets the trace state and applies a setting string; null only resets.
+void ut_treset(const char* setting);
+/// The commit hook: lines are written unbuffered, so there is nothing to flush.
+void ut_tcommit();
