@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/hmd.h"
 #include "temp_dir.h"
@@ -82,6 +85,28 @@ TEST_F(ApplicationHomeTest, FailuresBeforeResolutionLeaveTheHomeUntouched) {
   EXPECT_FALSE(hmdSetApplicationHome((dir.path() + "/missing/server").c_str(), home, kPathMax));
   setenv("PATH", dir.path().c_str(), 1);
   EXPECT_FALSE(hmdSetApplicationHome("", home, kPathMax));
+  EXPECT_EQ(home, "untouched");
+  EXPECT_EQ(hmdGetFullLauncherFileName(), "");
+}
+
+TEST_F(ApplicationHomeTest, LauncherPathsLongerThanThePlatformLimitAreRefused) {
+  // Built one directory at a time: the system refuses to create by a path
+  // that long.
+  std::string executable = dir.path();
+  int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  while (static_cast<int>(executable.size()) < kPathMax + 100) {
+    std::string component(200, 'd');
+    ASSERT_EQ(mkdirat(fd, component.c_str(), 0755), 0);
+    int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    executable += "/" + component;
+  }
+  close(openat(fd, "server", O_CREAT | O_WRONLY, 0755));
+  close(fd);
+  executable += "/server";
+  std::string home = "untouched";
+  EXPECT_FALSE(hmdSetApplicationHome(executable.c_str(), home, kPathMax));
   EXPECT_EQ(home, "untouched");
   EXPECT_EQ(hmdGetFullLauncherFileName(), "");
 }
