@@ -7,7 +7,15 @@ build=${1:-build/default}
 demo=$build/demo
 rm -rf "$demo"
 mkdir -p "$demo/hello/bin"
+mkdir -p "$demo/hello/lib"
 cp "$build/src/jlauncher" "$demo/hello/bin/hello"
+cat > "$demo/hello/bin/hello.config" <<'CONFIG'
+# The demo application's configuration.
+mainclass demo.Hello
+addpath ../lib
+vmprop demo.greeting=$env(USER:friend)
+apparg --from-config
+CONFIG
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
 echo "\$ UTRACE=-p LD_LIBRARY_PATH=$jdk/lib/server $demo/hello/bin/hello one 'two words'"
 status=0

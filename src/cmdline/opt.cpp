@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "config/cfg.h"
@@ -66,7 +67,20 @@ void optAddArgument(char* arg) { state.argv.push_back(arg); }
 
 void optAddApplicationArgument(std::string_view arg) { state.appArgv.emplace_back(arg); }
 
-void optInsertApplicationArgument(std::string_view text) { state.appArgv.emplace(state.appArgv.begin(), text); }
+void optInsertApplicationArgumentN(std::string_view text, int position) {
+  int index = std::clamp(position - 1, 0, optGetApplicationArgCount());
+  state.appArgv.emplace(state.appArgv.begin() + index, text);
+}
+
+void optInsertApplicationArgument(std::string_view text) { optInsertApplicationArgumentN(text, 1); }
+
+std::optional<std::string> optRemoveApplicationArgumentN(int position) {
+  if (position < 1 || position > optGetApplicationArgCount()) return std::nullopt;
+  auto at = state.appArgv.begin() + (position - 1);
+  std::string removed = std::move(*at);
+  state.appArgv.erase(at);
+  return removed;
+}
 
 int optGetApplicationArgCount() { return static_cast<int>(state.appArgv.size()); }
 

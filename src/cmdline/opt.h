@@ -1,6 +1,7 @@
 // The launcher's command line: launcher options and application arguments.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,14 @@ void optConvertDisabledArguments();
 void optAddArgument(char* arg);
 /// Appends a copy of arg to the application arguments.
 void optAddApplicationArgument(std::string_view arg);
+/// Inserts a copy of text so that it becomes the argument at the 1-based
+/// position: below 1 counts as 1, beyond the end appends.
+void optInsertApplicationArgumentN(std::string_view text, int position);
 /// Inserts a copy of text in front of the application arguments.
 void optInsertApplicationArgument(std::string_view text);
+/// Removes and returns the argument at the 1-based position (1 to the count);
+/// none beyond the end.
+std::optional<std::string> optRemoveApplicationArgumentN(int position);
 int optGetApplicationArgCount();
 const std::vector<std::string>& optGetApplicationArgList();
 

@@ -1,13 +1,40 @@
-// The configuration: sources, directives and the state they fill.
+// The configuration: its sources, the directive language and the state the
+// directives fill. One directive per line, a directive word and a parameter;
+// every line is macro-expanded before its directive runs.
 #pragma once
+
+#include <jni.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "util/utl.h"
+
+// ---------------------------------------------------------------------------
+// Sources and processing.
 
 /// Brings the configuration module to its start state.
 void cfgInit();
-/// Releases everything the module holds.
+/// Releases everything the module holds. The exit codes stay readable, as the
+/// restart decision is made after the launch has ended.
 void cfgTerm();
-/// Selects the configuration source and processes it; false after a fatal
-/// configuration error (already reported).
+/// Selects the configuration source (+config file, the default file beside
+/// the launcher, or the comment of the archive appended to the executable)
+/// and processes it; false after a fatal configuration error (reported).
 bool cfgProcessConfig();
+/// Processes one configuration file; reentrant for includes. The caller makes
+/// path the current configuration file around the call.
+bool cfgProcessConfigFile(const std::string& path);
+/// name made absolute (unless paths are left relative), or the default file
+/// name when name is none or empty.
+std::string cfgGetConfigFileName(const char* name);
+
+/// Stores the file named with +config; false when it does not fit the
+/// platform's path buffer.
+bool cfgSetDefaultConfigFile(std::string_view name);
+/// The file named with +config ("" when there is none).
+const std::string& cfgGetDefaultConfigFile();
 
 /// The absolute name of the configuration file being processed, or null.
 const char* cfgGetCurrentConfigFile();
@@ -16,6 +43,83 @@ void cfgSetCurrentConfigFile(const char* name);
 /// 1 when the configuration came from the executable's archive comment, else 0.
 int cfgGetConfigFileMode();
 
+// ---------------------------------------------------------------------------
+// Directive handlers. Each takes the expanded parameter (which it may change)
+// and returns false when the directive failed.
+
+using DirectiveHandler = bool (*)(std::string& param);
+
+/// One row of the directive table.
+struct DirectiveEntry {
+  const char* name;          ///< the directive word, matched exactly
+  DirectiveHandler handler;  ///< performs the directive
+  bool paramRequired;        ///< the directive needs a non-empty parameter
+  /// Message printed when the handler fails: null for the default message,
+  /// kErrorReported when the handler printed its own, else a format with the
+  /// expanded line, the line number and the file name.
+  const char* errorFormat;
+};
+
+/// errorFormat of a directive whose handler reports its own failure.
+extern const char* const kErrorReported;
+/// The directive table, in its fixed order.
+extern const DirectiveEntry directiveList[];
+extern const int directiveListCount;
+
+bool cfgAddLibPath(std::string& param);
+bool cfgSetJavaHome(std::string& param);
+bool cfgSetJavaPath(std::string& param);
+bool cfgSetVMType(std::string& param);
+bool cfgSetMainClass(std::string& param);
+bool cfgSetMainMethod(std::string& param);
+bool cfgSetVersionClass(std::string& param);
+bool cfgSetUsageClass(std::string& param);
+bool cfgSetExitClass(std::string& param);
+bool cfgSetRestartOnExitCode(std::string& param);
+bool cfgSetUsageOnExitCode(std::string& param);
+bool cfgAddPath(std::string& param);
+bool cfgAddJars(std::string& param);
+bool cfgSetVMParam(std::string& param);
+bool cfgSetVMProp(std::string& param);
+bool cfgSetVMMemMin(std::string& param);
+bool cfgSetVMMemMax(std::string& param);
+bool cfgSetNoSplash(std::string& param);
+bool cfgSetSocketPort(std::string& param);
+bool cfgSetCopyEnv(std::string& param);
+bool cfgSetExportEnv(std::string& param);
+bool cfgSetCurrentDir(std::string& param);
+bool cfgSetDaemonSupport(std::string& param);
+bool cfgAddAppArg(std::string& param);
+bool cfgAddBootPath(std::string& param);
+bool cfgAddBootJars(std::string& param);
+bool cfgAddSkipPath(std::string& param);
+bool cfgInclude(std::string& param);
+bool cfgIncludeDir(std::string& param);
+bool cfgSet(std::string& param);
+bool cfgExport(std::string& param);
+bool cfgSetFromOption(std::string& param);
+bool cfgEnsureDirExists(std::string& param);
+bool cfgEnableJPDA(std::string& param);
+bool cfgOptionsCmd(std::string& param);
+bool cfgCmdPrefixCmd(std::string& param);
+bool cfgVMVersionCmd(std::string& param);
+
+/// Splits "class" or "class.method()" into class and method. Without "()"
+/// the method keeps its value.
+void cfgSplitClassIntoClassAndMethod(const std::string& text, std::optional<std::string>& className,
+                                     std::optional<std::string>& method);
+
+// ---------------------------------------------------------------------------
+// Accessors.
+
+/// The configured shared library directories.
+const PathArray& cfgGetShLibPath();
+/// The class path without the entries that are also on the boot class path
+/// (those are dropped from the class path itself), or none when empty.
+std::optional<std::string> cfgGetClassPath();
+/// The boot class path, or none when empty.
+std::optional<std::string> cfgGetBootClassPath();
+const char* cfgGetCurrentDir();
 const char* cfgGetMainClass();
 const char* cfgGetMainMethod();
 const char* cfgGetVersionClass();
@@ -26,9 +130,53 @@ const char* cfgGetExitClass();
 const char* cfgGetExitMethod();
 int cfgGetRestartOnExitCode();
 int cfgGetUsageOnExitCode();
-int cfgGetSocketPort();
+bool cfgGetDaemonSupport();
+const char* cfgGetDaemonLogDir();
+
+// ---------------------------------------------------------------------------
+// Macros and variables.
+
+/// The line with every macro expanded; never fails (bad macros are traced
+/// and left in place).
+std::string cfgExpandMacros(std::string_view text);
+/// A configuration variable, an application argument by position (negative
+/// positions consume the argument), or the default; none when neither.
+std::optional<std::string> cfgGetVar(std::string_view name, std::string_view defaultValue);
+/// Sets a variable from "NAME=VALUE".
+void cfgAddVar(std::string_view text);
+
+// ---------------------------------------------------------------------------
+// Behaviour flags, JPDA, version requirement, command prefix, usage lines.
+
+bool cfgIsStrictVMCheckEnabled();
+bool cfgIsHandleShutdownEnabled();
+bool cfgIsAllowRIEnabled();
+bool cfgIsAllowJavaOnPathEnabled();
+/// False once "leavepathsrelative" was given: configuration paths stay relative.
+bool cfgIsMakePathsAbsolute();
 bool cfgIsJPDASupportEnabled();
+bool cfgIsJPDAStartPaused();
+const char* cfgGetJPDAAddr();
 /// The prefix put before every launcher option name ("" by default).
 const char* cfgGetCmdPrefix();
-/// Prints the usage lines that the configuration added.
+/// Stores the requirement text in message (when given) and tells whether the
+/// JVM version text meets the configured requirement.
+bool cfgIsJVMVersionAcceptable(const char* version, std::string* message);
+/// Prints the usage lines that "setfromoption" directives recorded.
 void cfgPrintUsage();
+
+// ---------------------------------------------------------------------------
+// Configured JVM parameters and properties.
+
+void cfgAddParam(std::string_view text, void* extraInfo);
+void cfgAddProp(std::string_view text, void* extraInfo);
+bool cfgIsParamSet(std::string_view prefix);
+bool cfgIsPropSet(std::string_view prefix);
+/// Appends the properties to the parameters, once.
+void cfgFinalizeJVMOptions();
+void cfgMergeJVMOptions(const JavaVMOption* options, int count);
+/// The parameters followed by the properties: null and 0 before finalization.
+const JavaVMOption* cfgGetJavaVMOptions();
+int cfgGetJavaVMOptionsCount();
+/// The command port of a running instance, 0 for none.
+int cfgGetSocketPort();

@@ -42,6 +42,26 @@ std::optional<std::string> hmdGetNimbrelProperty(const char* name);
 void hmdResetApplicationHome();
 
 // ---------------------------------------------------------------------------
+// Files and environment values.
+
+/// Template of the launcher's temporary files.
+inline constexpr const char* tempFilename = "/tmp/corvane-envdump-XXXXXX";
+
+/// Writes text into a new temporary file and returns its name; none for an
+/// empty text or when no file could be made (reported). The launcher never
+/// removes these files itself.
+std::optional<std::string> hmdWriteTempFile(const std::string& text);
+/// Writes the whole environment, one name=value per line with single
+/// backslashes doubled, into a new temporary file; returns its name or none.
+std::optional<std::string> hmdWriteEnvironment();
+/// The value of an environment variable, or null.
+const char* hmdGetEnvironmentValue(const char* name);
+/// The size of a file in bytes, or -1 when it cannot be opened.
+long long hmdGetFileSize(const char* path);
+/// At most length bytes of the file from offset; none when it cannot be opened.
+std::optional<std::string> hmdCreateFileContent(const char* path, long long offset, long long length);
+
+// ---------------------------------------------------------------------------
 // Environment preparation.
 
 /// Makes sure LD_LIBRARY_PATH holds what the JVM and the configuration need,

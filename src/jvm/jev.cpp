@@ -4,7 +4,12 @@
 
 namespace {
 InvocationFunctions ifn;
+int jvmSubType = kSubTypeDefault;
 }  // namespace
+
+int jevGetJVMSubType() { return jvmSubType; }
+
+void jevSetJVMSubType(int subType) { jvmSubType = subType; }
 
 // Will look for a Java installation through PATH when none is configured;
 // until JVM discovery exists the library is found through LD_LIBRARY_PATH only.

@@ -10,6 +10,7 @@ namespace {
 TEST(StagesJvmTest, LoadsTheJvmLibraryThenFindsNoMainClass) {
   TempDir dir;
   std::string launcher = installLauncher(dir, "app/bin/myapp");
+  dir.writeFile("app/bin/myapp.config", "# no main class\n");
   ProcessResult result = runLauncher(launcher, {launcher, "one", "two words"},
                                      {{"UTRACE", "-p"}, {"LD_LIBRARY_PATH", testJvmLibraryDir()}}, dir.path());
   EXPECT_EQ(result.out,
@@ -17,6 +18,7 @@ TEST(StagesJvmTest, LoadsTheJvmLibraryThenFindsNoMainClass) {
             "The full launcher path is set = " + dir.file("app/bin") + "\n"
             "Processed <one> application arg\n"
             "Processed <two words> application arg\n"
+            "Look for Configuration file " + dir.file("app/bin/myapp.config") + "\n"
             "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\n"
             "JVM is 1.3.1_01 or later\n");
   EXPECT_EQ(result.err, "Main class is undefined.\n");

@@ -1,0 +1,289 @@
+// The directives that set paths, classes, exit codes, application arguments,
+// nested files and variables, and the accessors of what they set.
+
+#include <dirent.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "config/cfg_state.h"
+#include "jvm/jev.h"
+#include "jvmoptions/jop.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kJ2eeFoundMsg = "Sun's J2EE Reference Implementation found in '%s/j2ee.jar'.\n";
+constexpr const char* kJ2eeExclusiveMsg = "Corvane Kestrix and Sun's J2EE are mutually exclusive. Uninstall J2EE.\n";
+
+CfgState& s() { return cfgState(); }
+
+std::string absolute(const std::string& path) { return utlMakeAbsPath(path, s().makePathsAbsolute); }
+
+// A directory entry names an archive when it has an extension (a leading dot
+// alone does not count) and that is .jar or .zip in any case.
+bool hasExtension(const char* name, const char* extension) {
+  const char* dot = std::strrchr(name, '.');
+  return dot != nullptr && dot != name && strcasecmp(dot, extension) == 0;
+}
+
+// Appends the archives of a directory, sorted by name without regard to case,
+// after what the array already holds.
+void expandJars(PathArray& array, const std::string& param) {
+  std::string directory = absolute(param);
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  std::size_t before = array.size();
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (strcasecmp(name, "j2ee.jar") == 0 && s().krxSaftyNet && !s().allowri) {
+      utlReport(kJ2eeFoundMsg, directory.c_str());
+      utlReport("%s", kJ2eeExclusiveMsg);
+      utlExitProcess(1);
+    }
+    if (!hasExtension(name, ".jar") && !hasExtension(name, ".zip")) continue;
+    std::string full = directory + "/" + name;
+    if (s().skipPath && utlListGet(*s().skipPath, full) != nullptr) continue;
+    utlAddPathUnique(array, full, false);
+  }
+  closedir(dir);
+  std::sort(array.begin() + static_cast<std::ptrdiff_t>(before), array.end(),
+            [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+}
+
+// The whole parameter must be a decimal number within 32 bits.
+bool parseExitCode(const std::string& param, int& code) {
+  errno = 0;
+  char* end = nullptr;
+  long value = std::strtol(param.c_str(), &end, 10);
+  if (end == param.c_str() || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
+  code = static_cast<int>(value);
+  return true;
+}
+
+void insertAppArg(std::string_view text) { optInsertApplicationArgumentN(text, s().firstCommandOptionAppArg++); }
+
+const char* cStr(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+
+}  // namespace
+
+// --- Paths -----------------------------------------------------------------
+
+bool cfgAddLibPath(std::string& param) {
+  utlPathStringToArray(s().shlibpath, param.c_str(), s().makePathsAbsolute);
+  return true;
+}
+
+bool cfgAddPath(std::string& param) {
+  utlPathStringToArray(s().classpath, param.c_str(), s().makePathsAbsolute);
+  return true;
+}
+
+bool cfgAddBootPath(std::string& param) {
+  utlPathStringToArray(s().bootclasspath, param.c_str(), s().makePathsAbsolute);
+  utlRemoveFromPath(s().classpath, param);
+  return true;
+}
+
+bool cfgAddJars(std::string& param) {
+  expandJars(s().classpath, param);
+  return true;
+}
+
+bool cfgAddBootJars(std::string& param) {
+  expandJars(s().bootclasspath, param);
+  return true;
+}
+
+bool cfgAddSkipPath(std::string& param) {
+  std::string path = absolute(param);
+  if (!s().skipPath) s().skipPath = utlListCreate();
+  if (utlListGet(*s().skipPath, path) == nullptr) utlListAdd(*s().skipPath, path, path);
+  utlRemoveFromPath(s().classpath, path);
+  return true;
+}
+
+// --- Classes and exit codes -------------------------------------------------
+
+void cfgSplitClassIntoClassAndMethod(const std::string& text, std::optional<std::string>& className,
+                                     std::optional<std::string>& method) {
+  className = text;
+  if (text.size() < 3 || !text.ends_with("()")) return;
+  std::string rest = text.substr(0, text.size() - 2);
+  std::size_t dot = rest.rfind('.');
+  if (dot == std::string::npos) {
+    method = rest;
+    className = "";
+  } else {
+    method = rest.substr(dot + 1);
+    className = rest.substr(0, dot);
+  }
+}
+
+bool cfgSetMainClass(std::string& param) {
+  cfgSplitClassIntoClassAndMethod(param, s().mainClass, s().mainMethod);
+  return true;
+}
+
+bool cfgSetMainMethod(std::string& param) {
+  s().mainMethod = param;
+  return true;
+}
+
+bool cfgSetVersionClass(std::string& param) {
+  cfgSplitClassIntoClassAndMethod(param, s().versionClass, s().versionMethod);
+  return true;
+}
+
+bool cfgSetUsageClass(std::string& param) {
+  cfgSplitClassIntoClassAndMethod(param, s().usageClass, s().usageMethod);
+  return true;
+}
+
+bool cfgSetExitClass(std::string& param) {
+  cfgSplitClassIntoClassAndMethod(param, s().exitClass, s().exitMethod);
+  return true;
+}
+
+bool cfgSetRestartOnExitCode(std::string& param) { return parseExitCode(param, s().restartCode); }
+
+bool cfgSetUsageOnExitCode(std::string& param) { return parseExitCode(param, s().usageCode); }
+
+// --- Java home, JVM library and flavour ---------------------------------------
+// The command line is parsed first, so a value it gave wins; within the
+// configuration the first value wins.
+
+bool cfgSetJavaHome(std::string& param) {
+  if (jopGetJavaHome() != nullptr) {
+    ut_tproda("Javahome already set - not setting it to <%s>", param.c_str());
+  } else {
+    jopSetJavaHome(absolute(param));
+  }
+  return true;
+}
+
+bool cfgSetJavaPath(std::string& param) {
+  if (jopGetJavaPath() != nullptr) {
+    ut_tproda("Javapath already set - not setting it to <%s>", param.c_str());
+    return true;
+  }
+  jopSetJavaPath(param);
+  if (jopGetJavaHome() != nullptr) ut_tproda("Javapath will override your previously set Javahome");
+  return true;
+}
+
+bool cfgSetVMType(std::string& param) {
+  static const struct {
+    const char* name;
+    int subType;
+  } kTypes[] = {{"classic", kSubTypeClassic}, {"hotspot", kSubTypeHotspot}, {"client", kSubTypeClient},
+                {"server", kSubTypeServer}, {"jvmdefault", kSubTypeDefault}};
+  if (jevGetJVMSubType() != kSubTypeDefault) {
+    ut_tproda("VMType already set - not setting it to <%s>", param.c_str());
+    return true;
+  }
+  for (const auto& type : kTypes) {
+    if (param == type.name) {
+      jevSetJVMSubType(type.subType);
+      return true;
+    }
+  }
+  return false;
+}
+
+// --- Application arguments, working directory, daemon support --------------
+
+bool cfgAddAppArg(std::string& param) {
+  insertAppArg(param);
+  return true;
+}
+
+bool cfgSetNoSplash(std::string& param) {
+  if (param.find("true") == std::string::npos) return false;
+  insertAppArg("-nosplash");
+  return true;
+}
+
+bool cfgSetCurrentDir(std::string& param) {
+  s().currentDir = absolute(param);
+  return true;
+}
+
+bool cfgSetDaemonSupport(std::string& param) {
+  s().daemonLogDir = absolute(param);
+  s().daemonSupport = true;
+  return true;
+}
+
+// --- Nested files -------------------------------------------------------------
+
+bool cfgInclude(std::string& param) {
+  std::optional<std::string> remembered = s().launcherConfigFileName;
+  std::string name = cfgGetConfigFileName(param.c_str());
+  s().launcherConfigFileName = name;
+  bool result = cfgProcessConfigFile(name);
+  s().launcherConfigFileName = remembered;
+  return result;
+}
+
+// Each ".config" file of the directory, in the directory's order; a failing
+// file stops only itself.
+bool cfgIncludeDir(std::string& param) {
+  std::string directory = absolute(param);
+  std::optional<std::string> remembered = s().launcherConfigFileName;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (!hasExtension(entry->d_name, ".config")) continue;
+      std::string name = directory + "/" + entry->d_name;
+      s().launcherConfigFileName = name;
+      cfgProcessConfigFile(name);
+    }
+    closedir(dir);
+  }
+  s().launcherConfigFileName = remembered;
+  return true;
+}
+
+// --- Variables and environment ---------------------------------------------
+
+bool cfgSet(std::string& param) {
+  cfgAddVar(param);
+  return true;
+}
+
+bool cfgExport(std::string& param) {
+  utlPutEnv(param);
+  return true;
+}
+
+// --- Accessors ----------------------------------------------------------------
+
+const PathArray& cfgGetShLibPath() { return s().shlibpath; }
+
+std::optional<std::string> cfgGetClassPath() {
+  utlRemoveFromArray(s().classpath, s().bootclasspath);
+  return utlPathArrayToString(s().classpath);
+}
+
+std::optional<std::string> cfgGetBootClassPath() { return utlPathArrayToString(s().bootclasspath); }
+
+const char* cfgGetCurrentDir() { return cStr(s().currentDir); }
+const char* cfgGetMainClass() { return cStr(s().mainClass); }
+const char* cfgGetMainMethod() { return s().mainMethod ? s().mainMethod->c_str() : "main"; }
+const char* cfgGetVersionClass() { return cStr(s().versionClass); }
+const char* cfgGetVersionMethod() { return s().versionMethod ? s().versionMethod->c_str() : "main"; }
+const char* cfgGetUsageClass() { return cStr(s().usageClass); }
+const char* cfgGetUsageMethod() { return s().usageMethod ? s().usageMethod->c_str() : "main"; }
+const char* cfgGetExitClass() { return s().exitClass ? s().exitClass->c_str() : cfgGetMainClass(); }
+const char* cfgGetExitMethod() { return s().exitMethod ? s().exitMethod->c_str() : "cleanup"; }
+int cfgGetRestartOnExitCode() { return s().restartCode; }
+int cfgGetUsageOnExitCode() { return s().usageCode; }
+bool cfgGetDaemonSupport() { return s().daemonSupport; }
+const char* cfgGetDaemonLogDir() { return cStr(s().daemonLogDir); }

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include "config/cfg_fixture.h"
+#include "config/cfg_state.h"
+
+namespace {
+
+using DirectiveTest = ConfigTest;
+
+std::vector<std::string> finalOptions() {
+  cfgFinalizeJVMOptions();
+  std::vector<std::string> result;
+  for (int i = 0; i < cfgGetJavaVMOptionsCount(); ++i) result.emplace_back(cfgGetJavaVMOptions()[i].optionString);
+  return result;
+}
+
+TEST_F(DirectiveTest, TableHasEveryDirectiveInOrder) {
+  const char* names[] = {"addlibpath",  "javahome",     "javapath",      "vmtype",      "mainclass",  "mainmethod",
+                         "versionclass", "usageclass",  "exitclass",     "restartonexit", "usageonexit", "addpath",
+                         "addjars",     "vmparam",      "vmprop",        "vmmemmin",    "vmmemmax",   "nosplash",
+                         "socket",      "copyenv",      "exportenv",     "cd",          "daemonsupport", "apparg",
+                         "addparam",    "addbootpath",  "addbootjars",   "addskippath", "include",    "includedir",
+                         "set",         "export",       "setfromoption", "dirmustexist", "jpda",      "options",
+                         "cmdprefix",   "vmversion"};
+  ASSERT_EQ(directiveListCount, 38);
+  for (int i = 0; i < directiveListCount; ++i) {
+    EXPECT_STREQ(directiveList[i].name, names[i]);
+    EXPECT_TRUE(directiveList[i].paramRequired);
+  }
+}
+
+TEST_F(DirectiveTest, ClassAndMethodAreSplitFromTheParameter) {
+  struct Case {
+    const char* lines;
+    const char* mainClass;
+    const char* method;
+  } cases[] = {
+      {"mainclass a.b.Main.start()", "a.b.Main", "start"},
+      {"mainclass a.b.Main.start()\nmainclass Main", "Main", "start"},
+      {"mainclass go()", "", "go"},
+      {"mainclass ()", "()", "main"},
+      {"mainclass Main\nmainmethod run", "Main", "run"},
+  };
+  for (const Case& c : cases) {
+    cfgInit();
+    ASSERT_TRUE(process(c.lines).ok) << c.lines;
+    EXPECT_STREQ(cfgGetMainClass(), c.mainClass) << c.lines;
+    EXPECT_STREQ(cfgGetMainMethod(), c.method) << c.lines;
+  }
+}
+
+TEST_F(DirectiveTest, ExitClassDefaultsToTheMainClassAndCleanup) {
+  EXPECT_TRUE(process("mainclass a.Main\nversionclass a.Version\n").ok);
+  EXPECT_STREQ(cfgGetExitClass(), "a.Main");
+  EXPECT_STREQ(cfgGetExitMethod(), "cleanup");
+  EXPECT_STREQ(cfgGetVersionMethod(), "main");
+  EXPECT_EQ(cfgGetUsageClass(), nullptr);
+  EXPECT_TRUE(process("exitclass a.Exit.stop()\n").ok);
+  EXPECT_STREQ(cfgGetExitClass(), "a.Exit");
+  EXPECT_STREQ(cfgGetExitMethod(), "stop");
+}
+
+TEST_F(DirectiveTest, ExitCodesMustBeWholeThirtyTwoBitNumbers) {
+  struct Case {
+    const char* param;
+    bool ok;
+    int code;
+  } cases[] = {{"3", true, 3},          {"-1", true, -1},          {"+7", true, 7},
+               {"12x", false, 0},       {"abc", false, 0},         {"2147483647", true, 2147483647},
+               {"2147483648", false, 0}, {"-2147483649", false, 0}, {"99999999999999999999", false, 0}};
+  for (const Case& c : cases) {
+    cfgInit();
+    std::string param = c.param;
+    EXPECT_EQ(cfgSetRestartOnExitCode(param), c.ok) << c.param;
+    EXPECT_EQ(cfgGetRestartOnExitCode(), c.code) << c.param;
+    param = c.param;
+    EXPECT_EQ(cfgSetUsageOnExitCode(param), c.ok) << c.param;
+  }
+  // The restart decision is made after the configuration is released.
+  std::string three = "3";
+  cfgSetRestartOnExitCode(three);
+  cfgTerm();
+  EXPECT_EQ(cfgGetRestartOnExitCode(), 3);
+}
+
+TEST_F(DirectiveTest, FirstJavaHomeAndVmTypeWin) {
+  dir.makeDir("jdk1");
+  std::string out = traced([&] { EXPECT_TRUE(process("javahome jdk1\njavahome /other\nvmtype client\nvmtype server\n").ok); });
+  EXPECT_STREQ(jopGetJavaHome(), dir.file("jdk1").c_str());
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeClient);
+  EXPECT_NE(out.find("Javahome already set - not setting it to </other>\n"), std::string::npos);
+  EXPECT_NE(out.find("VMType already set - not setting it to <server>\n"), std::string::npos);
+
+  cfgInit();
+  jevSetJVMSubType(kSubTypeDefault);
+  EXPECT_TRUE(process("vmtype jvmdefault\n").ok);
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
+}
+
+TEST_F(DirectiveTest, JavaPathIsKeptAsWritten) {
+  std::string out = traced([&] { EXPECT_TRUE(process("javahome /j\njavapath lib/libjvm.so\njavapath /x\n").ok); });
+  EXPECT_STREQ(jopGetJavaPath(), "lib/libjvm.so");
+  EXPECT_NE(out.find("Javapath will override your previously set Javahome\n"), std::string::npos);
+  EXPECT_NE(out.find("Javapath already set - not setting it to </x>\n"), std::string::npos);
+}
+
+TEST_F(DirectiveTest, ConfiguredArgumentsComeFirstInOrder) {
+  optAddApplicationArgument("x");
+  optAddApplicationArgument("y");
+  EXPECT_TRUE(process("apparg a\naddparam b\nnosplash true please\n").ok);
+  EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"a", "b", "-nosplash", "x", "y"}));
+}
+
+TEST_F(DirectiveTest, PathListsKeepExistingDistinctElements) {
+  dir.makeDir("lib");
+  dir.writeFile("lib/a.jar", "");
+  dir.writeFile("lib/b.jar", "");
+  std::string out = traced([&] { EXPECT_TRUE(process("addpath lib/a.jar:missing.jar::lib/a.jar\naddpath lib\\b.jar\n").ok); });
+  EXPECT_EQ(cfgGetClassPath(), dir.file("lib/a.jar") + ":" + dir.file("lib/b.jar"));
+  EXPECT_NE(out.find("Ignoring '" + dir.file("missing.jar") + "' - it does not exist\n"), std::string::npos);
+
+  // An archive on both paths is listed by the boot class path only.
+  EXPECT_TRUE(process("addbootpath " + dir.file("lib/b.jar") + "\naddpath lib/b.jar\n").ok);
+  EXPECT_EQ(cfgGetClassPath(), dir.file("lib/a.jar"));
+  EXPECT_EQ(cfgGetBootClassPath(), dir.file("lib/b.jar"));
+  EXPECT_TRUE(process("addlibpath lib:" + dir.path() + "\n").ok);
+  EXPECT_EQ(cfgGetShLibPath(), (PathArray{dir.file("lib"), dir.path()}));
+}
+
+TEST_F(DirectiveTest, JarDirectoriesAddArchivesSortedWithoutRegardToCase) {
+  for (const char* name : {"B.jar", "a.zip", "c.JAR", "notes.txt", ".jar", "skip.jar"}) dir.writeFile(std::string("jars/") + name, "");
+  dir.writeFile("first.jar", "");
+  EXPECT_TRUE(process("addpath first.jar\naddskippath jars/skip.jar\naddjars jars\naddjars no-such-dir\n").ok);
+  EXPECT_EQ(cfgGetClassPath(), dir.file("first.jar") + ":" + dir.file("jars/a.zip") + ":" + dir.file("jars/B.jar") +
+                                   ":" + dir.file("jars/c.JAR"));
+  EXPECT_TRUE(process("addbootjars jars\n").ok);
+  EXPECT_EQ(cfgGetBootClassPath(), dir.file("jars/a.zip") + ":" + dir.file("jars/B.jar") + ":" + dir.file("jars/c.JAR"));
+  EXPECT_EQ(cfgGetClassPath(), dir.file("first.jar"));
+}
+
+TEST_F(DirectiveTest, SkipPathRemovesAnEntryAlreadyAdded) {
+  dir.writeFile("x.jar", "");
+  EXPECT_TRUE(process("addpath x.jar\naddskippath x.jar\n").ok);
+  EXPECT_EQ(cfgGetClassPath(), std::nullopt);
+  EXPECT_TRUE(process("addpath x.jar\n").ok);
+  EXPECT_EQ(cfgGetClassPath(), dir.file("x.jar"));
+}
+
+TEST_F(DirectiveTest, ReferenceImplementationInAJarDirectoryEndsTheLauncher) {
+  dir.writeFile("jars/J2EE.jar", "");
+  std::string config = dir.writeFile("app.config", "addjars jars\n");
+  cfgSetCurrentConfigFile(config.c_str());
+  EXPECT_EXIT(cfgProcessConfigFile(config), testing::ExitedWithCode(1),
+              "^Sun's J2EE Reference Implementation found in '" + dir.file("jars") +
+                  "/j2ee.jar'.\nCorvane Kestrix and Sun's J2EE are mutually exclusive. Uninstall J2EE.\n$");
+  setenv("KRX_NO_SAFETY_NET", "1", 1);
+  cfgInit();
+  unsetenv("KRX_NO_SAFETY_NET");
+  EXPECT_TRUE(process("addjars jars\n").ok);
+  EXPECT_EQ(cfgGetClassPath(), dir.file("jars/J2EE.jar"));
+}
+
+TEST_F(DirectiveTest, WorkingDirectoryDaemonSupportAndExport) {
+  EXPECT_TRUE(process("cd work/../run\ndaemonsupport logs\nexport CFG_TEST_EXPORTED=bar\napparg $env(CFG_TEST_EXPORTED)\n").ok);
+  EXPECT_STREQ(cfgGetCurrentDir(), dir.file("run").c_str());
+  EXPECT_TRUE(cfgGetDaemonSupport());
+  EXPECT_STREQ(cfgGetDaemonLogDir(), dir.file("logs").c_str());
+  EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"bar"}));
+  unsetenv("CFG_TEST_EXPORTED");
+}
+
+TEST_F(DirectiveTest, ParametersPrecedePropertiesInTheFinalList) {
+  setenv("CFG_TEST_COPIED", "/home/u", 1);
+  EXPECT_TRUE(process("vmprop a=b\nvmparam -Xss1m\nvmmemmax 256m\nvmmemmin 32m\nvmmemmax auto\nsocket 7001x\n"
+                      "copyenv CFG_TEST_COPIED\ncopyenv CFG_TEST_UNSET\n")
+                  .ok);
+  unsetenv("CFG_TEST_COPIED");
+  EXPECT_EQ(cfgGetJavaVMOptions(), nullptr);
+  EXPECT_EQ(cfgGetJavaVMOptionsCount(), 0);
+  EXPECT_EQ(finalOptions(), (std::vector<std::string>{"-Xss1m", "-Xmx256m", "-Xms32m", "-Da=b", "-Dcorvane.socket=7001",
+                                                      "-Dcorvane.copyenv.CFG_TEST_COPIED=/home/u"}));
+  EXPECT_EQ(finalOptions().size(), 6u);
+  EXPECT_EQ(cfgGetSocketPort(), 7001);
+  EXPECT_TRUE(cfgIsPropSet("-Da="));
+  EXPECT_TRUE(cfgIsParamSet("-Da="));
+}
+
+TEST_F(DirectiveTest, SocketPortMustBeAUsablePort) {
+  for (const char* param : {"x", "0", "-1", "70000"}) {
+    std::string text = param;
+    EXPECT_FALSE(cfgSetSocketPort(text)) << param;
+  }
+  EXPECT_EQ(cfgGetSocketPort(), 0);
+}
+
+TEST_F(DirectiveTest, HeapSizeFromAShareOfMemory) {
+  struct Case {
+    const char* param;
+    long long memory;
+    std::optional<std::string> option;
+  } cases[] = {
+      {"256m", 0, "-Xmx256m"},
+      {"auto", 1 << 30, std::nullopt},
+      {"50%", 1 << 30, "-Xmx500m"},
+      {"25%", 1 << 30, "-Xmx250m"},
+      {"50%", 512LL << 20, "-Xmx250m"},
+      {"80%", 3LL << 29, sizeof(void*) == 4 ? "-Xmx1048m" : "-Xmx1280m"},
+      {"50%", 64LL << 30, sizeof(void*) == 4 ? "-Xmx1048m" : "-Xmx34350m"},
+      {"50%", 0, std::nullopt},
+  };
+  static long long memory;
+  for (const Case& c : cases) {
+    memory = c.memory;
+    EXPECT_EQ(cfgHeapSizeOption("-Xmx", c.param, [] { return static_cast<MemorySize>(memory); }), c.option)
+        << c.param << " of " << c.memory;
+  }
+}
+
+TEST_F(DirectiveTest, ExportEnvPassesTheEnvironmentThroughAFile) {
+  std::string param = "yes";
+  EXPECT_FALSE(cfgSetExportEnv(param));
+  param = "true";
+  ASSERT_TRUE(cfgSetExportEnv(param));
+  std::vector<std::string> options = finalOptions();
+  ASSERT_EQ(options.size(), 1u);
+  std::string prefix = "-Dcorvane.exportenv=/tmp/corvane-envdump-";
+  ASSERT_EQ(options[0].substr(0, prefix.size()), prefix);
+  std::string file = options[0].substr(std::string("-Dcorvane.exportenv=").size());
+  EXPECT_NE(readFile(file).find("PATH="), std::string::npos);
+  unlink(file.c_str());
+}
+
+TEST_F(DirectiveTest, DefaultVersionRequirementIsOnePointThreePointOneOrHigher) {
+  std::string message;
+  EXPECT_TRUE(cfgIsJVMVersionAcceptable("17.0.15", &message));
+  EXPECT_EQ(message, "Version 1.3.1 or higher is required.");
+  EXPECT_FALSE(cfgIsJVMVersionAcceptable("1.3.0", nullptr));
+  EXPECT_FALSE(cfgIsJVMVersionAcceptable(nullptr, nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The configuration's own JVM parameters and system properties, and the
+// directives that add them.
+
+#include <cstdlib>
+#include <string>
+
+#include "config/cfg.h"
+#include "config/cfg_state.h"
+#include "host/hmd.h"
+#include "host/sysinfo.h"
+#include "util/utrace.h"
+
+namespace {
+
+CfgState& s() { return cfgState(); }
+
+constexpr MemorySize kHeapUnit = 100000000;
+// The cap was made for 32-bit JVMs, whose heap cannot grow much beyond it.
+constexpr long long kHeapCap32 = 1048;
+
+// The memory the JVM may use: the physical memory, or the limit of the
+// control group the launcher runs in when that is lower.
+MemorySize availableMemory() {
+  MemorySize total = getTotalPhysMem();
+  if (total == 0) return 0;
+  if (auto limit = getProcessCgroupMemoryLimit(); limit && limit->bytes < static_cast<std::uint64_t>(total)) {
+    ut_tproda("Using the memory limit of the control group (%s): %llu bytes", limit->file.c_str(),
+              static_cast<unsigned long long>(limit->bytes));
+    total = static_cast<MemorySize>(limit->bytes);
+  }
+  return total;
+}
+
+bool setHeapSize(std::string_view prefix, const std::string& param) {
+  std::optional<std::string> option = cfgHeapSizeOption(prefix, param, availableMemory);
+  if (!option) return true;
+  ut_tproda("We passed the following memory parameter to the VM: %s", option->c_str());
+  cfgAddParam(*option, nullptr);
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> cfgHeapSizeOption(std::string_view prefix, const std::string& param,
+                                             MemorySize (*memory)()) {
+  if (param.find("auto") != std::string::npos) return std::nullopt;
+  std::string option(prefix);
+  if (!param.empty() && param.back() == '%') {
+    long long percent = std::strtoll(param.c_str(), nullptr, 10);
+    MemorySize total = memory();
+    if (total == 0) {
+      ut_tproda("Cannot detect total memory in the system, leaving it up to the VM");
+      return std::nullopt;
+    }
+    // Whole units of 100000000 bytes first, then the percentage: the result
+    // counts (roughly) megabytes.
+    long long megabytes = static_cast<long long>(total / kHeapUnit) * percent;
+    if constexpr (sizeof(void*) == 4) megabytes = std::min(megabytes, kHeapCap32);
+    option += std::to_string(megabytes) + "m";
+  } else {
+    option += param;
+  }
+  return option;
+}
+
+void cfgAddParam(std::string_view text, void* extraInfo) { s().params.add(text, extraInfo); }
+
+void cfgAddProp(std::string_view text, void* extraInfo) { s().props.add(text, extraInfo); }
+
+bool cfgIsParamSet(std::string_view prefix) { return s().params.hasPrefix(prefix); }
+
+bool cfgIsPropSet(std::string_view prefix) { return s().props.hasPrefix(prefix); }
+
+void cfgFinalizeJVMOptions() {
+  if (s().cfgJVMOptionsFinalized) return;
+  cfgMergeJVMOptions(s().props.data(), s().props.count());
+  s().cfgJVMOptionsFinalized = true;
+}
+
+void cfgMergeJVMOptions(const JavaVMOption* options, int count) {
+  for (int i = 0; i < count; ++i) cfgAddParam(options[i].optionString, options[i].extraInfo);
+}
+
+const JavaVMOption* cfgGetJavaVMOptions() { return s().cfgJVMOptionsFinalized ? s().params.data() : nullptr; }
+
+int cfgGetJavaVMOptionsCount() { return s().cfgJVMOptionsFinalized ? s().params.count() : 0; }
+
+int cfgGetSocketPort() { return s().socketPort; }
+
+bool cfgSetVMParam(std::string& param) {
+  cfgAddParam(param, nullptr);
+  return true;
+}
+
+bool cfgSetVMProp(std::string& param) {
+  cfgAddProp("-D" + param, nullptr);
+  return true;
+}
+
+bool cfgSetVMMemMin(std::string& param) { return setHeapSize("-Xms", param); }
+
+bool cfgSetVMMemMax(std::string& param) { return setHeapSize("-Xmx", param); }
+
+// The port is the number the parameter starts with. Port 0 means none, and
+// anything outside the TCP port range could never be reached.
+bool cfgSetSocketPort(std::string& param) {
+  long port = std::strtol(param.c_str(), nullptr, 10);
+  if (port <= 0 || port > 65535) return false;
+  cfgAddProp("-Dcorvane.socket=" + std::to_string(port), nullptr);
+  s().socketPort = static_cast<int>(port);
+  return true;
+}
+
+bool cfgSetCopyEnv(std::string& param) {
+  if (const char* value = hmdGetEnvironmentValue(param.c_str())) {
+    cfgAddProp("-Dcorvane.copyenv." + param + "=" + value, nullptr);
+  }
+  return true;
+}
+
+bool cfgSetExportEnv(std::string& param) {
+  if (param.find("true") == std::string::npos) return false;
+  std::optional<std::string> file = hmdWriteEnvironment();
+  if (!file) return false;
+  cfgAddProp("-Dcorvane.exportenv=" + *file, nullptr);
+  ut_tproda("Set corvane.exportenv to <%s>", file->c_str());
+  return true;
+}

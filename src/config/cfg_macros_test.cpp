@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "host/platform.h"
+#include "jvmoptions/jop.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kEnvNames[] = {"CFGMT_HOME", "CFGMT_EMPTY", "CFGMT_UNSET", "CFGMT_DOLLAR", "CFGMT_LONG"};
+
+/// Fresh configuration, arguments, Java home and launcher location, the
+/// environment the tables expect, and tracing silent whatever UTRACE holds.
+class MacroTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    cfgInit();
+    optInit();
+    jopInit();
+    hmdResetApplicationHome();
+    ut_TraceData.initPending = 0;
+    setenv("CFGMT_HOME", "/home/u", 1);
+    setenv("CFGMT_EMPTY", "", 1);
+    setenv("CFGMT_DOLLAR", "$env(CFGMT_HOME)", 1);
+  }
+  void TearDown() override {
+    cfgTerm();
+    optTerm();
+    jopTerm();
+    hmdResetApplicationHome();
+    ut_TraceData = UtTraceData{};
+    for (const char* name : kEnvNames) unsetenv(name);
+  }
+  struct Expanded {
+    std::string text, trace;
+  };
+  static Expanded expand(const std::string& line) {
+    ut_tprodon();
+    testing::internal::CaptureStdout();
+    std::string text = cfgExpandMacros(line);
+    ut_TraceData.production = 0;
+    return {text, testing::internal::GetCapturedStdout()};
+  }
+};
+
+TEST_F(MacroTest, ExpandsOrKeepsLinesAsWritten) {
+  const std::string kept;  // marks rows whose line must come back unchanged
+  const struct {
+    std::string line, expected, trace;
+  } rows[] = {
+      {"", "", ""},
+      {"$env(CFGMT_HOME)/lib", "/home/u/lib", ""},
+      {"$env(CFGMT_UNSET)/lib", "/lib", ""},
+      {"$env(CFGMT_UNSET:/tmp)/lib", "/tmp/lib", ""},
+      {"[$env(CFGMT_EMPTY:/tmp)]", "[]", ""},
+      {"$ENV(CFGMT_HOME)$env(CFGMT_HOME)", "/home/u/home/u", ""},
+      {"$reg(CFGMT_HOME:r)|$reg(CFGMT_HOME)|", "r||", ""},
+      {"$REGTHENENV(CFGMT_HOME:d) $envThenReg(CFGMT_UNSET:d)", "/home/u d", ""},
+      {"$env($var(X:d)) ", "d) ", ""},
+      {"$env(CFGMT_DOLLAR)", "$env(CFGMT_HOME)", ""},
+      {"$file(a\\b\\c) $FILE(d\\e:)", "a/b/c d/e", ""},
+      {"price $5", kept, "Malformed macro <$5>\n"},
+      {"x $env(CFGMT_HOME) $env(CFGMT_HOME", "x /home/u $env(CFGMT_HOME", "Malformed macro <$env(CFGMT_HOME>\n"},
+      {"$env() $env(CFGMT_HOME)", kept, "Malformed macro <$env() $env(CFGMT_HOME)>\n"},
+      {"$env(:d)", kept, "Malformed macro <$env(:d)>\n"},
+      {"$file(C:\\x) $env(CFGMT_HOME)", kept, "Malformed macro <$file(C:\\x) $env(CFGMT_HOME)>\n"},
+      {"$foo(x) $env(CFGMT_HOME)", kept, "Unrecognised macro <$foo(x) $env(CFGMT_HOME)>\n"},
+      {"$envy(CFGMT_HOME)", kept, "Unrecognised macro <$envy(CFGMT_HOME)>\n"},
+      {"$var(nothing) $var(nothing:)", "<UNKNOWN> <UNKNOWN>",
+       "Undefined variable <nothing>\nUndefined variable <nothing>\n"},
+      {"$var(nothing:x)", "x", ""},
+  };
+  for (const auto& row : rows) {
+    const Expanded result = expand(row.line);
+    EXPECT_EQ(result.text, row.expected.empty() ? row.line : row.expected) << row.line;
+    EXPECT_EQ(result.trace, row.trace) << row.line;
+  }
+}
+
+TEST_F(MacroTest, BuiltInsComeFirstAndIgnoreCaseVariablesDoNot) {
+  for (const char* text : {"PID=variable", "Foo=bar", "empty=", "literal=$env(CFGMT_HOME)"}) cfgAddVar(text);
+  hmdSetFullLauncherPath("/opt/app/bin");
+  char cwd[kPathMax];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const std::string pid = std::to_string(getpid());
+
+  EXPECT_EQ(expand("$Var(PID) $var(pid) $sys(Pid)").text, pid + " " + pid + " " + pid);
+  EXPECT_EQ(expand("$var(installRoot) $sys(cwd)").text, std::string("/opt/app/bin/.. ") + cwd);
+  EXPECT_EQ(expand("$var(fileSep)$var(PATHSEP)").text, "/:");
+  EXPECT_EQ(expand("$var(Foo) $var(foo:none) [$var(empty:d)] $var(literal)").text, "bar none [] $env(CFGMT_HOME)");
+
+  // JDKHome is a variable name until a Java home is known; only the built-in ignores case.
+  EXPECT_EQ(expand("$var(JDKHome) $var(JDKHome:/d)").text, "<UNKNOWN> /d");
+  cfgAddVar("JDKHome=/v");
+  EXPECT_EQ(expand("$var(JDKHome:/d) $var(jdkhome:/d)").text, "/v /d");
+  jopSetJavaHome("/jdk");
+  EXPECT_EQ(expand("$var(JDKHome) $var(jdkhome)").text, "/jdk /jdk");
+}
+
+TEST_F(MacroTest, LongValuesAreInsertedWholeAndNamesAndDefaultsAreCut) {
+  const std::string longValue(3000, 'v');
+  setenv("CFGMT_LONG", longValue.c_str(), 1);
+  EXPECT_EQ(cfgExpandMacros("<$env(CFGMT_LONG)>$env(CFGMT_LONG)"), "<" + longValue + ">" + longValue);
+  EXPECT_EQ(cfgExpandMacros("x"), "x");  // the reused buffer starts empty
+
+  const std::string name(4096, 'n');
+  cfgAddVar(name + "=hit");
+  EXPECT_EQ(cfgExpandMacros("$var(" + name + "tail)"), "hit");
+  EXPECT_EQ(cfgExpandMacros("$var(nothing:" + std::string(5000, 'd') + ")"), std::string(4096, 'd'));
+}
+
+TEST_F(MacroTest, NumbersWithinTheCountAreArgumentsAndNegativeOnesConsume) {
+  cfgAddVar("3=three");
+  const struct {
+    const char *line, *expected;
+    std::vector<std::string> left;
+  } rows[] = {
+      {"$var(2)$var(1)", "twoone", {"one", "two"}},
+      {"$var(+2) $var(02)", "two two", {"one", "two"}},
+      {"$var(-1)", "one", {"two"}},
+      {"$var(-1),$var(-1)", "one,two", {}},
+      {"$var(-2) $var(1)", "two one", {"one"}},
+      {"$var(3) $var(-3:d)", "three d", {"one", "two"}},
+      {"$var(0:d)$var(-0:d)$var(-:d)$var(+-1:d)$var( 1:d)$var(1x:d)", "dddddd", {"one", "two"}},
+      {"$var(4294967297:d)", "d", {"one", "two"}},
+  };
+  for (const auto& row : rows) {
+    optInit();
+    optAddApplicationArgument("one");
+    optAddApplicationArgument("two");
+    EXPECT_EQ(cfgExpandMacros(row.line), row.expected) << row.line;
+    EXPECT_EQ(optGetApplicationArgList(), row.left) << row.line;
+  }
+  EXPECT_EQ(cfgGetVar("nothing", ""), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+// Choosing the configuration source, the directive table and the processing
+// loop, and the module's life cycle.
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "config/cfg.h"
+#include "config/cfg_state.h"
+#include "config/fil.h"
+#include "config/zip.h"
+#include "host/hmd.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
+constexpr const char* kUnrecognizedDirectiveMsg =
+    "Error: Unrecognized directive '%s' at line %d in configuration file '%s'.\n";
+constexpr const char* kParamRequiredMsg = "Error: Parameter required for '%s' at line %d in configuration file '%s'.\n";
+constexpr const char* kParamNotRequiredMsg =
+    "Error: Parameter not required on '%s' at line %d in configuration file '%s'.\n";
+constexpr const char* kDefaultErrorFormat = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
+constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
+constexpr const char* kNestedTooDeepMsg =
+    "Error: Configuration files are nested more than %d deep at '%s'.\n";
+
+constexpr const char* kInvalidNumberFormat = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
+constexpr const char* kUnrecognizedVMTypeFormat =
+    "Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.";
+constexpr const char* kInvalidOptionFormat = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
+constexpr const char* kInvalidVersionFormat =
+    "Error: Invalid version specifier in '%s' at line %d in configuration file '%s'.";
+
+// A file that includes itself would otherwise recurse until the stack runs
+// out, long before the system refuses to open more files.
+constexpr int kMaxNesting = 64;
+
+// The directive word is at most this long; longer words match no directive.
+constexpr std::size_t kMaxDirectiveWord = 50;
+
+const char kErrorReportedTag[] = "";
+
+CfgState state;
+int nesting = 0;
+
+const DirectiveEntry* findDirective(const std::string& word) {
+  for (int i = 0; i < directiveListCount; ++i) {
+    if (word == directiveList[i].name) return &directiveList[i];
+  }
+  return nullptr;
+}
+
+// One directive line: find the directive, expand the macros, check the
+// parameter and run the handler. Prints the line's error and returns false
+// when the file must stop.
+bool processLine(const std::string& line, const std::string& path) {
+  std::string word = line.substr(0, kMaxDirectiveWord);
+  word = word.substr(0, word.find(' '));
+  const DirectiveEntry* entry = findDirective(word);
+  int lineNumber = filGetCurrentLineNumber();
+  if (entry == nullptr) {
+    utlReport(kUnrecognizedDirectiveMsg, line.c_str(), lineNumber, path.c_str());
+    return false;
+  }
+
+  std::string expanded = cfgExpandMacros(line);
+  std::size_t start = std::min(word.size(), expanded.size());
+  while (start < expanded.size() && std::isspace(static_cast<unsigned char>(expanded[start]))) ++start;
+  std::string param = expanded.substr(start);
+
+  if (entry->paramRequired && param.empty()) {
+    utlReport(kParamRequiredMsg, expanded.c_str(), lineNumber, path.c_str());
+    return false;
+  }
+  if (!entry->paramRequired && !param.empty()) {
+    utlReport(kParamNotRequiredMsg, expanded.c_str(), lineNumber, path.c_str());
+    return false;
+  }
+  if (entry->handler(param)) {
+    const char* slash = std::strrchr(path.c_str(), '/');
+    ut_tproda("Processed <%s> from <%s>", expanded.c_str(), slash ? slash + 1 : path.c_str());
+    return true;
+  }
+  if (entry->errorFormat != kErrorReported) {
+    utlReport(entry->errorFormat ? entry->errorFormat : kDefaultErrorFormat, expanded.c_str(), lineNumber,
+              path.c_str());
+    utlReport("\n");
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* const kErrorReported = kErrorReportedTag;
+
+const DirectiveEntry directiveList[] = {
+    {"addlibpath", cfgAddLibPath, true, nullptr},
+    {"javahome", cfgSetJavaHome, true, nullptr},
+    {"javapath", cfgSetJavaPath, true, nullptr},
+    {"vmtype", cfgSetVMType, true, kUnrecognizedVMTypeFormat},
+    {"mainclass", cfgSetMainClass, true, nullptr},
+    {"mainmethod", cfgSetMainMethod, true, nullptr},
+    {"versionclass", cfgSetVersionClass, true, nullptr},
+    {"usageclass", cfgSetUsageClass, true, nullptr},
+    {"exitclass", cfgSetExitClass, true, nullptr},
+    {"restartonexit", cfgSetRestartOnExitCode, true, kInvalidNumberFormat},
+    {"usageonexit", cfgSetUsageOnExitCode, true, kInvalidNumberFormat},
+    {"addpath", cfgAddPath, true, nullptr},
+    {"addjars", cfgAddJars, true, nullptr},
+    {"vmparam", cfgSetVMParam, true, nullptr},
+    {"vmprop", cfgSetVMProp, true, nullptr},
+    {"vmmemmin", cfgSetVMMemMin, true, nullptr},
+    {"vmmemmax", cfgSetVMMemMax, true, nullptr},
+    {"nosplash", cfgSetNoSplash, true, nullptr},
+    {"socket", cfgSetSocketPort, true, nullptr},
+    {"copyenv", cfgSetCopyEnv, true, nullptr},
+    {"exportenv", cfgSetExportEnv, true, nullptr},
+    {"cd", cfgSetCurrentDir, true, nullptr},
+    {"daemonsupport", cfgSetDaemonSupport, true, nullptr},
+    {"apparg", cfgAddAppArg, true, nullptr},
+    {"addparam", cfgAddAppArg, true, nullptr},
+    {"addbootpath", cfgAddBootPath, true, nullptr},
+    {"addbootjars", cfgAddBootJars, true, nullptr},
+    {"addskippath", cfgAddSkipPath, true, nullptr},
+    {"include", cfgInclude, true, nullptr},
+    {"includedir", cfgIncludeDir, true, nullptr},
+    {"set", cfgSet, true, nullptr},
+    {"export", cfgExport, true, nullptr},
+    {"setfromoption", cfgSetFromOption, true, kErrorReported},
+    {"dirmustexist", cfgEnsureDirExists, true, kErrorReported},
+    {"jpda", cfgEnableJPDA, true, kInvalidOptionFormat},
+    {"options", cfgOptionsCmd, true, kInvalidOptionFormat},
+    {"cmdprefix", cfgCmdPrefixCmd, true, nullptr},
+    {"vmversion", cfgVMVersionCmd, true, kInvalidVersionFormat},
+};
+const int directiveListCount = static_cast<int>(std::size(directiveList));
+
+CfgState& cfgState() { return state; }
+
+void cfgInit() {
+  state = CfgState{};
+  state.krxSaftyNet = std::getenv("KRX_NO_SAFETY_NET") == nullptr;
+  std::string minimum = "1.3.1+";
+  cfgVMVersionCmd(minimum);
+  state.configVars = utlListCreate();
+  state.configuredUsage = utlListCreate();
+  // The executable carries the application's archive, so it is always on the
+  // boot class path.
+  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+  cfgAddBootPath(launcher);
+  state.allowJavaOnPath = true;
+  filInit();
+}
+
+void cfgTerm() {
+  filTerm();
+  CfgState released;
+  released.restartCode = state.restartCode;
+  released.usageCode = state.usageCode;
+  state = std::move(released);
+}
+
+bool cfgProcessConfig() {
+  std::optional<std::string> remembered = state.launcherConfigFileName;
+  if (state.defaultConfigFileStorage.empty()) {
+    state.launcherConfigFileName = cfgGetConfigFileName(nullptr);
+    if (FILE* probe = filOpenFile(state.launcherConfigFileName->c_str(), "r", true)) {
+      filCloseFile(probe);
+    } else if (auto comment = zipGetCommentFileName(hmdGetFullLauncherFileName(kPathMax + 1).c_str())) {
+      state.commentTempFile = comment;
+      state.launcherConfigFileName = cfgGetConfigFileName(comment->c_str());
+      ut_tproda("Processed zipfile comment file <%s>", state.launcherConfigFileName->c_str());
+      state.configFileMode = 1;
+    }
+  } else {
+    state.launcherConfigFileName = cfgGetConfigFileName(state.defaultConfigFileStorage.c_str());
+  }
+
+  std::string file = *state.launcherConfigFileName;
+  bool result = cfgProcessConfigFile(file);
+
+  // Nothing reads the copy of the archive comment once it has been processed.
+  if (state.commentTempFile) {
+    unlink(state.commentTempFile->c_str());
+    state.commentTempFile.reset();
+  }
+  if (remembered) state.launcherConfigFileName = remembered;
+  return result;
+}
+
+bool cfgProcessConfigFile(const std::string& path) {
+  if (nesting >= kMaxNesting) {
+    utlReport(kNestedTooDeepMsg, kMaxNesting, path.c_str());
+    return false;
+  }
+  FILE* stream = filOpenFile(path.c_str(), "r", true);
+  if (stream == nullptr) {
+    utlReport(kOpenErrorMsg, path.c_str());
+    return false;
+  }
+  ++nesting;
+  bool result = true;
+  while (const char* read = filReadNextLineFromFile(stream)) {
+    // The line buffer is shared with nested files, so keep a copy.
+    std::string line = read;
+    if (!processLine(line, path)) {
+      result = false;
+      break;
+    }
+  }
+  if (int error = std::ferror(stream)) {
+    utlReport(kReadErrorMsg, path.c_str(), error);
+    result = false;
+  }
+  --nesting;
+  filCloseFile(stream);
+  return result;
+}
+
+std::string cfgGetConfigFileName(const char* name) {
+  std::string result;
+  if (name != nullptr && *name != '\0') {
+    result = utlMakeAbsPath(name, state.makePathsAbsolute);
+  } else {
+    // Named after the application, beside the launcher. A launcher whose
+    // name ends in 'w' (the windowless variant) shares the configuration of
+    // the one without it when that exists.
+    const char* appName = hmdGetApplicationName();
+    result = utlMakeAbsPath(appName ? appName : "", true);
+    char last = result.empty() ? '\0' : result.back();
+    if (last == 'w' || last == 'W') {
+      std::string withoutW = result.substr(0, result.size() - 1) + ".config";
+      result = utlFileExists(withoutW) ? withoutW : result + ".config";
+    } else {
+      result += ".config";
+    }
+  }
+  ut_tproda("Look for Configuration file %s", result.c_str());
+  return result;
+}
+
+bool cfgSetDefaultConfigFile(std::string_view name) {
+  if (name.size() > static_cast<std::size_t>(kPathMax - 1)) return false;
+  state.defaultConfigFileStorage = name;
+  return true;
+}
+
+const std::string& cfgGetDefaultConfigFile() { return state.defaultConfigFileStorage; }
+
+const char* cfgGetCurrentConfigFile() {
+  return state.launcherConfigFileName ? state.launcherConfigFileName->c_str() : nullptr;
+}
+
+void cfgSetCurrentConfigFile(const char* name) {
+  state.launcherConfigFileName = name ? std::optional<std::string>(name) : std::nullopt;
+}
+
+int cfgGetConfigFileMode() { return state.configFileMode; }

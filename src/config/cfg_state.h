@@ -1,0 +1,77 @@
+// The configuration module's state, shared by its source files (the module
+// is split by topic). Nothing outside src/config includes this header.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/sysinfo.h"
+#include "jvmoptions/jop.h"
+#include "util/utl.h"
+
+struct CfgState {
+  // Sources.
+  std::string defaultConfigFileStorage;                ///< the +config file, "" for none
+  std::optional<std::string> launcherConfigFileName;   ///< file being processed
+  int configFileMode = 0;                              ///< 1: from the archive comment
+  std::optional<std::string> commentTempFile;          ///< temporary copy of the comment
+
+  // Paths and classes.
+  PathArray shlibpath;
+  PathArray classpath;
+  PathArray bootclasspath;
+  std::optional<NameValueList> skipPath;
+  std::optional<std::string> currentDir;
+  std::optional<std::string> mainClass;
+  std::optional<std::string> mainMethod = std::string("main");
+  std::optional<std::string> versionClass, versionMethod;
+  std::optional<std::string> usageClass, usageMethod;
+  std::optional<std::string> exitClass, exitMethod;
+  int restartCode = 0;
+  int usageCode = 0;
+  int firstCommandOptionAppArg = 1;
+  bool daemonSupport = false;
+  std::optional<std::string> daemonLogDir;
+  bool krxSaftyNet = true;
+
+  // Macros and variables.
+  NameValueList configVars;
+  std::string lineBuffer;  ///< expansion output, reused by every line
+
+  // Behaviour flags.
+  bool strictVMChecks = false;
+  bool handleShutdown = false;
+  bool allowri = false;
+  bool makePathsAbsolute = true;
+  bool allowJavaOnPath = true;
+
+  // JPDA.
+  bool jpdaSupportEnabled = false;
+  bool jpdaStartPaused = false;
+  std::optional<std::string> jpdaAddr;
+
+  // Version requirement.
+  int requiredVMVersion = 0;
+  bool VMVersionCanBeHigher = false;
+  bool VMVersionCanBeLower = false;
+  std::string requiredVMVersionMessage;
+
+  std::string cmdPrefix;
+  NameValueList configuredUsage;
+
+  // Configured JVM parameters and properties.
+  JvmOptionList params;
+  JvmOptionList props;
+  bool cfgJVMOptionsFinalized = false;
+  int socketPort = 0;
+};
+
+/// The one configuration state of the process.
+CfgState& cfgState();
+
+/// The heap option ("-Xms"/"-Xmx" prefix) for a vmmemmin/vmmemmax parameter:
+/// a size as written, or a percentage of what memory() reports; none for
+/// "auto" or when memory() reports 0.
+std::optional<std::string> cfgHeapSizeOption(std::string_view prefix, const std::string& param,
+                                             MemorySize (*memory)());

@@ -1,0 +1,123 @@
+// The configuration as a user writes it: a file beside the renamed launcher,
+// or the comment of an archive appended to the launcher itself.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "launcher.h"
+
+namespace {
+
+constexpr const char* kNoJvm =
+    "Error loading Java VM library: libjvm.so [libjvm.so: cannot open shared object file: No such file or "
+    "directory]\n";
+
+class ConfigE2ETest : public ::testing::Test {
+ protected:
+  std::string install(const std::string& name = "myapp") { return launcher = installLauncher(dir, "app/bin/" + name); }
+
+  // Appends a ZIP archive whose comment is the given text to the launcher.
+  void appendArchive(const std::string& comment) {
+    dir.writeFile("archive/payload.txt", "payload");
+    dir.writeFile("archive/comment.txt", comment);
+    std::string command = "cd '" + dir.file("archive") + "' && zip -q app.zip payload.txt && " +
+                          (comment.empty() ? std::string("true") : "zip -q -z app.zip < comment.txt");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ofstream(launcher, std::ios::binary | std::ios::app) << readFile(dir.file("archive/app.zip"));
+  }
+
+  ProcessResult run(std::vector<std::string> args = {}, std::map<std::string, std::optional<std::string>> env = {}) {
+    args.insert(args.begin(), launcher);
+    return runLauncher(launcher, args, env, dir.path());
+  }
+
+  TempDir dir;
+  std::string launcher;
+};
+
+TEST_F(ConfigE2ETest, ConfigurationErrorEndsTheLaunchWithOne) {
+  install();
+  dir.writeFile("app/bin/myapp.config", "mainclass a.Main\n\nvmtype fast\n");
+  ProcessResult result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Unrecognized VM type in 'vmtype fast' at line 3 in configuration file '" +
+                            dir.file("app/bin/myapp.config") + "'.\n");
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(ConfigE2ETest, ProcessedLinesAreTraced) {
+  install();
+  dir.makeDir("app/lib");
+  dir.writeFile("app/bin/myapp.config", "# the application\nset LIB=../lib\r\naddpath $var(LIB)\r\n");
+  ProcessResult result = run({}, {{"UTRACE", "-p"}});
+  EXPECT_NE(result.out.find("Look for Configuration file " + dir.file("app/bin/myapp.config") + "\n"
+                            "Processed <set LIB=../lib> from <myapp.config>\n"
+                            "Processed <addpath ../lib> from <myapp.config>\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(result.err, kNoJvm);
+}
+
+TEST_F(ConfigE2ETest, ArchiveCommentIsTheConfigurationWhenNoFileExists) {
+  install();
+  appendArchive("mainclass a.Main\naddpath lib\n");
+  ProcessResult result = run({}, {{"UTRACE", "-p"}});
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(result.out, match, std::regex("Processed zipfile comment file <(/tmp/corvane-envdump-......)>\n")))
+      << result.out;
+  std::string copy = match[1];
+  std::string shortName = copy.substr(5);
+  EXPECT_NE(result.out.find("Processed <mainclass a.Main> from <" + shortName + ">\n"), std::string::npos);
+  // Relative paths of the comment are relative to the launcher's directory.
+  EXPECT_NE(result.out.find("Ignoring '" + dir.file("app/bin/lib") + "' - it does not exist\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy of the comment is removed after processing";
+  EXPECT_EQ(result.err, kNoJvm);
+}
+
+TEST_F(ConfigE2ETest, DefaultFileWinsOverTheArchiveComment) {
+  install();
+  appendArchive("bogus directive\n");
+  dir.writeFile("app/bin/myapp.config", "mainclass a.Main\n");
+  EXPECT_EQ(run().err, kNoJvm);
+}
+
+TEST_F(ConfigE2ETest, WithoutFileOrCommentTheDefaultFileIsMissing) {
+  for (const char* comment : std::initializer_list<const char*>{"", nullptr}) {
+    install();
+    if (comment != nullptr) appendArchive(comment);
+    ProcessResult result = run();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Error: Unable to open configuration file '" + dir.file("app/bin/myapp.config") + "'.\n");
+  }
+}
+
+TEST_F(ConfigE2ETest, CorruptArchiveCommentLengthMeansNoComment) {
+  install();
+  appendArchive("mainclass a.Main\n");
+  // Make the recorded comment length point past the end of the file.
+  std::string content = readFile(launcher);
+  std::size_t record = content.rfind("PK\x05\x06");
+  ASSERT_NE(record, std::string::npos);
+  content[record + 20] = static_cast<char>(content[record + 20] + 1);
+  dir.writeFile("app/bin/myapp", content, 0755);
+  EXPECT_EQ(run().err, "Error: Unable to open configuration file '" + dir.file("app/bin/myapp.config") + "'.\n");
+}
+
+TEST_F(ConfigE2ETest, IncludedFileErrorsNameBothLines) {
+  install();
+  dir.writeFile("app/etc/common.config", "mainclass a.Main\n\nfoo bar\n");
+  dir.writeFile("app/bin/myapp.config", "\n\n\n\n\n\ninclude ../etc/common.config\n");
+  ProcessResult result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Unrecognized directive 'foo bar' at line 3 in configuration file '" +
+                            dir.file("app/etc/common.config") +
+                            "'.\nError: Unable to process 'include ../etc/common.config' at line 7 in configuration "
+                            "file '" +
+                            dir.file("app/bin/myapp.config") + "'.\n");
+}
+
+}  // namespace
