@@ -4,64 +4,201 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "config/cfg.h"
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "jvmoptions/jop.h"
+#include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
 
+constexpr const char* kConfigNameTooLongMsg = "Error: The configuration file name given with %s is longer than %d characters.\n";
+
 struct OptState {
-  std::vector<char*> argv;                 ///< accepted launcher arguments (the process's strings)
-  std::vector<std::string> appArgv;        ///< application arguments (owned copies)
+  std::vector<char*> argv;            ///< accepted launcher options and their values (the process's strings)
+  std::vector<std::string> appArgv;   ///< application arguments (owned copies)
+  std::vector<char*> residual;        ///< what optParseArgument hands back, null-terminated
   bool shellMode = false;
   bool jpdaEnabled = false;
+  bool jpdaStartPaused = false;
+  bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
+  std::optional<std::string> jpdaAddr;
+  std::optional<std::string> serviceName;
 };
 
 OptState state;
 
-bool equalsPrefixed(std::string_view arg, std::string_view name, bool caseInsensitive) {
-  std::string expected = cfgGetCmdPrefix();
-  expected += name;
-  if (arg.size() != expected.size()) return false;
-  if (caseInsensitive) return strncasecmp(arg.data(), expected.data(), arg.size()) == 0;
-  return arg == expected;
+bool usageClassConfigured() { return cfgGetUsageClass() != nullptr; }
+bool versionClassConfigured() { return cfgGetVersionClass() != nullptr; }
+bool jpdaConfigured() { return cfgIsJPDASupportEnabled(); }
+
+constexpr const char* kClassPathArg = " <directories and zip/jar files separated by path separators>";
+
+}  // namespace
+
+const LauncherOption javaOptionsList[] = {
+    // name, prefix, handler, argForm, stops, usage, availability, any case, argument text, help
+    {"+help", false, nullptr, 0, true, true, nullptr, true, "", "Prints this help message"},
+    {"+usage", false, nullptr, 0, false, true, usageClassConfigured, true, "",
+     "Prints a summary of command syntax and options"},
+    {"+version", false, nullptr, 0, false, true, versionClassConfigured, false, "",
+     "Prints product copyright and version information"},
+    {"+debug", false, optSetDebugOn, 0, false, true, nullptr, true, "", "Runs with debugging information enabled"},
+    {"+config", false, optSetConfigFile, 1, false, true, nullptr, true, " <config filename>",
+     "Uses the specified configuration file instead of the default"},
+    {"+shell", false, optSetShellMode, 0, false, false, nullptr, true, "", ""},
+    {"+javacmd", false, nullptr, 0, false, false, nullptr, true, "", ""},
+    {"+javag", false, nullptr, 0, false, false, nullptr, true, "", ""},
+    {"+javahome", false, optSetJavaHome, 1, false, true, nullptr, true, " <directory>",
+     "Specifies the installation directory of the Java VM"},
+    {"-D", true, optAddProp, 0, false, true, nullptr, false, "<name>=<value>", "Sets a Java system property"},
+    {"-verbose", true, optAddParam, 0, false, true, nullptr, false, "[:{class|gc|jni}]",
+     "Enables verbose output from the Java VM"},
+    {"-X", false, nullptr, 0, true, true, nullptr, false, "", "Prints a summary of non-standard command options"},
+    {"-X", true, optAddParam, 0, false, false, nullptr, false, "", ""},
+    {"+classicvm", false, optSetJVMSubType, kSubTypeClassic + 2, false, true, nullptr, true, "",
+     "Selects the Classic VM"},
+    {"+hotspotvm", false, optSetJVMSubType, kSubTypeHotspot + 2, false, true, nullptr, true, "",
+     "Selects the HotSpot VM"},
+    {"+clientvm", false, optSetJVMSubType, kSubTypeClient + 2, false, true, nullptr, true, "",
+     "Selects the HotSpot Client VM 2.0 [JDK 1.3]"},
+    {"+servervm", false, optSetJVMSubType, kSubTypeServer + 2, false, true, nullptr, true, "",
+     "Selects the HotSpot Server VM 2.0 [JDK 1.3]"},
+    {"+classpath", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, "", "Same as +classpath/a"},
+    {"+classpath/a", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
+     "Appends to the classpath from the config file"},
+    {"+classpath/p", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
+     "Prepends to the classpath from the config file"},
+    {"+classpath/r", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
+     "Replaces the classpath from the config file"},
+    {"+jpda", true, optSetJPDA, 0, false, true, jpdaConfigured, true,
+     "[:[{paused|running}][,address=[<host>:]<port#>]]", "Turns on JPDA to allow debugging from a JPDA debugger"},
+    {"+sig", false, optSetSig, 1, false, false, nullptr, true, "", ""},
+};
+const int javaOptionsListCount = static_cast<int>(std::size(javaOptionsList));
+
+namespace {
+
+bool matches(const char* arg, const LauncherOption& row) {
+  std::string name = std::string(cfgGetCmdPrefix()) + row.name;
+  std::size_t length = std::strlen(arg);
+  if (length < name.size() || (!row.prefixMatch && length != name.size())) return false;
+  return row.caseInsensitive ? strncasecmp(arg, name.c_str(), name.size()) == 0
+                             : std::strncmp(arg, name.c_str(), name.size()) == 0;
+}
+
+const LauncherOption* findOption(const char* arg) {
+  for (const LauncherOption& row : javaOptionsList) {
+    if (matches(arg, row)) return &row;
+  }
+  return nullptr;
+}
+
+// The removal rule: the entry begins with name (case counts), and unless a
+// prefix match is asked for, it is exactly name.
+bool entryMatches(std::string_view entry, std::string_view name, bool prefixMatch) {
+  return entry.starts_with(name) && (prefixMatch || entry.size() == name.size());
+}
+
+// Comma-separated items of a text, empty ones skipped.
+std::vector<std::string> commaItems(std::string_view text) {
+  std::vector<std::string> items;
+  std::string copy(text);
+  char* position = nullptr;
+  for (char* item = utlStrtok(&position, copy.data(), ","); item; item = utlStrtok(&position, nullptr, ",")) {
+    items.emplace_back(item);
+  }
+  return items;
 }
 
 }  // namespace
 
-void optInit() {
-  state.argv.clear();
-  state.appArgv.clear();
-}
+void optInit() { state = OptState{}; }
 
 void optTerm() {
   state.argv = {};
   state.appArgv = {};
+  state.residual = {};
+  state.serviceName.reset();
 }
 
-// The launcher's option table comes with the command-line work; until then
-// "+debug" is the one launcher option, and every other argument goes to the
-// application in order.
 bool optParseArgument(int* argc, char*** argv) {
+  bool result = true;
+  int residualStart = -1;
   for (int i = 0; i < *argc; ++i) {
     char* arg = (*argv)[i];
-    if (equalsPrefixed(arg, "+debug", true)) {
-      optSetDebugOn(false, arg);
-      optAddArgument(arg);
-      ut_tproda("Processed <%s> arg", arg);
-    } else {
+    const LauncherOption* row = findOption(arg);
+    if (row == nullptr) {
       optAddApplicationArgument(arg);
       ut_tproda("Processed <%s> application arg", arg);
+      continue;
     }
+    int optionIndex = i;
+    OptionValue value;
+    if (row->argForm == 1) {
+      if (i + 1 == *argc) return false;
+      value.text = (*argv)[++i];
+    } else if (row->argForm >= 2) {
+      value.number = row->argForm - 2;
+    }
+    if (row->handler != nullptr) result = row->handler(false, arg, value);
+    if (result) {
+      optAddArgument(arg);
+      if (row->availability) optAddApplicationArgument(arg);
+      if (row->argForm == 1) {
+        optAddArgument(const_cast<char*>(value.text));
+        if (row->availability) optAddApplicationArgument(value.text);
+        ut_tproda("Processed <%s %s> arg", arg, value.text);
+      } else {
+        ut_tproda("Processed <%s> arg", arg);
+      }
+      if (row->stopsParsing) residualStart = optionIndex;
+    }
+    if (!result || row->stopsParsing) break;
   }
-  *argc = 0;
-  *argv = nullptr;
-  return true;
+  state.residual.clear();
+  if (residualStart >= 0) {
+    state.residual.assign(*argv + residualStart, *argv + *argc);
+    state.residual.push_back(nullptr);
+    *argc = *argc - residualStart;
+    *argv = state.residual.data();
+  } else {
+    *argc = 0;
+    *argv = nullptr;
+  }
+  return result;
 }
 
-// Will turn launcher options that the configuration does not enable back into
-// application arguments; the interim parser accepts none of those options.
-void optConvertDisabledArguments() {}
+void optConvertDisabledArguments() {
+  for (const LauncherOption& row : javaOptionsList) {
+    if (row.availability == nullptr) continue;
+    bool takesValue = row.argForm == 1;
+    if (row.availability()) {
+      // A launcher option after all: the application does not get its copy.
+      std::optional<std::string> arg, value;
+      optRemoveApplicationArgument(row.name, row.prefixMatch, &arg, takesValue ? &value : nullptr);
+      continue;
+    }
+    const char* arg = nullptr;
+    const char* value = nullptr;
+    optRemoveArgument(row.name, row.prefixMatch, &arg, takesValue ? &value : nullptr);
+    if (arg == nullptr) continue;
+    if (takesValue) {
+      ut_tproda("Converted disabled arg <%s %s> into an application arg", arg, value ? value : "");
+    } else {
+      ut_tproda("Converted disabled arg <%s> into an application arg", arg);
+    }
+    if (row.handler != nullptr) {
+      OptionValue undo;
+      undo.text = value;
+      if (row.argForm >= 2) undo.number = row.argForm - 2;
+      row.handler(true, arg, undo);
+    }
+  }
+}
 
 void optAddArgument(char* arg) { state.argv.push_back(arg); }
 
@@ -86,9 +223,53 @@ int optGetApplicationArgCount() { return static_cast<int>(state.appArgv.size());
 
 const std::vector<std::string>& optGetApplicationArgList() { return state.appArgv; }
 
+const std::vector<char*>& optGetArgumentList() { return state.argv; }
+
+void optRemoveApplicationArgument(std::string_view name, bool prefixMatch, std::optional<std::string>* arg,
+                                  std::optional<std::string>* value) {
+  if (arg == nullptr) return;
+  arg->reset();
+  if (value != nullptr) value->reset();
+  auto& list = state.appArgv;
+  auto found = std::find_if(list.begin(), list.end(),
+                            [&](const std::string& entry) { return entryMatches(entry, name, prefixMatch); });
+  if (found == list.end()) return;
+  if (value == nullptr) {
+    *arg = std::move(*found);
+    list.erase(found);
+  } else if (found + 1 != list.end()) {
+    *arg = std::move(*found);
+    *value = std::move(*(found + 1));
+    list.erase(found, found + 2);
+  } else {
+    // The option without its value stays for the application, so that the
+    // caller can report the missing value.
+    *arg = *found;
+  }
+}
+
+void optRemoveArgument(std::string_view name, bool prefixMatch, const char** arg, const char** value) {
+  if (arg == nullptr) return;
+  *arg = nullptr;
+  if (value != nullptr) *value = nullptr;
+  auto& list = state.argv;
+  auto found =
+      std::find_if(list.begin(), list.end(), [&](const char* entry) { return entryMatches(entry, name, prefixMatch); });
+  if (found == list.end()) return;
+  *arg = *found;
+  if (value != nullptr && found + 1 != list.end()) {
+    *value = *(found + 1);
+    list.erase(found, found + 2);
+  } else {
+    list.erase(found);
+  }
+}
+
 bool optIsOptionOn(std::string_view name, bool caseInsensitive) {
+  std::string expected = std::string(cfgGetCmdPrefix()) + std::string(name);
   for (const char* arg : state.argv) {
-    if (equalsPrefixed(arg, name, caseInsensitive)) return true;
+    bool equal = caseInsensitive ? strcasecmp(arg, expected.c_str()) == 0 : expected == arg;
+    if (equal) return true;
   }
   return false;
 }
@@ -97,12 +278,109 @@ bool optIsShellMode() { return state.shellMode; }
 
 bool optIsJPDAEnabled() { return state.jpdaEnabled; }
 
+bool optIsJPDAStartPaused() { return state.jpdaHadSuspendFlag ? state.jpdaStartPaused : cfgIsJPDAStartPaused(); }
+
+const char* optGetJPDAAddr() { return state.jpdaAddr ? state.jpdaAddr->c_str() : cfgGetJPDAAddr(); }
+
+const char* optGetServiceName() { return state.serviceName ? state.serviceName->c_str() : nullptr; }
+
 void optPrintUsage() {
-  // The listing of the launcher options comes with the option table.
-  std::fputs(" <+options> <args>\n\nwhere options include:\n", stdout);
+  std::printf(" <+options> <args>\n\nwhere options include:\n");
+  for (const LauncherOption& row : javaOptionsList) {
+    if (!row.showInUsage || (row.availability && !row.availability())) continue;
+    std::printf("    %s%s%s\n\t%s\n", cfgGetCmdPrefix(), row.name, row.argDescription, row.helpText);
+  }
 }
 
-bool optSetDebugOn(bool /*clear*/, const char* /*arg*/) {
+// --- Handlers -------------------------------------------------------------------
+
+bool optSetDebugOn(bool, const char*, const OptionValue&) {
+  // Level tracing, chosen through UTRACE, is not overridden from the command line.
   if (!ut_tison()) ut_tprodon();
+  return true;
+}
+
+bool optSetConfigFile(bool, const char* arg, const OptionValue& value) {
+  if (*value.text == '\0') return false;
+  if (!cfgSetDefaultConfigFile(value.text)) {
+    utlReport(kConfigNameTooLongMsg, arg, kPathMax - 1);
+    return false;
+  }
+  return true;
+}
+
+bool optSetShellMode(bool, const char*, const OptionValue&) {
+  state.shellMode = true;
+  return true;
+}
+
+bool optSetJavaHome(bool, const char*, const OptionValue& value) {
+  if (jopGetJavaHome() == nullptr) {
+    std::string home = value.text;
+    jopSetJavaHome(utlFixDirSeparators(home));
+  }
+  return true;
+}
+
+bool optAddProp(bool, const char* arg, const OptionValue&) {
+  jopAddProp(arg, nullptr);
+  return true;
+}
+
+bool optAddParam(bool, const char* arg, const OptionValue&) {
+  jopAddParam(arg, nullptr);
+  return true;
+}
+
+bool optSetJVMSubType(bool, const char*, const OptionValue& value) {
+  jevSetJVMSubType(value.number);
+  return true;
+}
+
+bool optSetCmdLineClassPath(bool, const char* arg, const OptionValue& value) {
+  jopSetCmdLineClassPath(arg, value.text);
+  return true;
+}
+
+// "+jpda" alone, or "+jpda:" followed by comma-separated items: paused,
+// running, address=[host:]port. A later +jpda changes only what it names.
+bool optSetJPDA(bool clear, const char* arg, const OptionValue&) {
+  if (clear) {
+    state.jpdaEnabled = false;
+    return true;
+  }
+  std::string_view text = arg;
+  if (text != "+jpda") {
+    if (!text.starts_with("+jpda:")) {
+      ut_tproda("Invalid +jpda argument <%s>", arg);
+      return false;
+    }
+    std::optional<std::string> address;
+    for (const std::string& item : commaItems(text.substr(text.find(':') + 1))) {
+      if (item == "paused" || item == "running") {
+        state.jpdaStartPaused = item == "paused";
+        state.jpdaHadSuspendFlag = true;
+      } else if (item.starts_with("address=")) {
+        address = item.substr(item.find('=') + 1);
+      } else {
+        ut_tproda("Unknown option in +jpda argument <%s>", item.c_str());
+        return false;
+      }
+    }
+    if (address) state.jpdaAddr = address;
+  }
+  state.jpdaEnabled = true;
+  return true;
+}
+
+bool optSetSig(bool, const char*, const OptionValue& value) {
+  for (const std::string& name : commaItems(value.text)) {
+    if (!hmdSetSignalIgnore(name.c_str())) return false;
+  }
+  return true;
+}
+
+bool optSetServiceName(bool clear, const char*, const OptionValue& value) {
+  state.serviceName = clear || value.text == nullptr ? std::nullopt : std::optional<std::string>(value.text);
   return true;
 }

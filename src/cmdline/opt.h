@@ -1,4 +1,5 @@
-// The launcher's command line: launcher options and application arguments.
+// The launcher's command line: the table of launcher options, parsing, and
+// the list of application arguments handed to the Java application.
 #pragma once
 
 #include <optional>
@@ -6,17 +7,46 @@
 #include <string_view>
 #include <vector>
 
-/// Empties both argument lists.
+/// What an option's handler receives besides the argument itself.
+struct OptionValue {
+  const char* text = nullptr;  ///< the next command-line argument (options that take a value)
+  int number = 0;              ///< the row's constant (argForm 2 or more: argForm - 2)
+};
+
+/// An option handler: clear is false when the option is applied and true when
+/// its effect is to be undone. Returns false when it refuses the argument.
+using OptionHandler = bool (*)(bool clear, const char* arg, const OptionValue& value);
+
+/// One row of the launcher option table.
+struct LauncherOption {
+  const char* name;             ///< with its leading '+' or '-'
+  bool prefixMatch;             ///< an argument that begins with the name matches
+  OptionHandler handler;        ///< run when the option is met; may be null
+  int argForm;                  ///< 0 no value, 1 the next argument, 2+ the constant argForm - 2
+  bool stopsParsing;            ///< parsing ends after this option
+  bool showInUsage;             ///< listed by optPrintUsage
+  bool (*availability)();       ///< whether the configuration enables the option; may be null
+  bool caseInsensitive;         ///< the name is compared without regard to case
+  const char* argDescription;   ///< printed after the name in the usage listing
+  const char* helpText;         ///< printed below it
+};
+
+/// The launcher options, in matching order.
+extern const LauncherOption javaOptionsList[];
+extern const int javaOptionsListCount;
+
+/// Empties both argument lists and the option state.
 void optInit();
 /// Releases both argument lists.
 void optTerm();
 /// Splits the arguments into launcher options and application arguments.
-/// On return argc/argv describe what is left after an option that stops
-/// parsing (or 0 and null). False when an option lacks its value or its
-/// handler refused it.
+/// On return argc/argv describe the arguments from an option that stops
+/// parsing to the end (or 0 and null). False when an option lacks its value
+/// or its handler refused it.
 bool optParseArgument(int* argc, char*** argv);
 /// Turns launcher options that the configuration does not enable into
-/// application arguments.
+/// application arguments, and drops the application-argument copies of those
+/// it enables.
 void optConvertDisabledArguments();
 
 /// Records an accepted launcher argument (the process's own string).
@@ -33,14 +63,41 @@ void optInsertApplicationArgument(std::string_view text);
 std::optional<std::string> optRemoveApplicationArgumentN(int position);
 int optGetApplicationArgCount();
 const std::vector<std::string>& optGetApplicationArgList();
+/// The recorded launcher arguments (options and their values).
+const std::vector<char*>& optGetArgumentList();
+
+/// Removes the first application argument matching name (exactly, or as a
+/// prefix when prefixMatch is set) and hands it over. With a value place, the
+/// argument after it is removed and handed over too; when the match is the
+/// last argument, the caller gets a copy of it, no value, and the list stays.
+void optRemoveApplicationArgument(std::string_view name, bool prefixMatch, std::optional<std::string>* arg,
+                                  std::optional<std::string>* value);
+/// The same on the recorded launcher arguments; the texts stay the
+/// process's. When the match is last and a value is wanted, only the match is
+/// removed.
+void optRemoveArgument(std::string_view name, bool prefixMatch, const char** arg, const char** value);
 
 /// True when a recorded launcher argument equals the command prefix followed
 /// by name (ignoring case when caseInsensitive is set).
 bool optIsOptionOn(std::string_view name, bool caseInsensitive);
 bool optIsShellMode();
 bool optIsJPDAEnabled();
+/// The command line's start mode when it gave one, else the configuration's.
+bool optIsJPDAStartPaused();
+/// The command line's debugger address when it gave one, else the configuration's.
+const char* optGetJPDAAddr();
+const char* optGetServiceName();
 /// Prints the option part of the usage text.
 void optPrintUsage();
 
-/// Handler of "+debug": switches production tracing on unless level tracing is on.
-bool optSetDebugOn(bool clear, const char* arg);
+bool optSetDebugOn(bool clear, const char* arg, const OptionValue& value);
+bool optSetConfigFile(bool clear, const char* arg, const OptionValue& value);
+bool optSetShellMode(bool clear, const char* arg, const OptionValue& value);
+bool optSetJavaHome(bool clear, const char* arg, const OptionValue& value);
+bool optAddProp(bool clear, const char* arg, const OptionValue& value);
+bool optAddParam(bool clear, const char* arg, const OptionValue& value);
+bool optSetJVMSubType(bool clear, const char* arg, const OptionValue& value);
+bool optSetCmdLineClassPath(bool clear, const char* arg, const OptionValue& value);
+bool optSetJPDA(bool clear, const char* arg, const OptionValue& value);
+bool optSetSig(bool clear, const char* arg, const OptionValue& value);
+bool optSetServiceName(bool clear, const char* arg, const OptionValue& value);

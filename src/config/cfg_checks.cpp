@@ -1,8 +1,13 @@
 // Conditional and check directives: behaviour flags, JPDA, the required Java
 // version, the command prefix, options turned into variables, required paths.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "cmdline/opt.h"
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
@@ -11,6 +16,36 @@
 namespace {
 
 CfgState& s() { return cfgState(); }
+
+constexpr const char* kValueRequiredMsg = "Error: A value must be specified for option '%s'.\n";
+constexpr const char* kCantFindMsg = "Error: Can't find '%s'.\n";
+
+constexpr std::size_t kCmdPrefixMax = 20;
+
+/// A behaviour flag named by the "options" directive.
+struct OptionEntry {
+  const char* name;
+  bool CfgState::*flag;
+};
+
+const OptionEntry optionList[] = {
+    {"strictvm", &CfgState::strictVMChecks},
+    {"handleexit", &CfgState::handleShutdown},
+    {"allowri", &CfgState::allowri},
+    {"leavepathsrelative", &CfgState::makePathsAbsolute},
+    {"allowjavaonpath", &CfgState::allowJavaOnPath},
+};
+
+// The comma-separated pieces of a parameter; empty pieces are skipped.
+std::vector<std::string> commaPieces(const std::string& param) {
+  std::vector<std::string> pieces;
+  std::string copy = param;
+  char* position = nullptr;
+  for (char* piece = utlStrtok(&position, copy.data(), ","); piece; piece = utlStrtok(&position, nullptr, ",")) {
+    pieces.emplace_back(piece);
+  }
+  return pieces;
+}
 
 // No requirement below the oldest Java the launcher was ever built for can
 // be set.
@@ -72,13 +107,89 @@ bool cfgIsJVMVersionAcceptable(const char* version, std::string* message) {
          (s().VMVersionCanBeLower && found.value() < required);
 }
 
-// The remaining directives of this group come with the command-line work,
-// which they depend on; until then they refuse, with their row's message.
-bool cfgOptionsCmd(std::string& /*param*/) { return false; }
-bool cfgEnableJPDA(std::string& /*param*/) { return false; }
-bool cfgCmdPrefixCmd(std::string& /*param*/) { return false; }
-bool cfgSetFromOption(std::string& /*param*/) { return false; }
-bool cfgEnsureDirExists(std::string& /*param*/) { return false; }
+// Each mention flips its flag, so naming an option twice restores it. Spaces
+// are part of a name: "strictvm, allowri" names " allowri".
+bool cfgOptionsCmd(std::string& param) {
+  bool allKnown = true;
+  for (const std::string& piece : commaPieces(param)) {
+    const OptionEntry* option = std::find_if(std::begin(optionList), std::end(optionList),
+                                             [&](const OptionEntry& entry) { return piece == entry.name; });
+    if (option == std::end(optionList)) {
+      ut_tproda("Unknown option in 'options' directive <%s>", piece.c_str());
+      allKnown = false;
+      continue;
+    }
+    s().*option->flag = !(s().*option->flag);
+  }
+  return allKnown;
+}
+
+// Declares that the program may be debugged; "+jpda" switches it on per run,
+// and these settings are its defaults.
+bool cfgEnableJPDA(std::string& param) {
+  std::optional<std::string> address;
+  for (const std::string& piece : commaPieces(param)) {
+    if (piece == "paused" || piece == "running") {
+      s().jpdaStartPaused = piece == "paused";
+    } else if (piece.starts_with("address=")) {
+      address = piece.substr(std::strlen("address="));
+    } else {
+      ut_tproda("Unknown option in jpda directive <%s>", piece.c_str());
+      return false;
+    }
+  }
+  if (address) s().jpdaAddr = address;
+  s().jpdaSupportEnabled = true;
+  return true;
+}
+
+bool cfgCmdPrefixCmd(std::string& param) {
+  s().cmdPrefix = param.substr(0, kCmdPrefixMax);
+  return true;
+}
+
+// VARIABLE=OPTION[:usage text]: the application argument following OPTION
+// becomes the variable, and both leave the application's arguments.
+bool cfgSetFromOption(std::string& param) {
+  std::size_t equals = param.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    ut_tproda("No variable name specified in <%s>", param.c_str());
+    return true;
+  }
+  std::string name = param.substr(0, equals);
+  std::string spec = param.substr(equals + 1);
+  if (spec.empty() || spec.front() == ':') {
+    ut_tproda("No option name specified in <%s>", param.c_str());
+    return true;
+  }
+  std::string option = spec;
+  if (std::size_t colon = spec.find(':'); colon != std::string::npos) {
+    option = spec.substr(0, colon);
+    std::size_t text = spec.find_first_not_of(" \t\r\n\v\f", colon + 1);
+    // Recorded before the command line is consulted, so that the help text
+    // lists the option whether or not it was given.
+    if (text != std::string::npos) utlListAdd(s().configuredUsage, option, spec.substr(text));
+  }
+  std::optional<std::string> found, value;
+  optRemoveApplicationArgument(option, false, &found, &value);
+  if (!found) {
+    ut_tproda("Option <%s> not on command line", option.c_str());
+    return true;
+  }
+  if (!value) {
+    utlReport(kValueRequiredMsg, option.c_str());
+    return false;
+  }
+  cfgAddVar(name + "=" + *value);
+  return true;
+}
+
+bool cfgEnsureDirExists(std::string& param) {
+  std::string path = utlMakeAbsPath(param, s().makePathsAbsolute);
+  if (utlFileExists(path)) return true;
+  utlReport(kCantFindMsg, path.c_str());
+  return false;
+}
 
 bool cfgIsStrictVMCheckEnabled() { return s().strictVMChecks; }
 bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }

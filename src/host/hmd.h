@@ -68,3 +68,28 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 /// setting restartFlag when the launcher must re-execute itself first.
 /// Returns false when the launch must stop.
 bool hmdSetEnvironment(bool* restartFlag);
+
+// ---------------------------------------------------------------------------
+// Signals.
+
+using SignalDisposition = void (*)(int);
+
+/// One signal the launcher answers while the JVM runs.
+struct SignalEntry {
+  int number;                     ///< the signal number
+  SignalDisposition handler;      ///< what the launcher installs: its handler, or SIG_IGN
+  SignalDisposition oldHandler;   ///< the disposition in force before; restored at the end
+  const char* name;               ///< short name, as "+sig" takes it
+};
+
+/// SIGHUP, SIGINT, SIGQUIT and SIGTERM, in this order.
+extern SignalEntry signals[];
+extern const int numSignals;
+
+/// Marks the signal of that name (any case) to be ignored once the launcher
+/// installs its handlers; false for an unknown name.
+bool hmdSetSignalIgnore(const char* name);
+/// The handler the launcher installs for the four signals.
+void hmdSignalHandler(int signal);
+/// Puts the table back in its start state (for tests).
+void hmdResetSignals();

@@ -15,9 +15,14 @@ struct JopState {
   std::optional<std::string> javaPath;
   bool krxSaftyNet = true;
   bool jopJVMOptionsFinalized = false;
+  PathArray cmdLineCP;  ///< from the "+classpath" options
 };
 
 JopState state;
+
+// Kept across jopInit, unlike the rest of the state: the placement belongs to
+// the process's command line.
+int classPathLocation = kClassPathUnset;
 
 }  // namespace
 
@@ -122,5 +127,22 @@ const char* jopGetJavaHome() { return state.javaHome ? state.javaHome->c_str() :
 void jopSetJavaPath(std::string_view path) { state.javaPath = std::string(path); }
 
 const char* jopGetJavaPath() { return state.javaPath ? state.javaPath->c_str() : nullptr; }
+
+void jopSetCmdLineClassPath(const char* arg, const char* path) {
+  static const struct {
+    const char* suffix;
+    int location;
+  } kPlacements[] = {{"", kClassPathAppend}, {"/p", kClassPathPrepend}, {"/a", kClassPathAppend}, {"/r", kClassPathReplace}};
+  const char* suffix = std::strlen(arg) >= 10 ? arg + 10 : "";
+  for (const auto& placement : kPlacements) {
+    if (std::strcmp(suffix, placement.suffix) == 0) classPathLocation = placement.location;
+  }
+  state.cmdLineCP.clear();
+  utlPathStringToArray(state.cmdLineCP, path, false);
+}
+
+const PathArray& jopGetCmdLineClassPath() { return state.cmdLineCP; }
+
+int jopGetClassPathLocation() { return classPathLocation; }
 
 bool jopIsSafetyNetOn() { return state.krxSaftyNet; }

@@ -7,6 +7,8 @@
 
 #include <string_view>
 
+#include "util/utl.h"
+
 /// A growable array of JavaVMOption that owns its option strings (the JVM
 /// reads them as C strings). Empty with capacity 0 at start; the first append
 /// makes room for 4 entries and a full array doubles.
@@ -68,6 +70,17 @@ const char* jopGetJavaHome();
 /// A JVM shared library to load instead of searching for one, or null.
 void jopSetJavaPath(std::string_view path);
 const char* jopGetJavaPath();
+
+/// How the command-line class path is placed against the configured one.
+enum ClassPathLocation { kClassPathUnset = 0, kClassPathPrepend = 1, kClassPathAppend = 2, kClassPathReplace = 3 };
+
+/// The "+classpath" family's handler: the placement from what follows
+/// "+classpath" in arg ("", "/a", "/p", "/r"; anything else keeps the earlier
+/// placement), the path list from path. A later option replaces both.
+void jopSetCmdLineClassPath(const char* arg, const char* path);
+/// The command-line class path (empty when none was given).
+const PathArray& jopGetCmdLineClassPath();
+int jopGetClassPathLocation();
 
 /// True unless KRX_NO_SAFETY_NET was set when jopInit ran.
 bool jopIsSafetyNetOn();

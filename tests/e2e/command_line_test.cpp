@@ -1,0 +1,110 @@
+// The launcher's own options as a user types them: the help text on a parse
+// failure, +config, and what the configuration adds to the help.
+
+#include <gtest/gtest.h>
+
+#include "launcher.h"
+
+namespace {
+
+constexpr const char* kNoJvm =
+    "Error loading Java VM library: libjvm.so [libjvm.so: cannot open shared object file: No such file or "
+    "directory]\n";
+
+std::string optionLines(const std::string& prefix, bool usage, bool version, bool jpda) {
+  auto line = [&](const std::string& name, const std::string& arg, const std::string& help) {
+    return "    " + prefix + name + arg + "\n\t" + help + "\n";
+  };
+  const std::string classPathArg = " <directories and zip/jar files separated by path separators>";
+  return line("+help", "", "Prints this help message") +
+         (usage ? line("+usage", "", "Prints a summary of command syntax and options") : "") +
+         (version ? line("+version", "", "Prints product copyright and version information") : "") +
+         line("+debug", "", "Runs with debugging information enabled") +
+         line("+config", " <config filename>", "Uses the specified configuration file instead of the default") +
+         line("+javahome", " <directory>", "Specifies the installation directory of the Java VM") +
+         line("-D", "<name>=<value>", "Sets a Java system property") +
+         line("-verbose", "[:{class|gc|jni}]", "Enables verbose output from the Java VM") +
+         line("-X", "", "Prints a summary of non-standard command options") +
+         line("+classicvm", "", "Selects the Classic VM") + line("+hotspotvm", "", "Selects the HotSpot VM") +
+         line("+clientvm", "", "Selects the HotSpot Client VM 2.0 [JDK 1.3]") +
+         line("+servervm", "", "Selects the HotSpot Server VM 2.0 [JDK 1.3]") +
+         line("+classpath", "", "Same as +classpath/a") +
+         line("+classpath/a", classPathArg, "Appends to the classpath from the config file") +
+         line("+classpath/p", classPathArg, "Prepends to the classpath from the config file") +
+         line("+classpath/r", classPathArg, "Replaces the classpath from the config file") +
+         (jpda ? line("+jpda", "[:[{paused|running}][,address=[<host>:]<port#>]]",
+                      "Turns on JPDA to allow debugging from a JPDA debugger")
+               : "");
+}
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { launcher = installLauncher(dir, "app/bin/myapp"); }
+  ProcessResult run(std::vector<std::string> args, const std::string& cwd = "") {
+    args.insert(args.begin(), launcher);
+    return runLauncher(launcher, args, {}, cwd.empty() ? dir.path() : cwd);
+  }
+  TempDir dir;
+  std::string launcher;
+};
+
+TEST_F(CommandLineTest, ParseFailureShowsTheConfiguredHelpAndSucceeds) {
+  dir.writeFile("app/bin/myapp.config",
+                "cmdprefix my\nusageclass a.Usage\njpda running\nsetfromoption PORT=-port:server port\n"
+                "setfromoption LOG=-log:  log file\n");
+  for (const char* missing : {"+config", "+classpath", "+javahome", "+sig"}) {
+    ProcessResult result = run({"data", missing});
+    EXPECT_EQ(result.status, 0) << missing;
+    EXPECT_EQ(result.err, "") << missing;
+    EXPECT_EQ(result.out, "Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n" +
+                              optionLines("my", true, false, true) +
+                              "    -port <value>\tserver port\n    -log <value>\tlog file\n")
+        << missing;
+  }
+}
+
+TEST_F(CommandLineTest, ConfigurationErrorWinsOverTheHelp) {
+  dir.writeFile("app/bin/myapp.config", "vmtype turbo\n");
+  ProcessResult result = run({"+config"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Error: Unrecognized VM type in 'vmtype turbo' at line 1 in configuration file '" +
+                            dir.file("app/bin/myapp.config") + "'.\n");
+}
+
+TEST_F(CommandLineTest, RefusedArgumentsShowThePlainHelp) {
+  dir.writeFile("app/bin/myapp.config", "# plain\n");
+  for (std::vector<std::string> args : {std::vector<std::string>{"+config", ""}, {"+sig", "int,usr1"}, {"+jpdax"}}) {
+    ProcessResult result = run(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n" +
+                              optionLines("", false, false, false));
+  }
+}
+
+TEST_F(CommandLineTest, RelativeConfigOptionIsFoundBesideTheLauncher) {
+  dir.writeFile("app/bin/conf/other.config", "vmtype turbo\n");
+  dir.writeFile("conf/other.config", "# the one in the working directory is not read\n");
+  ProcessResult result = run({"+config", "conf/other.config"}, dir.path());
+  EXPECT_EQ(result.err, "Error: Unrecognized VM type in 'vmtype turbo' at line 1 in configuration file '" +
+                            dir.file("app/bin/conf/other.config") + "'.\n");
+}
+
+TEST_F(CommandLineTest, MissingOptionValueInSetFromOptionIsAConfigurationError) {
+  dir.writeFile("app/bin/myapp.config", "setfromoption PORT=-port\n");
+  ProcessResult result = run({"data", "-port"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: A value must be specified for option '-port'.\n");
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(CommandLineTest, DisabledOptionsReachTheApplicationAndEnabledOnesDoNot) {
+  dir.writeFile("app/bin/myapp.config", "versionclass a.Version\n");
+  ProcessResult result =
+      runLauncher(launcher, {launcher, "+version", "+usage", "x"}, {{"UTRACE", "-p"}}, dir.path());
+  EXPECT_NE(result.out.find("Converted disabled arg <+usage> into an application arg\n"), std::string::npos);
+  EXPECT_EQ(result.out.find("Converted disabled arg <+version>"), std::string::npos);
+  EXPECT_EQ(result.err, kNoJvm);
+}
+
+}  // namespace
