@@ -103,17 +103,6 @@ bool entryMatches(std::string_view entry, std::string_view name, bool prefixMatc
   return entry.starts_with(name) && (prefixMatch || entry.size() == name.size());
 }
 
-// Comma-separated items of a text, empty ones skipped.
-std::vector<std::string> commaItems(std::string_view text) {
-  std::vector<std::string> items;
-  std::string copy(text);
-  char* position = nullptr;
-  for (char* item = utlStrtok(&position, copy.data(), ","); item; item = utlStrtok(&position, nullptr, ",")) {
-    items.emplace_back(item);
-  }
-  return items;
-}
-
 }  // namespace
 
 void optInit() { state = OptState{}; }
@@ -356,7 +345,7 @@ bool optSetJPDA(bool clear, const char* arg, const OptionValue&) {
       return false;
     }
     std::optional<std::string> address;
-    for (const std::string& item : commaItems(text.substr(text.find(':') + 1))) {
+    for (const std::string& item : utlSplitList(text.substr(text.find(':') + 1), ",")) {
       if (item == "paused" || item == "running") {
         state.jpdaStartPaused = item == "paused";
         state.jpdaHadSuspendFlag = true;
@@ -374,7 +363,7 @@ bool optSetJPDA(bool clear, const char* arg, const OptionValue&) {
 }
 
 bool optSetSig(bool, const char*, const OptionValue& value) {
-  for (const std::string& name : commaItems(value.text)) {
+  for (const std::string& name : utlSplitList(value.text, ",")) {
     if (!hmdSetSignalIgnore(name.c_str())) return false;
   }
   return true;

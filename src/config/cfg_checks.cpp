@@ -36,16 +36,6 @@ const OptionEntry optionList[] = {
     {"allowjavaonpath", &CfgState::allowJavaOnPath},
 };
 
-// The comma-separated pieces of a parameter; empty pieces are skipped.
-std::vector<std::string> commaPieces(const std::string& param) {
-  std::vector<std::string> pieces;
-  std::string copy = param;
-  char* position = nullptr;
-  for (char* piece = utlStrtok(&position, copy.data(), ","); piece; piece = utlStrtok(&position, nullptr, ",")) {
-    pieces.emplace_back(piece);
-  }
-  return pieces;
-}
 
 // No requirement below the oldest Java the launcher was ever built for can
 // be set.
@@ -111,7 +101,7 @@ bool cfgIsJVMVersionAcceptable(const char* version, std::string* message) {
 // are part of a name: "strictvm, allowri" names " allowri".
 bool cfgOptionsCmd(std::string& param) {
   bool allKnown = true;
-  for (const std::string& piece : commaPieces(param)) {
+  for (const std::string& piece : utlSplitList(param, ",")) {
     const OptionEntry* option = std::find_if(std::begin(optionList), std::end(optionList),
                                              [&](const OptionEntry& entry) { return piece == entry.name; });
     if (option == std::end(optionList)) {
@@ -128,7 +118,7 @@ bool cfgOptionsCmd(std::string& param) {
 // and these settings are its defaults.
 bool cfgEnableJPDA(std::string& param) {
   std::optional<std::string> address;
-  for (const std::string& piece : commaPieces(param)) {
+  for (const std::string& piece : utlSplitList(param, ",")) {
     if (piece == "paused" || piece == "running") {
       s().jpdaStartPaused = piece == "paused";
     } else if (piece.starts_with("address=")) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmdline/opt.h"
+#include "config/cfg_fixture.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "host/platform.h"
@@ -19,24 +20,17 @@ constexpr const char* kEnvNames[] = {"CFGMT_HOME", "CFGMT_EMPTY", "CFGMT_UNSET",
 
 /// Fresh configuration, arguments, Java home and launcher location, the
 /// environment the tables expect, and tracing silent whatever UTRACE holds.
-class MacroTest : public testing::Test {
+class MacroTest : public ConfigTest {
  protected:
   void SetUp() override {
-    cfgInit();
-    optInit();
-    jopInit();
-    hmdResetApplicationHome();
+    ConfigTest::SetUp();
     ut_TraceData.initPending = 0;
     setenv("CFGMT_HOME", "/home/u", 1);
     setenv("CFGMT_EMPTY", "", 1);
     setenv("CFGMT_DOLLAR", "$env(CFGMT_HOME)", 1);
   }
   void TearDown() override {
-    cfgTerm();
-    optTerm();
-    jopTerm();
-    hmdResetApplicationHome();
-    ut_TraceData = UtTraceData{};
+    ConfigTest::TearDown();
     for (const char* name : kEnvNames) unsetenv(name);
   }
   struct Expanded {

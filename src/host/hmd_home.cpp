@@ -42,11 +42,8 @@ bool exists(const std::string& path) {
 std::optional<std::string> findOnPath(const char* argv0) {
   const char* path = std::getenv("PATH");
   if (path == nullptr) return std::nullopt;
-  std::string elements = path;
-  char* state = nullptr;
-  for (char* element = utlStrtok(&state, elements.data(), ":"); element != nullptr;
-       element = utlStrtok(&state, nullptr, ":")) {
-    std::string candidate = std::string(element).substr(0, kPathMax - 1);
+  for (const std::string& element : utlSplitList(path, ":")) {
+    std::string candidate = element.substr(0, kPathMax - 1);
     candidate += '/';
     candidate += argv0;
     candidate.resize(std::min<std::size_t>(candidate.size(), kPathMax - 1));

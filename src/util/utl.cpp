@@ -244,28 +244,22 @@ std::string utlDblBackSlash(std::string_view text) {
   return result;
 }
 
-namespace {
-
-/// The elements of a separator-delimited list, as utlStrtok splits it:
-/// every character of separator delimits, and empty elements vanish.
-std::vector<std::string> splitEnvList(const char* list, const char* separator) {
+std::vector<std::string> utlSplitList(std::string_view list, const char* delimiters) {
   std::vector<std::string> elements;
   std::string copy(list);
   char* state = nullptr;
-  for (char* token = utlStrtok(&state, copy.data(), separator); token != nullptr;
-       token = utlStrtok(&state, nullptr, separator)) {
+  for (char* token = utlStrtok(&state, copy.data(), delimiters); token != nullptr;
+       token = utlStrtok(&state, nullptr, delimiters)) {
     elements.emplace_back(token);
   }
   return elements;
 }
 
-}  // namespace
-
 int utlEnforceEnvValue(const char* name, const char* value, const char* separator, int position) {
   const char* current = std::getenv(name);
   if (current != nullptr) {
     const bool present = separator != nullptr
-                             ? std::ranges::count(splitEnvList(current, separator), value) > 0
+                             ? std::ranges::count(utlSplitList(current, separator), value) > 0
                              : std::strcmp(current, value) == 0;
     if (present) return 0;
   }
@@ -288,7 +282,7 @@ int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* se
   std::string definition = std::string(name) + '=';
   bool removed = false;
   bool first = true;
-  for (const std::string& element : splitEnvList(current, separator)) {
+  for (const std::string& element : utlSplitList(current, separator)) {
     if (element == value) {
       removed = true;
       continue;

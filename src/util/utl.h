@@ -88,6 +88,9 @@ void utlTerm();
 /// A re-entrant tokenizer over a writable string, with strtok_r's rules:
 /// empty tokens are never returned; delimiters is a set of characters.
 char* utlStrtok(char** state, char* text, const char* delimiters);
+/// The elements of a delimited list as utlStrtok splits it: every character
+/// of delimiters delimits, and empty elements vanish.
+std::vector<std::string> utlSplitList(std::string_view list, const char* delimiters);
 /// Doubles every backslash that is not part of a pair; pairs are kept.
 std::string utlDblBackSlash(std::string_view text);
 /// Makes sure the environment variable name holds value as a whole element of
