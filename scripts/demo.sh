@@ -16,8 +16,7 @@ addpath ../lib
 vmprop demo.greeting=$env(USER:friend)
 apparg --from-config
 CONFIG
-jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
-echo "\$ UTRACE=-p LD_LIBRARY_PATH=$jdk/lib/server $demo/hello/bin/hello one 'two words'"
+echo "\$ UTRACE=-p $demo/hello/bin/hello one 'two words'"
 status=0
-env -u JAVA_HOME UTRACE=-p LD_LIBRARY_PATH="$jdk/lib/server" "$demo/hello/bin/hello" one 'two words' || status=$?
+env -u JAVA_HOME -u LD_LIBRARY_PATH UTRACE=-p "$demo/hello/bin/hello" one 'two words' || status=$?
 echo "(exit status $status)"

@@ -1,30 +1,280 @@
 #include "jvm/jev.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "config/cfg.h"
+#include "config/fil.h"
+#include "jvmoptions/jop.h"
+#include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
-InvocationFunctions ifn;
-int jvmSubType = kSubTypeDefault;
+
+constexpr const char* kNoSupportedJvmMsg = "Unable to find a supported JDK or JRE version. %s\n";
+constexpr const char* kUseJavaHomeMsg = "Check your installation and use %sjavahome to specify the JDK or JRE location\n";
+constexpr const char* kJ2eeHomeMsg = "Sun's J2EE Reference Implementation found in %s.\n";
+constexpr const char* kJ2seRequiredMsg = "Corvane Kestrix requires J2SE, not J2EE.\n";
+constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
+constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
+constexpr const char* kNoJvmMsg = "Error: No JVM found in '%s'.\n";
+constexpr const char* kNoSuitableJvmMsg = "Unable to find a suitable Java VM in %s\n";
+constexpr const char* kNoXUsageIbmMsg = "Unable to get -X options list from this VM. Try 'java -X'.\n";
+constexpr const char* kCantOpenMsg = "Can't open %s\n";
+constexpr const char* kXUsageHintMsg = "The non-standard options of this Java VM are listed by '%s/bin/java -X'.\n";
+
+struct JevState {
+  VMInfo vmInfo;
+  std::string vmHome;  ///< the Java home that passed the checks
+  InvocationFunctions ifn;
+};
+
+JevState state;
+
+bool exists(const std::string& path) { return utlFileExists(path); }
+
+bool isExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH));
+}
+
+// ".../bin/java" names the home two levels up ("." when nothing is left).
+std::string homeOfJava(std::string java) {
+  for (int level = 0; level < 2; ++level) {
+    std::size_t slash = java.rfind('/');
+    if (slash == std::string::npos) return ".";
+    java.resize(slash);
+  }
+  return java;
+}
+
+// JAVA_VERSION="..." of a modular runtime's release file.
+std::optional<std::string> releaseVersion(const std::string& home) {
+  std::ifstream release(home + "/release");
+  std::string line;
+  while (std::getline(release, line)) {
+    if (!line.starts_with("JAVA_VERSION=")) continue;
+    std::string value = line.substr(std::strlen("JAVA_VERSION="));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Java 9 and later have neither bin/tnameserv nor an architecture directory;
+// they are recognised by their module image instead.
+bool modularChecks(VMInfo& info, const std::string& dir) {
+  if (!exists(dir + "/bin/java") || !exists(dir + "/lib/modules") || !exists(dir + "/lib/jvm.cfg")) return false;
+  std::optional<std::string> version = releaseVersion(dir);
+  if (!version) return false;
+  info.jvmType = exists(dir + "/bin/javac") ? kJvmTypeJdk : kJvmTypeJre;
+  info.jvmVendor = kVendorSun;
+  info.jvmVersion = kLayoutModular;
+  ut_tproda("JVM appears to be a modular Java runtime, version %s", version->c_str());
+  return true;
+}
+
+int subTypeOfToken(const std::string& token) {
+  static const struct {
+    const char* token;
+    int subType;
+  } kTokens[] = {{"-client", kSubTypeClient}, {"-server", kSubTypeServer}, {"-hotspot", kSubTypeHotspot},
+                 {"-classic", kSubTypeClassic}};
+  for (const auto& entry : kTokens) {
+    if (token == entry.token) return entry.subType;
+  }
+  return kSubTypeDefault;
+}
+
+// jvm.cfg grammar: one JVM per line, "-<flavour> [<status> ...]". A Java 2
+// v1.3 line has the flavour alone; later layouts need a status of KNOWN,
+// WARN or ALIASED_TO (an alias takes the flavour of its own first token).
+bool acceptableLine(const std::vector<std::string>& tokens, int layout) {
+  if (layout == kLayout13) return tokens.size() == 1;
+  return tokens.size() >= 2 && (tokens[1] == "KNOWN" || tokens[1] == "WARN" || tokens[1] == "ALIASED_TO");
+}
+
+// Chooses the flavour: the first acceptable line of jvm.cfg whose library
+// exists. False after a reported failure.
+bool chooseFlavourFromJvmCfg() {
+  VMInfo& info = state.vmInfo;
+  std::string path = jmdGetJVMConfigFile(state.vmHome, info).value_or("");
+  FILE* stream = filOpenFile(path.c_str(), "r", false);
+  if (stream == nullptr) {
+    utlReport(kOpenErrorMsg, path.c_str());
+    return false;
+  }
+  while (const char* read = filReadNextLineFromFile(stream)) {
+    std::string line = read;
+    std::vector<std::string> tokens = utlSplitList(line, " \t");
+    info.jvmSubType = subTypeOfToken(tokens.front());
+    if (info.jvmSubType != kSubTypeDefault && acceptableLine(tokens, info.jvmVersion) &&
+        exists(jmdGetJVMSharedLib(state.vmHome, info))) {
+      ut_tproda("Processed <%s> from <%s>", line.c_str(), path.c_str());
+      break;
+    }
+    info.jvmSubType = kSubTypeDefault;
+    ut_tproda("Ignored <%s> from <%s>", line.c_str(), path.c_str());
+  }
+  bool ok = true;
+  if (int error = std::ferror(stream)) {
+    utlReport(kReadErrorMsg, path.c_str(), error);
+    ok = false;
+  } else if (info.jvmSubType == kSubTypeDefault) {
+    utlReport(kNoJvmMsg, path.c_str());
+    ok = false;
+  }
+  filCloseFile(stream);
+  return ok;
+}
+
 }  // namespace
 
-int jevGetJVMSubType() { return jvmSubType; }
+int jevGetJVMType() { return state.vmInfo.jvmType; }
+int jevGetJVMSubType() { return state.vmInfo.jvmSubType; }
+int jevGetJVMVendor() { return state.vmInfo.jvmVendor; }
+int jevGetJVMVersion() { return state.vmInfo.jvmVersion; }
+const char* jevGetJVMHome() { return state.vmHome.c_str(); }
+void jevSetJVMSubType(int subType) { state.vmInfo.jvmSubType = subType; }
+void jevTerm() {}
 
-void jevSetJVMSubType(int subType) { jvmSubType = subType; }
+void jevConfigureDefaultJVM() {
+  const char* path = std::getenv("PATH");
+  if (cfgIsAllowJavaOnPathEnabled() && path != nullptr) {
+    PathArray directories;
+    utlPathStringToArray(directories, path, false);
+    for (const std::string& directory : directories) {
+      std::string java = directory.substr(0, kPathMax - 1) + "/java";
+      if (!isExecutableFile(java)) continue;
+      std::string home = homeOfJava(java);
+      if (jevBasicJDKJREChecks(state.vmInfo, home)) {
+        jopSetJavaHome(home);
+        return;
+      }
+      // A java found through links (/usr/bin/java -> /etc/alternatives/...)
+      // belongs to the installation its real path lies in.
+      std::unique_ptr<char, decltype(&std::free)> real(realpath(java.c_str(), nullptr), &std::free);
+      if (real && java != real.get()) {
+        std::string realHome = homeOfJava(real.get());
+        ut_tproda("%s is a link to %s; trying the Java home %s", java.c_str(), real.get(), realHome.c_str());
+        if (jevBasicJDKJREChecks(state.vmInfo, realHome)) {
+          jopSetJavaHome(realHome);
+          return;
+        }
+      }
+    }
+  }
+  std::string home;
+  if (jmdIsThisJVMInstalled(state.vmInfo, home, kPathMax)) jopSetJavaHome(home);
+}
 
-// Will look for a Java installation through PATH when none is configured;
-// until JVM discovery exists the library is found through LD_LIBRARY_PATH only.
-void jevConfigureDefaultJVM() {}
+bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir) {
+  info.jvmType = kJvmTypeJdk;
+  if (jevBasicJVMChecks(info, dir)) return true;
+  info.jvmType = kJvmTypeJre;
+  if (jevBasicJVMChecks(info, dir)) return true;
+  // The old layouts keep their precedence; only then is the home tried as a
+  // modular runtime.
+  return modularChecks(info, dir);
+}
+
+bool jevBasicJVMChecks(VMInfo& info, const std::string& dir) {
+  bool jdk = info.jvmType == kJvmTypeJdk;
+  if (!exists(dir + (jdk ? "/bin/javac" : "/bin/java"))) return false;
+  if (!exists(dir + "/bin/tnameserv")) return false;
+  if (exists(dir + (jdk ? "/jre" : "") + "/bin/liborb.so")) {
+    info.jvmVersion = kLayout13;
+    info.jvmVendor = kVendorIbm;
+    ut_tproda("JVM appears to be Java 2 - assuming it's IBM 1.3.1");
+    return true;
+  }
+  info.jvmVendor = kVendorSun;
+  info.jvmVersion = kLayout13;
+  if (exists(jmdGetJVMConfigFile(dir, info).value_or(""))) {
+    ut_tproda("JVM appears to be Sun Java 2 v1.3");
+    return true;
+  }
+  info.jvmVersion = kLayout14;
+  if (exists(jmdGetJVMConfigFile(dir, info).value_or(""))) {
+    ut_tproda("JVM appears to be Sun Java 2 v1.4");
+    return true;
+  }
+  return false;
+}
+
+bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
+  const char* javaHome = jopGetJavaHome();
+  if (javaHome != nullptr && *javaHome != '\0' && home != javaHome) {
+    ut_tproda("JavaHome has been reset to '%s'", javaHome);
+    home = std::string(javaHome).substr(0, static_cast<std::size_t>(size));
+    if (jevBasicJDKJREChecks(info, home)) return true;
+    home.clear();
+  }
+  if (!home.empty()) return true;
+  std::string requirement;
+  cfgIsJVMVersionAcceptable(nullptr, &requirement);
+  utlReport(kNoSupportedJvmMsg, requirement.c_str());
+  utlReport(kUseJavaHomeMsg, "+");
+  return false;
+}
+
+std::optional<std::string> jevGetJavaVMLibDir(int size) {
+  if (!jevDetermineJVMType(state.vmInfo, state.vmHome, kPathMax)) return std::nullopt;
+  if (exists(state.vmHome + "/lib/j2ee.jar") && std::getenv("KRX_NO_SAFETY_NET") == nullptr &&
+      !cfgIsAllowRIEnabled()) {
+    utlReport(kJ2eeHomeMsg, state.vmHome.c_str());
+    utlReport("%s", kJ2seRequiredMsg);
+    return std::nullopt;
+  }
+  if (state.vmInfo.jvmSubType == kSubTypeDefault) {
+    if (state.vmInfo.jvmVendor == kVendorIbm) {
+      state.vmInfo.jvmSubType = kSubTypeClassic;
+    } else if (!chooseFlavourFromJvmCfg()) {
+      return std::nullopt;
+    }
+  }
+  std::string library = jmdGetJVMSharedLib(state.vmHome, state.vmInfo);
+  if (!exists(library)) {
+    ut_tproda("No JVM shared library at %s", library.c_str());
+    utlReport(kNoSuitableJvmMsg, state.vmHome.c_str());
+    return std::nullopt;
+  }
+  std::string directory = library.substr(0, library.rfind('/')).substr(0, static_cast<std::size_t>(size));
+  ut_tproda("JVM shared library dir is %s", directory.c_str());
+  return directory;
+}
+
+void jevPrintXUsage() {
+  std::optional<std::string> directory = jevGetJavaVMLibDir(kPathMax);
+  if (!directory || directory->empty()) return;
+  std::string path = *directory + "/Xusage.txt";
+  FILE* usage = std::fopen(path.c_str(), "r");
+  if (usage == nullptr) {
+    if (state.vmInfo.jvmVendor == kVendorIbm) {
+      utlReport("%s", kNoXUsageIbmMsg);
+    } else {
+      utlReport(kCantOpenMsg, path.c_str());
+      // Current runtimes ship no Xusage.txt; their java launcher lists them.
+      if (state.vmInfo.jvmVersion == kLayoutModular) utlReport(kXUsageHintMsg, state.vmHome.c_str());
+    }
+    return;
+  }
+  char block[128];
+  while (std::size_t n = std::fread(block, 1, sizeof block, usage)) std::fwrite(block, 1, n, stdout);
+  std::fclose(usage);
+}
 
 bool jevInit() {
-  bool loaded = jmdLoadJavaVM(&ifn);
-  if (loaded && ifn.DumpAllStacks != nullptr) ut_tproda("JVM is 1.3.1_01 or later");
+  bool loaded = jmdLoadJavaVM(&state.ifn);
+  if (loaded && state.ifn.DumpAllStacks != nullptr) ut_tproda("JVM is 1.3.1_01 or later");
   return loaded;
 }
 
-InvocationFunctions* jevGetInvocationFunction() { return &ifn; }
+InvocationFunctions* jevGetInvocationFunction() { return &state.ifn; }
 
-// Will print the Xusage.txt of the chosen JVM's library directory, which
-// JVM discovery determines.
-void jevPrintXUsage() {}
-
-void jevResetInvocationFunction() { ifn = InvocationFunctions{}; }
+void jevReset() { state = JevState{}; }

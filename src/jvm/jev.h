@@ -1,22 +1,41 @@
-// JVM discovery: which Java installation the launcher uses, and loading it.
+// JVM discovery: which Java installation the launcher uses, what kind it is,
+// where its library lies, and loading it.
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "host/platform.h"
 #include "jvm/jmd.h"
+#include "jvm/vminfo.h"
 
-/// JVM flavours (VMInfo's jvmSubType).
-enum JvmSubType { kSubTypeDefault = 1, kSubTypeClassic = 2, kSubTypeHotspot = 3, kSubTypeClient = 4, kSubTypeServer = 5 };
-
-/// The JVM flavour chosen so far (kSubTypeDefault until one is chosen).
+int jevGetJVMType();
 int jevGetJVMSubType();
+int jevGetJVMVendor();
+/// The layout of the accepted installation.
+int jevGetJVMVersion();
+/// The Java home that passed the checks ("" until one did).
+const char* jevGetJVMHome();
 void jevSetJVMSubType(int subType);
+void jevTerm();
 
-/// Looks for a Java home when none is configured.
+/// Looks for a Java home through PATH when none is configured.
 void jevConfigureDefaultJVM();
+/// Classifies dir as a JDK, else a JRE (old layouts), else a modular runtime.
+bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir);
+/// Classifies dir as a Java 2 installation of info's jvmType.
+bool jevBasicJVMChecks(VMInfo& info, const std::string& dir);
+/// Makes sure home holds an accepted Java home; reports when there is none.
+bool jevDetermineJVMType(VMInfo& info, std::string& home, int size);
+/// The directory of the JVM library (cut to size characters), choosing the
+/// flavour from jvm.cfg when none was chosen; none after a reported failure.
+std::optional<std::string> jevGetJavaVMLibDir(int size = kPathMax);
+/// Prints the JVM's list of non-standard options.
+void jevPrintXUsage();
+
 /// Loads the JVM library and resolves its invocation functions.
 bool jevInit();
 /// The invocation record filled by jevInit.
 InvocationFunctions* jevGetInvocationFunction();
-/// Prints the JVM's list of non-standard options.
-void jevPrintXUsage();
-/// Forgets the loaded invocation functions (for tests).
-void jevResetInvocationFunction();
+/// Forgets the classification and the loaded functions (for tests).
+void jevReset();

@@ -5,16 +5,64 @@
 #include <cstdlib>
 
 #include "host/platform.h"
+#include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
+
 constexpr const char* kLoadErrorMsg = "Error loading Java VM library: %s [%s]\n";
 constexpr const char* kNoJniInterfacesMsg = "Can't find JNI interfaces in: %s [%s]\n";
+
+// The directory of the library's flavour. IBM's Linux JVMs have only the
+// classic one; the Solaris JVMs have no classic directory.
+const char* flavourDirectory(const VMInfo& info) {
+  if (!kSolaris && info.jvmVendor == kVendorIbm) return "classic/";
+  switch (info.jvmSubType) {
+    case kSubTypeClassic:
+      return kSolaris ? "client/" : "classic/";
+    case kSubTypeServer:
+      return "server/";
+    default:
+      return "client/";
+  }
+}
+
+bool isIbmLayout(const VMInfo& info) { return !kSolaris && info.jvmVendor == kVendorIbm; }
+
+const char* envOrEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
 }  // namespace
 
 const char* getJVMSharedLib() { return "libjvm.so"; }
+
+std::string jmdGetJVMSharedLib(const std::string& home, const VMInfo& info) {
+  std::string flavour = flavourDirectory(info);
+  std::string library = flavour + getJVMSharedLib();
+  if (info.jvmVersion == kLayoutModular) return home + "/lib/" + library;
+  std::string arch = kArchDir;
+  switch (info.jvmType) {
+    case kJvmTypeJre:
+      return isIbmLayout(info) ? home + "/bin/" + library : home + "/lib/" + arch + "/" + library;
+    case kJvmTypeJdk:
+      return isIbmLayout(info) ? home + "/jre/bin/" + library : home + "/jre/lib/" + arch + "/" + library;
+    default:
+      return {};
+  }
+}
+
+std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VMInfo& info) {
+  if (isIbmLayout(info)) return std::nullopt;
+  if (info.jvmVersion == kLayoutModular) return home + "/lib/jvm.cfg";
+  std::string archDir = info.jvmVersion == kLayout14 ? std::string("/") + kArchDir : "";
+  return home + (info.jvmType == kJvmTypeJdk ? "/jre/lib" : "/lib") + archDir + "/jvm.cfg";
+}
+
+bool jmdIsThisJVMInstalled(VMInfo& /*info*/, std::string& /*home*/, int /*size*/) { return false; }
 
 bool jmdLoadJavaVM(InvocationFunctions* ifn) {
   const char* library = jopGetJavaPath() ? jopGetJavaPath() : getJVMSharedLib();
@@ -28,15 +76,62 @@ bool jmdLoadJavaVM(InvocationFunctions* ifn) {
   }
   // The handle is deliberately never closed: the JVM stays loaded for the
   // life of the process.
+  // The loader's message is taken right after the failing lookup, before
+  // the optional one overwrites it.
+  dlerror();
   ifn->CreateJavaVM = reinterpret_cast<CreateJavaVM_t>(dlsym(handle, "JNI_CreateJavaVM"));
+  const char* error = ifn->CreateJavaVM ? nullptr : dlerror();
   ifn->GetDefaultJavaVMInitArgs =
       reinterpret_cast<GetDefaultJavaVMInitArgs_t>(dlsym(handle, "JNI_GetDefaultJavaVMInitArgs"));
-  ifn->DumpAllStacks = reinterpret_cast<DumpAllStacks_t>(dlsym(handle, "JVM_DumpAllStacks"));
+  if (error == nullptr && ifn->GetDefaultJavaVMInitArgs == nullptr) error = dlerror();
   if (ifn->CreateJavaVM == nullptr || ifn->GetDefaultJavaVMInitArgs == nullptr) {
-    const char* error = dlerror();
     utlReport(kNoJniInterfacesMsg, getJVMSharedLib(), error ? error : "");
     return false;
   }
+  ifn->DumpAllStacks = reinterpret_cast<DumpAllStacks_t>(dlsym(handle, "JVM_DumpAllStacks"));
   ut_tproda("Loaded Java VM Library %s from LD_LIBRARY_PATH", getJVMSharedLib());
   return true;
+}
+
+// Each directory goes in front unless it is already there, so a first run
+// ends with [JDK lib dir] : [threads dir] : library dir : its parent : what
+// was there before.
+bool jmdSetJavaEnvironment(bool* changed) {
+  std::optional<std::string> libraryDir = jevGetJavaVMLibDir(kPathMax);
+  if (!libraryDir) return false;
+  std::string parent = libraryDir->substr(0, libraryDir->rfind('/'));
+  auto prepend = [&](const std::string& directory) {
+    if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *changed = true;
+  };
+  prepend(parent);
+  prepend(*libraryDir);
+
+  bool modular = jevGetJVMVersion() == kLayoutModular;
+  std::string archSuffix;
+  std::string threads = parent + "/native_threads";
+  if (kSolaris || jevGetJVMVendor() == kVendorSun) {
+    archSuffix = parent.substr(parent.rfind('/') + (kSolaris ? 1 : 0));
+    // A modular runtime has no threads directory of its own.
+    if (!modular || utlFileExists(threads)) prepend(threads);
+  }
+  if constexpr (!kSolaris) {
+    const char* preemptClose = std::getenv("J2SE_PREEMPTCLOSE");
+    if (preemptClose != nullptr && std::string_view(preemptClose) == "1" &&
+        utlEnforceEnvValue("LD_PRELOAD", "libpreemptive_close.so", ":", 1)) {
+      *changed = true;
+    }
+    ut_tproda("export LD_PRELOAD=%s", envOrEmpty("LD_PRELOAD"));
+  }
+  if (jevGetJVMType() == kJvmTypeJdk && !modular) {
+    prepend(std::string(jevGetJVMHome()) + "/lib" + (kSolaris ? "/" : "") + archSuffix);
+  }
+  ut_tproda("*setenv=%d", *changed ? 1 : 0);
+  return true;
+}
+
+void jmdClearJavaEnvironment() {
+  std::optional<std::string> libraryDir = jevGetJavaVMLibDir(kPathMax);
+  std::string library = libraryDir.value_or("") + "/" + getJVMSharedLib();
+  utlEnforceLackOfEnvValue("LD_PRELOAD", library.c_str(), " ");
+  if constexpr (!kSolaris) ut_tproda("export LD_PRELOAD=%s", envOrEmpty("LD_PRELOAD"));
 }

@@ -1,8 +1,13 @@
-// The platform part of JVM loading: the library's file name and the loading
-// of its invocation functions.
+// The platform part of finding and loading a JVM: the paths inside a Java
+// installation, loading the library, and the dynamic loader's environment.
 #pragma once
 
 #include <jni.h>
+
+#include <optional>
+#include <string>
+
+#include "jvm/vminfo.h"
 
 using CreateJavaVM_t = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
 using GetDefaultJavaVMInitArgs_t = jint(JNICALL*)(void* args);
@@ -17,7 +22,20 @@ struct InvocationFunctions {
 
 /// The JVM library's file name ("libjvm.so").
 const char* getJVMSharedLib();
+/// The full path of the JVM library of the installation at home.
+std::string jmdGetJVMSharedLib(const std::string& home, const VMInfo& info);
+/// The path of the installation's jvm.cfg; none for an IBM JVM, which has none.
+std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VMInfo& info);
+/// A system-wide default JVM; these platforms have none.
+bool jmdIsThisJVMInstalled(VMInfo& info, std::string& home, int size);
+
 /// Loads the JVM library (the Java path when one is set, else the library
 /// name searched along LD_LIBRARY_PATH) and resolves its three exports.
 /// Prints its own message and returns false on failure.
 bool jmdLoadJavaVM(InvocationFunctions* ifn);
+/// Puts the JVM's library directories at the front of LD_LIBRARY_PATH (and a
+/// preload library into LD_PRELOAD when asked); sets *changed when it changed
+/// a variable. False when the library directory cannot be determined.
+bool jmdSetJavaEnvironment(bool* changed);
+/// Removes the JVM library's own path from LD_PRELOAD.
+void jmdClearJavaEnvironment();

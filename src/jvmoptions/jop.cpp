@@ -1,10 +1,18 @@
 #include "jvmoptions/jop.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "util/utrace.h"
 
 namespace {
 
@@ -23,6 +31,42 @@ JopState state;
 // Kept across jopInit, unlike the rest of the state: the placement belongs to
 // the process's command line.
 int classPathLocation = kClassPathUnset;
+
+constexpr const char* kJ2eeOnClassPathMsg = "Sun's J2EE Reference Implementation found on classpath.\n";
+constexpr const char* kJ2eeExclusiveMsg = "Corvane Kestrix and Sun's J2EE are mutually exclusive.\n";
+constexpr const char* kJ2eeRemoveMsg = "Remove '%s' from the classpath before running any Corvane Kestrix command.\n";
+
+// Java 9 and later refuse to prepend to their boot class path; they are
+// given the same paths to append.
+std::string bootClassPathOption() {
+  if (jevGetJVMVersion() != kLayoutModular) return "-Xbootclasspath/p:";
+  ut_tproda("The modular Java runtime takes the boot class path appended (-Xbootclasspath/a:)");
+  return "-Xbootclasspath/a:";
+}
+
+void refuseReferenceImplementation(const std::string& element) {
+  std::string name = element.substr(element.rfind('/') + 1);
+  if (strcasecmp(name.c_str(), "j2ee.jar") != 0 || !state.krxSaftyNet || cfgIsAllowRIEnabled()) return;
+  utlReport("%s", kJ2eeOnClassPathMsg);
+  utlReport("%s", kJ2eeExclusiveMsg);
+  utlReport(kJ2eeRemoveMsg, element.c_str());
+  utlExitProcess(1);
+}
+
+// The debugger agent listens when it has no host to connect to.
+void addDebugOptions() {
+  jopAddParam("-Xdebug", nullptr);
+  jopAddParam("-Xnoagent", nullptr);
+  if (jevGetJVMSubType() == kSubTypeDefault || jevGetJVMSubType() == kSubTypeClassic) {
+    jopAddParam("-Djava.compiler=", nullptr);
+  }
+  const char* address = optGetJPDAAddr();
+  std::string agent = "-Xrunjdwp:transport=dt_socket,server=";
+  agent += address != nullptr && std::strchr(address, ':') != nullptr ? "n" : "y";
+  agent += optIsJPDAStartPaused() ? ",suspend=y" : ",suspend=n";
+  if (address != nullptr) agent += std::string(",address=") + address;
+  jopAddParam(agent, nullptr);
+}
 
 }  // namespace
 
@@ -111,13 +155,69 @@ JavaVMOption* jopGetJavaVMOptions() { return state.jopJVMOptionsFinalized ? stat
 
 int jopGetJavaVMOptionsCount() { return state.jopJVMOptionsFinalized ? state.params.count() : 0; }
 
-// Will merge the configuration's options with the command line's and add the
-// class path and the launcher's generated options. Until the configuration
-// and class path work exist, the list is final as it stands.
+// The configuration's options reach the JVM first and the command line's
+// after them, so that the command line has the last word; then the class
+// path and the properties through which the Java side learns how it was
+// launched.
 void jopFinalizeJVMOptions() {
   if (state.jopJVMOptionsFinalized) return;
+  cfgFinalizeJVMOptions();
   jopMergeJVMOptions(state.props.data(), state.props.count());
+  jopConsolidateParams("launcher.commandline.params", state.params.data(), state.params.count());
+  jopConsolidateParams("launcher.config.params", cfgGetJavaVMOptions(), cfgGetJavaVMOptionsCount());
+
+  JvmOptionList commandLine = std::move(state.params);
+  state.params = JvmOptionList{};
+  jopMergeJVMOptions(cfgGetJavaVMOptions(), cfgGetJavaVMOptionsCount());
+  jopMergeJVMOptions(commandLine.data(), commandLine.count());
+
+  jopFinalizeClassPath();
+  if (jevGetJVMType() == kJvmTypeJdk) jopAddParam(std::string("-Dlauncher.jdk.home=") + jevGetJVMHome(), nullptr);
+  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+  jopAddParam("-Dlauncher.program=" + launcher, nullptr);
+  jopAddParam("-Dcorvane.executable.path=" + launcher, nullptr);
+  if (const char* currentDir = cfgGetCurrentDir()) jopAddParam(std::string("-Duser.dir=") + currentDir, nullptr);
+  if (cfgIsHandleShutdownEnabled() && jevGetInvocationFunction()->DumpAllStacks != nullptr) jopAddParam("-Xrs", nullptr);
+  if (optIsJPDAEnabled()) addDebugOptions();
   state.jopJVMOptionsFinalized = true;
+}
+
+void jopFinalizeClassPath() {
+  std::optional<std::string> configured = cfgGetClassPath();
+  std::optional<std::string> boot = cfgGetBootClassPath();
+  std::optional<std::string> commandLine = utlPathArrayToString(state.cmdLineCP);
+
+  if (configured) jopAddParam("-Dlauncher.config.classpath=" + *configured, nullptr);
+  if (commandLine) jopAddParam("-Dlauncher.commandline.classpath=" + *commandLine, nullptr);
+  if (boot) {
+    ut_tproda("Final validation of bootclasspath");
+    if (const char* secure = utlEnsurePathIsSecure(boot->c_str())) {
+      jopAddParam(std::string("-Dlauncher.config.bootclasspath=") + secure, nullptr);
+      jopAddParam(bootClassPathOption() + secure, nullptr);
+    }
+  }
+  if (!configured && !commandLine) return;
+  ut_tproda("Final validation of classpath");
+  const char* secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
+  const char* secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
+  if (secureConfigured == nullptr && secureCommandLine == nullptr) return;
+
+  const char* first = secureConfigured;
+  const char* second = secureCommandLine;
+  if (classPathLocation == kClassPathPrepend) {
+    std::swap(first, second);
+  } else if (classPathLocation == kClassPathReplace) {
+    first = secureCommandLine;
+    second = nullptr;
+  }
+  PathArray classPath;
+  utlPathStringToArray(classPath, first, false);
+  utlPathStringToArray(classPath, second, false);
+  for (const std::string& element : classPath) refuseReferenceImplementation(element);
+  // A class path whose every element was dropped leaves the JVM's default.
+  if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
+    jopAddParam("-Djava.class.path=" + *joined, nullptr);
+  }
 }
 
 void jopSetJavaHome(std::string_view directory) { state.javaHome = std::string(directory); }

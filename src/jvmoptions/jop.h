@@ -63,6 +63,8 @@ JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
 /// Builds the final option list; does nothing once finalized.
 void jopFinalizeJVMOptions();
+/// Appends the class path options (called by jopFinalizeJVMOptions).
+void jopFinalizeClassPath();
 
 /// The JVM installation directory chosen so far, or null.
 void jopSetJavaHome(std::string_view directory);

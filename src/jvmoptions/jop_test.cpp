@@ -5,6 +5,11 @@
 
 #include "jvmoptions/jop.h"
 
+#include <filesystem>
+
+#include "config/cfg_fixture.h"
+#include "launcher.h"
+
 namespace {
 
 class JopTest : public ::testing::Test {
@@ -17,6 +22,12 @@ std::vector<std::string> strings(const JavaVMOption* options, int count) {
   std::vector<std::string> result;
   for (int i = 0; i < count; ++i) result.emplace_back(options[i].optionString);
   return result;
+}
+
+// The first n options of the final list (the launcher's generated options follow).
+std::vector<std::string> firstFinal(std::size_t n) {
+  std::vector<std::string> all = strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount());
+  return std::vector<std::string>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(n, all.size())));
 }
 
 TEST(JvmOptionListTest, GrowsFromFourByDoublingAndKeepsEntries) {
@@ -48,8 +59,7 @@ TEST_F(JopTest, RepeatedPropertiesAreKeptInOrder) {
   EXPECT_FALSE(jopIsPropSet("-Dfoo=3"));
   EXPECT_FALSE(jopIsParamSet("-Dfoo"));
   jopFinalizeJVMOptions();
-  EXPECT_EQ(strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount()),
-            (std::vector<std::string>{"-Dfoo=1", "-Dfoo=2"}));
+  EXPECT_EQ(firstFinal(2), (std::vector<std::string>{"-Dfoo=1", "-Dfoo=2"}));
 }
 
 TEST_F(JopTest, PrefixTestMatchesLongerNames) {
@@ -64,12 +74,13 @@ TEST_F(JopTest, OptionsAreHiddenUntilFinalized) {
   EXPECT_EQ(jopGetJavaVMOptionsCount(), 0);
   jopFinalizeJVMOptions();
   jopFinalizeJVMOptions();
-  EXPECT_EQ(strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount()), (std::vector<std::string>{"-Xmx64m"}));
+  EXPECT_EQ(firstFinal(1), (std::vector<std::string>{"-Xmx64m"}));
   // Appending after finalization extends the final list (the exit hook does so).
+  int count = jopGetJavaVMOptionsCount();
   int hook;
   jopAddParam("exit", &hook);
-  ASSERT_EQ(jopGetJavaVMOptionsCount(), 2);
-  EXPECT_EQ(jopGetJavaVMOptions()[1].extraInfo, &hook);
+  ASSERT_EQ(jopGetJavaVMOptionsCount(), count + 1);
+  EXPECT_EQ(jopGetJavaVMOptions()[count].extraInfo, &hook);
 }
 
 TEST_F(JopTest, ConsolidateListsOptionsSeparatedByNewlines) {
@@ -84,8 +95,7 @@ TEST_F(JopTest, ConsolidateListsOptionsSeparatedByNewlines) {
   source.add(longOption, nullptr);
   jopConsolidateParams("long", source.data(), 3);
   jopFinalizeJVMOptions();
-  EXPECT_EQ(strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount()),
-            (std::vector<std::string>{"-Done=-Xms32m", "-Dlauncher.config.params=-Xms32m\n-Dx=1",
+  EXPECT_EQ(firstFinal(3), (std::vector<std::string>{"-Done=-Xms32m", "-Dlauncher.config.params=-Xms32m\n-Dx=1",
                                       "-Dlong=-Xms32m\n-Dx=1\n" + longOption}));
 }
 
@@ -110,6 +120,137 @@ TEST_F(JopTest, SafetyNetFollowsTheEnvironmentAtInit) {
   unsetenv("KRX_NO_SAFETY_NET");
   jopInit();
   EXPECT_TRUE(jopIsSafetyNetOn());
+}
+
+}  // namespace
+
+namespace {
+
+class FinalizeTest : public ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    jevReset();
+  }
+  void TearDown() override {
+    jevReset();
+    ConfigTest::TearDown();
+  }
+  std::vector<std::string> finalOptions() {
+    jopFinalizeJVMOptions();
+    return strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount());
+  }
+  // The options that follow the class path options.
+  static std::vector<std::string> launcherProperties() {
+    return {"-Dlauncher.program=", "-Dcorvane.executable.path="};
+  }
+  static std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+};
+
+TEST_F(FinalizeTest, ConfigurationOptionsComeFirstThenTheCommandLines) {
+  ASSERT_TRUE(process("vmparam -Xmx128m\n").ok);
+  jopAddParam("-Xmx256m", nullptr);
+  jopAddProp("-Dlog=1", nullptr);
+  EXPECT_EQ(finalOptions(), concat({"-Xmx128m", "-Xmx256m", "-Dlog=1", "-Dlauncher.commandline.params=-Xmx256m\n-Dlog=1",
+                                    "-Dlauncher.config.params=-Xmx128m"},
+                                   launcherProperties()));
+  std::size_t count = finalOptions().size();
+  jopFinalizeJVMOptions();
+  EXPECT_EQ(static_cast<std::size_t>(jopGetJavaVMOptionsCount()), count);
+}
+
+TEST_F(FinalizeTest, ClassPathPlacements) {
+  for (const char* name : {"a.jar", "x.jar"}) dir.writeFile(name, "");
+  std::string a = dir.file("a.jar"), x = dir.file("x.jar");
+  struct Case {
+    const char* option;
+    std::string classPath;
+  } cases[] = {
+      {"+classpath/p", x + ":" + a},
+      {"+classpath", a + ":" + x},
+      {"+classpath/r", x},
+      {"+classpath/a", a + ":" + x},
+  };
+  for (const Case& c : cases) {
+    jopInit();
+    cfgInit();
+    ASSERT_TRUE(process("addpath a.jar\n").ok);
+    jopSetCmdLineClassPath(c.option, (x + ":" + a).c_str());
+    if (std::string(c.option) == "+classpath/r") jopSetCmdLineClassPath(c.option, x.c_str());
+    std::vector<std::string> options = finalOptions();
+    std::string commandLine = std::string(c.option) == "+classpath/r" ? x : x + ":" + a;
+    EXPECT_EQ(options, concat({"-Dlauncher.config.classpath=" + a, "-Dlauncher.commandline.classpath=" + commandLine,
+                               "-Djava.class.path=" + c.classPath},
+                              launcherProperties()))
+        << c.option;
+  }
+}
+
+TEST_F(FinalizeTest, ClassPathDroppedWholeAddsNoClassPathOption) {
+  std::string x = dir.writeFile("x.jar", "");
+  jopSetCmdLineClassPath("+classpath", x.c_str());
+  std::filesystem::remove(x);
+  EXPECT_EQ(finalOptions(), concat({"-Dlauncher.commandline.classpath=" + x}, launcherProperties()));
+}
+
+TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
+  std::string boot = dir.writeFile("boot.jar", "");
+  ASSERT_TRUE(process("addbootpath boot.jar\n").ok);
+  EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/p:" + boot},
+                                   launcherProperties()));
+  jopInit();
+  jopSetJavaHome(testJdkHome());
+  ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
+  std::string out = traced([&] {
+    EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/a:" + boot,
+                                      "-Dlauncher.jdk.home=" + testJdkHome()},
+                                     launcherProperties()));
+  });
+  EXPECT_NE(out.find("The modular Java runtime takes the boot class path appended (-Xbootclasspath/a:)\n"),
+            std::string::npos);
+}
+
+TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathEndsTheLauncher) {
+  std::string j2ee = dir.writeFile("opt/x/J2EE.JAR", "");
+  dir.makeDir("j2ee.jar.d");
+  ASSERT_TRUE(process("addpath j2ee.jar.d\n").ok);
+  jopSetCmdLineClassPath("+classpath", j2ee.c_str());
+  EXPECT_EXIT(jopFinalizeJVMOptions(), testing::ExitedWithCode(1),
+              "^Sun's J2EE Reference Implementation found on classpath.\nCorvane Kestrix and Sun's J2EE are mutually "
+              "exclusive.\nRemove '" +
+                  j2ee + "' from the classpath before running any Corvane Kestrix command.\n$");
+  ASSERT_TRUE(process("options allowri\n").ok);
+  EXPECT_EQ(finalOptions().at(2), "-Djava.class.path=" + dir.file("j2ee.jar.d") + ":" + j2ee);
+}
+
+TEST_F(FinalizeTest, GeneratedOptionsFollowTheConfiguration) {
+  ASSERT_TRUE(process("cd /work\noptions handleexit\n").ok);
+  jevGetInvocationFunction()->DumpAllStacks = [](JNIEnv*, jclass) {};
+  EXPECT_EQ(finalOptions(), concat(launcherProperties(), {"-Duser.dir=/work", "-Xrs"}));
+}
+
+TEST_F(FinalizeTest, DebuggerOptions) {
+  struct Case {
+    const char* jpda;
+    int subType;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"+jpda:address=8000", kSubTypeDefault,
+       {"-Xdebug", "-Xnoagent", "-Djava.compiler=", "-Xrunjdwp:transport=dt_socket,server=y,suspend=n,address=8000"}},
+      {"+jpda:paused,address=myhost:8000", kSubTypeServer,
+       {"-Xdebug", "-Xnoagent", "-Xrunjdwp:transport=dt_socket,server=n,suspend=y,address=myhost:8000"}},
+      {"+jpda", kSubTypeClassic, {"-Xdebug", "-Xnoagent", "-Djava.compiler=", "-Xrunjdwp:transport=dt_socket,server=y,suspend=n"}},
+  };
+  for (const Case& c : cases) {
+    jopInit();
+    optInit();
+    jevSetJVMSubType(c.subType);
+    ASSERT_TRUE(optSetJPDA(false, c.jpda, OptionValue{}));
+    EXPECT_EQ(finalOptions(), concat(launcherProperties(), c.options)) << c.jpda;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "launcher/jap.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
@@ -20,6 +22,7 @@ constexpr const char* kMainClassUndefinedMsg = "Main class is undefined.\n";
 constexpr const char* kLoginClass = "com.ostrave.security.bootstrap.Login";
 constexpr const char* kAuthClearClass = "com.ostrave.security.bootstrap.AuthClear";
 constexpr const char* kCommandHost = "127.0.0.1";
+constexpr const char* kCdCommentLine = "# All paths passed to the launcher command must be absolute for this cd to be valid";
 
 struct JapState {
   std::string appName;  ///< argv[0] as invoked, for the help text
@@ -37,6 +40,20 @@ bool forwardToRunningInstance(int port) {
     if (!sent) break;
   }
   return sent;
+}
+
+// The java launcher's flag for the chosen JVM flavour. A modular runtime's
+// java accepts only -client and -server.
+const char* variantFlag() {
+  static const char* const kFlags[] = {nullptr, nullptr, " -classic", " -hotspot", " -client", " -server"};
+  int subType = jevGetJVMSubType();
+  const char* flag = subType >= 0 && subType <= kSubTypeServer ? kFlags[subType] : nullptr;
+  if (flag != nullptr && jevGetJVMVersion() == kLayoutModular && subType != kSubTypeClient &&
+      subType != kSubTypeServer) {
+    ut_tproda("Leaving out%s: the java launcher of a modular Java runtime does not accept it", flag);
+    return nullptr;
+  }
+  return flag;
 }
 
 }  // namespace
@@ -172,6 +189,52 @@ void japPrintHelp() {
   cfgPrintUsage();
 }
 
-// Will print the equivalent java command; it needs the final class path and
-// the chosen JVM, which come with the class path and discovery work.
-void japPrintJavaCmd(const char* /*entryClass*/) {}
+// Every printed word reaches a POSIX shell as one word, unexpanded. A word
+// whose only special character is a space keeps the familiar "..." form;
+// any other shell syntax is single-quoted, which passes everything through.
+std::string japQuoteSpaces(std::string_view text) {
+  auto plain = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_-./:,+=@%", c); };
+  bool spaces = false;
+  bool special = text.empty();
+  for (char c : text) {
+    if (c == ' ') {
+      spaces = true;
+    } else if (!plain(c)) {
+      special = true;
+    }
+  }
+  if (!spaces && !special) return std::string(text);
+  if (!special) return "\"" + std::string(text) + "\"";
+  if (text.empty()) return "\"\"";
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+void japPrintJavaCmd(const char* entryClass) {
+  if (const char* currentDir = cfgGetCurrentDir()) {
+    std::printf("%s\n", kCdCommentLine);
+    std::printf("cd %s\n\n", japQuoteSpaces(currentDir).c_str());
+  }
+  std::string java = std::string(jopGetJavaHome() ? jopGetJavaHome() : "") + "/bin/java" +
+                     (optIsOptionOn("+javag", true) ? "_g" : "");
+  std::string line = japQuoteSpaces(java);
+  if (const char* flag = variantFlag()) line += flag;
+
+  const JavaVMOption* options = jopGetJavaVMOptions();
+  for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {
+    std::string_view option = options[i].optionString;
+    if (option.starts_with("-Dlauncher.program")) {
+      line += " " + japQuoteSpaces("-Dlauncher.program=" + java);
+    } else if (option == "exit" || option == "-Xrs" || option.starts_with("-Duser.dir") ||
+               option.starts_with("-Dlauncher.commandline") || option.starts_with("-Dlauncher.config")) {
+      continue;  // the launcher's own bookkeeping
+    } else {
+      line += " " + japQuoteSpaces(option);
+    }
+  }
+  line += " ";
+  line += entryClass;
+  for (const std::string& arg : optGetApplicationArgList()) line += " " + japQuoteSpaces(arg);
+  std::printf("%s\n", line.c_str());
+}

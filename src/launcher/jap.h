@@ -4,6 +4,9 @@
 
 #include <jni.h>
 
+#include <string>
+#include <string_view>
+
 /// The JVM exit hook: called by the JVM with the exit status instead of ending
 /// the process itself.
 using ExitHook = void(JNICALL*)(jint code);
@@ -40,3 +43,6 @@ void japDumpAllStacks();
 void japPrintHelp();
 /// Prints the shell command that runs the same application with plain java.
 void japPrintJavaCmd(const char* entryClass);
+/// text as one shell word: unchanged when plain, in double quotes when its
+/// only special character is a space, else single-quoted.
+std::string japQuoteSpaces(std::string_view text);

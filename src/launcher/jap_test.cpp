@@ -38,3 +38,29 @@ TEST_F(SecureBootstrapTest, WithKeysTheLoginClassRunsWithAuthAndMainFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QuoteTest, EveryWordReachesTheShellWhole) {
+  struct Case {
+    const char* text;
+    const char* quoted;
+  } cases[] = {
+      {"plain-/path_1.jar:x,y+z=@%", "plain-/path_1.jar:x,y+z=@%"},
+      {"two words", "\"two words\""},
+      {"", "\"\""},
+      {"tab\there", "'tab\there'"},
+      {"$HOME", "'$HOME'"},
+      {"it's", "'it'\\''s'"},
+      {"say \"hi\" now", "'say \"hi\" now'"},
+      {"a\\b", "'a\\b'"},
+      {"*.jar", "'*.jar'"},
+      {"~user", "'~user'"},
+      {"`cmd`", "'`cmd`'"},
+      {"a;b|c&d", "'a;b|c&d'"},
+      {"line\nbreak", "'line\nbreak'"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(japQuoteSpaces(c.text), c.quoted) << c.text;
+}
+
+}  // namespace

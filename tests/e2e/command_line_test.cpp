@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr const char* kNoJvm =
-    "Error loading Java VM library: libjvm.so [libjvm.so: cannot open shared object file: No such file or "
-    "directory]\n";
 
 std::string optionLines(const std::string& prefix, bool usage, bool version, bool jpda) {
   auto line = [&](const std::string& name, const std::string& arg, const std::string& help) {
@@ -42,7 +39,7 @@ class CommandLineTest : public ::testing::Test {
   void SetUp() override { launcher = installLauncher(dir, "app/bin/myapp"); }
   ProcessResult run(std::vector<std::string> args, const std::string& cwd = "") {
     args.insert(args.begin(), launcher);
-    return runLauncher(launcher, args, {}, cwd.empty() ? dir.path() : cwd);
+    return runLauncher(launcher, args, {{"PATH", kPathWithoutJava}}, cwd.empty() ? dir.path() : cwd);
   }
   TempDir dir;
   std::string launcher;
@@ -101,10 +98,10 @@ TEST_F(CommandLineTest, MissingOptionValueInSetFromOptionIsAConfigurationError) 
 TEST_F(CommandLineTest, DisabledOptionsReachTheApplicationAndEnabledOnesDoNot) {
   dir.writeFile("app/bin/myapp.config", "versionclass a.Version\n");
   ProcessResult result =
-      runLauncher(launcher, {launcher, "+version", "+usage", "x"}, {{"UTRACE", "-p"}}, dir.path());
+      runLauncher(launcher, {launcher, "+version", "+usage", "x"}, {{"UTRACE", "-p"}, {"PATH", kPathWithoutJava}}, dir.path());
   EXPECT_NE(result.out.find("Converted disabled arg <+usage> into an application arg\n"), std::string::npos);
   EXPECT_EQ(result.out.find("Converted disabled arg <+version>"), std::string::npos);
-  EXPECT_EQ(result.err, kNoJvm);
+  EXPECT_EQ(result.err, kNoJavaMsg);
 }
 
 }  // namespace

@@ -1,28 +1,93 @@
-// The launch stages run in their order up to the choice of the entry class
-// when the real JVM library is found through LD_LIBRARY_PATH.
+// The real Java installations of this machine: found through a configured
+// javahome, +javahome or PATH, loaded, and the stages after loading.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "host/platform.h"
 #include "launcher.h"
 
 namespace {
 
-TEST(StagesJvmTest, LoadsTheJvmLibraryThenFindsNoMainClass) {
+bool exportsStackDump(const std::string& jdk) {
+  void* library = dlopen((jdk + "/lib/server/libjvm.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
+  return library != nullptr && dlsym(library, "JVM_DumpAllStacks") != nullptr;
+}
+
+class InstalledJdkTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    launcher = installLauncher(dir, "app/bin/myapp");
+    std::cout << "[ JDK      ] " << GetParam() << "\n";
+  }
+  ProcessResult run(const std::string& config, std::vector<std::string> args, const std::string& path) {
+    dir.writeFile("app/bin/myapp.config", config);
+    args.insert(args.begin(), launcher);
+    return runLauncher(launcher, args, {{"UTRACE", "-p"}, {"PATH", path}}, dir.path());
+  }
+  void expectHelpAfterLoading(const ProcessResult& result) {
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    // Newer JVMs no longer export their stack dump function.
+    std::string loadedLines = "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\n";
+    if (exportsStackDump(GetParam())) loadedLines += "JVM is 1.3.1_01 or later\n";
+    std::size_t loaded = result.out.find(loadedLines);
+    std::size_t help = result.out.find("Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n");
+    EXPECT_NE(loaded, std::string::npos) << result.out;
+    EXPECT_LT(loaded, help) << result.out;
+    EXPECT_NE(result.out.find("JVM shared library dir is " + GetParam() + "/lib/server\n"), std::string::npos);
+  }
+  TempDir dir;
+  std::string launcher;
+};
+
+TEST_P(InstalledJdkTest, ConfiguredJavaHome) {
+  expectHelpAfterLoading(run("javahome " + GetParam() + "\n", {"+help"}, kPathWithoutJava));
+}
+
+TEST_P(InstalledJdkTest, CommandLineJavaHomeWinsOverTheConfiguration) {
+  ProcessResult result = run("javahome /nowhere\n", {"+javahome", GetParam(), "+HELP"}, kPathWithoutJava);
+  expectHelpAfterLoading(result);
+  EXPECT_NE(result.out.find("Javahome already set - not setting it to </nowhere>\n"), std::string::npos);
+}
+
+TEST_P(InstalledJdkTest, JavaFoundThroughPath) {
+  expectHelpAfterLoading(run("# nothing\n", {"+help"}, "/nonexistent:" + GetParam() + "/bin"));
+}
+
+TEST_P(InstalledJdkTest, NoMainClassAfterLoading) {
+  ProcessResult result = run("javahome " + GetParam() + "\n", {"arg"}, kPathWithoutJava);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Main class is undefined.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJdks()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = std::filesystem::path(info.param).filename().string();
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+// The JVM finds its own installation through the real path of its library,
+// so an old-layout home whose library links to a real one loads it.
+TEST(OldLayoutLinkTest, LinkedLibraryLoadsAndResolvesTheStackDump) {
   TempDir dir;
   std::string launcher = installLauncher(dir, "app/bin/myapp");
-  dir.writeFile("app/bin/myapp.config", "# no main class\n");
-  ProcessResult result = runLauncher(launcher, {launcher, "one", "two words"},
-                                     {{"UTRACE", "-p"}, {"LD_LIBRARY_PATH", testJvmLibraryDir()}}, dir.path());
-  EXPECT_EQ(result.out,
-            "The full launcher filename and path is set = " + launcher + "\n"
-            "The full launcher path is set = " + dir.file("app/bin") + "\n"
-            "Processed <one> application arg\n"
-            "Processed <two words> application arg\n"
-            "Look for Configuration file " + dir.file("app/bin/myapp.config") + "\n"
-            "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\n"
-            "JVM is 1.3.1_01 or later\n");
-  EXPECT_EQ(result.err, "Main class is undefined.\n");
-  EXPECT_EQ(result.status, 1);
+  std::string home = makeSunJavaHome(dir, "jdk", false, 2, "-server KNOWN\n");
+  std::string libs = oldLayoutLibraryDir(home, false);
+  dir.symlink(testJvmLibraryDir() + "/libjvm.so", libs.substr(dir.path().size() + 1) + "/server/libjvm.so");
+  dir.writeFile("app/bin/myapp.config", "javahome " + home + "\n");
+  ProcessResult result =
+      runLauncher(launcher, {launcher, "+help"}, {{"UTRACE", "-p"}, {"PATH", kPathWithoutJava}}, dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("JVM appears to be Sun Java 2 v1.4\n"), std::string::npos);
+  EXPECT_NE(result.out.find("Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\nJVM is 1.3.1_01 or later\n"),
+            std::string::npos)
+      << result.out;
 }
 
 }  // namespace

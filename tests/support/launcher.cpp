@@ -1,10 +1,29 @@
 #include "launcher.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "host/platform.h"
+
 std::string launcherBinary() { return JLAUNCHER_PATH; }
 
 std::string testJdkHome() { return TEST_JDK_HOME; }
 
 std::string testJvmLibraryDir() { return testJdkHome() + "/lib/server"; }
+
+std::vector<std::string> installedJdks() {
+  namespace fs = std::filesystem;
+  std::vector<std::string> jdks{fs::canonical(testJdkHome()).string()};
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib/jvm", error)) {
+    if (entry.is_symlink() || !fs::exists(entry.path() / "bin/java") || !fs::exists(entry.path() / "lib/modules")) {
+      continue;
+    }
+    std::string home = fs::canonical(entry.path()).string();
+    if (std::find(jdks.begin(), jdks.end(), home) == jdks.end()) jdks.push_back(home);
+  }
+  return jdks;
+}
 
 std::string installLauncher(const TempDir& dir, const std::string& relative) {
   return dir.copyFile(launcherBinary(), relative);
@@ -18,4 +37,26 @@ ProcessResult runLauncher(const std::string& program, std::vector<std::string> a
   spec.env = std::move(env);
   spec.cwd = cwd;
   return runProcess(spec);
+}
+
+std::string testAppsJar() { return TEST_APPS_JAR; }
+
+std::string fakeJvmLibrary() { return FAKE_JVM_PATH; }
+
+std::string fakeJvmLibraryWithoutDefaults() { return FAKE_JVM_NODEFAULTS_PATH; }
+
+std::string oldLayoutLibraryDir(const std::string& home, bool jdk) {
+  return home + (jdk ? "/jre/lib/" : "/lib/") + kArchDir;
+}
+
+std::string makeSunJavaHome(const TempDir& dir, const std::string& relative, bool jdk, int layout,
+                            const std::string& jvmCfg) {
+  std::string home = dir.makeDir(relative);
+  dir.writeFile(relative + "/bin/java", "", 0755);
+  dir.writeFile(relative + "/bin/tnameserv", "", 0755);
+  if (jdk) dir.writeFile(relative + "/bin/javac", "", 0755);
+  std::string libDir = jdk ? "/jre/lib" : "/lib";
+  std::string cfgDir = layout == 1 ? libDir : libDir + "/" + kArchDir;
+  dir.writeFile(relative + cfgDir + "/jvm.cfg", jvmCfg);
+  return home;
 }

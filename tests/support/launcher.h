@@ -13,6 +13,35 @@ std::string testJdkHome();
 /// The directory holding that JDK's libjvm.so.
 std::string testJvmLibraryDir();
 
+/// What a launch prints when no Java installation can be found (the default
+/// version requirement).
+inline const std::string kNoJavaMsg =
+    "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+    "Check your installation and use +javahome to specify the JDK or JRE location\n";
+
+/// A PATH without any Java installation on it.
+inline const std::string kPathWithoutJava = "/nonexistent-bin";
+
+/// The Java installations of this machine (the real directories under
+/// /usr/lib/jvm holding a runtime), the build's JDK first.
+std::vector<std::string> installedJdks();
+
+/// The jar of the Java test applications (package jltest).
+std::string testAppsJar();
+
+/// Stand-ins for a JVM library: with both required invocation functions, and
+/// without JNI_GetDefaultJavaVMInitArgs. They create no JVM.
+std::string fakeJvmLibrary();
+std::string fakeJvmLibraryWithoutDefaults();
+
+/// Builds a Sun Java 2 home of the old layouts from files at dir/relative:
+/// bin/java, bin/tnameserv (and bin/javac for a JDK), and jvm.cfg where the
+/// layout (1 = v1.3, 2 = v1.4) keeps it. Libraries are the caller's.
+std::string makeSunJavaHome(const TempDir& dir, const std::string& relative, bool jdk, int layout,
+                            const std::string& jvmCfg);
+/// The directory of an old-layout home that holds the flavour directories.
+std::string oldLayoutLibraryDir(const std::string& home, bool jdk);
+
 /// Installs a copy of the launcher at dir/relative (e.g. "app/bin/myapp").
 std::string installLauncher(const TempDir& dir, const std::string& relative);
 

@@ -1,0 +1,315 @@
+#include "jvm/jev.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config/cfg_fixture.h"
+#include "launcher.h"
+
+namespace {
+
+class JvmDiscoveryTest : public ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    jevReset();
+    for (const char* name : kSaved) {
+      const char* value = getenv(name);
+      saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+      unsetenv(name);
+    }
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : saved) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+    jevReset();
+    ConfigTest::TearDown();
+  }
+
+  // A Sun home whose listed flavours have a library.
+  std::string sunHome(bool jdk, int layout, const std::string& jvmCfg, std::vector<std::string> flavours,
+                      const std::string& relative = "jdk") {
+    std::string home = makeSunJavaHome(dir, relative, jdk, layout, jvmCfg);
+    for (const std::string& flavour : flavours) {
+      std::string lib = oldLayoutLibraryDir(home, jdk) + "/" + flavour + "/libjvm.so";
+      dir.writeFile(lib.substr(dir.path().size() + 1), "");
+    }
+    return home;
+  }
+
+  struct LibDir {
+    std::optional<std::string> dir;
+    std::string err, trace;
+  };
+  LibDir libDir(const std::string& home) {
+    jopSetJavaHome(home);
+    LibDir result;
+    result.trace = traced([&] {
+      testing::internal::CaptureStderr();
+      result.dir = jevGetJavaVMLibDir();
+      result.err = testing::internal::GetCapturedStderr();
+    });
+    return result;
+  }
+
+  static constexpr const char* kSaved[] = {"LD_LIBRARY_PATH", "LD_PRELOAD", "J2SE_PREEMPTCLOSE", "KRX_NO_SAFETY_NET",
+                                           "PATH"};
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+};
+
+TEST_F(JvmDiscoveryTest, HomesAreClassifiedByTheFilesTheyHold) {
+  std::string arch = kArchDir;
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;
+    bool accepted;
+    VMInfo info;
+    const char* trace;
+  } cases[] = {
+      {"Sun JDK 1.4", {"bin/javac", "bin/java", "bin/tnameserv", "jre/lib/" + arch + "/jvm.cfg"}, true,
+       {1, kJvmTypeJdk, kLayout14, kVendorSun}, "JVM appears to be Sun Java 2 v1.4\n"},
+      {"Sun JDK 1.3", {"bin/javac", "bin/tnameserv", "jre/lib/jvm.cfg"}, true, {1, kJvmTypeJdk, kLayout13, kVendorSun},
+       "JVM appears to be Sun Java 2 v1.3\n"},
+      {"Sun JRE 1.4", {"bin/java", "bin/tnameserv", "lib/" + arch + "/jvm.cfg"}, true,
+       {1, kJvmTypeJre, kLayout14, kVendorSun}, "JVM appears to be Sun Java 2 v1.4\n"},
+      {"IBM JDK", {"bin/javac", "bin/tnameserv", "jre/bin/liborb.so"}, true, {1, kJvmTypeJdk, kLayout13, kVendorIbm},
+       "JVM appears to be Java 2 - assuming it's IBM 1.3.1\n"},
+      {"IBM JRE", {"bin/java", "bin/tnameserv", "bin/liborb.so"}, true, {1, kJvmTypeJre, kLayout13, kVendorIbm},
+       "JVM appears to be Java 2 - assuming it's IBM 1.3.1\n"},
+      {"no jvm.cfg, no liborb.so", {"bin/java", "bin/tnameserv", "jre/lib/jvm.cfg"}, false, {}, ""},
+      {"no tnameserv", {"bin/javac", "bin/java", "jre/lib/" + arch + "/jvm.cfg"}, false, {}, ""},
+      {"modular without release", {"bin/java", "lib/modules", "lib/jvm.cfg"}, false, {}, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir home;
+    for (const std::string& file : c.files) home.writeFile(file, "");
+    VMInfo info;
+    bool accepted = false;
+    std::string out = traced([&] { accepted = jevBasicJDKJREChecks(info, home.path()); });
+    EXPECT_EQ(accepted, c.accepted) << c.name;
+    EXPECT_EQ(out, c.trace) << c.name;
+    if (c.accepted) {
+      EXPECT_EQ(info.jvmType, c.info.jvmType) << c.name;
+      EXPECT_EQ(info.jvmVersion, c.info.jvmVersion) << c.name;
+      EXPECT_EQ(info.jvmVendor, c.info.jvmVendor) << c.name;
+    }
+  }
+}
+
+TEST_F(JvmDiscoveryTest, CurrentJdksAreModularRuntimes) {
+  for (const std::string& jdk : installedJdks()) {
+    VMInfo info;
+    std::string out = traced([&] { EXPECT_TRUE(jevBasicJDKJREChecks(info, jdk)) << jdk; });
+    EXPECT_EQ(out.rfind("JVM appears to be a modular Java runtime, version ", 0), 0u) << out;
+    EXPECT_EQ(info.jvmVersion, kLayoutModular);
+    EXPECT_EQ(info.jvmType, kJvmTypeJdk);
+  }
+  jopSetJavaHome(testJdkHome());
+  EXPECT_EQ(jevGetJavaVMLibDir(), testJvmLibraryDir());
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeServer);
+}
+
+TEST_F(JvmDiscoveryTest, LibraryAndJvmCfgPathsFollowTheLayout) {
+  std::string arch = kArchDir;
+  struct Case {
+    VMInfo info;
+    std::string library, jvmCfg;
+  } cases[] = {
+      {{kSubTypeClient, kJvmTypeJre, kLayout14, kVendorSun}, "/h/lib/" + arch + "/client/libjvm.so",
+       "/h/lib/" + arch + "/jvm.cfg"},
+      {{kSubTypeServer, kJvmTypeJdk, kLayout13, kVendorSun}, "/h/jre/lib/" + arch + "/server/libjvm.so",
+       "/h/jre/lib/jvm.cfg"},
+      {{kSubTypeHotspot, kJvmTypeJdk, kLayout14, kVendorSun}, "/h/jre/lib/" + arch + "/client/libjvm.so",
+       "/h/jre/lib/" + arch + "/jvm.cfg"},
+      {{kSubTypeClassic, kJvmTypeJre, kLayout13, kVendorSun},
+       "/h/lib/" + arch + (kSolaris ? "/client" : "/classic") + "/libjvm.so", "/h/lib/jvm.cfg"},
+      {{kSubTypeServer, kJvmTypeJre, kLayout13, kVendorIbm},
+       kSolaris ? "/h/lib/sparc/server/libjvm.so" : "/h/bin/classic/libjvm.so", kSolaris ? "/h/lib/jvm.cfg" : ""},
+      {{kSubTypeServer, kJvmTypeJdk, kLayout13, kVendorIbm},
+       kSolaris ? "/h/jre/lib/sparc/server/libjvm.so" : "/h/jre/bin/classic/libjvm.so",
+       kSolaris ? "/h/jre/lib/jvm.cfg" : ""},
+      {{kSubTypeServer, kJvmTypeJdk, kLayoutModular, kVendorSun}, "/h/lib/server/libjvm.so", "/h/lib/jvm.cfg"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(jmdGetJVMSharedLib("/h", c.info), c.library);
+    EXPECT_EQ(jmdGetJVMConfigFile("/h", c.info).value_or(""), c.jvmCfg);
+  }
+}
+
+TEST_F(JvmDiscoveryTest, FirstAcceptableJvmCfgLineWithALibraryChoosesTheFlavour) {
+  struct Case {
+    const char* name;
+    int layout;
+    const char* jvmCfg;
+    std::vector<std::string> flavours;
+    int subType;
+    const char* chosen;
+  } cases[] = {
+      {"client first", kLayout14, "-client KNOWN\n-server KNOWN\n", {"client", "server"}, kSubTypeClient, "client"},
+      {"client missing", kLayout14, "-client KNOWN\n-server KNOWN\n", {"server"}, kSubTypeServer, "server"},
+      {"alias", kLayout14, "-native ERROR\n-hotspot ALIASED_TO -client\n", {"client"}, kSubTypeHotspot, "client"},
+      {"1.3 flavour alone", kLayout13, "# jvms\n-classic\n", {"classic", "client"}, kSubTypeClassic,
+       kSolaris ? "client" : "classic"},
+      {"1.4 needs a status", kLayout14, "-classic\n-server WARN\n", {"classic", "server"}, kSubTypeServer, "server"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    jevReset();
+    std::string home = sunHome(true, c.layout, c.jvmCfg, c.flavours, "jdk" + std::to_string(index++));
+    LibDir result = libDir(home);
+    EXPECT_EQ(result.dir, oldLayoutLibraryDir(home, true) + "/" + c.chosen) << c.name << result.err;
+    EXPECT_EQ(jevGetJVMSubType(), c.subType) << c.name;
+  }
+}
+
+TEST_F(JvmDiscoveryTest, JvmCfgTraceNamesEachLine) {
+  std::string home = sunHome(true, kLayout14, "-native ERROR\n-client KNOWN\n-server KNOWN\n", {"server"});
+  std::string cfg = oldLayoutLibraryDir(home, true) + "/jvm.cfg";
+  LibDir result = libDir(home);
+  EXPECT_NE(result.trace.find("Ignored <-native ERROR> from <" + cfg + ">\nIgnored <-client KNOWN> from <" + cfg +
+                              ">\nProcessed <-server KNOWN> from <" + cfg + ">\nJVM shared library dir is " +
+                              oldLayoutLibraryDir(home, true) + "/server\n"),
+            std::string::npos)
+      << result.trace;
+}
+
+TEST_F(JvmDiscoveryTest, ChosenFlavourSkipsJvmCfg) {
+  std::string home = sunHome(true, kLayout14, "this would not parse\n", {"server"});
+  jevSetJVMSubType(kSubTypeServer);
+  LibDir result = libDir(home);
+  EXPECT_EQ(result.dir, oldLayoutLibraryDir(home, true) + "/server");
+  EXPECT_EQ(result.trace.find("jvm.cfg"), std::string::npos);
+}
+
+TEST_F(JvmDiscoveryTest, FailuresAreReported) {
+  std::string home = sunHome(true, kLayout14, "-client KNOWN\n-zero KNOWN\n", {});
+  std::string cfg = oldLayoutLibraryDir(home, true) + "/jvm.cfg";
+  EXPECT_EQ(libDir(home).err, "Error: No JVM found in '" + cfg + "'.\n");
+
+  jevReset();
+  jevSetJVMSubType(kSubTypeClient);
+  LibDir missing = libDir(home);
+  EXPECT_EQ(missing.err, "Unable to find a suitable Java VM in " + home + "\n");
+  EXPECT_NE(missing.trace.find("No JVM shared library at " + oldLayoutLibraryDir(home, true) + "/client/libjvm.so\n"),
+            std::string::npos);
+
+  jevReset();
+  std::filesystem::remove(cfg);
+  dir.makeDir(cfg.substr(dir.path().size() + 1));
+  EXPECT_EQ(libDir(home).err, "Error: Unable to read configuration file '" + cfg + "' - error 1.\n");
+
+  jevReset();
+  jopTerm();
+  jopInit();
+  EXPECT_EQ(libDir(dir.file("nothing-here")).err,
+            "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+            "Check your installation and use +javahome to specify the JDK or JRE location\n");
+}
+
+TEST_F(JvmDiscoveryTest, ReferenceImplementationInTheHomeIsRefusedUnlessAllowed) {
+  std::string home = sunHome(false, kLayout14, "-client KNOWN\n", {"client"});
+  dir.writeFile("jdk/lib/j2ee.jar", "");
+  EXPECT_EQ(libDir(home).err, "Sun's J2EE Reference Implementation found in " + home +
+                                  ".\nCorvane Kestrix requires J2SE, not J2EE.\n");
+  setenv("KRX_NO_SAFETY_NET", "", 1);
+  EXPECT_TRUE(libDir(home).dir.has_value());
+  unsetenv("KRX_NO_SAFETY_NET");
+  EXPECT_FALSE(libDir(home).dir.has_value());
+  ASSERT_TRUE(process("options allowri\n").ok);
+  EXPECT_TRUE(libDir(home).dir.has_value());
+}
+
+TEST_F(JvmDiscoveryTest, LibraryPathGetsTheJvmDirectoriesInFront) {
+  std::string home = sunHome(true, kLayout14, "-client KNOWN\n", {"client"});
+  jopSetJavaHome(home);
+  std::string libs = oldLayoutLibraryDir(home, true);
+  bool changed = false;
+  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
+  EXPECT_TRUE(changed);
+  std::string expected = kSolaris ? home + "/lib/sparc:" + libs + "/native_threads:" + libs + "/client:" + libs
+                                  : home + "/lib/" + kArchDir + ":" + libs + "/native_threads:" + libs + "/client:" + libs;
+  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), expected.c_str());
+  changed = false;
+  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
+  EXPECT_FALSE(changed);
+  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), expected.c_str());
+
+  jevReset();
+  unsetenv("LD_LIBRARY_PATH");
+  setenv("LD_LIBRARY_PATH", "/keep", 1);
+  jopSetJavaHome(testJdkHome());
+  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
+  EXPECT_EQ(std::string(getenv("LD_LIBRARY_PATH")), testJvmLibraryDir() + ":" + testJdkHome() + "/lib:/keep");
+}
+
+TEST_F(JvmDiscoveryTest, PreemptiveCloseIsPreloadedOnlyWhenAskedExactly) {
+  std::string home = sunHome(false, kLayout14, "-client KNOWN\n", {"client"});
+  for (const char* value : {"10", "yes", "1"}) {
+    jevReset();
+    jopSetJavaHome(home);
+    setenv("J2SE_PREEMPTCLOSE", value, 1);
+    unsetenv("LD_PRELOAD");
+    bool changed = false;
+    ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
+    bool preloaded = getenv("LD_PRELOAD") != nullptr && std::string(getenv("LD_PRELOAD")) == "libpreemptive_close.so";
+    EXPECT_EQ(preloaded, !kSolaris && std::string(value) == "1") << value;
+  }
+  setenv("LD_PRELOAD", ("a.so " + oldLayoutLibraryDir(home, false) + "/client/libjvm.so b.so").c_str(), 1);
+  jmdClearJavaEnvironment();
+  EXPECT_STREQ(getenv("LD_PRELOAD"), "a.so b.so");
+}
+
+TEST_F(JvmDiscoveryTest, DefaultJvmIsFoundThroughPathAndItsLinks) {
+  std::string home = sunHome(true, kLayout14, "-client KNOWN\n", {"client"});
+  setenv("PATH", (dir.file("nothing") + ":" + home + "/bin").c_str(), 1);
+  jevConfigureDefaultJVM();
+  EXPECT_STREQ(jopGetJavaHome(), home.c_str());
+
+  jopTerm();
+  jopInit();
+  dir.symlink(testJdkHome() + "/bin/java", "links/bin/java");
+  setenv("PATH", dir.file("links/bin").c_str(), 1);
+  std::string out = traced([] { jevConfigureDefaultJVM(); });
+  EXPECT_STREQ(jopGetJavaHome(), testJdkHome().c_str());
+  EXPECT_NE(out.find(dir.file("links/bin/java") + " is a link to " + testJdkHome() + "/bin/java; trying the Java home " +
+                     testJdkHome() + "\n"),
+            std::string::npos)
+      << out;
+
+  jopTerm();
+  jopInit();
+  ASSERT_TRUE(process("options allowjavaonpath\n").ok);
+  jevConfigureDefaultJVM();
+  EXPECT_EQ(jopGetJavaHome(), nullptr);
+}
+
+TEST_F(JvmDiscoveryTest, NonStandardOptionsListComesFromXusage) {
+  std::string home = sunHome(false, kLayout14, "-client KNOWN\n", {"client"});
+  std::string libs = oldLayoutLibraryDir(home, false) + "/client";
+  jopSetJavaHome(home);
+  testing::internal::CaptureStderr();
+  jevPrintXUsage();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open " + libs + "/Xusage.txt\n");
+
+  std::string usage(300, 'u');
+  dir.writeFile(libs.substr(dir.path().size() + 1) + "/Xusage.txt", usage + "\n");
+  testing::internal::CaptureStdout();
+  jevPrintXUsage();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), usage + "\n");
+
+  jevReset();
+  jopSetJavaHome(testJdkHome());
+  testing::internal::CaptureStderr();
+  jevPrintXUsage();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Can't open " + testJvmLibraryDir() + "/Xusage.txt\nThe non-standard options of this Java VM are listed by '" +
+                testJdkHome() + "/bin/java -X'.\n");
+}
+
+}  // namespace

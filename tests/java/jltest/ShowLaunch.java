@@ -1,0 +1,17 @@
+package jltest;
+
+/** Prints what it was started with: its arguments, the system properties named by "show", its directory. */
+public class ShowLaunch {
+    public static void main(String[] args) {
+        System.out.println("args " + args.length);
+        for (String arg : args) {
+            System.out.println("arg <" + arg + ">");
+        }
+        for (String name : System.getProperty("show", "").split(",")) {
+            if (!name.isEmpty()) {
+                System.out.println("prop " + name + "=<" + System.getProperty(name) + ">");
+            }
+        }
+        System.out.println("dir " + System.getProperty("user.dir"));
+    }
+}
