@@ -1,22 +1,24 @@
 #!/bin/sh
-# Installs the freshly built launcher as an application's launcher and starts
-# it with tracing on, so that it shows where it found itself and how far the
-# launch gets.
+# Installs the freshly built launcher for the example application in
+# examples/hello and runs the application through it.
 set -eu
 build=${1:-build/default}
-demo=$build/demo
-rm -rf "$demo"
-mkdir -p "$demo/hello/bin"
-mkdir -p "$demo/hello/lib"
-cp "$build/src/jlauncher" "$demo/hello/bin/hello"
-cat > "$demo/hello/bin/hello.config" <<'CONFIG'
-# The demo application's configuration.
-mainclass demo.Hello
-addpath ../lib
-vmprop demo.greeting=$env(USER:friend)
-apparg --from-config
-CONFIG
-echo "\$ UTRACE=-p $demo/hello/bin/hello one 'two words'"
-status=0
-env -u JAVA_HOME -u LD_LIBRARY_PATH UTRACE=-p "$demo/hello/bin/hello" one 'two words' || status=$?
-echo "(exit status $status)"
+app=$build/demo/hello
+rm -rf "$app"
+mkdir -p "$app/bin" "$app/lib" "$build/demo/classes"
+
+javac -d "$build/demo/classes" examples/hello/src/demo/Hello.java
+jar --create --file "$app/lib/hello.jar" -C "$build/demo/classes" .
+cp "$build/src/jlauncher" "$app/bin/hello"
+cp examples/hello/hello.config "$app/bin/hello.config"
+
+run() {
+  echo "\$ $*"
+  status=0
+  env -u JAVA_HOME -u LD_LIBRARY_PATH -u UTRACE "$@" || status=$?
+  echo "(exit status $status)"
+  echo
+}
+run "$app/bin/hello" one 'two words'
+run "$app/bin/hello" --status=3
+run "$app/bin/hello" +javacmd one

@@ -46,21 +46,44 @@ struct Version {
   int value() const { return major * 1000000 + minor * 1000 + micro; }
 };
 
-// Three groups of 1 to 3 digits separated by '.'; *rest is what follows.
-bool parseVersion(const char* text, Version& version, const char** rest) {
+// Up to three groups of 1 to 3 digits separated by '.'; returns how many
+// were read, *rest is what follows them.
+int parseVersionGroups(const char* text, Version& version, const char** rest) {
   int* parts[] = {&version.major, &version.minor, &version.micro};
-  for (int i = 0; i < 3; ++i) {
-    if (i > 0 && *text++ != '.') return false;
+  int groups = 0;
+  for (; groups < 3; ++groups) {
+    const char* start = text;
+    if (groups > 0 && *text++ != '.') {
+      text = start;
+      break;
+    }
     int digits = 0;
-    *parts[i] = 0;
+    int value = 0;
     while (digits < 3 && *text >= '0' && *text <= '9') {
-      *parts[i] = *parts[i] * 10 + (*text++ - '0');
+      value = value * 10 + (*text++ - '0');
       ++digits;
     }
-    if (digits == 0) return false;
+    if (digits == 0) {
+      text = start;
+      break;
+    }
+    *parts[groups] = value;
   }
   *rest = text;
-  return true;
+  return groups;
+}
+
+// Three groups of 1 to 3 digits separated by '.'; *rest is what follows.
+bool parseVersion(const char* text, Version& version, const char** rest) {
+  return parseVersionGroups(text, version, rest) == 3;
+}
+
+// A JVM's version text. Java 9 and later leave out trailing zero groups
+// ("21", "21.0.1"), so their major version alone is enough.
+bool parseJvmVersion(const char* text, Version& version) {
+  const char* rest = nullptr;
+  int groups = parseVersionGroups(text, version, &rest);
+  return groups == 3 || (groups >= 1 && version.major >= 9);
 }
 
 }  // namespace
@@ -90,8 +113,7 @@ bool cfgVMVersionCmd(std::string& param) {
 bool cfgIsJVMVersionAcceptable(const char* version, std::string* message) {
   if (message != nullptr) *message = s().requiredVMVersionMessage;
   Version found;
-  const char* rest = nullptr;
-  if (version == nullptr || !parseVersion(version, found, &rest)) return false;
+  if (version == nullptr || !parseJvmVersion(version, found)) return false;
   int required = s().requiredVMVersion;
   return found.value() == required || (s().VMVersionCanBeHigher && found.value() > required) ||
          (s().VMVersionCanBeLower && found.value() < required);

@@ -58,7 +58,8 @@ TEST_F(CheckDirectiveTest, VersionRequirementAcceptsAndRefuses) {
     std::vector<const char*> accepted, refused;
   } cases[] = {
       {"1.4.0", "Version 1.4.0 is required.", {"1.4.0", "1.4.0_01"}, {"1.4.1", "1.3.1", "1.4"}},
-      {"1.4.0+", "Version 1.4.0 or higher is required.", {"1.4.0", "1.4.2", "1.5.0", "17.0.15"}, {"1.3.1"}},
+      {"1.4.0+", "Version 1.4.0 or higher is required.", {"1.4.0", "1.4.2", "1.5.0", "17.0.15", "21", "25-ea", "9.0.4"},
+       {"1.3.1", "1", "1.5", "abc", "8"}},
       {"1.4.2-", "Version 1.4.2 or lower is required.", {"1.3.1", "1.4.2", "1.4.2_03", "1.4.2-b28"}, {"1.4.3"}},
   };
   for (const Case& c : cases) {

@@ -91,5 +91,13 @@ extern const int numSignals;
 bool hmdSetSignalIgnore(const char* name);
 /// The handler the launcher installs for the four signals.
 void hmdSignalHandler(int signal);
+/// Before JVM creation: propagates hang-up immunity to interrupts; 0, or 1
+/// after a reported failure.
+int hmdBeforeCreateJVM();
+/// After JVM creation and its checks; 0.
+int hmdAfterCreateJVM();
+/// After JVM destruction: the previous dispositions are back; 0.
+int hmdAfterDestoryJVM();
+
 /// Puts the table back in its start state (for tests).
 void hmdResetSignals();

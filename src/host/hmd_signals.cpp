@@ -35,6 +35,25 @@ bool hmdSetSignalIgnore(const char* name) {
 // work; until the handlers are installed nothing calls this.
 void hmdSignalHandler(int /*signal*/) {}
 
+// A launcher started immune to hang-ups (under nohup) is made immune to
+// interrupts as well. Installing the launcher's handlers and the dispatch
+// thread come with the signal handling work.
+int hmdBeforeCreateJVM() {
+  SignalDisposition hangUp = signal(SIGHUP, SIG_IGN);
+  signal(SIGHUP, hangUp);
+  if (hangUp == SIG_IGN) {
+    signal(SIGINT, SIG_IGN);
+    signals[1].handler = SIG_IGN;
+    ut_tproda("Running nohup'd so also ignore SIGINT");
+    signals[0].handler = SIG_IGN;
+  }
+  return 0;
+}
+
+int hmdAfterCreateJVM() { return 0; }
+
+int hmdAfterDestoryJVM() { return 0; }
+
 void hmdResetSignals() {
   for (int i = 0; i < numSignals; ++i) signals[i] = kInitialSignals[i];
 }

@@ -1,20 +1,372 @@
+// The one JVM of the process: its creation, the entry class, its checks and
+// system properties, and its destruction.
+
 #include "service/jsv.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "jvmoptions/jop.h"
+#include "service/dmp.h"
+#include "service/jsv_state.h"
+#include "util/utl.h"
+#include "util/utrace.h"
 
 bool jsvIgnoreVMExitCode = false;
 int jsvInternalExitCode = 0;
 
-// JVM creation, the entry-class call and the shutdown paths come with the JVM
-// service work. Until then no JVM is created: the launch ends with 1 at this
-// stage (the stages before it are what a launch can do so far).
-int jsvCreateJVM() { return 1; }
+namespace {
 
-int jsvRunService(const char* /*entryClass*/, const char* /*mainMethod*/, const char* /*exitClass*/,
-                  const char* /*exitMethod*/, int /*argc*/, const std::vector<std::string>& /*argv*/) {
-  return 1;
+constexpr const char* kCreateFailedMsg = "Unable to create JVM.\n";
+constexpr const char* kNoMainMethodMsg = "No 'static void %s(java.lang.String[])' method in %s.\n";
+constexpr const char* kClassNotFoundMsg = "Failed to load class %s\n";
+constexpr const char* kDetachFailedMsg = "Could not detach main thread.\n";
+constexpr const char* kNoGetPropertyMsg =
+    "No 'static java.lang.String getProperty(java.lang.String)' method in java.lang.System.\n";
+constexpr const char* kNoSetPropertyMsg =
+    "No 'static java.lang.String setProperty(java.lang.String, java.lang.String)' method in java.lang.System.\n";
+constexpr const char* kGetPropertyFailedMsg = "Unable to get Java System Property '%s'\n.";
+constexpr const char* kSetPropertyFailedMsg = "Unable to set Java System Property '%s=%s'\n.";
+
+constexpr const char* UNSUP_JVM_MSG = "This Java VM release is unsupported by Corvane Kestrix (see the release notes)";
+constexpr const char* CHECK_JAVAHOME_MSG =
+    "Check your installation and use the javahome commandline switchto specify the JDK or JRE location";
+constexpr const char* UNSUP_JVM_CONT_MSG = "Attempting to start server with workaround for Java VM issue";
+constexpr const char* JVM_TOO_OLD_MSG = "Unable to find a supported JDK or JRE version.";
+
+// Looked up once in java.lang.System; a failed lookup is tried again.
+struct PropertyMethods {
+  jclass javaLangSystemClass = nullptr;
+  jmethodID getSystemPropertyMethod = nullptr;
+  jmethodID setSystemPropertyMethod = nullptr;
+  bool getSystemPropertyClassInit = false;
+  bool setSystemPropertyClassInit = false;
+};
+
+PropertyMethods properties;
+JavaVMInitArgs JVMInitArgs;
+
+JNIEnv* mainEnv() { return jsvState().env; }
+
+// Arguments are bytes in the platform's encoding, as the java launcher
+// passes them: decoded by the JVM, not read as modified UTF-8. The platform
+// encoding is the one the JVM uses for file names and arguments
+// (sun.jnu.encoding); since Java 18 the default charset is UTF-8 whatever the
+// locale, so String(byte[]) alone would decode differently from java.
+jstring jsvNewPlatformString(JNIEnv* env, const std::string& text, jstring encoding) {
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) return nullptr;
+  jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
+  if (bytes == nullptr) {
+    env->DeleteLocalRef(stringClass);
+    return nullptr;
+  }
+  env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()), reinterpret_cast<const jbyte*>(text.data()));
+  jstring result = nullptr;
+  if (env->ExceptionOccurred() == nullptr && encoding != nullptr) {
+    jmethodID withCharset = env->GetMethodID(stringClass, "<init>", "([BLjava/lang/String;)V");
+    if (withCharset != nullptr) result = static_cast<jstring>(env->NewObject(stringClass, withCharset, bytes, encoding));
+    if (result == nullptr) env->ExceptionClear();  // an encoding the JVM cannot name: its default then
+  }
+  if (result == nullptr && env->ExceptionOccurred() == nullptr) {
+    jmethodID constructor = env->GetMethodID(stringClass, "<init>", "([B)V");
+    if (constructor != nullptr) result = static_cast<jstring>(env->NewObject(stringClass, constructor, bytes));
+  }
+  env->DeleteLocalRef(bytes);
+  env->DeleteLocalRef(stringClass);
+  return result;
 }
 
-int jsvDestroyJVM() { return 0; }
+jobjectArray jsvMakeArgsArray(int argc, const std::vector<std::string>& argv) {
+  JNIEnv* env = mainEnv();
+  std::string encodingName;
+  jstring encoding = nullptr;
+  if (argc > 0 && jsvGetSystemProperty("sun.jnu.encoding", encodingName) == 0 && !encodingName.empty()) {
+    encoding = env->NewStringUTF(encodingName.c_str());
+  }
+  jclass stringClass = env->FindClass("java/lang/String");
+  jobjectArray array = env->NewObjectArray(argc, stringClass, nullptr);
+  for (int i = 0; i < argc && array != nullptr; ++i) {
+    jstring arg = jsvNewPlatformString(env, argv[static_cast<std::size_t>(i)], encoding);
+    env->SetObjectArrayElement(array, i, arg);
+    env->DeleteLocalRef(arg);
+  }
+  if (encoding != nullptr) env->DeleteLocalRef(encoding);
+  env->DeleteLocalRef(stringClass);
+  return array;
+}
 
-void jsvAbortService(bool /*flag*/) {}
+int jsvInvokeMain(jobjectArray args) {
+  JsvState& s = jsvState();
+  JNIEnv* env = s.env;
+  const char* entryClass = s.entryClass.load();
+  jclass cls = nullptr;
+  jmethodID main = nullptr;
+  switch (jsvGetStaticMethod(entryClass, s.mainMethod, "([Ljava/lang/String;)V", &cls, &main)) {
+    case 1:
+      return 1;
+    case 2:
+      utlReport(kNoMainMethodMsg, s.mainMethod, entryClass);
+      return 1;
+  }
+  ut_tproda("Calling entry class 'static void %s.%s(java.lang.String[])'", entryClass, s.mainMethod);
+  ut_tcommit();
+  env->CallStaticVoidMethod(cls, main, args);
 
-void jsvDumpAllStacks() {}
+  int status = 0;
+  if (env->ExceptionOccurred() != nullptr) {
+    // An exception escaping the entry method is printed; the run counts as 0.
+    env->ExceptionDescribe();
+  } else if (jmethodID getExitStatus = env->GetStaticMethodID(cls, "getExitStatus", "()I")) {
+    ut_tproda("Calling exitStatus class 'static int %s.getExitStatus()'", entryClass);
+    status = env->CallStaticIntMethod(cls, getExitStatus);
+    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+    jsvInternalExitCode = status;
+    jsvIgnoreVMExitCode = true;
+  } else {
+    env->ExceptionClear();
+  }
+  if (s.jvm.load()->DetachCurrentThread() != JNI_OK) {
+    utlReport("%s", kDetachFailedMsg);
+    return 1;
+  }
+  ut_tproda("Returned from main class with status %d", status);
+  ut_tcommit();
+  return status;
+}
+
+int jsvStartApp(int argc, const std::vector<std::string>& argv) {
+  if (const char* directory = cfgGetCurrentDir()) {
+    ut_tproda("Change current directory to %s", directory);
+    (void)chdir(directory);
+  }
+  if (argc > 0) {
+    ut_tproda("Arguments passed to java class are:");
+    for (int i = 0; i < argc; ++i) ut_tproda("    %s", argv[static_cast<std::size_t>(i)].c_str());
+  }
+  return jsvInvokeMain(jsvMakeArgsArray(argc, argv));
+}
+
+// Looks up a static method of java.lang.System once; false after a reported
+// failure, which the next call tries again.
+bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& method, bool& initialised,
+                        const char* missingMessage) {
+  if (initialised) return true;
+  switch (jsvGetStaticMethod("java/lang/System", name, signature, &properties.javaLangSystemClass, &method)) {
+    case 0:
+      initialised = true;
+      return true;
+    case 2:
+      utlReport("%s", missingMessage);
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+JsvState& jsvState() {
+  static JsvState state;
+  return state;
+}
+
+void jsvDotToSlash(std::string& text) {
+  for (char& c : text) {
+    if (c == '.') c = '/';
+  }
+}
+
+int jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
+                       jmethodID* method) {
+  JNIEnv* env = mainEnv();
+  std::string slashed = className;
+  jsvDotToSlash(slashed);
+  *cls = env->FindClass(slashed.c_str());
+  if (*cls == nullptr) {
+    utlReport(kClassNotFoundMsg, className);
+    return 1;
+  }
+  *method = env->GetStaticMethodID(*cls, methodName, signature);
+  return *method != nullptr ? 0 : 2;
+}
+
+int jsvCreateJVM() {
+  if (int failed = hmdBeforeCreateJVM()) return failed;
+  JsvState& s = jsvState();
+  JVMInitArgs.version = JNI_VERSION_1_2;
+  JVMInitArgs.options = jopGetJavaVMOptions();
+  JVMInitArgs.nOptions = jopGetJavaVMOptionsCount();
+  JVMInitArgs.ignoreUnrecognized = JNI_FALSE;
+
+  ut_tproda("JavaVMInitArgs:");
+  ut_tproda("    version 0x%08lx", static_cast<unsigned long>(JVMInitArgs.version));
+  ut_tproda("    ignoreUnrecognized is %s", JVMInitArgs.ignoreUnrecognized ? "JNI_TRUE" : "JNI_FALSE");
+  ut_tproda("    nOptions is %ld", static_cast<long>(JVMInitArgs.nOptions));
+  for (int i = 0; i < JVMInitArgs.nOptions; ++i) {
+    const char* option = JVMInitArgs.options[i].optionString;
+    if (std::strcmp(option, "exit") == 0) {
+      ut_tproda("    option[%2d] = 'exit' (JNI Invocation API JVM exit hook)", i);
+    } else {
+      ut_tproda("    option[%2d] = '%s'", i, option);
+    }
+  }
+  if (optIsJPDAEnabled() && optIsJPDAStartPaused()) {
+    ut_tproda("WARNING: Starting debugger in paused mode. You must issue a 'go' command before Java will run.");
+  }
+
+  // One JVM per process: a second call works on the existing one.
+  if (s.jvm.load() == nullptr) {
+    JavaVM* vm = nullptr;
+    if (jevGetInvocationFunction()->CreateJavaVM(&vm, reinterpret_cast<void**>(&s.env), &JVMInitArgs) < 0) {
+      utlReport("%s", kCreateFailedMsg);
+      return 1;
+    }
+    s.jvm = vm;
+  }
+  ut_tproda("JVM created");
+  int result = jsvCheckJVM();
+  if (result == 0) result = hmdAfterCreateJVM();
+  dmpRegisterDumpFunction(s.env, jevGetInvocationFunction()->DumpAllStacks);
+  return result;
+}
+
+int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
+                  int argc, const std::vector<std::string>& argv) {
+  JsvState& s = jsvState();
+  // The shutdown path reads these from signal threads: the method names
+  // first, the classes (its sign that the application runs) last.
+  s.mainMethod = mainMethod;
+  s.exitMethod = exitMethod;
+  s.entryClass = entryClass;
+  s.exitClass = exitClass;
+  int result = jsvStartApp(argc, argv);
+  s.exitClass = nullptr;
+  s.entryClass = nullptr;
+  return result;
+}
+
+int jsvDestroyJVM() {
+  JsvState& s = jsvState();
+  if (JavaVM* vm = s.jvm.load()) {
+    s.abortPhase = 1;
+    vm->DestroyJavaVM();
+    s.abortPhase = 0;
+  }
+  s.jvm = nullptr;
+  s.env = nullptr;
+  ut_tproda("JVM destroyed");
+  return hmdAfterDestoryJVM();
+}
+
+int jsvGetSystemProperty(const char* name, std::string& value, std::size_t capacity) {
+  if (!lookUpSystemMethod("getProperty", "(Ljava/lang/String;)Ljava/lang/String;", properties.getSystemPropertyMethod,
+                          properties.getSystemPropertyClassInit, kNoGetPropertyMsg)) {
+    return 1;
+  }
+  JNIEnv* env = mainEnv();
+  if (jstring key = env->NewStringUTF(name)) {
+    auto result = static_cast<jstring>(
+        env->CallStaticObjectMethod(properties.javaLangSystemClass, properties.getSystemPropertyMethod, key));
+    if (result != nullptr && env->ExceptionOccurred() == nullptr) {
+      const char* chars = env->GetStringUTFChars(result, nullptr);
+      if (chars != nullptr) {
+        value.assign(chars, strnlen(chars, capacity - 1));
+        env->ReleaseStringUTFChars(result, chars);
+      }
+      env->DeleteLocalRef(result);
+    }
+    env->DeleteLocalRef(key);
+  }
+  if (env->ExceptionOccurred() != nullptr) {
+    env->ExceptionDescribe();
+    utlReport(kGetPropertyFailedMsg, name);
+    return 1;
+  }
+  return 0;
+}
+
+int jsvSetSystemProperty(const char* name, const char* value) {
+  if (!lookUpSystemMethod("setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
+                          properties.setSystemPropertyMethod, properties.setSystemPropertyClassInit,
+                          kNoSetPropertyMsg)) {
+    return 1;
+  }
+  JNIEnv* env = mainEnv();
+  jstring key = env->NewStringUTF(name);
+  jstring text = key ? env->NewStringUTF(value) : nullptr;
+  if (key != nullptr && text != nullptr) {
+    jobject previous =
+        env->CallStaticObjectMethod(properties.javaLangSystemClass, properties.setSystemPropertyMethod, key, text);
+    if (previous != nullptr) env->DeleteLocalRef(previous);
+  }
+  if (text != nullptr) env->DeleteLocalRef(text);
+  if (key != nullptr) env->DeleteLocalRef(key);
+  if (env->ExceptionOccurred() != nullptr) {
+    env->ExceptionDescribe();
+    utlReport(kSetPropertyFailedMsg, name, value);
+    return 1;
+  }
+  return 0;
+}
+
+int jsvCheckJVM() {
+  struct {
+    const char* name;
+    std::size_t capacity;
+    std::string value;
+  } read[] = {{"java.vm.info", 256, {}},       {"java.vm.vendor", 256, {}},       {"java.vm.version", 256, {}},
+              {"java.vm.name", 256, {}},       {"java.runtime.name", 256, {}},    {"java.runtime.version", 256, {}},
+              {"os.name", 256, {}},            {"java.version", 128, {}}};
+  for (auto& property : read) {
+    if (jsvGetSystemProperty(property.name, property.value, property.capacity) != 0) {
+      ut_tproda("Unable to get system properties.");
+      return 1;
+    }
+  }
+  const std::string& vmInfo = read[0].value;
+  const std::string& vendor = read[1].value;
+  const std::string& vmVersion = read[2].value;
+  const std::string& vmName = read[3].value;
+  const std::string& version = read[7].value;
+
+  ut_tproda("Java version \"%s\"", version.c_str());
+  // The six bytes of "1.3.0" and its terminator, compared as unsigned bytes.
+  unsigned char versionBytes[6] = {};
+  std::memcpy(versionBytes, version.data(), std::min<std::size_t>(version.size(), 6));
+  if (std::memcmp(versionBytes, "1.3.0", 6) < 0) {
+    ut_tproda("%s (%s)", vmName.c_str(), vmInfo.c_str());
+  } else {
+    ut_tproda("%s (build %s)", read[4].value.c_str(), read[5].value.c_str());
+    ut_tproda("%s (build %s, %s)", vmName.c_str(), vmVersion.c_str(), vmInfo.c_str());
+  }
+  ut_tproda("JVM vendor is \"%s\"", vendor.c_str());
+
+  std::string requirement;
+  if (!cfgIsJVMVersionAcceptable(version.c_str(), &requirement)) {
+    utlReport("%s %s\n", JVM_TOO_OLD_MSG, requirement.c_str());
+    utlReport("%s\n", CHECK_JAVAHOME_MSG);
+    return 1;
+  }
+  // One known JVM build is refused when strict checks are configured, unless
+  // it runs with its fix or a security policy works around its fault.
+  if (cfgIsStrictVMCheckEnabled() && vendor == "Sun Microsystems Inc." && vmVersion.starts_with("1.3.1-b24") &&
+      std::getenv("KRX_NO_SAFETY_NET") == nullptr) {
+    if (vmInfo.starts_with("1.3.1-b24") || jopIsPropSet("-Djava.security.policy=") ||
+        cfgIsPropSet("-Djava.security.policy=")) {
+      utlReport("\n%s\n", UNSUP_JVM_MSG);
+      utlReport("%s\n\n", UNSUP_JVM_CONT_MSG);
+    } else {
+      utlReport("%s\n", UNSUP_JVM_MSG);
+      utlReport("%s\n", CHECK_JAVAHOME_MSG);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,6 +1,10 @@
-// The JVM service: the one JVM of the process, the entry class, shutdown.
+// The JVM service: the one JVM of the process, the entry class, the JVM
+// checks and system properties, orderly shutdown and stack dumps.
 #pragma once
 
+#include <jni.h>
+
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -9,15 +13,32 @@ extern bool jsvIgnoreVMExitCode;
 /// That exit status.
 extern int jsvInternalExitCode;
 
-/// Creates the JVM from the final option list; 0 on success.
+/// Creates the JVM from the final option list, checks it and registers the
+/// launcher's natives; 0 on success, else the first failure's code.
 int jsvCreateJVM();
 /// Runs the static method of the entry class with the arguments; returns the
-/// application's exit status.
-int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass,
-                  const char* exitMethod, int argc, const std::vector<std::string>& argv);
-/// Destroys the JVM.
+/// application's exit status, or 1 when it could not be run.
+int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
+                  int argc, const std::vector<std::string>& argv);
+/// Destroys the JVM (waiting for its non-daemon threads).
 int jsvDestroyJVM();
-/// Orderly shutdown: calls the application's exit method while it runs.
+/// 0 found, 1 class not found (reported), 2 no such static method.
+int jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
+                       jmethodID* method);
+/// Rewrites every '.' as '/', in place.
+void jsvDotToSlash(std::string& text);
+
+/// Checks the new JVM's version (and, strictly, its build); 0 when it may be used.
+int jsvCheckJVM();
+/// The value of a system property, cut to capacity - 1 bytes (modified
+/// UTF-8); value is left as it was when the property has none. 0 on
+/// success, 1 after a reported failure.
+int jsvGetSystemProperty(const char* name, std::string& value, std::size_t capacity = 256);
+/// Sets a system property; 0 on success, 1 after a reported failure.
+int jsvSetSystemProperty(const char* name, const char* value);
+
+/// Orderly shutdown: calls the application's exit method while it runs;
+/// during JVM destruction explains the wait, then forces the exit.
 void jsvAbortService(bool flag);
 /// Dumps the stacks of all Java threads.
 void jsvDumpAllStacks();

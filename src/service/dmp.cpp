@@ -1,0 +1,80 @@
+// Native methods of com/corvane/launcher/JavaLauncher: a stack dump on
+// request, the test whether the launcher can do that, and the registry
+// operations, which have no store behind them on Unix.
+
+#include "service/dmp.h"
+
+#include "util/utrace.h"
+
+namespace {
+
+// Set once at registration, before the entry class runs; read by the natives.
+DumpAllStacks_t dumpAllStacks = nullptr;
+
+jboolean JNICALL dumpAllStacks0(JNIEnv* env, jclass) {
+  if (dumpAllStacks == nullptr) return JNI_FALSE;
+  dumpAllStacks(env, nullptr);
+  return JNI_TRUE;
+}
+
+void JNICALL hmdHideSplashScreen0(JNIEnv*, jclass) {}
+
+jboolean JNICALL checkIfRunningUnderLauncher0(JNIEnv*, jclass) { return dumpAllStacks ? JNI_TRUE : JNI_FALSE; }
+
+jint JNICALL hmdGetRegistryValueType0(JNIEnv*, jclass, jint, jstring, jstring) { return 0; }
+jstring JNICALL hmdReadRegistryStringValue0(JNIEnv*, jclass, jint, jstring, jstring) { return nullptr; }
+jbyteArray JNICALL hmdReadRegistryBinaryValue0(JNIEnv*, jclass, jint, jstring, jstring) { return nullptr; }
+jint JNICALL hmdReadRegistryDwordValue0(JNIEnv*, jclass, jint, jstring, jstring) { return -1; }
+jboolean JNICALL hmdWriteRegistryStringValue0(JNIEnv*, jclass, jint, jstring, jstring, jstring) { return JNI_FALSE; }
+jboolean JNICALL hmdWriteRegistryBinaryValue0(JNIEnv*, jclass, jint, jstring, jstring, jbyteArray) { return JNI_FALSE; }
+jboolean JNICALL hmdWriteRegistryDwordValue0(JNIEnv*, jclass, jint, jstring, jstring, jint) { return JNI_FALSE; }
+
+template <typename F>
+void* fn(F function) {
+  return reinterpret_cast<void*>(function);
+}
+
+const JNINativeMethod nm[] = {
+    {const_cast<char*>("dumpAllStacks0"), const_cast<char*>("()Z"), fn(dumpAllStacks0)},
+    {const_cast<char*>("hideSplashScreen0"), const_cast<char*>("()V"), fn(hmdHideSplashScreen0)},
+    {const_cast<char*>("checkIfRunningUnderLauncher0"), const_cast<char*>("()Z"), fn(checkIfRunningUnderLauncher0)},
+    {const_cast<char*>("getRegistryValueType0"), const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;)I"),
+     fn(hmdGetRegistryValueType0)},
+    {const_cast<char*>("readRegistryStringValue0"),
+     const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;)Ljava/lang/String;"), fn(hmdReadRegistryStringValue0)},
+    {const_cast<char*>("readRegistryBinaryValue0"), const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;)[B"),
+     fn(hmdReadRegistryBinaryValue0)},
+    {const_cast<char*>("readRegistryDwordValue0"), const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;)I"),
+     fn(hmdReadRegistryDwordValue0)},
+    {const_cast<char*>("writeRegistryStringValue0"),
+     const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;Ljava/lang/String;)Z"), fn(hmdWriteRegistryStringValue0)},
+    {const_cast<char*>("writeRegistryBinaryValue0"), const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;[B)Z"),
+     fn(hmdWriteRegistryBinaryValue0)},
+    {const_cast<char*>("writeRegistryDwordValue0"), const_cast<char*>("(ILjava/lang/String;Ljava/lang/String;I)Z"),
+     fn(hmdWriteRegistryDwordValue0)},
+};
+
+}  // namespace
+
+void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction) {
+  dumpAllStacks = dumpFunction;
+  jclass cls = env->FindClass("com/corvane/launcher/JavaLauncher");
+  if (cls == nullptr) {
+    env->ExceptionClear();
+    return;
+  }
+  jfieldID nativeAvailable = env->GetStaticFieldID(cls, "nativeAvailable", "Z");
+  if (nativeAvailable == nullptr) {
+    ut_tproda("Launcher error: failed to find nativeAvailable field in JavaLauncher class");
+    env->ExceptionClear();
+    return;
+  }
+  // Set before registering: the Java side learns it runs under the launcher
+  // even if registering fails.
+  env->SetStaticBooleanField(cls, nativeAvailable, JNI_TRUE);
+  if (env->RegisterNatives(cls, nm, static_cast<jint>(std::size(nm))) != 0) {
+    env->ExceptionClear();
+  } else {
+    ut_tproda("Registered stack dump handler");
+  }
+}

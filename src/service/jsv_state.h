@@ -1,0 +1,19 @@
+// The state of the JVM service, shared by its source files: the main thread
+// writes it; signal threads read it during shutdown.
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+
+struct JsvState {
+  std::atomic<JavaVM*> jvm{nullptr};     ///< the created JVM; null before creation and after destruction
+  JNIEnv* env = nullptr;                 ///< the main thread's JNI environment
+  std::atomic<int> abortPhase{0};        ///< 0 normally, 1 while DestroyJavaVM runs, 2+ after an interrupt then
+  std::atomic<const char*> entryClass{nullptr};  ///< set while the entry class runs
+  const char* mainMethod = nullptr;
+  std::atomic<const char*> exitClass{nullptr};   ///< set while the entry class runs, when one is known
+  std::atomic<const char*> exitMethod{nullptr};
+};
+
+JsvState& jsvState();

@@ -1,0 +1,17 @@
+package jltest;
+
+import com.corvane.launcher.JavaLauncher;
+
+/** Reports what the launcher's companion class sees. */
+public class UsesLauncher {
+    public static void main(String[] args) {
+        System.out.println("nativeAvailable " + JavaLauncher.nativeAvailable);
+        if (JavaLauncher.nativeAvailable) {
+            System.out.println("underLauncher " + JavaLauncher.checkIfRunningUnderLauncher0());
+            System.out.println("registryType " + JavaLauncher.getRegistryValueType0(0, "k", "v"));
+            System.out.println("registryDword " + JavaLauncher.readRegistryDwordValue0(0, "k", "v"));
+            System.out.println("registryString " + JavaLauncher.readRegistryStringValue0(0, "k", "v"));
+            System.out.println("registryWrite " + JavaLauncher.writeRegistryStringValue0(0, "k", "v", "x"));
+        }
+    }
+}
