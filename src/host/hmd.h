@@ -2,6 +2,8 @@
 // the environment the dynamic loader needs.
 #pragma once
 
+#include <signal.h>
+
 #include <optional>
 #include <string>
 
@@ -70,7 +72,8 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 bool hmdSetEnvironment(bool* restartFlag);
 
 // ---------------------------------------------------------------------------
-// Signals.
+// Signals. While the JVM runs, hang-up, interrupt and terminate lead to an
+// orderly shutdown of the application, and quit to a dump of all Java stacks.
 
 using SignalDisposition = void (*)(int);
 
@@ -89,15 +92,28 @@ extern const int numSignals;
 /// Marks the signal of that name (any case) to be ignored once the launcher
 /// installs its handlers; false for an unknown name.
 bool hmdSetSignalIgnore(const char* name);
-/// The handler the launcher installs for the four signals.
-void hmdSignalHandler(int signal);
-/// Before JVM creation: propagates hang-up immunity to interrupts; 0, or 1
+/// Before JVM creation: propagates hang-up immunity to interrupts, installs
+/// the handlers when asked to do so early, starts the signal dispatch; 0, or 1
 /// after a reported failure.
 int hmdBeforeCreateJVM();
-/// After JVM creation and its checks; 0.
+/// After JVM creation and its checks: installs the handlers (unless asked
+/// early or never) and tells the Java side; 0.
 int hmdAfterCreateJVM();
 /// After JVM destruction: the previous dispositions are back; 0.
 int hmdAfterDestoryJVM();
+/// The handler the launcher installs for the four signals.
+void hmdSignalHandler(int signal);
 
+/// Installs every row's handler, remembering what was in force before.
+void hmdInstallSignalHandlers();
+/// Installs one row's handler again once its signal has been handled.
+void hmdReinstallSignalHandler(int index);
+/// The row of a signal number, or -1.
+int hmdSignalIndex(int signal);
+/// Passes a quit on to the disposition that was in force before the
+/// launcher's handler, when that is a function, and reinstalls the handler.
+void hmdDelegateQuit(int index);
+/// Starts the platform's signal dispatch; 0, or 1 after a reported failure.
+int hmdStartSignalDispatch();
 /// Puts the table back in its start state (for tests).
 void hmdResetSignals();

@@ -1,9 +1,16 @@
-// The signals the launcher answers while the JVM runs.
+// The signals the launcher answers while the JVM runs: the table, installing
+// and restoring the handlers around the JVM's life, and the Java side's
+// notice. The handler and its threads are the platform's (hmd_signals_*.cpp).
 
 #include <signal.h>
 #include <strings.h>
 
+#include <cstdlib>
+#include <string>
+
+#include "config/cfg.h"
 #include "host/hmd.h"
+#include "service/jsv.h"
 #include "util/utrace.h"
 
 namespace {
@@ -14,11 +21,54 @@ constexpr SignalEntry kInitialSignals[] = {
     {SIGQUIT, hmdSignalHandler, SIG_DFL, "quit"},
     {SIGTERM, hmdSignalHandler, SIG_DFL, "term"},
 };
+constexpr int kHup = 0;
+constexpr int kInt = 1;
+
+struct SignalState {
+  bool sigHandlerInstalled = false;
+  struct sigaction oldActions[std::size(kInitialSignals)] = {};
+};
+
+SignalState state;
 
 }  // namespace
 
 SignalEntry signals[] = {kInitialSignals[0], kInitialSignals[1], kInitialSignals[2], kInitialSignals[3]};
 const int numSignals = static_cast<int>(std::size(kInitialSignals));
+
+namespace {
+
+bool equalsIgnoringCase(const char* value, const char* word) { return value != nullptr && strcasecmp(value, word) == 0; }
+
+void install(int index, struct sigaction* old) {
+  struct sigaction action = {};
+  action.sa_handler = signals[index].handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signals[index].number, &action, old);
+}
+
+// A parent that blocked these signals (some process supervisors do) would
+// keep them from ever reaching the launcher's handlers; the JVM's threads
+// inherit the mask, so this happens before the JVM is created.
+void unblockInheritedSignals() {
+  sigset_t blocked;
+  if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0) return;
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  std::string names;
+  for (int i = 0; i < numSignals; ++i) {
+    if (sigismember(&blocked, signals[i].number) != 1) continue;
+    sigaddset(&unblock, signals[i].number);
+    names += names.empty() ? signals[i].name : std::string(",") + signals[i].name;
+  }
+  if (names.empty()) return;
+  pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+  ut_tproda("Unblocked the signals the parent process had blocked: %s", names.c_str());
+}
+
+}  // namespace
+
 
 bool hmdSetSignalIgnore(const char* name) {
   for (SignalEntry& entry : signals) {
@@ -31,29 +81,86 @@ bool hmdSetSignalIgnore(const char* name) {
   return false;
 }
 
-// Orderly shutdown and stack dumps on signals come with the signal handling
-// work; until the handlers are installed nothing calls this.
-void hmdSignalHandler(int /*signal*/) {}
+void hmdInstallSignalHandlers() {
+  for (int i = 0; i < numSignals; ++i) {
+    install(i, &state.oldActions[i]);
+    signals[i].oldHandler = state.oldActions[i].sa_handler;
+  }
+  state.sigHandlerInstalled = true;
+  ut_tproda("Installed Signal Handler");
+}
 
-// A launcher started immune to hang-ups (under nohup) is made immune to
-// interrupts as well. Installing the launcher's handlers and the dispatch
-// thread come with the signal handling work.
+void hmdReinstallSignalHandler(int index) { install(index, nullptr); }
+
+int hmdSignalIndex(int signal) {
+  for (int i = 0; i < numSignals; ++i) {
+    if (signals[i].number == signal) return i;
+  }
+  return -1;
+}
+
+// Without the JVM's own stack dump, a quit goes to the handler that was in
+// force before the launcher's (the JVM's, which dumps the stacks itself),
+// called on this same stack.
+void hmdDelegateQuit(int index) {
+  const struct sigaction& old = state.oldActions[index];
+  SignalDisposition handler = old.sa_handler;
+  bool function = handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR;
+#ifdef SIG_HOLD
+  if (kSolaris && handler == SIG_HOLD) function = false;
+#endif
+  if (function) {
+    ut_tproda("Delegating to previous signal handler");
+    if (old.sa_flags & SA_SIGINFO) {
+      siginfo_t info = {};
+      info.si_signo = SIGQUIT;
+      old.sa_sigaction(SIGQUIT, &info, nullptr);
+    } else {
+      handler(SIGQUIT);
+    }
+  } else {
+    ut_tproda("No signal handler to delegate to");
+  }
+  hmdReinstallSignalHandler(index);
+  ut_tproda("Reinstated Signal Handler");
+}
+
 int hmdBeforeCreateJVM() {
+  // Started immune to hang-ups (under nohup): immune to interrupts as well.
   SignalDisposition hangUp = signal(SIGHUP, SIG_IGN);
   signal(SIGHUP, hangUp);
   if (hangUp == SIG_IGN) {
     signal(SIGINT, SIG_IGN);
-    signals[1].handler = SIG_IGN;
+    signals[kInt].handler = SIG_IGN;
     ut_tproda("Running nohup'd so also ignore SIGINT");
-    signals[0].handler = SIG_IGN;
+    signals[kHup].handler = SIG_IGN;
+  }
+  if (cfgIsHandleShutdownEnabled()) {
+    unblockInheritedSignals();
+    if (equalsIgnoringCase(std::getenv("KRX_SET_NATIVE_HANDLER"), "before")) hmdInstallSignalHandlers();
+  }
+  return hmdStartSignalDispatch();
+}
+
+int hmdAfterCreateJVM() {
+  if (!cfgIsHandleShutdownEnabled()) return 0;
+  const char* when = std::getenv("KRX_SET_NATIVE_HANDLER");
+  if (when == nullptr || equalsIgnoringCase(when, "after")) hmdInstallSignalHandlers();
+  if (std::getenv("KRX_SET_JAVA_HANDLER") == nullptr) {
+    jsvSetSystemProperty("launcher.signalhandler.installed", "true");
+    ut_tproda("Turn off Java Shutdown Hooks");
   }
   return 0;
 }
 
-int hmdAfterCreateJVM() { return 0; }
-
-int hmdAfterDestoryJVM() { return 0; }
+int hmdAfterDestoryJVM() {
+  if (state.sigHandlerInstalled) {
+    for (int i = 0; i < numSignals; ++i) sigaction(signals[i].number, &state.oldActions[i], nullptr);
+  }
+  return 0;
+}
 
 void hmdResetSignals() {
   for (int i = 0; i < numSignals; ++i) signals[i] = kInitialSignals[i];
+  state = SignalState{};
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "cmdline/opt.h"
+#include "config/cfg_fixture.h"
+#include "jvm/jev.h"
+#include "launcher.h"
 #include "host/hmd.h"
 #include "launcher/jap.h"
 #include "temp_dir.h"
@@ -61,6 +64,43 @@ TEST(QuoteTest, EveryWordReachesTheShellWhole) {
       {"line\nbreak", "'line\nbreak'"},
   };
   for (const Case& c : cases) EXPECT_EQ(japQuoteSpaces(c.text), c.quoted) << c.text;
+}
+
+}  // namespace
+
+namespace {
+
+class JavaCmdVariantTest : public ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    jevReset();
+  }
+  void TearDown() override {
+    jevReset();
+    ConfigTest::TearDown();
+  }
+};
+
+// The java launcher of a modular runtime takes -client and -server only.
+TEST_F(JavaCmdVariantTest, ModularRuntimeGetsOnlyTheFlagsItsJavaAccepts) {
+  jopSetJavaHome(testJdkHome());
+  jevSetJVMSubType(kSubTypeServer);
+  ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
+  jopFinalizeJVMOptions();
+  struct Case {
+    int subType;
+    std::string flag;
+  } cases[] = {{kSubTypeServer, " -server"}, {kSubTypeClient, " -client"}, {kSubTypeHotspot, ""}, {kSubTypeClassic, ""}};
+  for (const Case& c : cases) {
+    jevSetJVMSubType(c.subType);
+    std::string out = traced([] { japPrintJavaCmd("a.Main"); });
+    std::string expected = testJdkHome() + "/bin/java" + c.flag + " -Dlauncher.jdk.home=";
+    EXPECT_NE(out.find(expected), std::string::npos) << c.subType << out;
+    if (c.flag.empty()) {
+      EXPECT_NE(out.find(" the java launcher of a modular Java runtime does not accept it\n"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,9 +17,21 @@ constexpr const char* kCantCreateSocketMsg = "Can't create socket\n";
 constexpr const char* kCantSendMsg = "Can't send message\n";
 constexpr const char* kCantCloseMsg = "Error on closing socket\n";
 
-// A listener that went away must not kill the launcher with SIGPIPE; Solaris
-// has no such flag.
+// A listener that went away must not kill the launcher with SIGPIPE. Solaris
+// has no such flag for send, so the signal is ignored around the send there
+// (forwarding happens before any other thread exists).
 constexpr int kSendFlags = kSolaris ? 0 : MSG_NOSIGNAL;
+
+ssize_t sendWithoutSigpipe(int fd, const char* message) {
+  if constexpr (!kSolaris) return send(fd, message, std::strlen(message), kSendFlags);
+  struct sigaction ignore = {};
+  struct sigaction previous = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  ssize_t sent = send(fd, message, std::strlen(message), kSendFlags);
+  sigaction(SIGPIPE, &previous, nullptr);
+  return sent;
+}
 }  // namespace
 
 bool sendCommand(const char* hostName, int port, const char* message) {
@@ -37,7 +50,7 @@ bool sendCommand(const char* hostName, int port, const char* message) {
   }
   // A refused connection shows up as a failed send.
   (void)connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  if (send(fd, message, std::strlen(message), kSendFlags) < 0) {
+  if (sendWithoutSigpipe(fd, message) < 0) {
     utlReport("%s", kCantSendMsg);
     close(fd);
     return false;

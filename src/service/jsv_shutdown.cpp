@@ -70,6 +70,9 @@ void jsvAbortService(bool flag) {
       return;
     }
   }
+  // Different signals have workers of their own: only one of them may end
+  // the process, as two threads in exit() at once crash it.
+  if (s.forcingExit.exchange(true)) return;
   utlReport("%s", kForcingMsg);
   utlReport("%s", kCheckChildrenMsg);
   utlExitProcess(1);

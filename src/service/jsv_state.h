@@ -14,6 +14,7 @@ struct JsvState {
   const char* mainMethod = nullptr;
   std::atomic<const char*> exitClass{nullptr};   ///< set while the entry class runs, when one is known
   std::atomic<const char*> exitMethod{nullptr};
+  std::atomic<bool> forcingExit{false};  ///< a forced exit is under way
 };
 
 JsvState& jsvState();

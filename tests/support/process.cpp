@@ -49,66 +49,99 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-ProcessResult runProcess(const ProcessSpec& spec) {
+RunningProcess::RunningProcess(const ProcessSpec& spec) {
   std::vector<std::string> argvStrings = spec.argv;
   std::vector<std::string> envStrings = buildEnvironment(spec);
+  // An empty argument vector is a case worth running: argv[0] is null then.
   std::vector<char*> argv = pointers(argvStrings);
   std::vector<char*> envp = pointers(envStrings);
-  // An empty argument vector is a case worth running: keep argv[0] null then.
 
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[0]);
-    close(errPipe[1]);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
+    for (int number : spec.ignoredSignals) ::signal(number, SIG_IGN);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int number : spec.blockedSignals) sigaddset(&mask, number);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(126);
     execve(spec.program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  fds_[0] = outPipe[0];
+  fds_[1] = errPipe[0];
+}
 
-  ProcessResult result;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeoutSeconds);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+RunningProcess::~RunningProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : fds_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+// Reads what is available within the time given; false once both pipes are closed.
+bool RunningProcess::pump(int milliseconds) {
+  pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  if (poll(fds, 2, milliseconds) <= 0) return true;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+    char buffer[4096];
+    ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+    if (n > 0) {
+      sinks[i]->append(buffer, static_cast<std::size_t>(n));
+    } else {
+      close(fds_[i]);
+      fds_[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool RunningProcess::waitForOutput(const std::string& text, int count, int timeoutSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  auto seen = [&] {
+    int n = 0;
+    for (std::size_t at = result_.out.find(text); at != std::string::npos; at = result_.out.find(text, at + 1)) ++n;
+    return n >= count;
+  };
+  while (!seen()) {
+    if (std::chrono::steady_clock::now() > deadline || !pump(100)) return seen();
+  }
+  return true;
+}
+
+void RunningProcess::signal(int number) { kill(pid_, number); }
+
+ProcessResult RunningProcess::finish(int timeoutSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   bool killed = false;
-  while (open > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
+  while (pump(100)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
       killed = true;
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (pollfd& fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (killed) result.err += "\n[killed after timeout]";
-  return result;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (killed) result_.err += "\n[killed after timeout]";
+  return result_;
 }
+
+ProcessResult runProcess(const ProcessSpec& spec) { return RunningProcess(spec).finish(spec.timeoutSeconds); }

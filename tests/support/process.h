@@ -21,6 +21,35 @@ struct ProcessSpec {
   std::map<std::string, std::optional<std::string>> env;
   std::string cwd;          ///< working directory; the caller's when empty
   int timeoutSeconds = 120;  ///< killed with SIGKILL after this
+  std::vector<int> ignoredSignals;  ///< set to SIG_IGN in the child, as nohup does
+  std::vector<int> blockedSignals;  ///< blocked in the child's signal mask
 };
 
+/// Runs to the end and returns what it printed.
 ProcessResult runProcess(const ProcessSpec& spec);
+
+/// A process started in the background, for tests that talk to it while it
+/// runs (signals).
+class RunningProcess {
+ public:
+  explicit RunningProcess(const ProcessSpec& spec);
+  ~RunningProcess();
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+
+  /// Waits until standard output holds text (count times); false on timeout
+  /// or when the process ended first.
+  bool waitForOutput(const std::string& text, int count = 1, int timeoutSeconds = 30);
+  /// Sends a signal to the process.
+  void signal(int number);
+  /// Waits for the end (killed after timeoutSeconds) and returns the result.
+  ProcessResult finish(int timeoutSeconds = 120);
+  /// Standard output so far.
+  const std::string& out() const { return result_.out; }
+
+ private:
+  bool pump(int milliseconds);
+  int pid_ = -1;
+  int fds_[2] = {-1, -1};
+  ProcessResult result_;
+};

@@ -1,0 +1,121 @@
+// Signal handling of the Linux build: the handler only marks its signal and
+// wakes a dispatch thread through a semaphore; the dispatcher starts a
+// short-lived worker per signal, which calls into the JVM. While a signal's
+// work is under way, further deliveries of it are ignored.
+
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+
+#include <atomic>
+
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "launcher/jap.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kNoMemoryMsg = "Unable to allocate necessary memory";
+constexpr const char* kNoSemaphoreMsg = "Unable to initialize semaphore";
+constexpr const char* kNoDispatcherMsg = "Unable to create signal dispatch thread";
+constexpr const char* kNoWorkerMsg = "Unable to create worker thread to handle signal";
+constexpr const char* kPostFailedMsg = "Corvane Kestrix launcher: Unable to handle signal %d, sem_post returned %d\n";
+
+void* hmdCleanShutdownWorker(void* index);
+void* hmdDumpStackWorker(void* index);
+
+using Worker = void* (*)(void*);
+// The work of each row of the signal table, in its order.
+constexpr Worker kWorkers[] = {hmdCleanShutdownWorker, hmdCleanShutdownWorker, hmdDumpStackWorker,
+                               hmdCleanShutdownWorker};
+
+sem_t* sem = nullptr;
+std::atomic<int> pending[std::size(kWorkers)];
+
+void finishWork(int index) {
+  ut_tproda("Completed handling of signal [%d]", signals[index].number);
+  hmdReinstallSignalHandler(index);
+}
+
+void* hmdCleanShutdownWorker(void* index) {
+  japStop(true);
+  finishWork(static_cast<int>(reinterpret_cast<intptr_t>(index)));
+  return nullptr;
+}
+
+void* hmdDumpStackWorker(void* index) {
+  japDumpAllStacks();
+  finishWork(static_cast<int>(reinterpret_cast<intptr_t>(index)));
+  return nullptr;
+}
+
+void* hmdSignalDispatcher(void*) {
+  pthread_attr_t detached;
+  pthread_attr_init(&detached);
+  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+  while (true) {
+    if (sem_wait(sem) != 0) continue;  // interrupted: wait again
+    for (int i = 0; i < numSignals; ++i) {
+      if (pending[i].load() == 0) continue;
+      pthread_t worker;
+      if (pthread_create(&worker, &detached, kWorkers[i], reinterpret_cast<void*>(static_cast<intptr_t>(i))) != 0) {
+        utlReport("%s", kNoWorkerMsg);
+      }
+      pending[i] = 0;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void hmdSignalHandler(int signal) {
+  ::signal(signal, SIG_IGN);
+  int index = hmdSignalIndex(signal);
+  if (index < 0) return;
+  if (signal == SIGQUIT) {
+    if (jevGetInvocationFunction()->DumpAllStacks == nullptr) {
+      hmdDelegateQuit(index);
+      return;
+    }
+  } else {
+    ut_tproda("Handling signal [%d]", signal);
+  }
+  pending[index] = 1;
+  if (int posted = sem_post(sem); posted != 0) {
+    pending[index] = 0;
+    utlReport(kPostFailedMsg, signal, posted);
+    hmdReinstallSignalHandler(index);
+    ut_tproda("Reinstated Signal Handler");
+  }
+}
+
+int hmdStartSignalDispatch() {
+  if (sem == nullptr) {
+    sem = new (std::nothrow) sem_t;
+    if (sem == nullptr) {
+      utlReport("%s", kNoMemoryMsg);
+      return 1;
+    }
+    if (sem_init(sem, 0, 0) != 0) {
+      delete sem;
+      sem = nullptr;
+      utlReport("%s", kNoSemaphoreMsg);
+      return 1;
+    }
+  }
+  for (std::atomic<int>& flag : pending) flag = 0;
+  pthread_attr_t detached;
+  pthread_attr_init(&detached);
+  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+  pthread_t dispatcher;
+  int created = pthread_create(&dispatcher, &detached, hmdSignalDispatcher, nullptr);
+  pthread_attr_destroy(&detached);
+  if (created != 0) {
+    utlReport("%s", kNoDispatcherMsg);
+    return 1;
+  }
+  return 0;
+}

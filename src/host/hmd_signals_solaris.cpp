@@ -1,0 +1,60 @@
+// Signal handling of the Solaris build: no dispatcher; the handler starts a
+// detached thread for each signal, which does the work and puts the handler
+// back.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include "host/hmd.h"
+#include "jvm/jev.h"
+#include "launcher/jap.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kThreadFailedMsg =
+    "Corvane Kestrix launcher: Unable to handle signal %d; pthread_create() returned %d.\n";
+
+void* hmdSignalHandlerThread(void* argument) {
+  int signal = static_cast<int>(reinterpret_cast<intptr_t>(argument));
+  if (signal == SIGQUIT) {
+    japDumpAllStacks();
+  } else {
+    japStop(true);
+  }
+  ut_tproda("Completed handling of signal [%d]", signal);
+  if (int index = hmdSignalIndex(signal); index >= 0) {
+    hmdReinstallSignalHandler(index);
+    ut_tproda("Reinstated Signal Handler");
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void hmdSignalHandler(int signal) {
+  ::signal(signal, SIG_IGN);
+  int index = hmdSignalIndex(signal);
+  if (index < 0) return;
+  if (signal == SIGQUIT && jevGetInvocationFunction()->DumpAllStacks == nullptr) {
+    hmdDelegateQuit(index);
+    return;
+  }
+  if (signal != SIGQUIT) ut_tproda("Handling signal [%d]", signal);
+  pthread_attr_t detached;
+  pthread_attr_init(&detached);
+  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int created = pthread_create(&thread, &detached, hmdSignalHandlerThread,
+                               reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
+  pthread_attr_destroy(&detached);
+  if (created != 0) {
+    utlReport(kThreadFailedMsg, signal, created);
+    hmdReinstallSignalHandler(index);
+    ut_tproda("Reinstated Signal Handler");
+  }
+}
+
+// The Solaris build has no dispatch thread to start.
+int hmdStartSignalDispatch() { return 0; }

@@ -1,0 +1,115 @@
+// Shell mode: the arguments go to an instance that is already running, over
+// its command port, as absolute paths.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+
+#include "launcher.h"
+
+namespace {
+
+// A command port on 127.0.0.1 that accepts a number of connections and
+// records what each carried.
+class Listener {
+ public:
+  explicit Listener(int connections, bool closeAtOnce = false) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(fd_, 8);
+    received_ = std::async(std::launch::async, [this, connections, closeAtOnce] {
+      std::vector<std::string> messages;
+      for (int i = 0; i < connections; ++i) {
+        int client = accept(fd_, nullptr, nullptr);
+        if (client < 0) break;
+        std::string message;
+        char buffer[512];
+        ssize_t n;
+        while (!closeAtOnce && (n = read(client, buffer, sizeof buffer)) > 0) message.append(buffer, n);
+        close(client);
+        messages.push_back(message);
+      }
+      return messages;
+    });
+  }
+  ~Listener() {
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
+  }
+  int port() const { return port_; }
+  std::vector<std::string> messages() { return received_.get(); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::future<std::vector<std::string>> received_;
+};
+
+class ForwardingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { launcher = installLauncher(dir, "app/bin/myapp"); }
+  ProcessResult run(std::vector<std::string> args, const std::string& cwd) {
+    args.insert(args.begin(), launcher);
+    return runLauncher(launcher, args, {{"PATH", kPathWithoutJava}}, cwd);
+  }
+  TempDir dir;
+  std::string launcher;
+};
+
+TEST_F(ForwardingTest, ArgumentsGoToTheRunningInstanceAsAbsolutePaths) {
+  Listener listener(2);
+  dir.writeFile("conf/app.config", "socket " + std::to_string(listener.port()) + "\n");
+  std::string elsewhere = dir.makeDir("elsewhere");
+  ProcessResult result = run({"+shell", "+config", "../../conf/app.config", "docs/./a.txt", "/abs/../b.txt"}, elsewhere);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(listener.messages(), (std::vector<std::string>{"open " + dir.file("conf/docs/a.txt"), "open /b.txt"}));
+}
+
+// A port that nothing listens on: bound for a moment, then released.
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST_F(ForwardingTest, NoInstanceMeansANormalStart) {
+  dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(freePort()) + "\n");
+  ProcessResult result = run({"+shell", "a.txt", "b.txt"}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Can't send message\n" + kNoJavaMsg);
+}
+
+TEST_F(ForwardingTest, NothingToForwardOrNoPortMeansANormalStart) {
+  dir.writeFile("app/bin/myapp.config", "socket 1\n");
+  EXPECT_EQ(run({"+shell"}, dir.path()).err, kNoJavaMsg);
+  dir.writeFile("app/bin/myapp.config", "# no socket\n");
+  EXPECT_EQ(run({"+shell", "a.txt"}, dir.path()).err, kNoJavaMsg);
+}
+
+TEST_F(ForwardingTest, InstanceThatClosesAtOnceDoesNotHurt) {
+  Listener listener(1, true);
+  dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(listener.port()) + "\n");
+  ProcessResult result = run({"+shell", "a.txt"}, dir.path());
+  listener.messages();
+  EXPECT_TRUE(result.status == 0 || result.err == "Can't send message\n" + kNoJavaMsg) << result.err;
+}
+
+}  // namespace

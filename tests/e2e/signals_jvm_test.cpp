@@ -1,0 +1,196 @@
+// Signals while a Java application runs: orderly shutdown through the
+// application's exit method, stack dumps, and the interrupts during JVM
+// destruction.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "launcher.h"
+
+namespace {
+
+int count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+constexpr const char* kWaitingLines =
+    "Shutdown is waiting for all threads to complete. Patience is recommended.\n"
+    "If you're sure it's safe to abort, another interrupt will force a process exit.\n";
+constexpr const char* kForcingLines =
+    "Forcing process exit before orderly shutdown is complete.\n"
+    "Suggest you check carefully that all child processes have completed and all databases are consistent.\n";
+
+class SignalTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    launcher = installLauncher(dir, "app/bin/myapp");
+    dir.copyFile(testAppsJar(), "app/lib/jltest.jar");
+  }
+  std::unique_ptr<RunningProcess> start(const std::string& config, std::vector<std::string> args,
+                                        std::map<std::string, std::optional<std::string>> env = {},
+                                        std::vector<int> ignored = {}, std::vector<int> blocked = {}) {
+    dir.writeFile("app/bin/myapp.config",
+                  "javahome " + GetParam() + "\naddpath ../lib/jltest.jar\nmainclass jltest.Waiter\n" + config);
+    ProcessSpec spec;
+    spec.program = launcher;
+    spec.argv = {launcher};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    env.emplace("PATH", kPathWithoutJava);
+    spec.env = env;
+    spec.cwd = dir.path();
+    spec.ignoredSignals = ignored;
+    spec.blockedSignals = blocked;
+    auto process = std::make_unique<RunningProcess>(spec);
+    EXPECT_TRUE(process->waitForOutput("ready\n")) << process->out();
+    return process;
+  }
+  TempDir dir;
+  std::string launcher;
+};
+
+TEST_P(SignalTest, TerminationSignalsCallTheExitMethodOncePerSignal) {
+  auto process = start("options handleexit\n", {"3"});
+  int sent = 0;
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    process->signal(number);
+    EXPECT_TRUE(process->waitForOutput("cleanup true\n", ++sent)) << process->out();
+  }
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "ready\ncleanup true\ncleanup true\ncleanup true\nmain ends\n");
+}
+
+TEST_P(SignalTest, ConfiguredExitClassAndMethodAreCalled) {
+  auto process = start("options handleexit\nexitclass jltest.Waiter.stop()\n", {"1"});
+  process->signal(SIGTERM);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.out, "ready\nstop true\nmain ends\n");
+}
+
+TEST_P(SignalTest, QuitDumpsTheJavaStacks) {
+  auto process = start("options handleexit\n", {"1"});
+  process->signal(SIGQUIT);
+  EXPECT_TRUE(process->waitForOutput("\"main\"")) << process->out();
+  pause(300);
+  process->signal(SIGTERM);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("Full thread dump"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("jltest.Waiter.main"), std::string::npos);
+}
+
+TEST_P(SignalTest, InterruptsDuringDestructionExplainThenForce) {
+  auto process = start("options handleexit\n", {"0", "linger"}, {{"UTRACE", "-p"}});
+  ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
+  pause(500);
+  process->signal(SIGINT);
+  pause(1000);
+  process->signal(SIGINT);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, std::string(kWaitingLines) + kForcingLines);
+}
+
+TEST_P(SignalTest, StormWhileRunningEndsCleanly) {
+  auto process = start("options handleexit\n", {"1"});
+  for (int i = 0; i < 40; ++i) {
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) process->signal(number);
+  }
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_GE(count(result.out, "cleanup true\n"), 1);
+  EXPECT_NE(result.out.find("main ends\n"), std::string::npos);
+}
+
+TEST_P(SignalTest, StormDuringDestructionForcesTheExitOnce) {
+  auto process = start("options handleexit\n", {"0", "linger"}, {{"UTRACE", "-p"}});
+  ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
+  pause(500);
+  for (int i = 0; i < 20; ++i) {
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) process->signal(number);
+  }
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(count(result.err, kWaitingLines), 1) << result.err;
+  EXPECT_EQ(count(result.err, kForcingLines), 1) << result.err;
+}
+
+TEST_P(SignalTest, NohupMakesInterruptsIgnored) {
+  auto process = start("options handleexit\n", {"1"}, {}, {SIGHUP});
+  process->signal(SIGINT);
+  process->signal(SIGHUP);
+  pause(1000);
+  process->signal(SIGTERM);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.out, "ready\ncleanup true\nmain ends\n");
+}
+
+TEST_P(SignalTest, IgnoredSignalOption) {
+  auto process = start("options handleexit\n", {"+sig", "term", "1"});
+  process->signal(SIGTERM);
+  pause(1000);
+  process->signal(SIGINT);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.out, "ready\ncleanup true\nmain ends\n");
+}
+
+TEST_P(SignalTest, BlockedSignalsOfTheParentAreUnblocked) {
+  auto process = start("options handleexit\n", {"1"}, {{"UTRACE", "-p"}}, {}, {SIGTERM, SIGQUIT});
+  process->signal(SIGTERM);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("Unblocked the signals the parent process had blocked: quit,term\n"), std::string::npos);
+  EXPECT_NE(result.out.find("cleanup true\n"), std::string::npos);
+}
+
+TEST_P(SignalTest, WithoutHandleExitTheJvmHandlesTermination) {
+  auto process = start("", {"1"});
+  process->signal(SIGTERM);
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 143);
+  EXPECT_EQ(result.out, "ready\n");
+}
+
+TEST_P(SignalTest, InstallationFollowsTheEnvironment) {
+  struct Case {
+    std::map<std::string, std::optional<std::string>> env;
+    bool installedBefore, installedAfter, javaTold;
+  } cases[] = {
+      {{}, false, true, true},
+      {{{"KRX_SET_NATIVE_HANDLER", "BEFORE"}}, true, false, true},
+      {{{"KRX_SET_NATIVE_HANDLER", "After"}}, false, true, true},
+      {{{"KRX_SET_NATIVE_HANDLER", "never"}}, false, false, true},
+      {{{"KRX_SET_JAVA_HANDLER", ""}}, false, true, false},
+  };
+  for (Case& c : cases) {
+    c.env.emplace("UTRACE", "-p");
+    auto process = start("options handleexit\n", {"0"}, c.env);
+    ProcessResult result = process->finish();
+    std::size_t created = result.out.find("JVM created\n");
+    std::size_t installed = result.out.find("Installed Signal Handler\n");
+    ASSERT_NE(created, std::string::npos);
+    EXPECT_EQ(installed != std::string::npos && installed < created, c.installedBefore);
+    EXPECT_EQ(installed != std::string::npos && installed > created, c.installedAfter);
+    EXPECT_EQ(result.out.find("Turn off Java Shutdown Hooks\n") != std::string::npos, c.javaTold);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jdks, SignalTest, ::testing::ValuesIn(installedJdks()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = std::filesystem::path(info.param).filename().string();
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+}  // namespace

@@ -1,0 +1,20 @@
+package jltest;
+
+import com.corvane.kestrix.UserId;
+
+/** Calls one of the user and group natives and tells what came of it. */
+public class UserIdProbe {
+    public static String probe(String method, String arg) {
+        UserId id = new UserId();
+        try {
+            boolean result = switch (method) {
+                case "setUser" -> id.setUser(arg);
+                case "setGroup" -> id.setGroup(arg);
+                default -> id.isRootUser();
+            };
+            return Boolean.toString(result);
+        } catch (RuntimeException e) {
+            return e.getClass().getSimpleName() + ": " + e.getMessage();
+        }
+    }
+}

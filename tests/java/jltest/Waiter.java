@@ -1,0 +1,43 @@
+package jltest;
+
+import java.util.concurrent.atomic.AtomicInteger;
+
+/**
+ * Waits for the launcher's shutdown calls: prints "ready", then runs until cleanup has been called as many times as
+ * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
+ * main has returned.
+ */
+public class Waiter {
+    private static final AtomicInteger cleanups = new AtomicInteger();
+
+    public static void main(String[] args) throws Exception {
+        int stopAfter = Integer.parseInt(args[0]);
+        System.out.println("ready");
+        long deadline = System.currentTimeMillis() + 60_000;
+        while (cleanups.get() < stopAfter && System.currentTimeMillis() < deadline) {
+            Thread.sleep(20);
+        }
+        if (args.length > 1 && args[1].equals("linger")) {
+            Thread linger = new Thread(() -> {
+                try {
+                    Thread.sleep(60_000);
+                } catch (InterruptedException e) {
+                    // ends
+                }
+            });
+            linger.start();
+            System.out.println("lingering");
+        }
+        System.out.println("main ends");
+    }
+
+    public static void cleanup(boolean flag) {
+        System.out.println("cleanup " + flag);
+        cleanups.incrementAndGet();
+    }
+
+    public static void stop(boolean flag) {
+        System.out.println("stop " + flag);
+        cleanups.incrementAndGet();
+    }
+}
