@@ -169,18 +169,18 @@ bool cfgSetFromOption(std::string& param) {
     return true;
   }
   std::string name = param.substr(0, equals);
-  std::string spec = param.substr(equals + 1);
-  if (spec.empty() || spec.front() == ':') {
+  std::string optionText = param.substr(equals + 1);
+  if (optionText.empty() || optionText.front() == ':') {
     ut_tproda("No option name specified in <%s>", param.c_str());
     return true;
   }
-  std::string option = spec;
-  if (std::size_t colon = spec.find(':'); colon != std::string::npos) {
-    option = spec.substr(0, colon);
-    std::size_t text = spec.find_first_not_of(" \t\r\n\v\f", colon + 1);
+  std::string option = optionText;
+  if (std::size_t colon = optionText.find(':'); colon != std::string::npos) {
+    option = optionText.substr(0, colon);
+    std::size_t text = optionText.find_first_not_of(" \t\r\n\v\f", colon + 1);
     // Recorded before the command line is consulted, so that the help text
     // lists the option whether or not it was given.
-    if (text != std::string::npos) utlListAdd(s().configuredUsage, option, spec.substr(text));
+    if (text != std::string::npos) utlListAdd(s().configuredUsage, option, optionText.substr(text));
   }
   std::optional<std::string> found, value;
   optRemoveApplicationArgument(option, false, &found, &value);

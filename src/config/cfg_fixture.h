@@ -24,7 +24,7 @@ class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     hmdResetApplicationHome();
-    jevSetJVMSubType(kSubTypeDefault);
+    jevReset();
     jopInit();
     optInit();
     cfgInit();
@@ -33,6 +33,7 @@ class ConfigTest : public ::testing::Test {
     cfgTerm();
     optTerm();
     jopTerm();
+    jevReset();
     hmdResetApplicationHome();
     ut_TraceData = UtTraceData{};
   }

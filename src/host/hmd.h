@@ -113,6 +113,8 @@ int hmdSignalIndex(int signal);
 /// Passes a quit on to the disposition that was in force before the
 /// launcher's handler, when that is a function, and reinstalls the handler.
 void hmdDelegateQuit(int index);
+/// Starts a detached thread running body(argument); 0 or pthread_create's error.
+int hmdStartDetachedThread(void* (*body)(void*), void* argument);
 /// Starts the platform's signal dispatch; 0, or 1 after a reported failure.
 int hmdStartSignalDispatch();
 /// Puts the table back in its start state (for tests).

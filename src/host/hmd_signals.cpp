@@ -2,6 +2,7 @@
 // and restoring the handlers around the JVM's life, and the Java side's
 // notice. The handler and its threads are the platform's (hmd_signals_*.cpp).
 
+#include <pthread.h>
 #include <signal.h>
 #include <strings.h>
 
@@ -158,6 +159,16 @@ int hmdAfterDestoryJVM() {
     for (int i = 0; i < numSignals; ++i) sigaction(signals[i].number, &state.oldActions[i], nullptr);
   }
   return 0;
+}
+
+int hmdStartDetachedThread(void* (*body)(void*), void* argument) {
+  pthread_attr_t detached;
+  pthread_attr_init(&detached);
+  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int created = pthread_create(&thread, &detached, body, argument);
+  pthread_attr_destroy(&detached);
+  return created;
 }
 
 void hmdResetSignals() {

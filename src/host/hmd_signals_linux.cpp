@@ -52,15 +52,11 @@ void* hmdDumpStackWorker(void* index) {
 }
 
 void* hmdSignalDispatcher(void*) {
-  pthread_attr_t detached;
-  pthread_attr_init(&detached);
-  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
   while (true) {
     if (sem_wait(sem) != 0) continue;  // interrupted: wait again
     for (int i = 0; i < numSignals; ++i) {
       if (pending[i].load() == 0) continue;
-      pthread_t worker;
-      if (pthread_create(&worker, &detached, kWorkers[i], reinterpret_cast<void*>(static_cast<intptr_t>(i))) != 0) {
+      if (hmdStartDetachedThread(kWorkers[i], reinterpret_cast<void*>(static_cast<intptr_t>(i))) != 0) {
         utlReport("%s", kNoWorkerMsg);
       }
       pending[i] = 0;
@@ -107,13 +103,7 @@ int hmdStartSignalDispatch() {
     }
   }
   for (std::atomic<int>& flag : pending) flag = 0;
-  pthread_attr_t detached;
-  pthread_attr_init(&detached);
-  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
-  pthread_t dispatcher;
-  int created = pthread_create(&dispatcher, &detached, hmdSignalDispatcher, nullptr);
-  pthread_attr_destroy(&detached);
-  if (created != 0) {
+  if (hmdStartDetachedThread(hmdSignalDispatcher, nullptr) != 0) {
     utlReport("%s", kNoDispatcherMsg);
     return 1;
   }

@@ -42,13 +42,7 @@ void hmdSignalHandler(int signal) {
     return;
   }
   if (signal != SIGQUIT) ut_tproda("Handling signal [%d]", signal);
-  pthread_attr_t detached;
-  pthread_attr_init(&detached);
-  pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
-  pthread_t thread;
-  int created = pthread_create(&thread, &detached, hmdSignalHandlerThread,
-                               reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
-  pthread_attr_destroy(&detached);
+  int created = hmdStartDetachedThread(hmdSignalHandlerThread, reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
   if (created != 0) {
     utlReport(kThreadFailedMsg, signal, created);
     hmdReinstallSignalHandler(index);

@@ -13,7 +13,6 @@ class JvmDiscoveryTest : public ConfigTest {
  protected:
   void SetUp() override {
     ConfigTest::SetUp();
-    jevReset();
     for (const char* name : kSaved) {
       const char* value = getenv(name);
       saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
@@ -28,7 +27,6 @@ class JvmDiscoveryTest : public ConfigTest {
         unsetenv(name);
       }
     }
-    jevReset();
     ConfigTest::TearDown();
   }
 

@@ -128,14 +128,6 @@ namespace {
 
 class FinalizeTest : public ConfigTest {
  protected:
-  void SetUp() override {
-    ConfigTest::SetUp();
-    jevReset();
-  }
-  void TearDown() override {
-    jevReset();
-    ConfigTest::TearDown();
-  }
   std::vector<std::string> finalOptions() {
     jopFinalizeJVMOptions();
     return strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount());

@@ -70,17 +70,7 @@ TEST(QuoteTest, EveryWordReachesTheShellWhole) {
 
 namespace {
 
-class JavaCmdVariantTest : public ConfigTest {
- protected:
-  void SetUp() override {
-    ConfigTest::SetUp();
-    jevReset();
-  }
-  void TearDown() override {
-    jevReset();
-    ConfigTest::TearDown();
-  }
-};
+using JavaCmdVariantTest = ConfigTest;
 
 // The java launcher of a modular runtime takes -client and -server only.
 TEST_F(JavaCmdVariantTest, ModularRuntimeGetsOnlyTheFlagsItsJavaAccepts) {

@@ -46,7 +46,7 @@ TEST_F(JavaCmdTest, PrintedCommandRunsTheSameApplication) {
             "/bin/java \"-Dcorvane.executable.path=" + launcher + "\" jltest.ShowLaunch \"first arg\" second "
             "'tab\there' '*' \"\"\n");
 
-  ProcessSpec shell;
+  ProcessCommand shell;
   shell.program = "/bin/sh";
   shell.argv = {"sh", "-c", printed.out};
   shell.cwd = dir.path();

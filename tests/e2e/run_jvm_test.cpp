@@ -11,11 +11,6 @@
 
 namespace {
 
-bool exportsStackDump(const std::string& jdk) {
-  void* library = dlopen((jdk + "/lib/server/libjvm.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
-  return library != nullptr && dlsym(library, "JVM_DumpAllStacks") != nullptr;
-}
-
 class RunTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -98,7 +93,7 @@ TEST_P(RunTest, ArgumentsArriveAsWithTheJavaCommand) {
   std::vector<std::string> args = {"two words", "it's \"quoted\"", "$HOME", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", ""};
   for (const char* locale : {"C.UTF-8", "C"}) {
     ProcessResult launched = run(args, {{"LANG", locale}, {"LC_ALL", locale}});
-    ProcessSpec java;
+    ProcessCommand java;
     java.program = GetParam() + "/bin/java";
     java.argv = {"java", "-cp", jar, "jltest.ShowLaunch"};
     java.argv.insert(java.argv.end(), args.begin(), args.end());
@@ -119,7 +114,7 @@ TEST_P(RunTest, CompanionClassSeesTheLauncher) {
   EXPECT_EQ(result.out, std::string("nativeAvailable true\nunderLauncher ") +
                             (exportsStackDump(GetParam()) ? "true" : "false") +
                             "\nregistryType 0\nregistryDword -1\nregistryString null\nregistryWrite false\n");
-  ProcessSpec java;
+  ProcessCommand java;
   java.program = GetParam() + "/bin/java";
   java.argv = {"java", "-cp", jar, "jltest.UsesLauncher"};
   EXPECT_EQ(runProcess(java).out, "nativeAvailable false\n");
@@ -178,7 +173,7 @@ TEST_P(RunTest, JavaCommandRunsTheSameApplication) {
     std::vector<std::string> printArgs = c.args;
     printArgs.insert(printArgs.begin(), "+javacmd");
     ProcessResult printed = run(printArgs);
-    ProcessSpec shell;
+    ProcessCommand shell;
     shell.program = "/bin/sh";
     shell.argv = {"sh", "-c", printed.out};
     shell.cwd = dir.path();
@@ -202,7 +197,7 @@ TEST_P(RunTest, RealApplicationTheJavaCompiler) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.file("out"))) launchedClasses += entry.path().filename().string();
     std::filesystem::remove_all(dir.file("out"));
     dir.makeDir("out");
-    ProcessSpec javac;
+    ProcessCommand javac;
     javac.program = GetParam() + "/bin/javac";
     javac.argv = {"javac", "-d", "out", source};
     javac.cwd = dir.path();
@@ -244,12 +239,6 @@ TEST_P(RunTest, TraceFollowsTheJvmThroughItsLife) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, RunTest, ::testing::ValuesIn(installedJdks()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = std::filesystem::path(info.param).filename().string();
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& info) { return jdkTestName(info.param); });
 
 }  // namespace

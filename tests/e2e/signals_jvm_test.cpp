@@ -40,16 +40,16 @@ class SignalTest : public ::testing::TestWithParam<std::string> {
                                         std::vector<int> ignored = {}, std::vector<int> blocked = {}) {
     dir.writeFile("app/bin/myapp.config",
                   "javahome " + GetParam() + "\naddpath ../lib/jltest.jar\nmainclass jltest.Waiter\n" + config);
-    ProcessSpec spec;
-    spec.program = launcher;
-    spec.argv = {launcher};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    ProcessCommand command;
+    command.program = launcher;
+    command.argv = {launcher};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
     env.emplace("PATH", kPathWithoutJava);
-    spec.env = env;
-    spec.cwd = dir.path();
-    spec.ignoredSignals = ignored;
-    spec.blockedSignals = blocked;
-    auto process = std::make_unique<RunningProcess>(spec);
+    command.env = env;
+    command.cwd = dir.path();
+    command.ignoredSignals = ignored;
+    command.blockedSignals = blocked;
+    auto process = std::make_unique<RunningProcess>(command);
     EXPECT_TRUE(process->waitForOutput("ready\n")) << process->out();
     return process;
   }
@@ -185,12 +185,6 @@ TEST_P(SignalTest, InstallationFollowsTheEnvironment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, SignalTest, ::testing::ValuesIn(installedJdks()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = std::filesystem::path(info.param).filename().string();
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& info) { return jdkTestName(info.param); });
 
 }  // namespace

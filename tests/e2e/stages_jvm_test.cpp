@@ -11,11 +11,6 @@
 
 namespace {
 
-bool exportsStackDump(const std::string& jdk) {
-  void* library = dlopen((jdk + "/lib/server/libjvm.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
-  return library != nullptr && dlsym(library, "JVM_DumpAllStacks") != nullptr;
-}
-
 class InstalledJdkTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -64,13 +59,7 @@ TEST_P(InstalledJdkTest, NoMainClassAfterLoading) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJdks()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = std::filesystem::path(info.param).filename().string();
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& info) { return jdkTestName(info.param); });
 
 // The JVM finds its own installation through the real path of its library,
 // so an old-layout home whose library links to a real one loads it.

@@ -66,17 +66,17 @@ class UserIdTest : public ::testing::Test {
     chmod(jar.c_str(), 0644);
   }
   ProcessResult run(bool unprivileged, const std::string& method, const std::string& arg) {
-    ProcessSpec spec;
-    spec.program = self;
-    spec.argv = {self, "--probe", unprivileged ? "1" : "0", jar, method, arg};
-    return runProcess(spec);
+    ProcessCommand command;
+    command.program = self;
+    command.argv = {self, "--probe", unprivileged ? "1" : "0", jar, method, arg};
+    return runProcess(command);
   }
   TempDir dir;
   std::string jar;
 };
 
 TEST_F(UserIdTest, NativesAreExportedFromTheExecutable) {
-  ProcessSpec nm;
+  ProcessCommand nm;
   nm.program = "/usr/bin/nm";
   nm.argv = {"nm", "-D", "--defined-only", launcherBinary()};
   std::string symbols = runProcess(nm).out;

@@ -1,6 +1,9 @@
 #include "launcher.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "host/platform.h"
@@ -31,12 +34,12 @@ std::string installLauncher(const TempDir& dir, const std::string& relative) {
 
 ProcessResult runLauncher(const std::string& program, std::vector<std::string> argv,
                           std::map<std::string, std::optional<std::string>> env, const std::string& cwd) {
-  ProcessSpec spec;
-  spec.program = program;
-  spec.argv = std::move(argv);
-  spec.env = std::move(env);
-  spec.cwd = cwd;
-  return runProcess(spec);
+  ProcessCommand command;
+  command.program = program;
+  command.argv = std::move(argv);
+  command.env = std::move(env);
+  command.cwd = cwd;
+  return runProcess(command);
 }
 
 std::string testAppsJar() { return TEST_APPS_JAR; }
@@ -59,4 +62,17 @@ std::string makeSunJavaHome(const TempDir& dir, const std::string& relative, boo
   std::string cfgDir = layout == 1 ? libDir : libDir + "/" + kArchDir;
   dir.writeFile(relative + cfgDir + "/jvm.cfg", jvmCfg);
   return home;
+}
+
+std::string jdkTestName(const std::string& jdk) {
+  std::string name = std::filesystem::path(jdk).filename().string();
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+bool exportsStackDump(const std::string& jdk) {
+  void* library = dlopen((jdk + "/lib/server/libjvm.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
+  return library != nullptr && dlsym(library, "JVM_DumpAllStacks") != nullptr;
 }

@@ -42,6 +42,11 @@ std::string makeSunJavaHome(const TempDir& dir, const std::string& relative, boo
 /// The directory of an old-layout home that holds the flavour directories.
 std::string oldLayoutLibraryDir(const std::string& home, bool jdk);
 
+/// A test name for a JDK parameter: its directory name, alphanumeric.
+std::string jdkTestName(const std::string& jdk);
+/// Whether a JDK's library exports its stack dump function (newer ones do not).
+bool exportsStackDump(const std::string& jdk);
+
 /// Installs a copy of the launcher at dir/relative (e.g. "app/bin/myapp").
 std::string installLauncher(const TempDir& dir, const std::string& relative);
 

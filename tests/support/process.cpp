@@ -19,7 +19,7 @@ bool isLauncherVariable(const std::string& name) {
          name.rfind("KRX_", 0) == 0;
 }
 
-std::vector<std::string> buildEnvironment(const ProcessSpec& spec) {
+std::vector<std::string> buildEnvironment(const ProcessCommand& command) {
   std::map<std::string, std::string> variables;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry;
@@ -28,7 +28,7 @@ std::vector<std::string> buildEnvironment(const ProcessSpec& spec) {
     std::string name = text.substr(0, equals);
     if (!isLauncherVariable(name)) variables[name] = text.substr(equals + 1);
   }
-  for (const auto& [name, value] : spec.env) {
+  for (const auto& [name, value] : command.env) {
     if (value) {
       variables[name] = *value;
     } else {
@@ -49,9 +49,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-RunningProcess::RunningProcess(const ProcessSpec& spec) {
-  std::vector<std::string> argvStrings = spec.argv;
-  std::vector<std::string> envStrings = buildEnvironment(spec);
+RunningProcess::RunningProcess(const ProcessCommand& command) {
+  std::vector<std::string> argvStrings = command.argv;
+  std::vector<std::string> envStrings = buildEnvironment(command);
   // An empty argument vector is a case worth running: argv[0] is null then.
   std::vector<char*> argv = pointers(argvStrings);
   std::vector<char*> envp = pointers(envStrings);
@@ -66,13 +66,13 @@ RunningProcess::RunningProcess(const ProcessSpec& spec) {
     for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
-    for (int number : spec.ignoredSignals) ::signal(number, SIG_IGN);
+    for (int number : command.ignoredSignals) ::signal(number, SIG_IGN);
     sigset_t mask;
     sigemptyset(&mask);
-    for (int number : spec.blockedSignals) sigaddset(&mask, number);
+    for (int number : command.blockedSignals) sigaddset(&mask, number);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(126);
-    execve(spec.program.c_str(), argv.data(), envp.data());
+    if (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0) _exit(126);
+    execve(command.program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(outPipe[1]);
@@ -144,4 +144,4 @@ ProcessResult RunningProcess::finish(int timeoutSeconds) {
   return result_;
 }
 
-ProcessResult runProcess(const ProcessSpec& spec) { return RunningProcess(spec).finish(spec.timeoutSeconds); }
+ProcessResult runProcess(const ProcessCommand& command) { return RunningProcess(command).finish(command.timeoutSeconds); }

@@ -12,7 +12,7 @@ struct ProcessResult {
   std::string err;  ///< standard error
 };
 
-struct ProcessSpec {
+struct ProcessCommand {
   std::string program;            ///< the file executed (execve's path)
   std::vector<std::string> argv;  ///< the full argument vector, argv[0] included
   /// Environment changes on top of the caller's environment, from which the
@@ -26,13 +26,13 @@ struct ProcessSpec {
 };
 
 /// Runs to the end and returns what it printed.
-ProcessResult runProcess(const ProcessSpec& spec);
+ProcessResult runProcess(const ProcessCommand& command);
 
 /// A process started in the background, for tests that talk to it while it
 /// runs (signals).
 class RunningProcess {
  public:
-  explicit RunningProcess(const ProcessSpec& spec);
+  explicit RunningProcess(const ProcessCommand& command);
   ~RunningProcess();
   RunningProcess(const RunningProcess&) = delete;
   RunningProcess& operator=(const RunningProcess&) = delete;
