@@ -5,7 +5,7 @@ PRESETS := default asan solaris
 
 # build-<preset> and test-<preset> are pattern rules, which make skips for
 # phony targets; no file of those names is ever made.
-.PHONY: demo test deps clean
+.PHONY: demo test deps bench clean
 
 deps:
 	@scripts/ensure-deps.sh
@@ -29,6 +29,9 @@ test: deps
 	  $(MAKE) --no-print-directory test-$$preset || failed="$$failed $$preset"; \
 	done; \
 	if [ -n "$$failed" ]; then echo "FAILED profiles:$$failed"; exit 1; fi
+
+bench: build-default
+	@for script in bench/*.sh; do $$script build/default || exit 1; done
 
 clean:
 	rm -rf build
