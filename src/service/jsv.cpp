@@ -317,48 +317,52 @@ int jsvSetSystemProperty(const char* name, const char* value) {
 }
 
 int jsvCheckJVM() {
+  JvmIdentity identity;
   struct {
     const char* name;
     std::size_t capacity;
-    std::string value;
-  } read[] = {{"java.vm.info", 256, {}},       {"java.vm.vendor", 256, {}},       {"java.vm.version", 256, {}},
-              {"java.vm.name", 256, {}},       {"java.runtime.name", 256, {}},    {"java.runtime.version", 256, {}},
-              {"os.name", 256, {}},            {"java.version", 128, {}}};
+    std::string* value;
+  } read[] = {{"java.vm.info", 256, &identity.vmInfo},
+              {"java.vm.vendor", 256, &identity.vmVendor},
+              {"java.vm.version", 256, &identity.vmVersion},
+              {"java.vm.name", 256, &identity.vmName},
+              {"java.runtime.name", 256, &identity.runtimeName},
+              {"java.runtime.version", 256, &identity.runtimeVersion},
+              {"os.name", 256, &identity.osName},
+              {"java.version", 128, &identity.version}};
   for (auto& property : read) {
-    if (jsvGetSystemProperty(property.name, property.value, property.capacity) != 0) {
+    if (jsvGetSystemProperty(property.name, *property.value, property.capacity) != 0) {
       ut_tproda("Unable to get system properties.");
       return 1;
     }
   }
-  const std::string& vmInfo = read[0].value;
-  const std::string& vendor = read[1].value;
-  const std::string& vmVersion = read[2].value;
-  const std::string& vmName = read[3].value;
-  const std::string& version = read[7].value;
+  return jsvJudgeJVM(identity);
+}
 
-  ut_tproda("Java version \"%s\"", version.c_str());
+int jsvJudgeJVM(const JvmIdentity& jvm) {
+  ut_tproda("Java version \"%s\"", jvm.version.c_str());
   // The six bytes of "1.3.0" and its terminator, compared as unsigned bytes.
   unsigned char versionBytes[6] = {};
-  std::memcpy(versionBytes, version.data(), std::min<std::size_t>(version.size(), 6));
+  std::memcpy(versionBytes, jvm.version.data(), std::min<std::size_t>(jvm.version.size(), 6));
   if (std::memcmp(versionBytes, "1.3.0", 6) < 0) {
-    ut_tproda("%s (%s)", vmName.c_str(), vmInfo.c_str());
+    ut_tproda("%s (%s)", jvm.vmName.c_str(), jvm.vmInfo.c_str());
   } else {
-    ut_tproda("%s (build %s)", read[4].value.c_str(), read[5].value.c_str());
-    ut_tproda("%s (build %s, %s)", vmName.c_str(), vmVersion.c_str(), vmInfo.c_str());
+    ut_tproda("%s (build %s)", jvm.runtimeName.c_str(), jvm.runtimeVersion.c_str());
+    ut_tproda("%s (build %s, %s)", jvm.vmName.c_str(), jvm.vmVersion.c_str(), jvm.vmInfo.c_str());
   }
-  ut_tproda("JVM vendor is \"%s\"", vendor.c_str());
+  ut_tproda("JVM vendor is \"%s\"", jvm.vmVendor.c_str());
 
   std::string requirement;
-  if (!cfgIsJVMVersionAcceptable(version.c_str(), &requirement)) {
+  if (!cfgIsJVMVersionAcceptable(jvm.version.c_str(), &requirement)) {
     utlReport("%s %s\n", JVM_TOO_OLD_MSG, requirement.c_str());
     utlReport("%s\n", CHECK_JAVAHOME_MSG);
     return 1;
   }
   // One known JVM build is refused when strict checks are configured, unless
   // it runs with its fix or a security policy works around its fault.
-  if (cfgIsStrictVMCheckEnabled() && vendor == "Sun Microsystems Inc." && vmVersion.starts_with("1.3.1-b24") &&
-      std::getenv("KRX_NO_SAFETY_NET") == nullptr) {
-    if (vmInfo.starts_with("1.3.1-b24") || jopIsPropSet("-Djava.security.policy=") ||
+  if (cfgIsStrictVMCheckEnabled() && jvm.vmVendor == "Sun Microsystems Inc." &&
+      jvm.vmVersion.starts_with("1.3.1-b24") && std::getenv("KRX_NO_SAFETY_NET") == nullptr) {
+    if (jvm.vmInfo.starts_with("1.3.1-b24") || jopIsPropSet("-Djava.security.policy=") ||
         cfgIsPropSet("-Djava.security.policy=")) {
       utlReport("\n%s\n", UNSUP_JVM_MSG);
       utlReport("%s\n\n", UNSUP_JVM_CONT_MSG);

@@ -30,6 +30,14 @@ void jsvDotToSlash(std::string& text);
 
 /// Checks the new JVM's version (and, strictly, its build); 0 when it may be used.
 int jsvCheckJVM();
+
+/// What a JVM says of itself through its system properties.
+struct JvmIdentity {
+  std::string vmInfo, vmVendor, vmVersion, vmName, runtimeName, runtimeVersion, osName, version;
+};
+/// The decision of jsvCheckJVM on the properties read: traces the identity,
+/// reports a refusal; 0 when the JVM may be used.
+int jsvJudgeJVM(const JvmIdentity& jvm);
 /// The value of a system property, cut to capacity - 1 bytes (modified
 /// UTF-8); value is left as it was when the property has none. 0 on
 /// success, 1 after a reported failure.
