@@ -110,9 +110,11 @@ void hmdInstallSignalHandlers();
 void hmdReinstallSignalHandler(int index);
 /// The row of a signal number, or -1.
 int hmdSignalIndex(int signal);
-/// Passes a quit on to the disposition that was in force before the
-/// launcher's handler, when that is a function, and reinstalls the handler.
-void hmdDelegateQuit(int index);
+/// The part of the handler both signal designs share: ignores the signal while
+/// it is handled, traces it, and passes a quit on to the disposition in force
+/// before when the JVM has no stack dump of its own. Returns the signal's row
+/// when work remains to be done, -1 when it is done.
+int hmdSignalReceived(int signal);
 /// Starts a detached thread running body(argument); 0 or pthread_create's error.
 int hmdStartDetachedThread(void* (*body)(void*), void* argument);
 /// Starts the platform's signal dispatch; 0, or 1 after a reported failure.

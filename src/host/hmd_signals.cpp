@@ -11,6 +11,7 @@
 
 #include "config/cfg.h"
 #include "host/hmd.h"
+#include "jvm/jev.h"
 #include "service/jsv.h"
 #include "util/utrace.h"
 
@@ -100,10 +101,12 @@ int hmdSignalIndex(int signal) {
   return -1;
 }
 
+namespace {
+
 // Without the JVM's own stack dump, a quit goes to the handler that was in
 // force before the launcher's (the JVM's, which dumps the stacks itself),
 // called on this same stack.
-void hmdDelegateQuit(int index) {
+void delegateQuit(int index) {
   const struct sigaction& old = state.oldActions[index];
   SignalDisposition handler = old.sa_handler;
   bool function = handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR;
@@ -124,6 +127,21 @@ void hmdDelegateQuit(int index) {
   }
   hmdReinstallSignalHandler(index);
   ut_tproda("Reinstated Signal Handler");
+}
+
+}  // namespace
+
+int hmdSignalReceived(int signal) {
+  ::signal(signal, SIG_IGN);
+  int index = hmdSignalIndex(signal);
+  if (index < 0) return -1;
+  if (signal != SIGQUIT) {
+    ut_tproda("Handling signal [%d]", signal);
+  } else if (jevGetInvocationFunction()->DumpAllStacks == nullptr) {
+    delegateQuit(index);
+    return -1;
+  }
+  return index;
 }
 
 int hmdBeforeCreateJVM() {

@@ -10,7 +10,6 @@
 #include <atomic>
 
 #include "host/hmd.h"
-#include "jvm/jev.h"
 #include "launcher/jap.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -68,17 +67,8 @@ void* hmdSignalDispatcher(void*) {
 }  // namespace
 
 void hmdSignalHandler(int signal) {
-  ::signal(signal, SIG_IGN);
-  int index = hmdSignalIndex(signal);
+  int index = hmdSignalReceived(signal);
   if (index < 0) return;
-  if (signal == SIGQUIT) {
-    if (jevGetInvocationFunction()->DumpAllStacks == nullptr) {
-      hmdDelegateQuit(index);
-      return;
-    }
-  } else {
-    ut_tproda("Handling signal [%d]", signal);
-  }
   pending[index] = 1;
   if (int posted = sem_post(sem); posted != 0) {
     pending[index] = 0;

@@ -6,7 +6,6 @@
 #include <signal.h>
 
 #include "host/hmd.h"
-#include "jvm/jev.h"
 #include "launcher/jap.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -34,14 +33,8 @@ void* hmdSignalHandlerThread(void* argument) {
 }  // namespace
 
 void hmdSignalHandler(int signal) {
-  ::signal(signal, SIG_IGN);
-  int index = hmdSignalIndex(signal);
+  int index = hmdSignalReceived(signal);
   if (index < 0) return;
-  if (signal == SIGQUIT && jevGetInvocationFunction()->DumpAllStacks == nullptr) {
-    hmdDelegateQuit(index);
-    return;
-  }
-  if (signal != SIGQUIT) ut_tproda("Handling signal [%d]", signal);
   int created = hmdStartDetachedThread(hmdSignalHandlerThread, reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
   if (created != 0) {
     utlReport(kThreadFailedMsg, signal, created);

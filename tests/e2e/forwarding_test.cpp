@@ -13,19 +13,24 @@
 
 namespace {
 
+// Binds a stream socket to a free port of 127.0.0.1 and returns the port.
+int bindLoopback(int fd) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
 // A command port on 127.0.0.1 that accepts a number of connections and
 // records what each carried.
 class Listener {
  public:
   explicit Listener(int connections, bool closeAtOnce = false) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = bindLoopback(fd_);
     listen(fd_, 8);
     received_ = std::async(std::launch::async, [this, connections, closeAtOnce] {
       std::vector<std::string> messages;
@@ -80,14 +85,9 @@ TEST_F(ForwardingTest, ArgumentsGoToTheRunningInstanceAsAbsolutePaths) {
 // A port that nothing listens on: bound for a moment, then released.
 int freePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  int port = bindLoopback(fd);
   close(fd);
-  return ntohs(address.sin_port);
+  return port;
 }
 
 TEST_F(ForwardingTest, NoInstanceMeansANormalStart) {
