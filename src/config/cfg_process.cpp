@@ -148,10 +148,6 @@ void cfgInit() {
   cfgVMVersionCmd(minimum);
   state.configVars = utlListCreate();
   state.configuredUsage = utlListCreate();
-  // The executable carries the application's archive, so it is always on the
-  // boot class path.
-  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-  cfgAddBootPath(launcher);
   state.allowJavaOnPath = true;
   filInit();
 }

@@ -19,6 +19,8 @@ constexpr long long kEndRecordSize = 22;
 constexpr std::size_t kCommentLengthOffset = 20;
 /// The largest window read at once.
 constexpr long long kWindowMax = 65536;
+/// The longest comment the record's 16-bit length can announce.
+constexpr long long kCommentMax = 65535;
 
 constexpr const char* kFileTooSmall = "Zip file size is unreasonably small\n";
 
@@ -69,7 +71,9 @@ std::optional<std::string> zipGetZipComment(const char* path) {
       return comment;
     }
 
-    if (windowStart == 0) return std::nullopt;
+    // A record further from the end than the longest comment allows cannot
+    // end the file: once the windows reach that far, there is none.
+    if (windowStart == 0 || windowStart <= size - kEndRecordSize - kCommentMax) return std::nullopt;
     // The next window overlaps this one by a record's size, so that a record
     // cut by the window's start is seen whole in the next one.
     windowEnd = windowStart + kEndRecordSize;
@@ -80,4 +84,9 @@ std::optional<std::string> zipGetCommentFileName(const char* path) {
   std::optional<std::string> comment = zipGetZipComment(path);
   if (!comment || comment->empty()) return std::nullopt;
   return hmdWriteTempFile(*comment);
+}
+
+bool zipHasArchive(const char* path) {
+  // The record alone marks the archive: its comment may well be empty.
+  return zipGetZipComment(path).has_value();
 }

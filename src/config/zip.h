@@ -11,6 +11,8 @@ std::optional<std::string> zipGetZipComment(const char* path);
 /// The name of a new temporary file holding that comment, or none when there
 /// is no comment or it is empty.
 std::optional<std::string> zipGetCommentFileName(const char* path);
+/// True when the file ends with a ZIP archive (its end record is found).
+bool zipHasArchive(const char* path);
 /// Little-endian values read byte by byte, the same on every host.
 std::uint16_t get2LE(const unsigned char* buffer, std::size_t offset);
 std::uint32_t get4LE(const unsigned char* buffer, std::size_t offset);

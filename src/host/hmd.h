@@ -66,8 +66,13 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 // ---------------------------------------------------------------------------
 // Environment preparation.
 
+/// Remembers LD_LIBRARY_PATH and LD_PRELOAD as the process started with
+/// them, before the configuration can export either.
+void hmdRememberLoaderEnvironment();
 /// Makes sure LD_LIBRARY_PATH holds what the JVM and the configuration need,
-/// setting restartFlag when the launcher must re-execute itself first.
+/// setting restartFlag when the launcher must re-execute itself first: when
+/// directories were added, or LD_LIBRARY_PATH or LD_PRELOAD now differs from
+/// what the process started with.
 /// Returns false when the launch must stop.
 bool hmdSetEnvironment(bool* restartFlag);
 

@@ -24,6 +24,25 @@ constexpr const char* kEnvChecked = "LAUNCHER_ENV_CHECKED";
 // otherwise make the launcher re-execute itself for ever.
 constexpr const char* kReexecMarker = "JLAUNCHER_LIBRARY_PATH_REEXEC";
 
+// What the dynamic loader read when this process image started. An unset
+// variable and an empty one mean the same to it.
+struct LoaderEnvironment {
+  bool remembered = false;
+  std::string libraryPath, preload;
+};
+
+LoaderEnvironment startEnvironment;
+
+std::string envValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+bool loaderEnvironmentChanged() {
+  return envValue("LD_LIBRARY_PATH") != startEnvironment.libraryPath ||
+         envValue("LD_PRELOAD") != startEnvironment.preload;
+}
+
 void refuse() {
   const char* path = std::getenv("LD_LIBRARY_PATH");
   utlReport("%s", kSetuidRootMsg);
@@ -33,7 +52,12 @@ void refuse() {
 
 }  // namespace
 
+void hmdRememberLoaderEnvironment() {
+  startEnvironment = {true, envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD")};
+}
+
 bool hmdSetEnvironment(bool* restartFlag) {
+  if (!startEnvironment.remembered) hmdRememberLoaderEnvironment();
   *restartFlag = false;
   bool root = geteuid() == 0;
   bool reexecuted = std::getenv(kReexecMarker) != nullptr;
@@ -48,6 +72,10 @@ bool hmdSetEnvironment(bool* restartFlag) {
   for (const std::string& directory : cfgGetShLibPath()) {
     if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 0)) *restartFlag = true;
   }
+  // Only a loader variable that now differs from what this image started
+  // with needs a new image; the configuration may also have exported one,
+  // and a root launcher may have emptied an inherited library path.
+  if (loaderEnvironmentChanged()) *restartFlag = true;
   if (!*restartFlag) {
     jmdClearJavaEnvironment();
     return true;

@@ -103,7 +103,7 @@ int hmdSignalIndex(int signal) {
 
 namespace {
 
-// Without the JVM's own stack dump, a quit goes to the handler that was in
+// When the launcher cannot dump the stacks itself, a quit goes to the handler that was in
 // force before the launcher's (the JVM's, which dumps the stacks itself),
 // called on this same stack.
 void delegateQuit(int index) {
@@ -137,7 +137,7 @@ int hmdSignalReceived(int signal) {
   if (index < 0) return -1;
   if (signal != SIGQUIT) {
     ut_tproda("Handling signal [%d]", signal);
-  } else if (jevGetInvocationFunction()->DumpAllStacks == nullptr) {
+  } else if (!jevCanDumpAllStacks()) {
     delegateQuit(index);
     return -1;
   }

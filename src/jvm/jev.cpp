@@ -66,8 +66,8 @@ std::optional<std::string> releaseVersion(const std::string& home) {
   return std::nullopt;
 }
 
-// Java 9 and later have neither bin/tnameserv nor an architecture directory;
-// they are recognised by their module image instead.
+// Java 9 and later have no architecture directory; they are recognised by
+// their module image and release file instead.
 bool modularChecks(VMInfo& info, const std::string& dir) {
   if (!exists(dir + "/bin/java") || !exists(dir + "/lib/modules") || !exists(dir + "/lib/jvm.cfg")) return false;
   std::optional<std::string> version = releaseVersion(dir);
@@ -174,13 +174,13 @@ void jevConfigureDefaultJVM() {
 }
 
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir) {
+  // A module image with a release file is a modular runtime, whatever
+  // old-layout files it also holds (JDK 9 and 10 still shipped tnameserv).
+  if (exists(dir + "/lib/modules") && exists(dir + "/release")) return modularChecks(info, dir);
   info.jvmType = kJvmTypeJdk;
   if (jevBasicJVMChecks(info, dir)) return true;
   info.jvmType = kJvmTypeJre;
-  if (jevBasicJVMChecks(info, dir)) return true;
-  // The old layouts keep their precedence; only then is the home tried as a
-  // modular runtime.
-  return modularChecks(info, dir);
+  return jevBasicJVMChecks(info, dir);
 }
 
 bool jevBasicJVMChecks(VMInfo& info, const std::string& dir) {
@@ -249,9 +249,9 @@ std::optional<std::string> jevGetJavaVMLibDir(int size) {
   return directory;
 }
 
-void jevPrintXUsage() {
+bool jevPrintXUsage() {
   std::optional<std::string> directory = jevGetJavaVMLibDir(kPathMax);
-  if (!directory || directory->empty()) return;
+  if (!directory || directory->empty()) return false;
   std::string path = *directory + "/Xusage.txt";
   FILE* usage = std::fopen(path.c_str(), "r");
   if (usage == nullptr) {
@@ -259,14 +259,14 @@ void jevPrintXUsage() {
       utlReport("%s", kNoXUsageIbmMsg);
     } else {
       utlReport(kCantOpenMsg, path.c_str());
-      // Current runtimes ship no Xusage.txt; their java launcher lists them.
       if (state.vmInfo.jvmVersion == kLayoutModular) utlReport(kXUsageHintMsg, state.vmHome.c_str());
     }
-    return;
+    return false;
   }
   char block[128];
   while (std::size_t n = std::fread(block, 1, sizeof block, usage)) std::fwrite(block, 1, n, stdout);
   std::fclose(usage);
+  return true;
 }
 
 bool jevInit() {
@@ -276,5 +276,9 @@ bool jevInit() {
 }
 
 InvocationFunctions* jevGetInvocationFunction() { return &state.ifn; }
+
+bool jevCanDumpAllStacks() {
+  return state.ifn.DumpAllStacks != nullptr || state.vmInfo.jvmVersion == kLayoutModular;
+}
 
 void jevReset() { state = JevState{}; }

@@ -30,12 +30,17 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size);
 /// The directory of the JVM library (cut to size characters), choosing the
 /// flavour from jvm.cfg when none was chosen; none after a reported failure.
 std::optional<std::string> jevGetJavaVMLibDir(int size = kPathMax);
-/// Prints the JVM's list of non-standard options.
-void jevPrintXUsage();
+/// Prints the JVM's list of non-standard options from its Xusage.txt; false
+/// after a reported failure.
+bool jevPrintXUsage();
 
 /// Loads the JVM library and resolves its invocation functions.
 bool jevInit();
 /// The invocation record filled by jevInit.
 InvocationFunctions* jevGetInvocationFunction();
+/// True when the launcher can dump all Java stacks itself: the JVM exports
+/// JVM_DumpAllStacks, or it is a modular runtime, whose thread-dump
+/// diagnostic command gives the same dump.
+bool jevCanDumpAllStacks();
 /// Forgets the classification and the loaded functions (for tests).
 void jevReset();

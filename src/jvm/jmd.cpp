@@ -65,7 +65,14 @@ std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VM
 bool jmdIsThisJVMInstalled(VMInfo& /*info*/, std::string& /*home*/, int /*size*/) { return false; }
 
 bool jmdLoadJavaVM(InvocationFunctions* ifn) {
-  const char* library = jopGetJavaPath() ? jopGetJavaPath() : getJVMSharedLib();
+  // A modular runtime's library is opened by its full path: its directory is
+  // not put into LD_LIBRARY_PATH.
+  std::string modularDir;
+  if (jopGetJavaPath() == nullptr && jevGetJVMVersion() == kLayoutModular) {
+    modularDir = jevGetJavaVMLibDir(kPathMax).value_or("");
+  }
+  std::string fullPath = modularDir.empty() ? "" : modularDir + "/" + getJVMSharedLib();
+  const char* library = jopGetJavaPath() ? jopGetJavaPath() : !fullPath.empty() ? fullPath.c_str() : getJVMSharedLib();
   int mode = std::getenv("LD_BIND_NOW") ? RTLD_NOW : RTLD_LAZY;
   if constexpr (kSolaris) mode |= RTLD_GLOBAL;
 
@@ -89,30 +96,34 @@ bool jmdLoadJavaVM(InvocationFunctions* ifn) {
     return false;
   }
   ifn->DumpAllStacks = reinterpret_cast<DumpAllStacks_t>(dlsym(handle, "JVM_DumpAllStacks"));
-  ut_tproda("Loaded Java VM Library %s from LD_LIBRARY_PATH", getJVMSharedLib());
+  if (modularDir.empty()) {
+    ut_tproda("Loaded Java VM Library %s from LD_LIBRARY_PATH", getJVMSharedLib());
+  } else {
+    ut_tproda("Loaded Java VM Library %s from %s", getJVMSharedLib(), modularDir.c_str());
+  }
   return true;
 }
 
 // Each directory goes in front unless it is already there, so a first run
 // ends with [JDK lib dir] : [threads dir] : library dir : its parent : what
-// was there before.
+// was there before. A modular runtime needs none of them: its library is
+// loaded by full path, and the runtime's other libraries find it by soname
+// and their own $ORIGIN run path.
 bool jmdSetJavaEnvironment(bool* changed) {
   std::optional<std::string> libraryDir = jevGetJavaVMLibDir(kPathMax);
   if (!libraryDir) return false;
-  std::string parent = libraryDir->substr(0, libraryDir->rfind('/'));
+  bool modular = jevGetJVMVersion() == kLayoutModular;
   auto prepend = [&](const std::string& directory) {
-    if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *changed = true;
+    if (!modular && utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *changed = true;
   };
+  std::string parent = libraryDir->substr(0, libraryDir->rfind('/'));
   prepend(parent);
   prepend(*libraryDir);
 
-  bool modular = jevGetJVMVersion() == kLayoutModular;
   std::string archSuffix;
-  std::string threads = parent + "/native_threads";
   if (kSolaris || jevGetJVMVendor() == kVendorSun) {
     archSuffix = parent.substr(parent.rfind('/') + (kSolaris ? 1 : 0));
-    // A modular runtime has no threads directory of its own.
-    if (!modular || utlFileExists(threads)) prepend(threads);
+    prepend(parent + "/native_threads");
   }
   if constexpr (!kSolaris) {
     const char* preemptClose = std::getenv("J2SE_PREEMPTCLOSE");
@@ -122,7 +133,7 @@ bool jmdSetJavaEnvironment(bool* changed) {
     }
     ut_tproda("export LD_PRELOAD=%s", envOrEmpty("LD_PRELOAD"));
   }
-  if (jevGetJVMType() == kJvmTypeJdk && !modular) {
+  if (jevGetJVMType() == kJvmTypeJdk) {
     prepend(std::string(jevGetJVMHome()) + "/lib" + (kSolaris ? "/" : "") + archSuffix);
   }
   ut_tproda("*setenv=%d", *changed ? 1 : 0);

@@ -29,13 +29,15 @@ std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VM
 /// A system-wide default JVM; these platforms have none.
 bool jmdIsThisJVMInstalled(VMInfo& info, std::string& home, int size);
 
-/// Loads the JVM library (the Java path when one is set, else the library
-/// name searched along LD_LIBRARY_PATH) and resolves its three exports.
+/// Loads the JVM library (the Java path when one is set, else the library of
+/// a modular runtime by its full path, else the library name searched along
+/// LD_LIBRARY_PATH) and resolves its three exports.
 /// Prints its own message and returns false on failure.
 bool jmdLoadJavaVM(InvocationFunctions* ifn);
-/// Puts the JVM's library directories at the front of LD_LIBRARY_PATH (and a
-/// preload library into LD_PRELOAD when asked); sets *changed when it changed
-/// a variable. False when the library directory cannot be determined.
+/// Puts an old-layout JVM's library directories at the front of
+/// LD_LIBRARY_PATH (a modular runtime needs none there), and a preload
+/// library into LD_PRELOAD when asked; sets *changed when it changed a
+/// variable. False when the library directory cannot be determined.
 bool jmdSetJavaEnvironment(bool* changed);
 /// Removes the JVM library's own path from LD_PRELOAD.
 void jmdClearJavaEnvironment();

@@ -10,6 +10,7 @@
 
 #include "cmdline/opt.h"
 #include "config/cfg.h"
+#include "config/zip.h"
 #include "host/hmd.h"
 #include "jvm/jev.h"
 #include "util/utrace.h"
@@ -53,19 +54,40 @@ void refuseReferenceImplementation(const std::string& element) {
   utlExitProcess(1);
 }
 
-// The debugger agent listens when it has no host to connect to.
+// The debugger agent listens when it has no host to connect to. A modular
+// runtime takes the agent library form: JDK 25 refuses -Xnoagent, and
+// -Xdebug and -Djava.compiler= have long been obsolete there.
 void addDebugOptions() {
+  const char* address = optGetJPDAAddr();
+  std::string settings = "transport=dt_socket,server=";
+  settings += address != nullptr && std::strchr(address, ':') != nullptr ? "n" : "y";
+  settings += optIsJPDAStartPaused() ? ",suspend=y" : ",suspend=n";
+  if (address != nullptr) settings += std::string(",address=") + address;
+  if (jevGetJVMVersion() == kLayoutModular) {
+    jopAddParam("-agentlib:jdwp=" + settings, nullptr);
+    return;
+  }
   jopAddParam("-Xdebug", nullptr);
   jopAddParam("-Xnoagent", nullptr);
   if (jevGetJVMSubType() == kSubTypeDefault || jevGetJVMSubType() == kSubTypeClassic) {
     jopAddParam("-Djava.compiler=", nullptr);
   }
-  const char* address = optGetJPDAAddr();
-  std::string agent = "-Xrunjdwp:transport=dt_socket,server=";
-  agent += address != nullptr && std::strchr(address, ':') != nullptr ? "n" : "y";
-  agent += optIsJPDAStartPaused() ? ",suspend=y" : ",suspend=n";
-  if (address != nullptr) agent += std::string(",address=") + address;
-  jopAddParam(agent, nullptr);
+  jopAddParam("-Xrunjdwp:" + settings, nullptr);
+}
+
+// The old runtimes always had the executable first on their boot class path
+// and, like every boot class path entry, off the configured class path.
+void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<std::string>& boot,
+                                   std::optional<std::string>& configured) {
+  PathArray bootPath;
+  utlPathStringToArray(bootPath, launcher.c_str(), false);
+  utlPathStringToArray(bootPath, boot ? boot->c_str() : nullptr, false);
+  boot = utlPathArrayToString(bootPath);
+  if (!configured) return;
+  PathArray classPath;
+  utlPathStringToArray(classPath, configured->c_str(), false);
+  utlRemoveFromPath(classPath, launcher);
+  configured = utlPathArrayToString(classPath);
 }
 
 }  // namespace
@@ -177,7 +199,9 @@ void jopFinalizeJVMOptions() {
   jopAddParam("-Dlauncher.program=" + launcher, nullptr);
   jopAddParam("-Dcorvane.executable.path=" + launcher, nullptr);
   if (const char* currentDir = cfgGetCurrentDir()) jopAddParam(std::string("-Duser.dir=") + currentDir, nullptr);
-  if (cfgIsHandleShutdownEnabled() && jevGetInvocationFunction()->DumpAllStacks != nullptr) jopAddParam("-Xrs", nullptr);
+  // The launcher answers the signals itself only when it can also dump the
+  // stacks, since the JVM then no longer does.
+  if (cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks()) jopAddParam("-Xrs", nullptr);
   if (optIsJPDAEnabled()) addDebugOptions();
   state.jopJVMOptionsFinalized = true;
 }
@@ -186,6 +210,18 @@ void jopFinalizeClassPath() {
   std::optional<std::string> configured = cfgGetClassPath();
   std::optional<std::string> boot = cfgGetBootClassPath();
   std::optional<std::string> commandLine = utlPathArrayToString(state.cmdLineCP);
+  // The executable carries the application when an archive is appended to
+  // it. A modular runtime finds it first on the application class path, so
+  // that the application has its own class loader and class path as under
+  // "java -cp"; on the boot class path it would also turn off the archived
+  // module graph. Without an archive it goes on no path.
+  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+  std::string archive;
+  if (jevGetJVMVersion() != kLayoutModular) {
+    putLauncherOnTheBootClassPath(launcher, boot, configured);
+  } else if (!launcher.empty() && zipHasArchive(launcher.c_str())) {
+    archive = launcher;
+  }
 
   if (configured) jopAddParam("-Dlauncher.config.classpath=" + *configured, nullptr);
   if (commandLine) jopAddParam("-Dlauncher.commandline.classpath=" + *commandLine, nullptr);
@@ -196,11 +232,14 @@ void jopFinalizeClassPath() {
       jopAddParam(bootClassPathOption() + secure, nullptr);
     }
   }
-  if (!configured && !commandLine) return;
-  ut_tproda("Final validation of classpath");
-  const char* secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
-  const char* secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
-  if (secureConfigured == nullptr && secureCommandLine == nullptr) return;
+  const char* secureConfigured = nullptr;
+  const char* secureCommandLine = nullptr;
+  if (configured || commandLine) {
+    ut_tproda("Final validation of classpath");
+    secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
+    secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
+  }
+  if (secureConfigured == nullptr && secureCommandLine == nullptr && archive.empty()) return;
 
   const char* first = secureConfigured;
   const char* second = secureCommandLine;
@@ -211,6 +250,7 @@ void jopFinalizeClassPath() {
     second = nullptr;
   }
   PathArray classPath;
+  utlPathStringToArray(classPath, archive.c_str(), false);
   utlPathStringToArray(classPath, first, false);
   utlPathStringToArray(classPath, second, false);
   for (const std::string& element : classPath) refuseReferenceImplementation(element);

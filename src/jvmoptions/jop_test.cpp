@@ -205,6 +205,42 @@ TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
             std::string::npos);
 }
 
+// The executable carries a packed application only when an archive is
+// appended to it; the old runtimes always had it on their boot class path.
+TEST_F(FinalizeTest, TheExecutableGoesWhereItsRuntimeLooksForIt) {
+  std::string a = dir.writeFile("a.jar", "");
+  std::string plain = dir.writeFile("bin/plain", "ELF");
+  // An empty archive: its end record alone.
+  std::string packed = dir.writeFile("bin/packed", std::string("ELF") + "PK\x05\x06" + std::string(18, '\0'));
+  struct Case {
+    std::string launcher;
+    bool modular;
+    std::string classPath;
+    std::vector<std::string> classPathOptions;
+  } cases[] = {
+      // Like every boot class path entry, off the configured class path.
+      {plain, false, "a.jar:bin/plain",
+       {"-Dlauncher.config.classpath=" + a, "-Dlauncher.config.bootclasspath=" + plain, "-Xbootclasspath/p:" + plain,
+        "-Djava.class.path=" + a}},
+      {plain, true, "a.jar", {"-Dlauncher.config.classpath=" + a, "-Djava.class.path=" + a}},
+      {packed, true, "a.jar", {"-Dlauncher.config.classpath=" + a, "-Djava.class.path=" + packed + ":" + a}},
+  };
+  for (const Case& c : cases) {
+    jevReset();
+    jopInit();
+    cfgInit();
+    hmdSetFullLauncherFileName(c.launcher);
+    ASSERT_TRUE(process("addpath " + c.classPath + "\n").ok);
+    if (c.modular) {
+      jopSetJavaHome(testJdkHome());
+      ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
+    }
+    std::vector<std::string> options = finalOptions();
+    options.resize(c.classPathOptions.size());
+    EXPECT_EQ(options, c.classPathOptions) << c.launcher << " " << c.modular;
+  }
+}
+
 TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathEndsTheLauncher) {
   std::string j2ee = dir.writeFile("opt/x/J2EE.JAR", "");
   dir.makeDir("j2ee.jar.d");
@@ -229,19 +265,30 @@ TEST_F(FinalizeTest, DebuggerOptions) {
     const char* jpda;
     int subType;
     std::vector<std::string> options;
+    bool modular = false;
   } cases[] = {
       {"+jpda:address=8000", kSubTypeDefault,
        {"-Xdebug", "-Xnoagent", "-Djava.compiler=", "-Xrunjdwp:transport=dt_socket,server=y,suspend=n,address=8000"}},
       {"+jpda:paused,address=myhost:8000", kSubTypeServer,
        {"-Xdebug", "-Xnoagent", "-Xrunjdwp:transport=dt_socket,server=n,suspend=y,address=myhost:8000"}},
       {"+jpda", kSubTypeClassic, {"-Xdebug", "-Xnoagent", "-Djava.compiler=", "-Xrunjdwp:transport=dt_socket,server=y,suspend=n"}},
+      // JDK 25 refuses -Xnoagent: a modular runtime gets the agent library.
+      {"+jpda:paused,address=8000", kSubTypeDefault,
+       {"-agentlib:jdwp=transport=dt_socket,server=y,suspend=y,address=8000"}, true},
   };
   for (const Case& c : cases) {
+    jevReset();
     jopInit();
     optInit();
+    if (c.modular) {
+      jopSetJavaHome(testJdkHome());
+      ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
+    }
     jevSetJVMSubType(c.subType);
     ASSERT_TRUE(optSetJPDA(false, c.jpda, OptionValue{}));
-    EXPECT_EQ(finalOptions(), concat(launcherProperties(), c.options)) << c.jpda;
+    std::vector<std::string> generated = launcherProperties();
+    if (c.modular) generated.insert(generated.begin(), "-Dlauncher.jdk.home=" + testJdkHome());
+    EXPECT_EQ(finalOptions(), concat(generated, c.options)) << c.jpda;
   }
 }
 

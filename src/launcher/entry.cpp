@@ -37,6 +37,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
+  hmdRememberLoaderEnvironment();
 
   original_argc = argc;
   original_argv = argv;
@@ -64,7 +65,16 @@ int launcherMain(int argc, char** argv) {
 }
 
 void atExitHandler() {
-  if (!returned_thru_main) ut_tproda("C runtime exit() was called");
+  if (returned_thru_main) return;
+  ut_tproda("C runtime exit() was called");
+  // A part of the JVM that ends the process while the JVM is being created
+  // has refused to start it (the debug agent does so, with status 2, for a
+  // bad address): that is the launcher's failure to create the JVM, status
+  // 1. This handler was registered first, so it runs after all others.
+  if (jsvIsCreatingJVM()) {
+    std::fflush(nullptr);
+    _exit(1);
+  }
 }
 
 int checkForRestart(int code, bool restartRequest) {

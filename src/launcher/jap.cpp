@@ -56,6 +56,16 @@ const char* variantFlag() {
   return flag;
 }
 
+// A modular runtime prints its -X usage itself once a JVM exists; the old
+// runtimes keep it in their Xusage.txt.
+int printXUsage() {
+  if (jevGetJVMVersion() == kLayoutModular) {
+    int printed = jsvPrintXUsage();
+    if (printed != 2) return printed;
+  }
+  return jevPrintXUsage() ? 0 : 1;
+}
+
 }  // namespace
 
 void japInit() {
@@ -114,10 +124,7 @@ int japStart2(LaunchRecord* record) {
     japPrintHelp();
     return 0;
   }
-  if (optIsOptionOn("-X", false)) {
-    jevPrintXUsage();
-    return 0;
-  }
+  if (optIsOptionOn("-X", false)) return printXUsage();
   if (optIsJPDAEnabled() && !cfgIsJPDASupportEnabled()) {
     ut_tproda("-jpda support not configured for this program.");
     japPrintHelp();
@@ -156,6 +163,13 @@ int japStart2(LaunchRecord* record) {
     return 0;
   }
 
+  // Tools that list Java processes (jps, jcmd, monitoring agents) name the
+  // application by this property, which the java launcher sets itself.
+  if (jevGetJVMVersion() == kLayoutModular) {
+    std::string command = std::string("-Dsun.java.command=") + entryClass;
+    for (const std::string& arg : optGetApplicationArgList()) command += " " + arg;
+    jopAddParam(command, nullptr);
+  }
   // The JNI invocation convention for an exit hook: the option "exit" whose
   // extra information is the hook.
   if (record->exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(record->exitHook));

@@ -4,22 +4,25 @@
 
 #include "service/dmp.h"
 
+#include "jvm/jev.h"
+#include "service/jsv.h"
 #include "util/utrace.h"
 
 namespace {
 
 // Set once at registration, before the entry class runs; read by the natives.
-DumpAllStacks_t dumpAllStacks = nullptr;
+// The launcher can dump the stacks through the JVM's own export or, on a
+// modular runtime that lacks it, through the runtime's diagnostic command.
+bool canDumpAllStacks = false;
 
 jboolean JNICALL dumpAllStacks0(JNIEnv* env, jclass) {
-  if (dumpAllStacks == nullptr) return JNI_FALSE;
-  dumpAllStacks(env, nullptr);
-  return JNI_TRUE;
+  if (!canDumpAllStacks) return JNI_FALSE;
+  return jsvPrintThreadDump(env) ? JNI_TRUE : JNI_FALSE;
 }
 
 void JNICALL hmdHideSplashScreen0(JNIEnv*, jclass) {}
 
-jboolean JNICALL checkIfRunningUnderLauncher0(JNIEnv*, jclass) { return dumpAllStacks ? JNI_TRUE : JNI_FALSE; }
+jboolean JNICALL checkIfRunningUnderLauncher0(JNIEnv*, jclass) { return canDumpAllStacks ? JNI_TRUE : JNI_FALSE; }
 
 jint JNICALL hmdGetRegistryValueType0(JNIEnv*, jclass, jint, jstring, jstring) { return 0; }
 jstring JNICALL hmdReadRegistryStringValue0(JNIEnv*, jclass, jint, jstring, jstring) { return nullptr; }
@@ -57,7 +60,7 @@ const JNINativeMethod nm[] = {
 }  // namespace
 
 void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction) {
-  dumpAllStacks = dumpFunction;
+  canDumpAllStacks = dumpFunction != nullptr || jevCanDumpAllStacks();
   jclass cls = env->FindClass("com/corvane/launcher/JavaLauncher");
   if (cls == nullptr) {
     env->ExceptionClear();

@@ -172,6 +172,8 @@ bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& meth
 
 }  // namespace
 
+bool jsvIsCreatingJVM() { return jsvState().creating.load(); }
+
 JsvState& jsvState() {
   static JsvState state;
   return state;
@@ -190,15 +192,21 @@ int jsvGetStaticMethod(const char* className, const char* methodName, const char
   jsvDotToSlash(slashed);
   *cls = env->FindClass(slashed.c_str());
   if (*cls == nullptr) {
+    // The class may exist and still fail to load (compiled for a newer Java,
+    // say): the JVM's description of the exception tells which.
     utlReport(kClassNotFoundMsg, className);
+    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
     return 1;
   }
   *method = env->GetStaticMethodID(*cls, methodName, signature);
   return *method != nullptr ? 0 : 2;
 }
 
-int jsvCreateJVM() {
-  if (int failed = hmdBeforeCreateJVM()) return failed;
+namespace {
+
+// Creates the JVM from the final option list, unless it exists already (one
+// JVM per process); 0, or 1 after a reported failure.
+int createJavaVM() {
   JsvState& s = jsvState();
   JVMInitArgs.version = JNI_VERSION_1_2;
   JVMInitArgs.options = jopGetJavaVMOptions();
@@ -224,16 +232,51 @@ int jsvCreateJVM() {
   // One JVM per process: a second call works on the existing one.
   if (s.jvm.load() == nullptr) {
     JavaVM* vm = nullptr;
-    if (jevGetInvocationFunction()->CreateJavaVM(&vm, reinterpret_cast<void**>(&s.env), &JVMInitArgs) < 0) {
+    s.creating = true;
+    jint created = jevGetInvocationFunction()->CreateJavaVM(&vm, reinterpret_cast<void**>(&s.env), &JVMInitArgs);
+    s.creating = false;
+    if (created < 0) {
       utlReport("%s", kCreateFailedMsg);
       return 1;
     }
     s.jvm = vm;
   }
   ut_tproda("JVM created");
+  return 0;
+}
+
+}  // namespace
+
+int jsvCreateJVM() {
+  if (int failed = hmdBeforeCreateJVM()) return failed;
+  if (int failed = createJavaVM()) return failed;
   int result = jsvCheckJVM();
   if (result == 0) result = hmdAfterCreateJVM();
-  dmpRegisterDumpFunction(s.env, jevGetInvocationFunction()->DumpAllStacks);
+  dmpRegisterDumpFunction(jsvState().env, jevGetInvocationFunction()->DumpAllStacks);
+  return result;
+}
+
+// A modular runtime keeps its -X usage text in its java launcher's helper
+// class, which prints it once the JVM exists, as "java -X" does.
+int jsvPrintXUsage() {
+  if (int failed = createJavaVM()) return failed;
+  JNIEnv* env = mainEnv();
+  jclass helper = env->FindClass("sun/launcher/LauncherHelper");
+  jmethodID print = helper ? env->GetStaticMethodID(helper, "printXUsageMessage", "(Z)V") : nullptr;
+  int result = 2;
+  if (print == nullptr) {
+    env->ExceptionClear();
+    ut_tproda("The Java runtime has no -X usage printer");
+  } else {
+    env->CallStaticVoidMethod(helper, print, JNI_FALSE);
+    result = 0;
+    if (env->ExceptionOccurred() != nullptr) {
+      env->ExceptionDescribe();
+      result = 1;
+    }
+  }
+  if (helper != nullptr) env->DeleteLocalRef(helper);
+  jsvDestroyJVM();
   return result;
 }
 

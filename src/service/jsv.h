@@ -16,6 +16,12 @@ extern int jsvInternalExitCode;
 /// Creates the JVM from the final option list, checks it and registers the
 /// launcher's natives; 0 on success, else the first failure's code.
 int jsvCreateJVM();
+/// True while JNI_CreateJavaVM runs: a process ending then was refused its JVM.
+bool jsvIsCreatingJVM();
+/// Prints the -X usage of a modular runtime through the runtime's own usage
+/// printer, in a JVM created for it and destroyed afterwards: 0 printed,
+/// 1 after a reported failure, 2 when the runtime has no such printer.
+int jsvPrintXUsage();
 /// Runs the static method of the entry class with the arguments; returns the
 /// application's exit status, or 1 when it could not be run.
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
@@ -48,5 +54,10 @@ int jsvSetSystemProperty(const char* name, const char* value);
 /// Orderly shutdown: calls the application's exit method while it runs;
 /// during JVM destruction explains the wait, then forces the exit.
 void jsvAbortService(bool flag);
-/// Dumps the stacks of all Java threads.
+/// Dumps the stacks of all Java threads (from a signal thread).
 void jsvDumpAllStacks();
+/// Prints a full thread dump on standard output on the calling thread, whose
+/// JNI environment env is: through JVM_DumpAllStacks when the JVM exports it,
+/// else through the runtime's thread-dump diagnostic command (modular
+/// runtimes). False when neither could be used.
+bool jsvPrintThreadDump(JNIEnv* env);

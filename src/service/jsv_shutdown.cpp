@@ -46,6 +46,51 @@ void callExitMethod(const char* exitClass, bool flag) {
   vm->DetachCurrentThread();
 }
 
+// A runtime without JVM_DumpAllStacks still dumps its threads as jstack
+// shows them: through its diagnostic command Thread.print, reached like any
+// monitoring tool reaches it, as the platform MBean server's
+// DiagnosticCommand bean. The text is printed through System.out, so it
+// keeps its characters and its place among the application's output. False
+// when a step failed; the caller's local frame releases the references.
+bool printDiagnosticThreadDump(JNIEnv* env) {
+  jclass factory = env->FindClass("java/lang/management/ManagementFactory");
+  if (factory == nullptr) return false;
+  jmethodID getServer = env->GetStaticMethodID(factory, "getPlatformMBeanServer", "()Ljavax/management/MBeanServer;");
+  jobject server = getServer ? env->CallStaticObjectMethod(factory, getServer) : nullptr;
+  jclass serverClass = server ? env->FindClass("javax/management/MBeanServer") : nullptr;
+  jclass nameClass = serverClass ? env->FindClass("javax/management/ObjectName") : nullptr;
+  jmethodID newName = nameClass ? env->GetMethodID(nameClass, "<init>", "(Ljava/lang/String;)V") : nullptr;
+  jstring beanName = newName ? env->NewStringUTF("com.sun.management:type=DiagnosticCommand") : nullptr;
+  jobject name = beanName ? env->NewObject(nameClass, newName, beanName) : nullptr;
+  jmethodID invoke = name ? env->GetMethodID(serverClass, "invoke",
+                                             "(Ljavax/management/ObjectName;Ljava/lang/String;[Ljava/lang/Object;"
+                                             "[Ljava/lang/String;)Ljava/lang/Object;")
+                          : nullptr;
+  if (invoke == nullptr) return false;
+
+  // threadPrint(String[] arguments), called with no arguments.
+  jclass stringClass = env->FindClass("java/lang/String");
+  jclass objectClass = stringClass ? env->FindClass("java/lang/Object") : nullptr;
+  jobjectArray noArguments = objectClass ? env->NewObjectArray(0, stringClass, nullptr) : nullptr;
+  jobjectArray params = noArguments ? env->NewObjectArray(1, objectClass, noArguments) : nullptr;
+  jstring paramType = params ? env->NewStringUTF("[Ljava.lang.String;") : nullptr;
+  jobjectArray signature = paramType ? env->NewObjectArray(1, stringClass, paramType) : nullptr;
+  jstring operation = signature ? env->NewStringUTF("threadPrint") : nullptr;
+  jobject dump = operation ? env->CallObjectMethod(server, invoke, name, operation, params, signature) : nullptr;
+  if (dump == nullptr || env->ExceptionOccurred() != nullptr) return false;
+
+  jclass systemClass = env->FindClass("java/lang/System");
+  jfieldID outField = systemClass ? env->GetStaticFieldID(systemClass, "out", "Ljava/io/PrintStream;") : nullptr;
+  jobject out = outField ? env->GetStaticObjectField(systemClass, outField) : nullptr;
+  jclass streamClass = out ? env->FindClass("java/io/PrintStream") : nullptr;
+  jmethodID print = streamClass ? env->GetMethodID(streamClass, "print", "(Ljava/lang/Object;)V") : nullptr;
+  jmethodID flush = print ? env->GetMethodID(streamClass, "flush", "()V") : nullptr;
+  if (flush == nullptr) return false;
+  env->CallVoidMethod(out, print, dump);
+  if (env->ExceptionOccurred() == nullptr) env->CallVoidMethod(out, flush);
+  return env->ExceptionOccurred() == nullptr;
+}
+
 }  // namespace
 
 void jsvAbortService(bool flag) {
@@ -79,12 +124,31 @@ void jsvAbortService(bool flag) {
 }
 
 void jsvDumpAllStacks() {
-  DumpAllStacks_t dump = jevGetInvocationFunction()->DumpAllStacks;
-  if (dump == nullptr) return;
+  if (!jevCanDumpAllStacks()) return;
   ut_tproda("Dumping all Java Stacks");
   JavaVM* vm = jsvState().jvm.load();
   if (JNIEnv* env = attach(vm)) {
-    dump(env, nullptr);
+    jsvPrintThreadDump(env);
     vm->DetachCurrentThread();
   }
+}
+
+bool jsvPrintThreadDump(JNIEnv* env) {
+  if (DumpAllStacks_t dump = jevGetInvocationFunction()->DumpAllStacks) {
+    ut_tproda("Thread dump through JVM_DumpAllStacks");
+    dump(env, nullptr);
+    return true;
+  }
+  if (!jevCanDumpAllStacks()) return false;
+  ut_tproda("Thread dump through the diagnostic command Thread.print");
+  if (env->PushLocalFrame(32) != JNI_OK) return false;
+  bool printed = printDiagnosticThreadDump(env);
+  // A runtime linked without the management modules has no such command;
+  // that is no fault of the application, which must not see the exception.
+  if (!printed) {
+    env->ExceptionClear();
+    ut_tproda("The diagnostic command Thread.print is not available");
+  }
+  env->PopLocalFrame(nullptr);
+  return printed;
 }

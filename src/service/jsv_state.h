@@ -15,6 +15,7 @@ struct JsvState {
   std::atomic<const char*> exitClass{nullptr};   ///< set while the entry class runs, when one is known
   std::atomic<const char*> exitMethod{nullptr};
   std::atomic<bool> forcingExit{false};  ///< a forced exit is under way
+  std::atomic<bool> creating{false};     ///< JNI_CreateJavaVM has not returned yet
 };
 
 JsvState& jsvState();

@@ -10,19 +10,9 @@
 #include <future>
 
 #include "launcher.h"
+#include "loopback.h"
 
 namespace {
-
-// Binds a stream socket to a free port of 127.0.0.1 and returns the port.
-int bindLoopback(int fd) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
 
 // A command port on 127.0.0.1 that accepts a number of connections and
 // records what each carried.
@@ -82,16 +72,8 @@ TEST_F(ForwardingTest, ArgumentsGoToTheRunningInstanceAsAbsolutePaths) {
   EXPECT_EQ(listener.messages(), (std::vector<std::string>{"open " + dir.file("conf/docs/a.txt"), "open /b.txt"}));
 }
 
-// A port that nothing listens on: bound for a moment, then released.
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int port = bindLoopback(fd);
-  close(fd);
-  return port;
-}
-
 TEST_F(ForwardingTest, NoInstanceMeansANormalStart) {
-  dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(freePort()) + "\n");
+  dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(freeLoopbackPort()) + "\n");
   ProcessResult result = run({"+shell", "a.txt", "b.txt"}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Can't send message\n" + kNoJavaMsg);

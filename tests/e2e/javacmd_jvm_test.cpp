@@ -41,7 +41,7 @@ TEST_F(JavaCmdTest, PrintedCommandRunsTheSameApplication) {
             "# All paths passed to the launcher command must be absolute for this cd to be valid\n"
             "cd \"" + work + "\"\n\n" +
             jdk + "/bin/java -server -Dshow=greeting,other \"-Dgreeting=hello world\" "
-            "'-Dother=$x \"q\" \\b '\\''it'\\''' -Dcmd=1 \"-Xbootclasspath/a:" + launcher + "\" "
+            "'-Dother=$x \"q\" \\b '\\''it'\\''' -Dcmd=1 "
             "\"-Djava.class.path=" + jar + "\" -Dlauncher.jdk.home=" + jdk + " -Dlauncher.program=" + jdk +
             "/bin/java \"-Dcorvane.executable.path=" + launcher + "\" jltest.ShowLaunch \"first arg\" second "
             "'tab\there' '*' \"\"\n");

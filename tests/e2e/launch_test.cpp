@@ -70,7 +70,7 @@ TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {
 TEST_F(LaunchTest, NonStandardOptionsAreListedFromXusage) {
   std::string home = fakeJdk(fakeJvmLibrary());
   ProcessResult missing = run("javahome " + home + "\n", {"-X"});
-  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "Can't open " + clientDir + "/Xusage.txt\n");
   dir.writeFile(clientDir.substr(dir.path().size() + 1) + "/Xusage.txt", "    -Xfoo   the foo option\n");
   ProcessResult listed = run("javahome " + home + "\n", {"-X"});

@@ -9,12 +9,6 @@
 
 namespace {
 
-int count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class RestartTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -40,10 +34,10 @@ TEST_F(RestartTest, ReexecutesOnceFromTheStartDirectory) {
   dir.makeDir("extra");
   ProcessResult result = run("addlibpath ../../extra\ncd /\n", "../app/bin/myapp", {}, start);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(count(result.out, "export LD_LIBRARY_PATH=" + jvmDirs + ":" + dir.file("extra") + "\n"), 1) << result.out;
-  EXPECT_EQ(count(result.out, "Reset CWD to '" + start + "'\nExec'ing '../app/bin/myapp' to restart server.....\n"), 1);
-  EXPECT_EQ(count(result.out, "*setenv=1\n"), 1);
-  EXPECT_EQ(count(result.out, "*setenv=0\n"), 1);
+  EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH=" + jvmDirs + ":" + dir.file("extra") + "\n"), 1) << result.out;
+  EXPECT_EQ(occurrences(result.out, "Reset CWD to '" + start + "'\nExec'ing '../app/bin/myapp' to restart server.....\n"), 1);
+  EXPECT_EQ(occurrences(result.out, "*setenv=1\n"), 1);
+  EXPECT_EQ(occurrences(result.out, "*setenv=0\n"), 1);
   EXPECT_NE(result.out.find("Usage: ../app/bin/myapp <+options> <args>\n"), std::string::npos);
 }
 
@@ -52,15 +46,15 @@ TEST_F(RestartTest, NothingToAddMeansNoReexecution) {
   if (geteuid() == 0) env.emplace("LAUNCHER_ENV_CHECKED", "true");
   ProcessResult result = run("", launcher, env, dir.path());
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(count(result.out, "Exec'ing"), 0);
-  EXPECT_EQ(count(result.out, "export LD_LIBRARY_PATH"), 0);
+  EXPECT_EQ(occurrences(result.out, "Exec'ing"), 0);
+  EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH"), 0);
 }
 
 TEST_F(RestartTest, InheritedLibraryPathIsKeptUnlessRunningAsRoot) {
   ProcessResult result = run("", launcher, {{"LD_LIBRARY_PATH", "/inherited"}}, dir.path());
   EXPECT_EQ(result.status, 0) << result.err;
   std::string exported = geteuid() == 0 ? jvmDirs : jvmDirs + ":/inherited";
-  EXPECT_EQ(count(result.out, "export LD_LIBRARY_PATH=" + exported + "\n"), 1) << result.out;
+  EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH=" + exported + "\n"), 1) << result.out;
 }
 
 TEST_F(RestartTest, UnexecutableLauncherNameEndsWithTheErrorNumber) {

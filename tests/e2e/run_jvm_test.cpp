@@ -1,13 +1,17 @@
 // Running Java applications through the launcher on the real JDKs: exit
-// status, restart, arguments, the companion class, and the equivalence with
-// the java command that +javacmd prints.
+// status, restart, arguments, the companion class, packed applications,
+// re-execution, debugging, and the equivalence with the java command that
+// +javacmd prints.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "launcher.h"
+#include "loopback.h"
 
 namespace {
 
@@ -67,11 +71,26 @@ TEST_P(RunTest, ExceptionInMainIsPrintedAndCountsAsZero) {
 }
 
 TEST_P(RunTest, EntryFailuresEndWithOne) {
+  // A class compiled for a Java far newer than any installed one.
+  std::string newer = runLauncher("/usr/bin/unzip", {"unzip", "-p", jar, "jltest/ShowLaunch.class"}).out;
+  ASSERT_GT(newer.size(), 8u);
+  newer[6] = 0;
+  newer[7] = static_cast<char>(200);
+  dir.writeFile("newer/jltest/ShowLaunch.class", newer);
   struct Case {
     std::string config;
     std::string err;
+    bool described = false;  ///< err is followed by the exception's stack
+    std::vector<std::string> args = {"x"};
   } cases[] = {
-      {"mainclass jltest.Missing\n", "Failed to load class jltest.Missing\n"},
+      {"mainclass jltest.Missing\n",
+       "Failed to load class jltest.Missing\nException in thread \"main\" java.lang.NoClassDefFoundError: "
+       "jltest/Missing\nCaused by: java.lang.ClassNotFoundException: jltest.Missing\n",
+       true},
+      {"mainclass jltest.ShowLaunch\n",
+       "Failed to load class jltest.ShowLaunch\nException in thread \"main\" java.lang.UnsupportedClassVersionError: "
+       "jltest/ShowLaunch has been compiled by a more recent version of the Java Runtime (class file version 200.0), ",
+       true, {"+classpath/p", "newer", "x"}},
       {"mainclass jltest.NoMain\n", "No 'static void main(java.lang.String[])' method in jltest.NoMain.\n"},
       {"mainclass jltest.Status.run()\n", "No 'static void run(java.lang.String[])' method in jltest.Status.\n"},
       {"mainclass jltest.ShowLaunch\nvmparam -Xfoo\n", "Unrecognized option: -Xfoo\nUnable to create JVM.\n"},
@@ -81,9 +100,9 @@ TEST_P(RunTest, EntryFailuresEndWithOne) {
   };
   for (const Case& c : cases) {
     configure(c.config);
-    ProcessResult result = run({"x"});
+    ProcessResult result = run(c.args);
     EXPECT_EQ(result.status, 1) << c.config;
-    EXPECT_EQ(result.err, c.err) << c.config;
+    EXPECT_EQ(c.described ? result.err.substr(0, c.err.size()) : result.err, c.err) << c.config;
     EXPECT_EQ(result.out, "") << c.config;
   }
 }
@@ -111,13 +130,120 @@ TEST_P(RunTest, CompanionClassSeesTheLauncher) {
   configure("mainclass jltest.UsesLauncher\n");
   ProcessResult result = run({});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, std::string("nativeAvailable true\nunderLauncher ") +
-                            (exportsStackDump(GetParam()) ? "true" : "false") +
-                            "\nregistryType 0\nregistryDword -1\nregistryString null\nregistryWrite false\n");
+  std::string seen = "nativeAvailable true\nunderLauncher true\nregistryType 0\nregistryDword -1\nregistryString null\n"
+                     "registryWrite false\n";
+  EXPECT_EQ(result.out, seen);
+  // With or without the JVM's own stack dump export, the dump is a full one.
+  ProcessResult dumped = run({"dump"}, {{"UTRACE", "-p"}});
+  EXPECT_NE(dumped.out.find(std::string("Thread dump through ") +
+                            (exportsStackDump(GetParam()) ? "JVM_DumpAllStacks\n" : "the diagnostic command Thread.print\n")),
+            std::string::npos)
+      << dumped.out;
+  EXPECT_NE(dumped.out.find("Full thread dump "), std::string::npos);
+  EXPECT_NE(dumped.out.find("\"main\""), std::string::npos);
+  EXPECT_NE(dumped.out.find("dumped true\n"), std::string::npos) << dumped.err;
   ProcessCommand java;
   java.program = GetParam() + "/bin/java";
   java.argv = {"java", "-cp", jar, "jltest.UsesLauncher"};
   EXPECT_EQ(runProcess(java).out, "nativeAvailable false\n");
+}
+
+TEST_P(RunTest, PackedApplicationRunsAsUnderJavaCp) {
+  std::string packed = packApplication(dir, "packed/bin/tool", testAppsJar(),
+                                       "javahome " + GetParam() + "\nmainclass jltest.OwnResources\n");
+  ProcessResult launched = runLauncher(packed, {packed}, {{"PATH", kPathWithoutJava}}, dir.path());
+  EXPECT_EQ(launched.status, 0) << launched.err;
+  EXPECT_EQ(launched.out, "resource packed with the classes\nclass.path " + packed + "\n");
+  EXPECT_EQ(runLauncher(GetParam() + "/bin/java", {"java", "-cp", packed, "jltest.OwnResources"}).out, launched.out);
+
+  // Appended data that is no archive puts the executable on no path.
+  std::ofstream(launcher, std::ios::binary | std::ios::app) << "PK not an archive";
+  configure("mainclass jltest.ShowLaunch\nvmprop show=java.class.path\n");
+  ProcessResult plain = run({});
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(plain.out, "args 0\nprop java.class.path=<" + jar + ">\ndir " + dir.path() + "\n");
+}
+
+TEST_P(RunTest, ReexecutesOnlyWhenTheLoaderMustSeeADifferentLibraryPath) {
+  dir.copyFile(jniTestLibrary(), "app/lib/native/libjltestnative.so");
+  bool root = geteuid() == 0;
+  // Unprivileged runs need to reach the application.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  const std::string shown = "args 0\ndir " + dir.path() + "\n";
+  struct Case {
+    const char* name;
+    std::string config;
+    std::map<std::string, std::optional<std::string>> env;
+    bool asNobody;
+    int execs;
+    std::string out;
+  } cases[] = {
+      {"clean environment", "mainclass jltest.ShowLaunch\n", {}, false, 0, shown},
+      {"clean environment, unprivileged", "mainclass jltest.ShowLaunch\n", {}, true, 0, shown},
+      {"empty library path", "mainclass jltest.ShowLaunch\n", {{"LD_LIBRARY_PATH", ""}}, false, 0, shown},
+      // A root launcher trusts no inherited library path: it empties it and
+      // re-executes once.
+      {"inherited library path", "mainclass jltest.ShowLaunch\n", {{"LD_LIBRARY_PATH", "/inherited"}}, false,
+       root ? 1 : 0, shown},
+      {"addlibpath", "mainclass jltest.Native\naddlibpath ../lib/native\n", {}, false, 1, "native hello\n"},
+      {"addlibpath, unprivileged", "mainclass jltest.Native\naddlibpath ../lib/native\n", {}, true, 1,
+       "native hello\n"},
+  };
+  for (Case& c : cases) {
+    if (c.asNobody && !root) continue;  // this run is unprivileged already
+    configure(c.config);
+    c.env.emplace("UTRACE", "-p");
+    c.env.emplace("PATH", kPathWithoutJava);
+    std::vector<std::string> argv = {launcher};
+    std::string program = launcher;
+    if (c.asNobody) {
+      program = "/usr/bin/setpriv";
+      argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    }
+    ProcessResult result = runLauncher(program, argv, c.env, dir.path());
+    EXPECT_EQ(result.status, 0) << c.name << result.err;
+    EXPECT_EQ(occurrences(result.out, "Exec'ing"), c.execs) << c.name << result.out;
+    EXPECT_NE(result.out.find("Returned from main class with status 0\n"), std::string::npos) << c.name;
+    EXPECT_NE(result.out.find(c.out), std::string::npos) << c.name << result.out;
+  }
+}
+
+TEST_P(RunTest, DebuggerAttachesToAPausedApplication) {
+  configure("mainclass jltest.ShowLaunch\njpda paused\n");
+  int port = freeLoopbackPort();
+  ProcessCommand command;
+  command.program = launcher;
+  command.argv = {launcher, "+jpda:address=" + std::to_string(port)};
+  command.env = {{"PATH", kPathWithoutJava}};
+  command.cwd = dir.path();
+  RunningProcess process(command);
+  std::string listening = "Listening for transport dt_socket at address: " + std::to_string(port) + "\n";
+  ASSERT_TRUE(process.waitForOutput(listening)) << process.out();
+
+  int debugger = connectLoopback(port);
+  ASSERT_GE(debugger, 0);
+  const std::string handshake = "JDWP-Handshake";
+  ASSERT_EQ(write(debugger, handshake.data(), handshake.size()), static_cast<ssize_t>(handshake.size()));
+  std::string echoed(handshake.size(), '\0');
+  ASSERT_EQ(recv(debugger, echoed.data(), echoed.size(), MSG_WAITALL), static_cast<ssize_t>(echoed.size()));
+  EXPECT_EQ(echoed, handshake);
+  process.waitForOutput("args", 1, 1);
+  EXPECT_EQ(process.out(), listening) << "the application ran before the debugger resumed it";
+
+  // VirtualMachine.Resume (command set 1, command 9), as a debugger's "go".
+  const unsigned char resume[] = {0, 0, 0, 11, 0, 0, 0, 1, 0, 1, 9};
+  ASSERT_EQ(write(debugger, resume, sizeof resume), static_cast<ssize_t>(sizeof resume));
+  ProcessResult result = process.finish();
+  close(debugger);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, listening + "args 0\ndir " + dir.path() + "\n");
+
+  // A port the debug agent cannot use ends the launch with the agent's own message.
+  configure("mainclass jltest.ShowLaunch\njpda address=none\n");
+  ProcessResult badPort = run({"+jpda"});
+  EXPECT_EQ(badPort.status, 1);
+  EXPECT_EQ(badPort.err.rfind("ERROR: transport error 103: invalid port number specified\n", 0), 0u) << badPort.err;
+  EXPECT_EQ(badPort.out, "");
 }
 
 TEST_P(RunTest, VersionAndUsageClassesRunInsteadOfTheMainClass) {

@@ -26,7 +26,7 @@ class InstalledJdkTest : public ::testing::TestWithParam<std::string> {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     // Newer JVMs no longer export their stack dump function.
-    std::string loadedLines = "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\n";
+    std::string loadedLines = "Loaded Java VM Library libjvm.so from " + GetParam() + "/lib/server\n";
     if (exportsStackDump(GetParam())) loadedLines += "JVM is 1.3.1_01 or later\n";
     std::size_t loaded = result.out.find(loadedLines);
     std::size_t help = result.out.find("Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n");
@@ -58,25 +58,51 @@ TEST_P(InstalledJdkTest, NoMainClassAfterLoading) {
   EXPECT_EQ(result.err, "Main class is undefined.\n");
 }
 
+TEST_P(InstalledJdkTest, NonStandardOptionsAsTheJavaCommandListsThem) {
+  dir.writeFile("app/bin/myapp.config", "javahome " + GetParam() + "\n");
+  ProcessResult result = runLauncher(launcher, {launcher, "-X"}, {{"PATH", kPathWithoutJava}});
+  ProcessResult direct = runLauncher(GetParam() + "/bin/java", {"java", "-X"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  ASSERT_NE(direct.err.find("-Xmx<size>"), std::string::npos);
+  // java prints it on standard error.
+  EXPECT_EQ(result.out, direct.err);
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJdks()),
                          [](const auto& info) { return jdkTestName(info.param); });
 
 // The JVM finds its own installation through the real path of its library,
-// so an old-layout home whose library links to a real one loads it.
-TEST(OldLayoutLinkTest, LinkedLibraryLoadsAndResolvesTheStackDump) {
+// so a home whose library links to a real one loads it: an old layout, and a
+// JDK 9 style home, which still shipped bin/tnameserv beside its module image.
+TEST(LinkedHomeTest, LinkedLibraryLoadsAsTheHomeIsClassified) {
   TempDir dir;
   std::string launcher = installLauncher(dir, "app/bin/myapp");
-  std::string home = makeSunJavaHome(dir, "jdk", false, 2, "-server KNOWN\n");
-  std::string libs = oldLayoutLibraryDir(home, false);
-  dir.symlink(testJvmLibraryDir() + "/libjvm.so", libs.substr(dir.path().size() + 1) + "/server/libjvm.so");
-  dir.writeFile("app/bin/myapp.config", "javahome " + home + "\n");
-  ProcessResult result =
-      runLauncher(launcher, {launcher, "+help"}, {{"UTRACE", "-p"}, {"PATH", kPathWithoutJava}}, dir.path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("JVM appears to be Sun Java 2 v1.4\n"), std::string::npos);
-  EXPECT_NE(result.out.find("Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\nJVM is 1.3.1_01 or later\n"),
-            std::string::npos)
-      << result.out;
+  std::string old = makeSunJavaHome(dir, "old", false, 2, "-server KNOWN\n");
+  std::string jdk9 = makeSunJavaHome(dir, "jdk-9", true, 2, "");
+  dir.writeFile("jdk-9/lib/modules", "");
+  dir.writeFile("jdk-9/lib/jvm.cfg", "-server KNOWN\n");
+  dir.writeFile("jdk-9/release", "JAVA_VERSION=\"9.0.4\"\n");
+  struct Case {
+    std::string home, libraryDir, lines;
+  } cases[] = {
+      {old, oldLayoutLibraryDir(old, false) + "/server",
+       "JVM appears to be Sun Java 2 v1.4\n|Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\nJVM is 1.3.1_01 or "
+       "later\n"},
+      {jdk9, jdk9 + "/lib/server",
+       "JVM appears to be a modular Java runtime, version 9.0.4\n|Loaded Java VM Library libjvm.so from " + jdk9 +
+           "/lib/server\n"},
+  };
+  for (const Case& c : cases) {
+    dir.symlink(testJvmLibraryDir() + "/libjvm.so", c.libraryDir.substr(dir.path().size() + 1) + "/libjvm.so");
+    dir.writeFile("app/bin/myapp.config", "javahome " + c.home + "\n");
+    ProcessResult result =
+        runLauncher(launcher, {launcher, "+help"}, {{"UTRACE", "-p"}, {"PATH", kPathWithoutJava}}, dir.path());
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::size_t bar = c.lines.find('|');
+    EXPECT_NE(result.out.find(c.lines.substr(0, bar)), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(c.lines.substr(bar + 1)), std::string::npos) << result.out;
+  }
 }
 
 }  // namespace

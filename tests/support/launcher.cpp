@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 
 #include "host/platform.h"
 
@@ -47,6 +49,24 @@ std::string testAppsJar() { return TEST_APPS_JAR; }
 std::string fakeJvmLibrary() { return FAKE_JVM_PATH; }
 
 std::string fakeJvmLibraryWithoutDefaults() { return FAKE_JVM_NODEFAULTS_PATH; }
+
+std::string jniTestLibrary() { return JNI_TEST_LIBRARY_PATH; }
+
+std::string packApplication(const TempDir& dir, const std::string& relative, const std::string& archive,
+                            const std::string& configuration) {
+  std::string zip = dir.copyFile(archive, relative + ".zip");
+  std::string comment = dir.writeFile(relative + ".comment", configuration);
+  if (runLauncher("/bin/sh", {"sh", "-c", "zip -q -z \"$0\" < \"$1\"", zip, comment}).status != 0) throw std::runtime_error("zip -z failed for " + zip);
+  std::string packed = dir.file(relative);
+  {
+    std::ofstream out(packed, std::ios::binary | std::ios::trunc);
+    out << readFile(launcherBinary()) << readFile(zip);
+  }
+  std::filesystem::permissions(packed, std::filesystem::perms(0755));
+  std::filesystem::remove(zip);
+  std::filesystem::remove(comment);
+  return packed;
+}
 
 std::string oldLayoutLibraryDir(const std::string& home, bool jdk) {
   return home + (jdk ? "/jre/lib/" : "/lib/") + kArchDir;

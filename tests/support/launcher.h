@@ -34,6 +34,14 @@ std::string testAppsJar();
 std::string fakeJvmLibrary();
 std::string fakeJvmLibraryWithoutDefaults();
 
+/// The JNI library of jltest.Native (libjltestnative.so).
+std::string jniTestLibrary();
+
+/// Packs a single-file application at dir/relative: a copy of the launcher
+/// with a copy of the archive appended, whose comment is the configuration.
+std::string packApplication(const TempDir& dir, const std::string& relative, const std::string& archive,
+                            const std::string& configuration);
+
 /// Builds a Sun Java 2 home of the old layouts from files at dir/relative:
 /// bin/java, bin/tnameserv (and bin/javac for a JDK), and jvm.cfg where the
 /// layout (1 = v1.3, 2 = v1.4) keeps it. Libraries are the caller's.

@@ -145,3 +145,9 @@ ProcessResult RunningProcess::finish(int timeoutSeconds) {
 }
 
 ProcessResult runProcess(const ProcessCommand& command) { return RunningProcess(command).finish(command.timeoutSeconds); }
+
+int occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}

@@ -25,6 +25,9 @@ struct ProcessCommand {
   std::vector<int> blockedSignals;  ///< blocked in the child's signal mask
 };
 
+/// How often part occurs in text (overlapping occurrences count).
+int occurrences(const std::string& text, const std::string& part);
+
 /// Runs to the end and returns what it printed.
 ProcessResult runProcess(const ProcessCommand& command);
 
@@ -46,6 +49,8 @@ class RunningProcess {
   ProcessResult finish(int timeoutSeconds = 120);
   /// Standard output so far.
   const std::string& out() const { return result_.out; }
+  /// The process id.
+  int pid() const { return pid_; }
 
  private:
   bool pump(int milliseconds);

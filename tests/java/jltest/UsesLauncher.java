@@ -2,7 +2,7 @@ package jltest;
 
 import com.corvane.launcher.JavaLauncher;
 
-/** Reports what the launcher's companion class sees. */
+/** Reports what the launcher's companion class sees; with "dump", dumps all stacks through it. */
 public class UsesLauncher {
     public static void main(String[] args) {
         System.out.println("nativeAvailable " + JavaLauncher.nativeAvailable);
@@ -12,6 +12,9 @@ public class UsesLauncher {
             System.out.println("registryDword " + JavaLauncher.readRegistryDwordValue0(0, "k", "v"));
             System.out.println("registryString " + JavaLauncher.readRegistryStringValue0(0, "k", "v"));
             System.out.println("registryWrite " + JavaLauncher.writeRegistryStringValue0(0, "k", "v", "x"));
+            if (args.length > 0 && args[0].equals("dump")) {
+                System.out.println("dumped " + JavaLauncher.dumpAllStacks0());
+            }
         }
     }
 }
