@@ -103,9 +103,9 @@ int hmdSignalIndex(int signal) {
 
 namespace {
 
-// When the launcher cannot dump the stacks itself, a quit goes to the handler that was in
-// force before the launcher's (the JVM's, which dumps the stacks itself),
-// called on this same stack.
+// When the launcher cannot dump the stacks itself, a quit goes to the handler
+// that was in force before the launcher's (the JVM's, which dumps the stacks
+// itself), called on this same stack.
 void delegateQuit(int index) {
   const struct sigaction& old = state.oldActions[index];
   SignalDisposition handler = old.sa_handler;

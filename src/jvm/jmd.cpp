@@ -65,18 +65,18 @@ std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VM
 bool jmdIsThisJVMInstalled(VMInfo& /*info*/, std::string& /*home*/, int /*size*/) { return false; }
 
 bool jmdLoadJavaVM(InvocationFunctions* ifn) {
+  std::string library = jopGetJavaPath() ? jopGetJavaPath() : getJVMSharedLib();
   // A modular runtime's library is opened by its full path: its directory is
   // not put into LD_LIBRARY_PATH.
   std::string modularDir;
   if (jopGetJavaPath() == nullptr && jevGetJVMVersion() == kLayoutModular) {
     modularDir = jevGetJavaVMLibDir(kPathMax).value_or("");
+    if (!modularDir.empty()) library = modularDir + "/" + getJVMSharedLib();
   }
-  std::string fullPath = modularDir.empty() ? "" : modularDir + "/" + getJVMSharedLib();
-  const char* library = jopGetJavaPath() ? jopGetJavaPath() : !fullPath.empty() ? fullPath.c_str() : getJVMSharedLib();
   int mode = std::getenv("LD_BIND_NOW") ? RTLD_NOW : RTLD_LAZY;
   if constexpr (kSolaris) mode |= RTLD_GLOBAL;
 
-  void* handle = dlopen(library, mode);
+  void* handle = dlopen(library.c_str(), mode);
   if (handle == nullptr) {
     utlReport(kLoadErrorMsg, getJVMSharedLib(), dlerror());
     return false;

@@ -10,6 +10,7 @@
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "host/platform.h"
+#include "jvmoptions/jop.h"
 #include "launcher/jap.h"
 #include "service/jsv.h"
 #include "util/utl.h"
@@ -70,8 +71,9 @@ void atExitHandler() {
   // A part of the JVM that ends the process while the JVM is being created
   // has refused to start it (the debug agent does so, with status 2, for a
   // bad address): that is the launcher's failure to create the JVM, status
-  // 1. This handler was registered first, so it runs after all others.
-  if (jsvIsCreatingJVM()) {
+  // 1. Only a shared archive dump ends creation by design. This handler was
+  // registered first, so it runs after all others.
+  if (jsvIsCreatingJVM() && !jopIsParamSet("-Xshare:dump")) {
     std::fflush(nullptr);
     _exit(1);
   }
