@@ -27,7 +27,6 @@ constexpr const char* kReexecMarker = "JLAUNCHER_LIBRARY_PATH_REEXEC";
 // What the dynamic loader read when this process image started. An unset
 // variable and an empty one mean the same to it.
 struct LoaderEnvironment {
-  bool remembered = false;
   std::string libraryPath, preload;
 };
 
@@ -53,11 +52,10 @@ void refuse() {
 }  // namespace
 
 void hmdRememberLoaderEnvironment() {
-  startEnvironment = {true, envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD")};
+  startEnvironment = {envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD")};
 }
 
 bool hmdSetEnvironment(bool* restartFlag) {
-  if (!startEnvironment.remembered) hmdRememberLoaderEnvironment();
   *restartFlag = false;
   bool root = geteuid() == 0;
   bool reexecuted = std::getenv(kReexecMarker) != nullptr;

@@ -134,7 +134,8 @@ class FinalizeTest : public ConfigTest {
   }
   // The options that follow the class path options.
   static std::vector<std::string> launcherProperties() {
-    return {"-Dlauncher.program=", "-Dcorvane.executable.path="};
+    std::string launcher = hmdGetFullLauncherFileName();
+    return {"-Dlauncher.program=" + launcher, "-Dcorvane.executable.path=" + launcher};
   }
   static std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -190,55 +191,26 @@ TEST_F(FinalizeTest, ClassPathDroppedWholeAddsNoClassPathOption) {
 
 TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
   std::string boot = dir.writeFile("boot.jar", "");
-  ASSERT_TRUE(process("addbootpath boot.jar\n").ok);
-  EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/p:" + boot},
+  // An executable without an appended archive: first on an old runtime's
+  // boot class path (and so off its class path), on no path of a modular one.
+  std::string launcher = dir.writeFile("bin/launcher", "ELF");
+  hmdSetFullLauncherFileName(launcher);
+  ASSERT_TRUE(process("addbootpath boot.jar\naddpath bin/launcher\n").ok);
+  std::string bootPath = launcher + ":" + boot;
+  EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + bootPath, "-Xbootclasspath/p:" + bootPath},
                                    launcherProperties()));
   jopInit();
   jopSetJavaHome(testJdkHome());
   ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
   std::string out = traced([&] {
-    EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/a:" + boot,
+    EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.classpath=" + launcher,
+                                      "-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/a:" + boot,
+                                      "-Djava.class.path=" + launcher,
                                       "-Dlauncher.jdk.home=" + testJdkHome()},
                                      launcherProperties()));
   });
   EXPECT_NE(out.find("The modular Java runtime takes the boot class path appended (-Xbootclasspath/a:)\n"),
             std::string::npos);
-}
-
-// The executable carries a packed application only when an archive is
-// appended to it; the old runtimes always had it on their boot class path.
-TEST_F(FinalizeTest, TheExecutableGoesWhereItsRuntimeLooksForIt) {
-  std::string a = dir.writeFile("a.jar", "");
-  std::string plain = dir.writeFile("bin/plain", "ELF");
-  // An empty archive: its end record alone.
-  std::string packed = dir.writeFile("bin/packed", std::string("ELF") + "PK\x05\x06" + std::string(18, '\0'));
-  struct Case {
-    std::string launcher;
-    bool modular;
-    std::string classPath;
-    std::vector<std::string> classPathOptions;
-  } cases[] = {
-      // Like every boot class path entry, off the configured class path.
-      {plain, false, "a.jar:bin/plain",
-       {"-Dlauncher.config.classpath=" + a, "-Dlauncher.config.bootclasspath=" + plain, "-Xbootclasspath/p:" + plain,
-        "-Djava.class.path=" + a}},
-      {plain, true, "a.jar", {"-Dlauncher.config.classpath=" + a, "-Djava.class.path=" + a}},
-      {packed, true, "a.jar", {"-Dlauncher.config.classpath=" + a, "-Djava.class.path=" + packed + ":" + a}},
-  };
-  for (const Case& c : cases) {
-    jevReset();
-    jopInit();
-    cfgInit();
-    hmdSetFullLauncherFileName(c.launcher);
-    ASSERT_TRUE(process("addpath " + c.classPath + "\n").ok);
-    if (c.modular) {
-      jopSetJavaHome(testJdkHome());
-      ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
-    }
-    std::vector<std::string> options = finalOptions();
-    options.resize(c.classPathOptions.size());
-    EXPECT_EQ(options, c.classPathOptions) << c.launcher << " " << c.modular;
-  }
 }
 
 TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathEndsTheLauncher) {

@@ -124,7 +124,6 @@ void jsvAbortService(bool flag) {
 }
 
 void jsvDumpAllStacks() {
-  if (!jevCanDumpAllStacks()) return;
   ut_tproda("Dumping all Java Stacks");
   JavaVM* vm = jsvState().jvm.load();
   if (JNIEnv* env = attach(vm)) {

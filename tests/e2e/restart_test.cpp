@@ -34,8 +34,11 @@ TEST_F(RestartTest, ReexecutesOnceFromTheStartDirectory) {
   dir.makeDir("extra");
   ProcessResult result = run("addlibpath ../../extra\ncd /\n", "../app/bin/myapp", {}, start);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH=" + jvmDirs + ":" + dir.file("extra") + "\n"), 1) << result.out;
-  EXPECT_EQ(occurrences(result.out, "Reset CWD to '" + start + "'\nExec'ing '../app/bin/myapp' to restart server.....\n"), 1);
+  EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH=" + jvmDirs + ":" + dir.file("extra") + "\n"), 1)
+      << result.out;
+  EXPECT_EQ(
+      occurrences(result.out, "Reset CWD to '" + start + "'\nExec'ing '../app/bin/myapp' to restart server.....\n"),
+      1);
   EXPECT_EQ(occurrences(result.out, "*setenv=1\n"), 1);
   EXPECT_EQ(occurrences(result.out, "*setenv=0\n"), 1);
   EXPECT_NE(result.out.find("Usage: ../app/bin/myapp <+options> <args>\n"), std::string::npos);

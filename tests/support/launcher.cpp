@@ -56,7 +56,9 @@ std::string packApplication(const TempDir& dir, const std::string& relative, con
                             const std::string& configuration) {
   std::string zip = dir.copyFile(archive, relative + ".zip");
   std::string comment = dir.writeFile(relative + ".comment", configuration);
-  if (runLauncher("/bin/sh", {"sh", "-c", "zip -q -z \"$0\" < \"$1\"", zip, comment}).status != 0) throw std::runtime_error("zip -z failed for " + zip);
+  if (runLauncher("/bin/sh", {"sh", "-c", "zip -q -z \"$0\" < \"$1\"", zip, comment}).status != 0) {
+    throw std::runtime_error("zip -z failed for " + zip);
+  }
   std::string packed = dir.file(relative);
   {
     std::ofstream out(packed, std::ios::binary | std::ios::trunc);
