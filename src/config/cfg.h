@@ -87,6 +87,10 @@ bool cfgSetNoSplash(std::string& param);
 bool cfgSetSocketPort(std::string& param);
 bool cfgSetCopyEnv(std::string& param);
 bool cfgSetExportEnv(std::string& param);
+/// When exportenv asked for it, writes the environment dump and adds the
+/// property naming it; the file is removed when the launch ends unless
+/// removeAtEnd is false. False when no file could be written (reported).
+bool cfgWriteExportEnv(bool removeAtEnd);
 bool cfgSetCurrentDir(std::string& param);
 bool cfgSetDaemonSupport(std::string& param);
 bool cfgAddAppArg(std::string& param);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "config/cfg_fixture.h"
 #include "config/cfg_state.h"
+#include "host/hmd.h"
 
 namespace {
 
@@ -198,6 +201,7 @@ TEST_F(DirectiveTest, HeapSizeFromAShareOfMemory) {
     const char* param;
     long long memory;
     std::optional<std::string> option;
+    bool valid = true;
   } cases[] = {
       {"256m", 0, "-Xmx256m"},
       {"auto", 1 << 30, std::nullopt},
@@ -207,12 +211,17 @@ TEST_F(DirectiveTest, HeapSizeFromAShareOfMemory) {
       {"80%", 3LL << 29, sizeof(void*) == 4 ? "-Xmx1048m" : "-Xmx1280m"},
       {"50%", 64LL << 30, sizeof(void*) == 4 ? "-Xmx1048m" : "-Xmx34350m"},
       {"50%", 0, std::nullopt},
+      {"99999999999999999999%", 1 << 30, std::nullopt, false},
+      {"200000000%", 64LL << 30, std::nullopt, false},
+      {"-5%", 1 << 30, std::nullopt, false},
   };
   static long long memory;
   for (const Case& c : cases) {
     memory = c.memory;
-    EXPECT_EQ(cfgHeapSizeOption("-Xmx", c.param, [] { return static_cast<MemorySize>(memory); }), c.option)
-        << c.param << " of " << c.memory;
+    std::optional<std::string> option = "unchanged";
+    EXPECT_EQ(cfgHeapSizeOption("-Xmx", c.param, [] { return static_cast<MemorySize>(memory); }, option), c.valid)
+        << c.param;
+    EXPECT_EQ(option, c.option) << c.param << " of " << c.memory;
   }
 }
 
@@ -221,13 +230,15 @@ TEST_F(DirectiveTest, ExportEnvPassesTheEnvironmentThroughAFile) {
   EXPECT_FALSE(cfgSetExportEnv(param));
   param = "true";
   ASSERT_TRUE(cfgSetExportEnv(param));
+  ASSERT_TRUE(cfgWriteExportEnv(true));
   std::vector<std::string> options = finalOptions();
   ASSERT_EQ(options.size(), 1u);
   std::string prefix = "-Dcorvane.exportenv=/tmp/corvane-envdump-";
   ASSERT_EQ(options[0].substr(0, prefix.size()), prefix);
   std::string file = options[0].substr(std::string("-Dcorvane.exportenv=").size());
   EXPECT_NE(readFile(file).find("PATH="), std::string::npos);
-  unlink(file.c_str());
+  hmdRemoveLaunchFiles();
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(DirectiveTest, DefaultVersionRequirementIsOnePointThreePointOneOrHigher) {

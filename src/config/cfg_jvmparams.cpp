@@ -1,6 +1,8 @@
 // The configuration's own JVM parameters and system properties, and the
 // directives that add them.
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -32,7 +34,8 @@ MemorySize availableMemory() {
 }
 
 bool setHeapSize(std::string_view prefix, const std::string& param) {
-  std::optional<std::string> option = cfgHeapSizeOption(prefix, param, availableMemory);
+  std::optional<std::string> option;
+  if (!cfgHeapSizeOption(prefix, param, availableMemory, option)) return false;
   if (!option) return true;
   ut_tproda("We passed the following memory parameter to the VM: %s", option->c_str());
   cfgAddParam(*option, nullptr);
@@ -41,26 +44,32 @@ bool setHeapSize(std::string_view prefix, const std::string& param) {
 
 }  // namespace
 
-std::optional<std::string> cfgHeapSizeOption(std::string_view prefix, const std::string& param,
-                                             MemorySize (*memory)()) {
-  if (param.find("auto") != std::string::npos) return std::nullopt;
-  std::string option(prefix);
-  if (!param.empty() && param.back() == '%') {
-    long long percent = std::strtoll(param.c_str(), nullptr, 10);
-    MemorySize total = memory();
-    if (total == 0) {
-      ut_tproda("Cannot detect total memory in the system, leaving it up to the VM");
-      return std::nullopt;
-    }
-    // Whole units of 100000000 bytes first, then the percentage: the result
-    // counts (roughly) megabytes.
-    long long megabytes = static_cast<long long>(total / kHeapUnit) * percent;
-    if constexpr (sizeof(void*) == 4) megabytes = std::min(megabytes, kHeapCap32);
-    option += std::to_string(megabytes) + "m";
-  } else {
-    option += param;
+bool cfgHeapSizeOption(std::string_view prefix, const std::string& param, MemorySize (*memory)(),
+                       std::optional<std::string>& option) {
+  option.reset();
+  if (param.find("auto") != std::string::npos) return true;
+  if (param.empty() || param.back() != '%') {
+    option = std::string(prefix) + param;
+    return true;
   }
-  return option;
+  errno = 0;
+  long long percent = std::strtoll(param.c_str(), nullptr, 10);
+  if (errno == ERANGE || percent < 0) return false;
+  MemorySize total = memory();
+  if (total == 0) {
+    ut_tproda("Cannot detect total memory in the system, leaving it up to the VM");
+    return true;
+  }
+  // Whole units of 100000000 bytes first, then the percentage: the result
+  // counts (roughly) megabytes, and must be a heap size the JVM can read.
+  long long megabytes = 0;
+  if (__builtin_mul_overflow(static_cast<long long>(total / kHeapUnit), percent, &megabytes) ||
+      megabytes > INT_MAX) {
+    return false;
+  }
+  if constexpr (sizeof(void*) == 4) megabytes = std::min(megabytes, kHeapCap32);
+  option = std::string(prefix) + std::to_string(megabytes) + "m";
+  return true;
 }
 
 void cfgAddParam(std::string_view text, void* extraInfo) { s().params.add(text, extraInfo); }
@@ -118,10 +127,19 @@ bool cfgSetCopyEnv(std::string& param) {
   return true;
 }
 
+// The dump is written later (cfgWriteExportEnv), once this image knows it is
+// the one that creates the JVM and the environment is the JVM's.
 bool cfgSetExportEnv(std::string& param) {
   if (param.find("true") == std::string::npos) return false;
+  s().exportEnv = true;
+  return true;
+}
+
+bool cfgWriteExportEnv(bool removeAtEnd) {
+  if (!s().exportEnv) return true;
   std::optional<std::string> file = hmdWriteEnvironment();
   if (!file) return false;
+  if (removeAtEnd) hmdRemoveAtEnd(*file);
   cfgAddProp("-Dcorvane.exportenv=" + *file, nullptr);
   ut_tproda("Set corvane.exportenv to <%s>", file->c_str());
   return true;

@@ -23,6 +23,8 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
        "Error: Parameter required for 'mainclass ' at line 1 in configuration file '%s'.\n"},
       {"nosplash false", "Error: Unable to process 'nosplash false' at line 1 in configuration file '%s'.\n"},
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
+      {"vmmemmax 99999999999999999999%",
+       "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n"},
       {"vmtype Server", "Error: Unrecognized VM type in 'vmtype Server' at line 1 in configuration file '%s'.\n"},
       {"vmversion 1.3.0",
        "Error: Invalid version specifier in 'vmversion 1.3.0' at line 1 in configuration file '%s'.\n"},

@@ -65,13 +65,15 @@ struct CfgState {
   JvmOptionList props;
   bool cfgJVMOptionsFinalized = false;
   int socketPort = 0;
+  bool exportEnv = false;  ///< exportenv asked for the environment dump
 };
 
 /// The one configuration state of the process.
 CfgState& cfgState();
 
-/// The heap option ("-Xms"/"-Xmx" prefix) for a vmmemmin/vmmemmax parameter:
-/// a size as written, or a percentage of what memory() reports; none for
-/// "auto" or when memory() reports 0.
-std::optional<std::string> cfgHeapSizeOption(std::string_view prefix, const std::string& param,
-                                             MemorySize (*memory)());
+/// The heap option ("-Xms"/"-Xmx" prefix) for a vmmemmin/vmmemmax parameter,
+/// into option: a size as written, or a percentage of what memory() reports;
+/// none for "auto" or when memory() reports 0. False for a negative
+/// percentage or one whose heap size is beyond the range of int.
+bool cfgHeapSizeOption(std::string_view prefix, const std::string& param, MemorySize (*memory)(),
+                       std::optional<std::string>& option);

@@ -50,9 +50,14 @@ void hmdResetApplicationHome();
 inline constexpr const char* tempFilename = "/tmp/corvane-envdump-XXXXXX";
 
 /// Writes text into a new temporary file and returns its name; none for an
-/// empty text or when no file could be made (reported). The launcher never
-/// removes these files itself.
+/// empty text or when no file could be made (reported).
 std::optional<std::string> hmdWriteTempFile(const std::string& text);
+/// Marks a temporary file as read by this launch only, to be removed when
+/// the launch ends (hmdRemoveLaunchFiles).
+void hmdRemoveAtEnd(const std::string& path);
+/// Removes the marked files: when the launcher ends, and before it replaces
+/// its image for a restart, which writes its own.
+void hmdRemoveLaunchFiles();
 /// Writes the whole environment, one name=value per line with single
 /// backslashes doubled, into a new temporary file; returns its name or none.
 std::optional<std::string> hmdWriteEnvironment();
@@ -67,14 +72,21 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 // Environment preparation.
 
 /// Remembers LD_LIBRARY_PATH and LD_PRELOAD as the process started with
-/// them, before the configuration can export either.
-void hmdRememberLoaderEnvironment();
+/// them, before the configuration can export either, and whether this image
+/// is the launcher's re-execution for the loader; takes the launcher's own
+/// marks out of the environment.
+void hmdRememberStartEnvironment();
+/// True when this image is the launcher's re-execution for the loader.
+bool hmdIsReexecutedImage();
 /// Makes sure LD_LIBRARY_PATH holds what the JVM and the configuration need,
 /// setting restartFlag when the launcher must re-execute itself first: when
 /// directories were added, or LD_LIBRARY_PATH or LD_PRELOAD now differs from
 /// what the process started with.
 /// Returns false when the launch must stop.
 bool hmdSetEnvironment(bool* restartFlag);
+/// Marks every descriptor from 3 up close-on-exec, so that a new image of
+/// the launcher starts with none of this one's files and sockets.
+void hmdCloseDescriptorsOnExec();
 
 // ---------------------------------------------------------------------------
 // Signals. While the JVM runs, hang-up, interrupt and terminate lead to an

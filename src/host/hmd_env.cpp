@@ -2,6 +2,8 @@
 // LD_LIBRARY_PATH only when a process starts: when the launcher has to add
 // directories, it re-executes itself so that the new image sees them.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,19 +20,22 @@ constexpr const char* kSetuidRootMsg = "Unable to start with setuid to root priv
 constexpr const char* kTrustedDirectoriesMsg =
     kSolaris ? "The following must be in the trusted directories list (see crle(1)):\n"
              : "The following must be in the trusted directories list (see ldconfig(8)):\n";
+// Mark the image that a launcher re-executed for the library path, the first
+// when it runs as root, the second otherwise. A loader that drops
+// LD_LIBRARY_PATH (a set-user-ID launcher) would otherwise make the launcher
+// re-execute itself for ever.
 constexpr const char* kEnvChecked = "LAUNCHER_ENV_CHECKED";
-// Marks the image that a non-root launcher re-executed for the library path.
-// A loader that drops LD_LIBRARY_PATH (a set-user-ID launcher) would
-// otherwise make the launcher re-execute itself for ever.
 constexpr const char* kReexecMarker = "JLAUNCHER_LIBRARY_PATH_REEXEC";
 
-// What the dynamic loader read when this process image started. An unset
-// variable and an empty one mean the same to it.
-struct LoaderEnvironment {
+// What the dynamic loader read when this process image started (an unset
+// variable and an empty one mean the same to it), and whether the image is
+// the launcher's re-execution for the loader.
+struct StartEnvironment {
   std::string libraryPath, preload;
+  bool reexecuted = false;
 };
 
-LoaderEnvironment startEnvironment;
+StartEnvironment startEnvironment;
 
 std::string envValue(const char* name) {
   const char* value = std::getenv(name);
@@ -51,20 +56,25 @@ void refuse() {
 
 }  // namespace
 
-void hmdRememberLoaderEnvironment() {
-  startEnvironment = {envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD")};
+void hmdRememberStartEnvironment() {
+  startEnvironment = {envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD"),
+                      std::getenv(geteuid() == 0 ? kEnvChecked : kReexecMarker) != nullptr};
+  // The marks are for this image only. Neither the configuration nor the
+  // application sees them, and no launcher the application starts takes
+  // itself for a re-execution.
+  unsetenv(kEnvChecked);
+  unsetenv(kReexecMarker);
 }
+
+bool hmdIsReexecutedImage() { return startEnvironment.reexecuted; }
 
 bool hmdSetEnvironment(bool* restartFlag) {
   *restartFlag = false;
   bool root = geteuid() == 0;
-  bool reexecuted = std::getenv(kReexecMarker) != nullptr;
-  // The mark is for this image only: the application's own child processes
-  // must not inherit it.
-  if (reexecuted) unsetenv(kReexecMarker);
+  bool reexecuted = startEnvironment.reexecuted;
 
   // A root launcher trusts no inherited library path.
-  if (root && std::getenv(kEnvChecked) == nullptr) utlPutEnv("LD_LIBRARY_PATH=");
+  if (root && !reexecuted) utlPutEnv("LD_LIBRARY_PATH=");
 
   if (!jmdSetJavaEnvironment(restartFlag)) return false;
   for (const std::string& directory : cfgGetShLibPath()) {
@@ -81,18 +91,26 @@ bool hmdSetEnvironment(bool* restartFlag) {
   const char* path = std::getenv("LD_LIBRARY_PATH");
   ut_tproda("export LD_LIBRARY_PATH=%s", path ? path : "");
 
-  if (!root) {
-    if (reexecuted) {
-      refuse();
-      return false;
-    }
-    utlPutEnv(std::string(kReexecMarker) + "=1");
-    return true;
+  if (reexecuted) {
+    refuse();
+    return false;
   }
-  if (std::getenv(kEnvChecked) == nullptr) {
-    utlPutEnv(std::string(kEnvChecked) + "=true");
-    return true;
+  utlPutEnv(root ? std::string(kEnvChecked) + "=true" : std::string(kReexecMarker) + "=1");
+  return true;
+}
+
+void hmdCloseDescriptorsOnExec() {
+  if constexpr (!kSolaris) {
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
   }
-  refuse();
-  return false;
+  // Kernels before Linux 5.11, and Solaris: each open descriptor by name.
+  DIR* open = opendir("/proc/self/fd");
+  if (open == nullptr) return;
+  while (const dirent* entry = readdir(open)) {
+    int fd = std::atoi(entry->d_name);
+    if (fd < 3 || fd == dirfd(open)) continue;
+    int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+  closedir(open);
 }

@@ -32,7 +32,18 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Temporary files that only this launch reads; see hmdRemoveAtEnd.
+std::vector<std::string> launchFiles;
+
 }  // namespace
+
+void hmdRemoveAtEnd(const std::string& path) { launchFiles.push_back(path); }
+
+void hmdRemoveLaunchFiles() {
+  std::vector<std::string> files;
+  files.swap(launchFiles);
+  for (const std::string& path : files) unlink(path.c_str());
+}
 
 std::optional<std::string> hmdWriteTempFile(const std::string& text) {
   // Nothing to hand over: no file either, so no empty file is left behind.

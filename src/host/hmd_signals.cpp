@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -32,6 +33,10 @@ struct SignalState {
 };
 
 SignalState state;
+// Set while a row's signal is being handled. The handler ignores its signal
+// for that time, but a second delivery can reach another thread before the
+// handler got that far: one signal's work must never run twice at once.
+std::atomic<bool> handling[std::size(kInitialSignals)];
 
 }  // namespace
 
@@ -92,7 +97,10 @@ void hmdInstallSignalHandlers() {
   ut_tproda("Installed Signal Handler");
 }
 
-void hmdReinstallSignalHandler(int index) { install(index, nullptr); }
+void hmdReinstallSignalHandler(int index) {
+  handling[index] = false;
+  install(index, nullptr);
+}
 
 int hmdSignalIndex(int signal) {
   for (int i = 0; i < numSignals; ++i) {
@@ -134,7 +142,7 @@ void delegateQuit(int index) {
 int hmdSignalReceived(int signal) {
   ::signal(signal, SIG_IGN);
   int index = hmdSignalIndex(signal);
-  if (index < 0) return -1;
+  if (index < 0 || handling[index].exchange(true)) return -1;
   if (signal != SIGQUIT) {
     ut_tproda("Handling signal [%d]", signal);
   } else if (!jevCanDumpAllStacks()) {
@@ -190,6 +198,9 @@ int hmdStartDetachedThread(void* (*body)(void*), void* argument) {
 }
 
 void hmdResetSignals() {
-  for (int i = 0; i < numSignals; ++i) signals[i] = kInitialSignals[i];
+  for (int i = 0; i < numSignals; ++i) {
+    signals[i] = kInitialSignals[i];
+    handling[i] = false;
+  }
   state = SignalState{};
 }

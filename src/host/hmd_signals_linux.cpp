@@ -39,8 +39,9 @@ void finishWork(int index) {
 }
 
 void* hmdCleanShutdownWorker(void* index) {
-  japStop(true);
-  finishWork(static_cast<int>(reinterpret_cast<intptr_t>(index)));
+  int row = static_cast<int>(reinterpret_cast<intptr_t>(index));
+  japStop(true, signals[row].number);
+  finishWork(row);
   return nullptr;
 }
 
@@ -57,6 +58,7 @@ void* hmdSignalDispatcher(void*) {
       if (pending[i].load() == 0) continue;
       if (hmdStartDetachedThread(kWorkers[i], reinterpret_cast<void*>(static_cast<intptr_t>(i))) != 0) {
         utlReport("%s", kNoWorkerMsg);
+        hmdReinstallSignalHandler(i);
       }
       pending[i] = 0;
     }

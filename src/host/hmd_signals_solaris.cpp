@@ -20,7 +20,7 @@ void* hmdSignalHandlerThread(void* argument) {
   if (signal == SIGQUIT) {
     japDumpAllStacks();
   } else {
-    japStop(true);
+    japStop(true, signal);
   }
   ut_tproda("Completed handling of signal [%d]", signal);
   if (int index = hmdSignalIndex(signal); index >= 0) {

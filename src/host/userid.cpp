@@ -1,7 +1,7 @@
 // Natives of com.corvane.kestrix.UserId (Solaris build): a server started as
 // root drops to another user and group. The JVM runs in the launcher's
-// process, so these live in the executable and are exported under their JNI
-// names for the JVM to bind.
+// process, so these live in the executable, exported under their JNI names
+// and registered with the JVM.
 
 #include <errno.h>
 #include <grp.h>
@@ -12,8 +12,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "host/userid.h"
+#include "util/utrace.h"
 
 namespace {
 
@@ -85,4 +87,29 @@ JNIEXPORT jboolean JNICALL Java_com_corvane_kestrix_UserId_setGroup(JNIEnv* env,
 JNIEXPORT jboolean JNICALL Java_com_corvane_kestrix_UserId_isRootUser(JNIEnv*, jobject) {
   return getuid() == 0 || geteuid() == 0 ? JNI_TRUE : JNI_FALSE;
 }
+}
+
+// A JVM binds a native method only from the libraries its class's loader
+// loaded; the executable is none of them, so the launcher registers the
+// natives itself once the JVM exists, when the application has the class.
+void hmdRegisterUserIdNatives(JNIEnv* env) {
+  jclass cls = env->FindClass("com/corvane/kestrix/UserId");
+  if (cls == nullptr) {
+    env->ExceptionClear();
+    return;
+  }
+  const JNINativeMethod natives[] = {
+      {const_cast<char*>("setUser"), const_cast<char*>("(Ljava/lang/String;)Z"),
+       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_setUser)},
+      {const_cast<char*>("setGroup"), const_cast<char*>("(Ljava/lang/String;)Z"),
+       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_setGroup)},
+      {const_cast<char*>("isRootUser"), const_cast<char*>("()Z"),
+       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_isRootUser)},
+  };
+  if (env->RegisterNatives(cls, natives, static_cast<jint>(std::size(natives))) != 0) {
+    env->ExceptionClear();
+  } else {
+    ut_tproda("Registered the user and group natives");
+  }
+  env->DeleteLocalRef(cls);
 }

@@ -8,3 +8,7 @@ JNIEXPORT jboolean JNICALL Java_com_corvane_kestrix_UserId_setUser(JNIEnv* env, 
 JNIEXPORT jboolean JNICALL Java_com_corvane_kestrix_UserId_setGroup(JNIEnv* env, jobject, jstring group);
 JNIEXPORT jboolean JNICALL Java_com_corvane_kestrix_UserId_isRootUser(JNIEnv* env, jobject);
 }
+
+/// Registers the three natives with com.corvane.kestrix.UserId when the JVM
+/// can load that class; otherwise nothing happens.
+void hmdRegisterUserIdNatives(JNIEnv* env);

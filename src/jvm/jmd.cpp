@@ -83,16 +83,20 @@ bool jmdLoadJavaVM(InvocationFunctions* ifn) {
   }
   // The handle is deliberately never closed: the JVM stays loaded for the
   // life of the process.
-  // The loader's message is taken right after the failing lookup, before
-  // the optional one overwrites it.
+  // The loader's message of the first failing lookup is copied at once: the
+  // next lookup frees it.
   dlerror();
-  ifn->CreateJavaVM = reinterpret_cast<CreateJavaVM_t>(dlsym(handle, "JNI_CreateJavaVM"));
-  const char* error = ifn->CreateJavaVM ? nullptr : dlerror();
-  ifn->GetDefaultJavaVMInitArgs =
-      reinterpret_cast<GetDefaultJavaVMInitArgs_t>(dlsym(handle, "JNI_GetDefaultJavaVMInitArgs"));
-  if (error == nullptr && ifn->GetDefaultJavaVMInitArgs == nullptr) error = dlerror();
+  std::string error;
+  auto lookUp = [&](const char* name) {
+    void* symbol = dlsym(handle, name);
+    const char* message = symbol ? nullptr : dlerror();
+    if (message != nullptr && error.empty()) error = message;
+    return symbol;
+  };
+  ifn->CreateJavaVM = reinterpret_cast<CreateJavaVM_t>(lookUp("JNI_CreateJavaVM"));
+  ifn->GetDefaultJavaVMInitArgs = reinterpret_cast<GetDefaultJavaVMInitArgs_t>(lookUp("JNI_GetDefaultJavaVMInitArgs"));
   if (ifn->CreateJavaVM == nullptr || ifn->GetDefaultJavaVMInitArgs == nullptr) {
-    utlReport(kNoJniInterfacesMsg, getJVMSharedLib(), error ? error : "");
+    utlReport(kNoJniInterfacesMsg, getJVMSharedLib(), error.c_str());
     return false;
   }
   ifn->DumpAllStacks = reinterpret_cast<DumpAllStacks_t>(dlsym(handle, "JVM_DumpAllStacks"));

@@ -38,7 +38,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
-  hmdRememberLoaderEnvironment();
+  hmdRememberStartEnvironment();
 
   original_argc = argc;
   original_argv = argv;
@@ -62,10 +62,11 @@ int launcherMain(int argc, char** argv) {
   }
   utlTerm();
   returned_thru_main = true;
-  return checkForRestart(result, restart);
+  return checkForRestart(result, restart, jsvIsApplicationStatus(false));
 }
 
 void atExitHandler() {
+  hmdRemoveLaunchFiles();
   if (returned_thru_main) return;
   ut_tproda("C runtime exit() was called");
   // A part of the JVM that ends the process while the JVM is being created
@@ -79,8 +80,11 @@ void atExitHandler() {
   }
 }
 
-int checkForRestart(int code, bool restartRequest) {
-  bool due = (code == 0 && restartRequest) || (code != 0 && code == cfgGetRestartOnExitCode());
+int checkForRestart(int code, bool restartRequest, bool applicationCode) {
+  // The launcher's own failures end the launch whatever their status: a
+  // restart would only fail the same way again, without end.
+  bool due = (code == 0 && restartRequest) ||
+             (code != 0 && applicationCode && code == cfgGetRestartOnExitCode());
   if (!due) return code;
 
   ut_tproda("Reset CWD to '%s'", original_workingdir.c_str());
@@ -88,6 +92,11 @@ int checkForRestart(int code, bool restartRequest) {
   ut_tproda("Exec'ing '%s' to restart server.....", original_argv[0]);
   // Whatever the launch printed must not be lost with this process image.
   std::fflush(stdout);
+  // The new image starts afresh: the files and sockets this one opened (an
+  // application's command port among them) must not live on in it, and it
+  // writes its own temporary files.
+  hmdRemoveLaunchFiles();
+  hmdCloseDescriptorsOnExec();
   execvp(original_argv[0], original_argv);
   int error = errno;
   utlReport(kReExecFailedMsg, error);
@@ -100,5 +109,5 @@ void JNICALL JVMExitHandler(jint code) {
     code = jsvInternalExitCode;
     ut_tproda("Using return code (%d) from main class to determine restart", static_cast<int>(code));
   }
-  utlExitProcess(checkForRestart(code, false));
+  utlExitProcess(checkForRestart(code, false, jsvIsApplicationStatus(true)));
 }

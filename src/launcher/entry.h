@@ -22,7 +22,9 @@ inline constexpr int kNoHomeStatus = -1;
 int launcherMain(int argc, char** argv);
 /// Registered with atexit: traces exits that did not come back through main.
 void atExitHandler();
-/// Returns code, or re-executes the launcher when a restart is due.
-int checkForRestart(int code, bool restartRequest);
+/// Returns code, or re-executes the launcher when a restart is due: code 0
+/// with a restart request, or the configured restart code when the
+/// application produced it (applicationCode).
+int checkForRestart(int code, bool restartRequest, bool applicationCode);
 /// The JVM exit hook given to the JVM as the "exit" option.
 void JNICALL JVMExitHandler(jint code);

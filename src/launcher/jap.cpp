@@ -96,7 +96,8 @@ int japStart(LaunchRecord* record) {
   }
   optConvertDisabledArguments();
 
-  int result = 0;
+  // A command line that cannot be parsed gets the help text and fails.
+  int result = 1;
   if (parsed) {
     LaunchRecord stages{record->homeDir, argc, argv, record->exitHook, record->restartFlag};
     result = japStart2(&stages);
@@ -107,7 +108,11 @@ int japStart(LaunchRecord* record) {
 }
 
 int japStart2(LaunchRecord* record) {
-  if (optIsShellMode() && cfgGetSocketPort() != 0 && forwardToRunningInstance(cfgGetSocketPort())) return 0;
+  // A re-executed image must not deliver the arguments a second time.
+  if (optIsShellMode() && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
+      forwardToRunningInstance(cfgGetSocketPort())) {
+    return 0;
+  }
 
   if (jopGetJavaHome() == nullptr) jevConfigureDefaultJVM();
 
@@ -118,6 +123,9 @@ int japStart2(LaunchRecord* record) {
   if (!hmdSetEnvironment(record->restartFlag)) return 1;
   if (*record->restartFlag) return 0;
   if (!jevInit()) return 1;
+  // The environment is the JVM's now. The printed java command still needs
+  // the dump when it runs, later.
+  if (!cfgWriteExportEnv(!optIsOptionOn("+javacmd", true))) return 1;
   jopFinalizeJVMOptions();
 
   if (optIsOptionOn("+help", true)) {
@@ -193,7 +201,7 @@ const char* japConfigureForSSL(const char* mainClass) {
   return kLoginClass;
 }
 
-void japStop(bool flag) { jsvAbortService(flag); }
+void japStop(bool flag, int signal) { jsvAbortService(flag, signal); }
 
 void japDumpAllStacks() { jsvDumpAllStacks(); }
 
@@ -247,8 +255,7 @@ void japPrintJavaCmd(const char* entryClass) {
       line += " " + japQuoteSpaces(option);
     }
   }
-  line += " ";
-  line += entryClass;
+  line += " " + japQuoteSpaces(entryClass);
   for (const std::string& arg : optGetApplicationArgList()) line += " " + japQuoteSpaces(arg);
   std::printf("%s\n", line.c_str());
 }

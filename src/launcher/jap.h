@@ -33,8 +33,9 @@ int japStart2(LaunchRecord* record);
 /// The class to run for mainClass: the login bootstrap class when the
 /// application home holds security keys, else mainClass; null for null.
 const char* japConfigureForSSL(const char* mainClass);
-/// Orderly shutdown of the running application (signal handling passes true).
-void japStop(bool flag);
+/// Orderly shutdown of the running application on a signal (signal handling
+/// passes true for flag).
+void japStop(bool flag, int signal);
 /// Dumps the stacks of all Java threads.
 void japDumpAllStacks();
 

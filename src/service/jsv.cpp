@@ -11,6 +11,7 @@
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
+#include "host/userid.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "service/dmp.h"
@@ -117,25 +118,36 @@ int jsvInvokeMain(jobjectArray args) {
   }
   ut_tproda("Calling entry class 'static void %s.%s(java.lang.String[])'", entryClass, s.mainMethod);
   ut_tcommit();
+  s.entryCalled = true;
   env->CallStaticVoidMethod(cls, main, args);
 
-  int status = 0;
+  // An exception escaping the entry method (or getExitStatus) is printed and
+  // fails the run, as with java: status 1, which is no code the application
+  // chose.
+  int status = 1;
+  bool chosen = false;
   if (env->ExceptionOccurred() != nullptr) {
-    // An exception escaping the entry method is printed; the run counts as 0.
     env->ExceptionDescribe();
   } else if (jmethodID getExitStatus = env->GetStaticMethodID(cls, "getExitStatus", "()I")) {
     ut_tproda("Calling exitStatus class 'static int %s.getExitStatus()'", entryClass);
     status = env->CallStaticIntMethod(cls, getExitStatus);
-    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+    chosen = env->ExceptionOccurred() == nullptr;
+    if (!chosen) {
+      env->ExceptionDescribe();
+      status = 1;
+    }
     jsvInternalExitCode = status;
     jsvIgnoreVMExitCode = true;
   } else {
     env->ExceptionClear();
+    status = 0;
+    chosen = true;
   }
   if (s.jvm.load()->DetachCurrentThread() != JNI_OK) {
     utlReport("%s", kDetachFailedMsg);
     return 1;
   }
+  s.applicationStatus = chosen;
   ut_tproda("Returned from main class with status %d", status);
   ut_tcommit();
   return status;
@@ -173,6 +185,10 @@ bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& meth
 }  // namespace
 
 bool jsvIsCreatingJVM() { return jsvState().creating.load(); }
+
+bool jsvIsApplicationStatus(bool systemExit) {
+  return systemExit ? jsvState().entryCalled.load() : jsvState().applicationStatus;
+}
 
 JsvState& jsvState() {
   static JsvState state;
@@ -253,6 +269,7 @@ int jsvCreateJVM() {
   int result = jsvCheckJVM();
   if (result == 0) result = hmdAfterCreateJVM();
   dmpRegisterDumpFunction(jsvState().env, jevGetInvocationFunction()->DumpAllStacks);
+  if constexpr (kSolaris) hmdRegisterUserIdNatives(jsvState().env);
   return result;
 }
 

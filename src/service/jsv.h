@@ -22,8 +22,14 @@ bool jsvIsCreatingJVM();
 /// printer, in a JVM created for it and destroyed afterwards: 0 printed,
 /// 1 after a reported failure, 2 when the runtime has no such printer.
 int jsvPrintXUsage();
+/// True when an exit status is the application's own: a status through
+/// System.exit (systemExit) once the entry method was called, else the
+/// status of an entry method that returned (getExitStatus's value, if any).
+/// Launcher failures and an exception escaping the entry method are not.
+bool jsvIsApplicationStatus(bool systemExit);
 /// Runs the static method of the entry class with the arguments; returns the
-/// application's exit status, or 1 when it could not be run.
+/// application's exit status, or 1 when it could not be run or an exception
+/// escaped it.
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv);
 /// Destroys the JVM (waiting for its non-daemon threads).
@@ -51,9 +57,10 @@ int jsvGetSystemProperty(const char* name, std::string& value, std::size_t capac
 /// Sets a system property; 0 on success, 1 after a reported failure.
 int jsvSetSystemProperty(const char* name, const char* value);
 
-/// Orderly shutdown: calls the application's exit method while it runs;
-/// during JVM destruction explains the wait, then forces the exit.
-void jsvAbortService(bool flag);
+/// Orderly shutdown on a signal: calls the application's exit method while it
+/// runs (without one, ends it as the JVM would on that signal); during JVM
+/// destruction explains the wait, then forces the exit.
+void jsvAbortService(bool flag, int signal);
 /// Dumps the stacks of all Java threads (from a signal thread).
 void jsvDumpAllStacks();
 /// Prints a full thread dump on standard output on the calling thread, whose

@@ -10,11 +10,13 @@
 
 namespace {
 
-constexpr const char* kWaitingMsg = "Shutdown is waiting for all threads to complete. Patience is recommended.\n";
-constexpr const char* kAnotherInterruptMsg =
+// Each message is one text, written at once: workers of different signals
+// may report at the same time, and their lines must not interleave.
+constexpr const char* kWaitingMsg =
+    "Shutdown is waiting for all threads to complete. Patience is recommended.\n"
     "If you're sure it's safe to abort, another interrupt will force a process exit.\n";
-constexpr const char* kForcingMsg = "Forcing process exit before orderly shutdown is complete.\n";
-constexpr const char* kCheckChildrenMsg =
+constexpr const char* kForcingMsg =
+    "Forcing process exit before orderly shutdown is complete.\n"
     "Suggest you check carefully that all child processes have completed and all databases are consistent.\n";
 
 JNIEnv* attach(JavaVM* vm) {
@@ -23,8 +25,22 @@ JNIEnv* attach(JavaVM* vm) {
   return env;
 }
 
+// Without an exit method to call, the signal must still end the
+// application: as the JVM's own handlers would have (the launcher's replaced
+// them), through System.exit with 128 + the signal number, so that shutdown
+// hooks run.
+void exitAsTheJvmWould(JNIEnv* env, const char* why, int signal) {
+  int status = 128 + signal;
+  ut_tproda("%s: ending the application with status %d, as the JVM does on signal %d", why, status, signal);
+  env->ExceptionClear();
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID exit = system ? env->GetStaticMethodID(system, "exit", "(I)V") : nullptr;
+  if (exit != nullptr) env->CallStaticVoidMethod(system, exit, static_cast<jint>(status));
+  if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();  // a security manager refused
+}
+
 // Calls the application's exit method, "public static void <exitMethod>(boolean)".
-void callExitMethod(const char* exitClass, bool flag) {
+void callExitMethod(const char* exitClass, bool flag, int signal) {
   JsvState& s = jsvState();
   const char* exitMethod = s.exitMethod.load();
   ut_tproda("Shutting down, trying to invoke \"public static void %s(boolean)\" of %s", exitMethod, exitClass);
@@ -33,15 +49,16 @@ void callExitMethod(const char* exitClass, bool flag) {
   if (env == nullptr) return;
   std::string name = exitClass;
   jsvDotToSlash(name);
-  if (jclass cls = env->FindClass(name.c_str())) {
-    if (jmethodID method = env->GetStaticMethodID(cls, exitMethod, "(Z)V")) {
-      env->CallStaticVoidMethod(cls, method, static_cast<jboolean>(flag));
-      if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
-    } else {
-      env->ExceptionClear();  // an application without an exit method keeps running
-    }
-  } else if (env->ExceptionOccurred() != nullptr) {
-    env->ExceptionDescribe();
+  jclass cls = env->FindClass(name.c_str());
+  jmethodID method = cls ? env->GetStaticMethodID(cls, exitMethod, "(Z)V") : nullptr;
+  if (method != nullptr) {
+    env->CallStaticVoidMethod(cls, method, static_cast<jboolean>(flag));
+    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+  } else if (cls == nullptr) {
+    exitAsTheJvmWould(env, (std::string("No exit class ") + exitClass).c_str(), signal);
+  } else {
+    std::string why = std::string("No 'public static void ") + exitMethod + "(boolean)' method in " + exitClass;
+    exitAsTheJvmWould(env, why.c_str(), signal);
   }
   vm->DetachCurrentThread();
 }
@@ -93,10 +110,10 @@ bool printDiagnosticThreadDump(JNIEnv* env) {
 
 }  // namespace
 
-void jsvAbortService(bool flag) {
+void jsvAbortService(bool flag, int signal) {
   JsvState& s = jsvState();
   if (const char* exitClass = s.exitClass.load()) {
-    callExitMethod(exitClass, flag);
+    callExitMethod(exitClass, flag, signal);
     return;
   }
   // During JVM destruction the first interrupt explains the wait and the next
@@ -111,7 +128,6 @@ void jsvAbortService(bool flag) {
     if (phase >= 2) break;
     if (s.abortPhase.compare_exchange_weak(phase, 2)) {
       utlReport("%s", kWaitingMsg);
-      utlReport("%s", kAnotherInterruptMsg);
       return;
     }
   }
@@ -119,7 +135,6 @@ void jsvAbortService(bool flag) {
   // the process, as two threads in exit() at once crash it.
   if (s.forcingExit.exchange(true)) return;
   utlReport("%s", kForcingMsg);
-  utlReport("%s", kCheckChildrenMsg);
   utlExitProcess(1);
 }
 

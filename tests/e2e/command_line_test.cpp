@@ -45,13 +45,13 @@ class CommandLineTest : public ::testing::Test {
   std::string launcher;
 };
 
-TEST_F(CommandLineTest, ParseFailureShowsTheConfiguredHelpAndSucceeds) {
+TEST_F(CommandLineTest, ParseFailureShowsTheConfiguredHelpAndFails) {
   dir.writeFile("app/bin/myapp.config",
                 "cmdprefix my\nusageclass a.Usage\njpda running\nsetfromoption PORT=-port:server port\n"
                 "setfromoption LOG=-log:  log file\n");
   for (const char* missing : {"+config", "+classpath", "+javahome", "+sig"}) {
     ProcessResult result = run({"data", missing});
-    EXPECT_EQ(result.status, 0) << missing;
+    EXPECT_EQ(result.status, 1) << missing;
     EXPECT_EQ(result.err, "") << missing;
     EXPECT_EQ(result.out, "Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n" +
                               optionLines("my", true, false, true) +
@@ -70,10 +70,11 @@ TEST_F(CommandLineTest, ConfigurationErrorWinsOverTheHelp) {
 }
 
 TEST_F(CommandLineTest, RefusedArgumentsShowThePlainHelp) {
-  dir.writeFile("app/bin/myapp.config", "# plain\n");
+  // The launcher's own failure is no reason to restart.
+  dir.writeFile("app/bin/myapp.config", "restartonexit 1\n");
   for (std::vector<std::string> args : {std::vector<std::string>{"+config", ""}, {"+sig", "int,usr1"}, {"+jpdax"}}) {
     ProcessResult result = run(args);
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n" +
                               optionLines("", false, false, false));
   }

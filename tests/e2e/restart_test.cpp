@@ -6,6 +6,7 @@
 
 #include "host/platform.h"
 #include "launcher.h"
+#include "loopback.h"
 
 namespace {
 
@@ -58,6 +59,15 @@ TEST_F(RestartTest, InheritedLibraryPathIsKeptUnlessRunningAsRoot) {
   EXPECT_EQ(result.status, 0) << result.err;
   std::string exported = geteuid() == 0 ? jvmDirs : jvmDirs + ":/inherited";
   EXPECT_EQ(occurrences(result.out, "export LD_LIBRARY_PATH=" + exported + "\n"), 1) << result.out;
+}
+
+TEST_F(RestartTest, ShellModeForwardsFromTheFirstImageOnly) {
+  dir.writeFile("app/bin/myapp.config", "javahome " + home + "\nsocket " + std::to_string(freeLoopbackPort()) + "\n");
+  ProcessResult result = runLauncher(launcher, {launcher, "+shell", "a.txt", "+help"},
+                                     {{"UTRACE", "-p"}, {"PATH", kPathWithoutJava}}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(occurrences(result.out, "Exec'ing"), 1) << result.out;
+  EXPECT_EQ(result.err, "Can't send message\n") << result.out;
 }
 
 TEST_F(RestartTest, UnexecutableLauncherNameEndsWithTheErrorNumber) {

@@ -62,15 +62,7 @@ TEST_P(RunTest, EntryClassWithoutStatusAndWithoutArguments) {
   EXPECT_EQ(result.out, "args 0\ndir " + dir.path() + "\n");
 }
 
-TEST_P(RunTest, ExceptionInMainIsPrintedAndCountsAsZero) {
-  configure("mainclass jltest.Status\n");
-  ProcessResult result = run({"throw"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err.rfind("Exception in thread \"main\" java.lang.IllegalStateException: boom\n", 0), 0u)
-      << result.err;
-}
-
-TEST_P(RunTest, EntryFailuresEndWithOne) {
+TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
   // A class compiled for a Java far newer than any installed one.
   std::string newer = runLauncher("/usr/bin/unzip", {"unzip", "-p", jar, "jltest/ShowLaunch.class"}).out;
   ASSERT_GT(newer.size(), 8u);
@@ -100,9 +92,16 @@ TEST_P(RunTest, EntryFailuresEndWithOne) {
       {"mainclass jltest.ShowLaunch\nvmversion 1.4.0\n",
        "Unable to find a supported JDK or JRE version. Version 1.4.0 is required.\nCheck your installation and use the "
        "javahome commandline switchto specify the JDK or JRE location\n"},
+      {"mainclass jltest.ShowLaunch\nvmtype turbo\n",
+       "Error: Unrecognized VM type in 'vmtype turbo' at line 5 in configuration file '" +
+           dir.file("app/bin/myapp.config") + "'.\n"},
+      // An application that crashed did not succeed, nor did it ask for a restart.
+      {"mainclass jltest.Status\n", "Exception in thread \"main\" java.lang.IllegalStateException: boom\n", true,
+       {"throw"}},
   };
   for (const Case& c : cases) {
-    configure(c.config);
+    // The status of the launcher's own failures is no restart request.
+    configure("restartonexit 1\n" + c.config);
     ProcessResult result = run(c.args);
     EXPECT_EQ(result.status, 1) << c.config;
     EXPECT_EQ(c.described ? result.err.substr(0, c.err.size()) : result.err, c.err) << c.config;
@@ -266,6 +265,69 @@ TEST_P(RunTest, RestartOnTheConfiguredExitCode) {
   }
 }
 
+TEST_P(RunTest, RestartsStartWithNoneOfTheOldDescriptors) {
+  std::string port = std::to_string(freeLoopbackPort());
+  configure("mainclass jltest.Restart\nrestartonexit 3\nsocket " + port + "\n");
+  ProcessResult result = run({dir.file("starts"), "3", "exit", "3"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  // Each start listens on the command port again, with as many descriptors
+  // open as the first.
+  std::size_t second = result.out.find('\n') + 1;
+  std::string listening = result.out.substr(second, result.out.find('\n', second) + 1 - second);
+  ASSERT_EQ(listening.rfind("listening with ", 0), 0u) << result.out;
+  std::string expected;
+  for (int start = 1; start <= 4; ++start) {
+    expected += "start " + std::to_string(start) + " in " + dir.path() + "\n" + listening;
+  }
+  EXPECT_EQ(result.out, expected);
+}
+
+TEST_P(RunTest, LauncherMarksAndTheEnvironmentDumpStayTheLaunchersOwn) {
+  // A second application the first one starts, with a launcher of its own.
+  std::string other = installLauncher(dir, "app/bin/other");
+  dir.writeFile("app/bin/other.config",
+                "javahome " + GetParam() + "\naddpath ../lib/jltest.jar\nmainclass jltest.ShowLaunch\n");
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  bool root = geteuid() == 0;
+  struct Case {
+    const char* name;
+    std::string config;
+    std::map<std::string, std::optional<std::string>> env;
+    bool asNobody;
+    std::vector<std::string> args;
+  } cases[] = {
+      // A root launcher re-executes once to drop the inherited library path;
+      // the application ends through System.exit.
+      {"root", "", {{"LD_LIBRARY_PATH", "/inherited"}}, false, {other}},
+      {"unprivileged", "addlibpath ../lib\n", {}, true, {}},
+  };
+  for (Case& c : cases) {
+    if (c.asNobody && !root) continue;
+    configure("mainclass jltest.Environment\nexportenv true\n" + c.config);
+    c.env.emplace("UTRACE", "-p");
+    c.env.emplace("PATH", kPathWithoutJava);
+    std::vector<std::string> argv = {launcher};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string program = launcher;
+    if (c.asNobody) {
+      program = "/usr/bin/setpriv";
+      argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    }
+    ProcessResult result = runLauncher(program, argv, c.env, dir.path());
+    EXPECT_EQ(result.status, 0) << c.name << result.err;
+    EXPECT_EQ(occurrences(result.out, "Exec'ing"), root || c.asNobody ? 1 : 0) << c.name << result.out;
+    EXPECT_NE(result.out.find("marks <>\ndump marks <>\n"), std::string::npos) << c.name << result.out;
+    if (!c.args.empty()) {
+      EXPECT_NE(result.out.find("args 0\ndir " + dir.path() + "\n"), std::string::npos) << c.name;
+    }
+    // One dump, which is gone once the launcher has ended.
+    const std::string written = "Set corvane.exportenv to <";
+    ASSERT_EQ(occurrences(result.out, written), 1) << c.name;
+    std::size_t name = result.out.find(written) + written.size();
+    EXPECT_FALSE(std::filesystem::exists(result.out.substr(name, result.out.find('>', name) - name))) << c.name;
+  }
+}
+
 TEST_P(RunTest, UsageFollowsTheUsageExitCode) {
   configure("mainclass jltest.Status\nusageonexit 4\n");
   ProcessResult result = run({"status", "4"});
@@ -284,6 +346,7 @@ TEST_P(RunTest, JavaCommandRunsTheSameApplication) {
       {"mainclass jltest.ShowLaunch\ncd ../../work dir\nvmprop show=user.dir,b\napparg first\n", {"-Db=$q 'x'", "*"}},
       {"mainclass jltest.ShowLaunch\naddbootpath ../lib/jltest.jar\nvmprop show=sun.boot.class.path,c\n",
        {"+classpath/p", "/nowhere", "-Dc=\"3\""}},
+      {"mainclass jltest.ShowLaunch$Nested\n", {"x"}},
   };
   for (const Case& c : cases) {
     configure(c.config);

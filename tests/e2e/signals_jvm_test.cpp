@@ -63,6 +63,27 @@ TEST_P(SignalTest, TerminationSignalsCallTheExitMethodOncePerSignal) {
   EXPECT_EQ(result.out, "ready\ncleanup true\ncleanup true\ncleanup true\nmain ends\n");
 }
 
+TEST_P(SignalTest, WithoutAnExitMethodSignalsEndTheApplicationAsTheJvmWould) {
+  struct Case {
+    int signal;
+    std::string exitClass, why;
+  } cases[] = {
+      {SIGTERM, "jltest.Waiter.missing()", "No 'public static void missing(boolean)' method in jltest.Waiter"},
+      {SIGINT, "jltest.Missing", "No exit class jltest.Missing"},
+      {SIGHUP, "jltest.Waiter.missing()", "No 'public static void missing(boolean)' method in jltest.Waiter"},
+  };
+  for (const Case& c : cases) {
+    auto process = start("options handleexit\nexitclass " + c.exitClass + "\n", {"1", "hook"}, {{"UTRACE", "-p"}});
+    process->signal(c.signal);
+    ProcessResult result = process->finish();
+    EXPECT_EQ(result.status, 128 + c.signal) << result.err;
+    std::string why = c.why + ": ending the application with status " + std::to_string(128 + c.signal) +
+                      ", as the JVM does on signal " + std::to_string(c.signal) + "\n";
+    EXPECT_NE(result.out.find(why), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("shutdown hook\n"), std::string::npos) << result.out;
+  }
+}
+
 TEST_P(SignalTest, ConfiguredExitClassAndMethodAreCalled) {
   auto process = start("options handleexit\nexitclass jltest.Waiter.stop()\n", {"1"});
   process->signal(SIGTERM);
@@ -110,15 +131,25 @@ TEST_P(SignalTest, InterruptsDuringDestructionExplainThenForce) {
   EXPECT_EQ(result.err, std::string(kWaitingLines) + kForcingLines);
 }
 
-TEST_P(SignalTest, StormWhileRunningEndsCleanly) {
-  auto process = start("options handleexit\n", {"1"});
-  for (int i = 0; i < 40; ++i) {
-    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) process->signal(number);
+TEST_P(SignalTest, StormsWhileRunningEndCleanly) {
+  struct Storm {
+    std::vector<int> signals;
+    int rounds;
+  } storms[] = {{{SIGINT}, 100}, {{SIGTERM, SIGINT, SIGHUP, SIGQUIT}, 40}};
+  for (const Storm& storm : storms) {
+    auto process = start("options handleexit\n", {"1"});
+    for (int i = 0; i < storm.rounds; ++i) {
+      for (int number : storm.signals) process->signal(number);
+    }
+    ProcessResult result = process->finish();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_GE(occurrences(result.out, "cleanup true\n"), 1);
+    EXPECT_NE(result.out.find("main ends\n"), std::string::npos);
+    // The exit method never runs twice at once for one signal.
+    if (storm.signals.size() == 1) {
+      EXPECT_EQ(occurrences(result.out, "overlap"), 0) << result.out;
+    }
   }
-  ProcessResult result = process->finish();
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_GE(occurrences(result.out, "cleanup true\n"), 1);
-  EXPECT_NE(result.out.find("main ends\n"), std::string::npos);
 }
 
 TEST_P(SignalTest, StormDuringDestructionForcesTheExitOnce) {

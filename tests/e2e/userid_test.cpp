@@ -36,17 +36,9 @@ int probe(char** argv) {
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;
   if (create == nullptr || create(&vm, reinterpret_cast<void**>(&env), &initArgs) != JNI_OK) return 3;
-  JNINativeMethod natives[] = {
-      {const_cast<char*>("setUser"), const_cast<char*>("(Ljava/lang/String;)Z"),
-       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_setUser)},
-      {const_cast<char*>("setGroup"), const_cast<char*>("(Ljava/lang/String;)Z"),
-       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_setGroup)},
-      {const_cast<char*>("isRootUser"), const_cast<char*>("()Z"),
-       reinterpret_cast<void*>(Java_com_corvane_kestrix_UserId_isRootUser)},
-  };
-  jclass userId = env->FindClass("com/corvane/kestrix/UserId");
+  hmdRegisterUserIdNatives(env);
   jclass prober = env->FindClass("jltest/UserIdProbe");
-  if (userId == nullptr || prober == nullptr || env->RegisterNatives(userId, natives, 3) != 0) return 4;
+  if (prober == nullptr) return 4;
   jmethodID call = env->GetStaticMethodID(prober, "probe", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
   auto result = static_cast<jstring>(
       env->CallStaticObjectMethod(prober, call, env->NewStringUTF(method), arg ? env->NewStringUTF(arg) : nullptr));
@@ -84,6 +76,18 @@ TEST_F(UserIdTest, NativesAreExportedFromTheExecutable) {
                            "Java_com_corvane_kestrix_UserId_isRootUser"}) {
     EXPECT_NE(symbols.find(std::string(" T ") + name + "\n"), std::string::npos) << name;
   }
+}
+
+TEST_F(UserIdTest, ReachedThroughTheLauncher) {
+  std::string launcher = installLauncher(dir, "app/bin/myapp");
+  dir.writeFile("app/bin/myapp.config",
+                "javahome " + testJdkHome() + "\naddpath ../../jltest.jar\nmainclass jltest.UserIdProbe\n");
+  ProcessResult result = runLauncher(launcher, {launcher, "isRootUser"}, {{"PATH", kPathWithoutJava}});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, geteuid() == 0 ? "true\n" : "false\n");
+  ProcessResult refused =
+      runLauncher(launcher, {launcher, "setGroup", "no-such-group-jl"}, {{"PATH", kPathWithoutJava}});
+  EXPECT_EQ(refused.out, "IllegalArgumentException: Invalid group: no-such-group-jl\n");
 }
 
 TEST_F(UserIdTest, ResultsAndExceptionsAsJavaSeesThem) {

@@ -66,6 +66,9 @@ RunningProcess::RunningProcess(const ProcessCommand& command) {
     for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
+    // Only the three standard descriptors, as from a shell: tests count what
+    // the launcher keeps open.
+    close_range(3, ~0U, 0);
     for (int number : command.ignoredSignals) ::signal(number, SIG_IGN);
     sigset_t mask;
     sigemptyset(&mask);

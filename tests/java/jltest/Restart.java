@@ -1,21 +1,33 @@
 package jltest;
 
+import java.io.File;
+import java.net.InetAddress;
+import java.net.ServerSocket;
 import java.nio.file.Files;
 import java.nio.file.Path;
 
 /**
- * Counts its starts in the file named by its first argument and asks for a restart the first time, with the
- * code of its second argument: through getExitStatus ("status") or System.exit ("exit") as the third says.
+ * Counts its starts in the file named by its first argument and asks for a restart with the code of its second
+ * argument, through getExitStatus ("status") or System.exit ("exit") as the third says: the first time, or as many
+ * times as a fourth argument says. With a command port (corvane.socket) it listens on it and tells how many
+ * descriptors it has open.
  */
 public class Restart {
     private static int status;
+    private static ServerSocket commandPort;
 
     public static void main(String[] args) throws Exception {
         Path counter = Path.of(args[0]);
         int starts = Files.exists(counter) ? Integer.parseInt(Files.readString(counter).trim()) + 1 : 1;
         Files.writeString(counter, Integer.toString(starts));
         System.out.println("start " + starts + " in " + System.getProperty("user.dir"));
-        if (starts == 1) {
+        String port = System.getProperty("corvane.socket");
+        if (port != null) {
+            commandPort = new ServerSocket(Integer.parseInt(port), 1, InetAddress.getLoopbackAddress());
+            System.out.println("listening with " + new File("/proc/self/fd").list().length + " descriptors");
+        }
+        int restarts = args.length > 3 ? Integer.parseInt(args[3]) : 1;
+        if (starts <= restarts) {
             int code = Integer.parseInt(args[1]);
             if (args[2].equals("exit")) {
                 System.exit(code);

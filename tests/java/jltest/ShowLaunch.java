@@ -14,4 +14,12 @@ public class ShowLaunch {
         }
         System.out.println("dir " + System.getProperty("user.dir"));
     }
+
+    /** The same, from a nested class, which says it was the one started. */
+    public static class Nested {
+        public static void main(String[] args) {
+            System.out.println("nested");
+            ShowLaunch.main(args);
+        }
+    }
 }

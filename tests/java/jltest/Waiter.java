@@ -5,19 +5,23 @@ import java.util.concurrent.atomic.AtomicInteger;
 /**
  * Waits for the launcher's shutdown calls: prints "ready", then runs until cleanup has been called as many times as
  * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
- * main has returned.
+ * main has returned; with "hook", a shutdown hook says when it runs. Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
+    private static final AtomicInteger running = new AtomicInteger();
 
     public static void main(String[] args) throws Exception {
         int stopAfter = Integer.parseInt(args[0]);
+        if (java.util.Arrays.asList(args).contains("hook")) {
+            Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook")));
+        }
         System.out.println("ready");
         long deadline = System.currentTimeMillis() + 60_000;
         while (cleanups.get() < stopAfter && System.currentTimeMillis() < deadline) {
             Thread.sleep(20);
         }
-        if (args.length > 1 && args[1].equals("linger")) {
+        if (java.util.Arrays.asList(args).contains("linger")) {
             Thread linger = new Thread(() -> {
                 try {
                     Thread.sleep(60_000);
@@ -31,7 +35,12 @@ public class Waiter {
         System.out.println("main ends");
     }
 
-    public static void cleanup(boolean flag) {
+    public static void cleanup(boolean flag) throws InterruptedException {
+        if (running.incrementAndGet() > 1) {
+            System.out.println("overlap");
+        }
+        Thread.sleep(50);
+        running.decrementAndGet();
         System.out.println("cleanup " + flag);
         cleanups.incrementAndGet();
     }
