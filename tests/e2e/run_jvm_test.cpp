@@ -30,6 +30,16 @@ class RunTest : public ::testing::TestWithParam<std::string> {
     env.emplace("PATH", kPathWithoutJava);
     return runLauncher(launcher, args, env, dir.path());
   }
+  // A traced run with the launcher's arguments, as user nobody when asked.
+  ProcessResult runTraced(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env,
+                          bool asNobody) {
+    env.emplace("UTRACE", "-p");
+    env.emplace("PATH", kPathWithoutJava);
+    args.insert(args.begin(), launcher);
+    if (!asNobody) return runLauncher(launcher, args, env, dir.path());
+    args.insert(args.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    return runLauncher("/usr/bin/setpriv", args, env, dir.path());
+  }
   TempDir dir;
   std::string launcher, jar;
 };
@@ -190,15 +200,7 @@ TEST_P(RunTest, ReexecutesOnlyWhenTheLoaderMustSeeADifferentLibraryPath) {
   for (Case& c : cases) {
     if (c.asNobody && !root) continue;  // this run is unprivileged already
     configure(c.config);
-    c.env.emplace("UTRACE", "-p");
-    c.env.emplace("PATH", kPathWithoutJava);
-    std::vector<std::string> argv = {launcher};
-    std::string program = launcher;
-    if (c.asNobody) {
-      program = "/usr/bin/setpriv";
-      argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
-    }
-    ProcessResult result = runLauncher(program, argv, c.env, dir.path());
+    ProcessResult result = runTraced({}, c.env, c.asNobody);
     EXPECT_EQ(result.status, 0) << c.name << result.err;
     EXPECT_EQ(occurrences(result.out, "Exec'ing"), c.execs) << c.name << result.out;
     EXPECT_NE(result.out.find("Returned from main class with status 0\n"), std::string::npos) << c.name;
@@ -304,16 +306,7 @@ TEST_P(RunTest, LauncherMarksAndTheEnvironmentDumpStayTheLaunchersOwn) {
   for (Case& c : cases) {
     if (c.asNobody && !root) continue;
     configure("mainclass jltest.Environment\nexportenv true\n" + c.config);
-    c.env.emplace("UTRACE", "-p");
-    c.env.emplace("PATH", kPathWithoutJava);
-    std::vector<std::string> argv = {launcher};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    std::string program = launcher;
-    if (c.asNobody) {
-      program = "/usr/bin/setpriv";
-      argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
-    }
-    ProcessResult result = runLauncher(program, argv, c.env, dir.path());
+    ProcessResult result = runTraced(c.args, c.env, c.asNobody);
     EXPECT_EQ(result.status, 0) << c.name << result.err;
     EXPECT_EQ(occurrences(result.out, "Exec'ing"), root || c.asNobody ? 1 : 0) << c.name << result.out;
     EXPECT_NE(result.out.find("marks <>\ndump marks <>\n"), std::string::npos) << c.name << result.out;
