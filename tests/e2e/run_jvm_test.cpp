@@ -7,8 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "launcher.h"
 #include "loopback.h"
@@ -272,16 +276,21 @@ TEST_P(RunTest, RestartsStartWithNoneOfTheOldDescriptors) {
   configure("mainclass jltest.Restart\nrestartonexit 3\nsocket " + port + "\n");
   ProcessResult result = run({dir.file("starts"), "3", "exit", "3"});
   EXPECT_EQ(result.status, 0) << result.err;
-  // Each start listens on the command port again, with as many descriptors
-  // open as the first.
-  std::size_t second = result.out.find('\n') + 1;
-  std::string listening = result.out.substr(second, result.out.find('\n', second) + 1 - second);
-  ASSERT_EQ(listening.rfind("listening with ", 0), 0u) << result.out;
-  std::string expected;
-  for (int start = 1; start <= 4; ++start) {
-    expected += "start " + std::to_string(start) + " in " + dir.path() + "\n" + listening;
+  // Each start listens on the command port again. A leak adds two
+  // descriptors per restart; the JVM itself may hold one more for a moment.
+  std::istringstream lines(result.out);
+  std::string line;
+  std::vector<int> counts;
+  for (int start = 1; std::getline(lines, line); ++start) {
+    ASSERT_EQ(line, "start " + std::to_string(start) + " in " + dir.path()) << result.out;
+    ASSERT_TRUE(std::getline(lines, line)) << result.out;
+    ASSERT_EQ(std::sscanf(line.c_str(), "listening with %d descriptors", &counts.emplace_back()), 1) << line;
   }
-  EXPECT_EQ(result.out, expected);
+  ASSERT_EQ(counts.size(), 4u) << result.out;
+  int fewest = *std::min_element(counts.begin(), counts.end());
+  for (int count : counts) {
+    EXPECT_LE(count, fewest + 1) << result.out;
+  }
 }
 
 TEST_P(RunTest, LauncherMarksAndTheEnvironmentDumpStayTheLaunchersOwn) {
