@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr const char* kRefusedWhenSetIdMsg =
+    "Error: The option '%s' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
 constexpr const char* kConfigNameTooLongMsg = "Error: The configuration file name given with %s is longer than %d characters.\n";
 
 struct OptState {
@@ -27,6 +29,7 @@ struct OptState {
   bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
   std::optional<std::string> jpdaAddr;
   std::optional<std::string> serviceName;
+  bool refused = false;               ///< the parse stopped at an option refused in set-ID mode
 };
 
 OptState state;
@@ -40,7 +43,8 @@ constexpr const char* kClassPathArg = " <directories and zip/jar files separated
 }  // namespace
 
 const LauncherOption javaOptionsList[] = {
-    // name, prefix, handler, argForm, stops, usage, availability, any case, argument text, help
+    // name, prefix, handler, argForm, stops, usage, availability, any case, argument text, help,
+    // refused in set-ID mode
     {"+help", false, nullptr, 0, true, true, nullptr, true, "", "Prints this help message"},
     {"+usage", false, nullptr, 0, false, true, usageClassConfigured, true, "",
      "Prints a summary of command syntax and options"},
@@ -48,17 +52,17 @@ const LauncherOption javaOptionsList[] = {
      "Prints product copyright and version information"},
     {"+debug", false, optSetDebugOn, 0, false, true, nullptr, true, "", "Runs with debugging information enabled"},
     {"+config", false, optSetConfigFile, 1, false, true, nullptr, true, " <config filename>",
-     "Uses the specified configuration file instead of the default"},
+     "Uses the specified configuration file instead of the default", true},
     {"+shell", false, optSetShellMode, 0, false, false, nullptr, true, "", ""},
     {"+javacmd", false, nullptr, 0, false, false, nullptr, true, "", ""},
     {"+javag", false, nullptr, 0, false, false, nullptr, true, "", ""},
     {"+javahome", false, optSetJavaHome, 1, false, true, nullptr, true, " <directory>",
-     "Specifies the installation directory of the Java VM"},
-    {"-D", true, optAddProp, 0, false, true, nullptr, false, "<name>=<value>", "Sets a Java system property"},
+     "Specifies the installation directory of the Java VM", true},
+    {"-D", true, optAddProp, 0, false, true, nullptr, false, "<name>=<value>", "Sets a Java system property", true},
     {"-verbose", true, optAddParam, 0, false, true, nullptr, false, "[:{class|gc|jni}]",
-     "Enables verbose output from the Java VM"},
+     "Enables verbose output from the Java VM", true},
     {"-X", false, nullptr, 0, true, true, nullptr, false, "", "Prints a summary of non-standard command options"},
-    {"-X", true, optAddParam, 0, false, false, nullptr, false, "", ""},
+    {"-X", true, optAddParam, 0, false, false, nullptr, false, "", "", true},
     {"+classicvm", false, optSetJVMSubType, kSubTypeClassic + 2, false, true, nullptr, true, "",
      "Selects the Classic VM"},
     {"+hotspotvm", false, optSetJVMSubType, kSubTypeHotspot + 2, false, true, nullptr, true, "",
@@ -67,15 +71,15 @@ const LauncherOption javaOptionsList[] = {
      "Selects the HotSpot Client VM 2.0 [JDK 1.3]"},
     {"+servervm", false, optSetJVMSubType, kSubTypeServer + 2, false, true, nullptr, true, "",
      "Selects the HotSpot Server VM 2.0 [JDK 1.3]"},
-    {"+classpath", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, "", "Same as +classpath/a"},
+    {"+classpath", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, "", "Same as +classpath/a", true},
     {"+classpath/a", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Appends to the classpath from the config file"},
+     "Appends to the classpath from the config file", true},
     {"+classpath/p", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Prepends to the classpath from the config file"},
+     "Prepends to the classpath from the config file", true},
     {"+classpath/r", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Replaces the classpath from the config file"},
+     "Replaces the classpath from the config file", true},
     {"+jpda", true, optSetJPDA, 0, false, true, jpdaConfigured, true,
-     "[:[{paused|running}][,address=[<host>:]<port#>]]", "Turns on JPDA to allow debugging from a JPDA debugger"},
+     "[:[{paused|running}][,address=[<host>:]<port#>]]", "Turns on JPDA to allow debugging from a JPDA debugger", true},
     {"+sig", false, optSetSig, 1, false, false, nullptr, true, "", ""},
 };
 const int javaOptionsListCount = static_cast<int>(std::size(javaOptionsList));
@@ -125,6 +129,15 @@ bool optParseArgument(int* argc, char*** argv) {
       ut_tproda("Processed <%s> application arg", arg);
       continue;
     }
+    // Through -XX:OnError=, -agentpath:, -Djava.library.path= or a class
+    // path of their own, callers would run their code with the launcher's
+    // privileges.
+    if (row->choosesCode && utlIsSetIdMode()) {
+      utlReport(kRefusedWhenSetIdMsg, arg);
+      state.refused = true;
+      result = false;
+      break;
+    }
     int optionIndex = i;
     OptionValue value;
     if (row->argForm == 1) {
@@ -160,6 +173,8 @@ bool optParseArgument(int* argc, char*** argv) {
   }
   return result;
 }
+
+bool optWasOptionRefused() { return state.refused; }
 
 void optConvertDisabledArguments() {
   for (const LauncherOption& row : javaOptionsList) {

@@ -29,6 +29,7 @@ struct LauncherOption {
   bool caseInsensitive;         ///< the name is compared without regard to case
   const char* argDescription;   ///< printed after the name in the usage listing
   const char* helpText;         ///< printed below it
+  bool choosesCode = false;     ///< refused in set-ID mode: it chooses code or files the JVM uses
 };
 
 /// The launcher options, in matching order.
@@ -44,6 +45,9 @@ void optTerm();
 /// parsing to the end (or 0 and null). False when an option lacks its value
 /// or its handler refused it.
 bool optParseArgument(int* argc, char*** argv);
+/// True when the last parse stopped at an option that a set-ID launcher
+/// refuses (already reported): the launch ends without the help text.
+bool optWasOptionRefused();
 /// Turns launcher options that the configuration does not enable into
 /// application arguments, and drops the application-argument copies of those
 /// it enables.

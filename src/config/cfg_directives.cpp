@@ -2,6 +2,9 @@
 // nested files and variables, and the accessors of what they set.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/cfg_state.h"
+#include "config/fil.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
@@ -234,21 +238,25 @@ bool cfgInclude(std::string& param) {
 }
 
 // Each ".config" file of the directory, in the directory's order; a failing
-// file stops only itself.
+// file stops only itself, unless its input was refused, which ends all
+// processing.
 bool cfgIncludeDir(std::string& param) {
   std::string directory = absolute(param);
   std::optional<std::string> remembered = s().launcherConfigFileName;
-  if (DIR* dir = opendir(directory.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      if (!hasExtension(entry->d_name, ".config")) continue;
-      std::string name = directory + "/" + entry->d_name;
-      s().launcherConfigFileName = name;
-      cfgProcessConfigFile(name);
-    }
-    closedir(dir);
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  bool readable = fd >= 0 && fstat(fd, &info) == 0 && filIsFileAccessCorrect(directory.c_str(), info);
+  DIR* dir = readable ? fdopendir(fd) : nullptr;
+  if (dir == nullptr && fd >= 0) close(fd);
+  while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+    if (!hasExtension(entry->d_name, ".config")) continue;
+    std::string name = directory + "/" + entry->d_name;
+    s().launcherConfigFileName = name;
+    if (!cfgProcessConfigFile(name) && filInputRefused()) break;
   }
+  if (dir != nullptr) closedir(dir);
   s().launcherConfigFileName = remembered;
-  return true;
+  return !filInputRefused();
 }
 
 // --- Variables and environment ---------------------------------------------

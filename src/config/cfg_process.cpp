@@ -47,6 +47,9 @@ const char kErrorReportedTag[] = "";
 CfgState state;
 int nesting = 0;
 
+// Processes every line of an open stream (none: it could not be opened).
+bool processStream(FILE* stream, const std::string& path);
+
 const DirectiveEntry* findDirective(const std::string& word) {
   for (int i = 0; i < directiveListCount; ++i) {
     if (word == directiveList[i].name) return &directiveList[i];
@@ -85,7 +88,8 @@ bool processLine(const std::string& line, const std::string& path) {
     ut_tproda("Processed <%s> from <%s>", expanded.c_str(), slash ? slash + 1 : path.c_str());
     return true;
   }
-  if (entry->errorFormat != kErrorReported) {
+  // Refused input was reported where it was met, and ends every file.
+  if (entry->errorFormat != kErrorReported && !filInputRefused()) {
     utlReport(entry->errorFormat ? entry->errorFormat : kDefaultErrorFormat, expanded.c_str(), lineNumber,
               path.c_str());
     utlReport("\n");
@@ -166,6 +170,21 @@ bool cfgProcessConfig() {
     state.launcherConfigFileName = cfgGetConfigFileName(nullptr);
     if (FILE* probe = filOpenFile(state.launcherConfigFileName->c_str(), "r", true)) {
       filCloseFile(probe);
+    } else if (filInputRefused()) {
+      return false;
+    } else if (utlIsSetIdMode()) {
+      // A copy in a temporary file could be changed by the caller before it
+      // is read when the launcher runs with the caller's user id.
+      std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+      std::optional<std::string> comment = zipGetZipComment(launcher.c_str());
+      if (comment && !comment->empty()) {
+        state.launcherConfigFileName = launcher;
+        state.configFileMode = 1;
+        ut_tproda("Processing the zipfile comment of <%s>", launcher.c_str());
+        bool result = processStream(filOpenText(launcher.c_str(), *comment), launcher);
+        if (remembered) state.launcherConfigFileName = remembered;
+        return result;
+      }
     } else if (auto comment = zipGetCommentFileName(hmdGetFullLauncherFileName(kPathMax + 1).c_str())) {
       state.commentTempFile = comment;
       state.launcherConfigFileName = cfgGetConfigFileName(comment->c_str());
@@ -194,6 +213,13 @@ bool cfgProcessConfigFile(const std::string& path) {
     return false;
   }
   FILE* stream = filOpenFile(path.c_str(), "r", true);
+  if (stream == nullptr && filInputRefused()) return false;
+  return processStream(stream, path);
+}
+
+namespace {
+
+bool processStream(FILE* stream, const std::string& path) {
   if (stream == nullptr) {
     utlReport(kOpenErrorMsg, path.c_str());
     return false;
@@ -208,7 +234,9 @@ bool cfgProcessConfigFile(const std::string& path) {
       break;
     }
   }
-  if (int error = std::ferror(stream)) {
+  if (filInputRefused()) {
+    result = false;
+  } else if (int error = std::ferror(stream)) {
     utlReport(kReadErrorMsg, path.c_str(), error);
     result = false;
   }
@@ -216,6 +244,8 @@ bool cfgProcessConfigFile(const std::string& path) {
   filCloseFile(stream);
   return result;
 }
+
+}  // namespace
 
 std::string cfgGetConfigFileName(const char* name) {
   std::string result;

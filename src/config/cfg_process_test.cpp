@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "config/cfg_fixture.h"
 
@@ -25,6 +28,8 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
       {"vmmemmax 99999999999999999999%",
        "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n"},
+      {"bo\x1b]0;owned\x07gus\x7f\xc2\x9b", "Error: Unrecognized directive 'bo\\x1b]0;owned\\x07gus\\x7f\\xc2\\x9b' "
+                                          "at line 1 in configuration file '%s'.\n"},
       {"vmtype Server", "Error: Unrecognized VM type in 'vmtype Server' at line 1 in configuration file '%s'.\n"},
       {"vmversion 1.3.0",
        "Error: Invalid version specifier in 'vmversion 1.3.0' at line 1 in configuration file '%s'.\n"},
@@ -97,20 +102,51 @@ TEST_F(ProcessingTest, IncludeDirProcessesConfigFilesOnlyAndToleratesTheirErrors
   EXPECT_TRUE(process("includedir no-such-dir\n").ok);
 }
 
-TEST_F(ProcessingTest, SelfIncludeEndsWithAClearMessage) {
-  Processed result = process("include app.config\n");
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1),
-            "Error: Configuration files are nested more than 64 deep at '" + dir.file("app.config") + "'.\n");
-}
-
-TEST_F(ProcessingTest, ADirectoryAsConfigurationIsAReadError) {
+// Each refusal ends all processing at once, with its message alone: the
+// including lines add nothing, and nothing after them runs.
+TEST_F(ProcessingTest, HostileInputEndsAtOnceWithItsMessage) {
   dir.makeDir("conf.d");
-  cfgSetCurrentConfigFile(dir.file("conf.d").c_str());
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(cfgProcessConfigFile(dir.file("conf.d")));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Error: Unable to read configuration file '" + dir.file("conf.d") + "' - error 1.\n");
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  dir.writeFile("loop/a.config", "\ninclude b.config\n");
+  dir.writeFile("loop/b.config", "includedir .\n");
+  dir.writeFile("big/long.config", "set A=1\n" + std::string(1024 * 1024 + 1, 'x') + "\n");
+  std::filesystem::resize_file(dir.writeFile("big/large.config", ""), 64 * 1024 * 1024 + 1);
+  // A chain of distinct files nests 64 deep.
+  for (int i = 0; i < 70; ++i) {
+    dir.writeFile("chain/" + std::to_string(i) + ".config", "include " + std::to_string(i + 1) + ".config\n");
+  }
+  std::string app = dir.file("app.config");
+  struct Case {
+    std::string text, message;
+  } cases[] = {
+      {"include app.config", "Error: Configuration file '" + app + "' is included again while it is read, at line 1 "
+                             "in configuration file '" + app + "'.\n"},
+      {"includedir .\nincludedir .", "Error: Configuration file '" + app + "' is included again while it is read, "
+                                    "at line 1 in configuration file '" + app + "'.\n"},
+      {"include loop/a.config", "Error: Configuration file '" + dir.file("loop/a.config") + "' is included again "
+                                "while it is read, at line 1 in configuration file '" + dir.file("loop/b.config") +
+                                "'.\n"},
+      {"include conf.d", "Error: Configuration file '" + dir.file("conf.d") + "' is not a regular file.\n"},
+      {"include fifo", "Error: Configuration file '" + dir.file("fifo") + "' is not a regular file.\n"},
+      {"includedir conf.d\ninclude /dev/zero", "Error: Configuration file '/dev/zero' is not a regular file.\n"},
+      {"include big/long.config", "Error: Line 2 of configuration file '" + dir.file("big/long.config") +
+                                  "' is longer than 1 MiB.\n"},
+      {"include big/large.config", "Error: Configuration file '" + dir.file("big/large.config") +
+                                   "' is larger than 64 MiB.\n"},
+      {"include chain/0.config", "Error: Configuration files are nested more than 64 deep at '" +
+                                     dir.file("chain/63.config") + "'.\n"},
+  };
+  for (const Case& c : cases) {
+    cfgTerm();
+    cfgInit();
+    Processed result = process(c.text + "\nmainclass never.Reached\n");
+    EXPECT_FALSE(result.ok) << c.text;
+    EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1), c.message) << c.text;
+    if (c.text.find("chain") == std::string::npos) {
+      EXPECT_EQ(result.err, c.message) << c.text;
+    }
+    EXPECT_EQ(cfgGetMainClass(), nullptr) << c.text;
+  }
 }
 
 TEST_F(ProcessingTest, LargeConfigurationIsProcessedWhole) {

@@ -1,17 +1,48 @@
 #include "config/fil.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host/platform.h"
+#include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
 
+constexpr const char* kNotRegularMsg = "Error: Configuration file '%s' is not a regular file.\n";
+constexpr const char* kFileTooLargeMsg = "Error: Configuration file '%s' is larger than %d MiB.\n";
+constexpr const char* kLineTooLongMsg = "Error: Line %d of configuration file '%s' is longer than %d MiB.\n";
+constexpr const char* kIncludedAgainMsg =
+    "Error: Configuration file '%s' is included again while it is read, at line %d in configuration file '%s'.\n";
+constexpr const char* kUnsafeMsg =
+    "Error: Configuration %s '%s' can be changed by others than root or the launcher's owner; "
+    "a set-ID launcher does not read it.\n";
+
+// A configuration is a few kilobytes; these only keep hostile input from
+// taking the memory of the machine.
+constexpr int kFileLimitMiB = 64;
+constexpr int kLineLimitMiB = 1;
+constexpr long long kMiB = 1024 * 1024;
+
+struct OpenFile {
+  std::string path;
+  dev_t device;
+  ino_t inode;
+  int lines = 0;
+  std::shared_ptr<const std::string> text;  ///< what a stream in memory reads
+};
+
 struct FilState {
   std::string fileBuffer;        ///< the last line read, shared by every open file
   int fileBufferSize = 0;        ///< its capacity without the terminator
-  std::vector<int> lineCounts;   ///< lines read, one count per open file, innermost last
+  std::vector<OpenFile> open;    ///< every open file, innermost last
+  bool refused = false;          ///< input was refused: processing must end
 };
 
 FilState state;
@@ -19,6 +50,31 @@ FilState state;
 constexpr int kInitialBufferSize = 1024;
 constexpr int kBufferGrowth = 512;
 constexpr const char* kWhiteSpace = " \t\r\n\v\f";
+
+// The checks every file gets before a line is read: none of them blocks (a
+// FIFO opened without a writer would), and none reads without bound.
+bool isReadable(const char* path, const struct stat& info, bool checkAccess) {
+  if (!S_ISREG(info.st_mode)) {
+    utlReport(kNotRegularMsg, path);
+    state.refused = true;
+    return false;
+  }
+  if (info.st_size > kFileLimitMiB * kMiB) {
+    utlReport(kFileTooLargeMsg, path, kFileLimitMiB);
+    state.refused = true;
+    return false;
+  }
+  if (checkAccess && !filIsFileAccessCorrect(path, info)) return false;
+  for (const OpenFile& file : state.open) {
+    if (file.device == info.st_dev && file.inode == info.st_ino) {
+      const OpenFile& includer = state.open.back();
+      utlReport(kIncludedAgainMsg, path, includer.lines, includer.path.c_str());
+      state.refused = true;
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -31,17 +87,49 @@ void filInit() {
 void filTerm() { state = FilState{}; }
 
 FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
-  if (checkAccess && !filIsFileAccessCorrect(path)) return nullptr;
-  FILE* stream = std::fopen(path, mode);
-  if (stream != nullptr) state.lineCounts.push_back(0);
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  FILE* stream = nullptr;
+  if (fstat(fd, &info) == 0 && isReadable(path, info, checkAccess) && fcntl(fd, F_SETFL, 0) == 0) {
+    stream = fdopen(fd, mode);
+  }
+  if (stream == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  state.open.push_back({path, info.st_dev, info.st_ino, 0, nullptr});
   return stream;
 }
 
-bool filIsFileAccessCorrect(const char* /*path*/) { return true; }
+FILE* filOpenText(const char* name, const std::string& text) {
+  auto kept = std::make_shared<const std::string>(text);
+  FILE* stream = fmemopen(const_cast<char*>(kept->data()), kept->size(), "r");
+  if (stream == nullptr) return nullptr;
+  // The text stands for the file of that name, which cannot include itself.
+  struct stat info {};
+  stat(name, &info);
+  state.open.push_back({name, info.st_dev, info.st_ino, 0, kept});
+  return stream;
+}
 
-// Reads up to the newline whatever the line's length, so that a long line is
-// never split into two; the buffer grows in steps of 512 to hold it. Reading
-// character by character also works on streams that cannot seek.
+// Outside set-ID mode every file may be read. A set-ID launcher reads only
+// what nobody but root or its own owner can have written.
+bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
+  if (!utlIsSetIdMode()) return true;
+  struct stat launcher;
+  bool trustedOwner = info.st_uid == 0 || (stat(kSelfExecutable, &launcher) == 0 && info.st_uid == launcher.st_uid);
+  if (trustedOwner && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+  utlReport(kUnsafeMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path);
+  state.refused = true;
+  return false;
+}
+
+bool filInputRefused() { return state.refused; }
+
+// Reads up to the newline whatever the line's length (up to the limit), so
+// that a long line is never split into two; the buffer grows in steps of 512
+// to hold it.
 const char* filReadLineFromFile(FILE* stream) {
   std::string& line = state.fileBuffer;
   line.clear();
@@ -50,11 +138,17 @@ const char* filReadLineFromFile(FILE* stream) {
   while ((c = std::getc(stream)) != EOF) {
     readAny = true;
     if (c == '\n') break;
+    if (line.size() == static_cast<std::size_t>(kLineLimitMiB * kMiB)) {
+      const OpenFile* file = state.open.empty() ? nullptr : &state.open.back();
+      utlReport(kLineTooLongMsg, file ? file->lines + 1 : 0, file ? file->path.c_str() : "", kLineLimitMiB);
+      state.refused = true;
+      return nullptr;
+    }
     line.push_back(static_cast<char>(c));
   }
   if (!readAny || (c == EOF && std::ferror(stream))) return nullptr;
   while (state.fileBufferSize < static_cast<int>(line.size()) + 2) state.fileBufferSize += kBufferGrowth;
-  if (!state.lineCounts.empty()) ++state.lineCounts.back();
+  if (!state.open.empty()) ++state.open.back().lines;
   // Configuration text is C text: a NUL byte ends the line's text.
   if (std::strlen(line.c_str()) != line.size()) {
     ut_tproda("Ignoring the text after a NUL byte on line %d", filGetCurrentLineNumber());
@@ -77,10 +171,10 @@ const char* filReadNextLineFromFile(FILE* stream) {
   return nullptr;
 }
 
-int filGetCurrentLineNumber() { return state.lineCounts.empty() ? 0 : state.lineCounts.back(); }
+int filGetCurrentLineNumber() { return state.open.empty() ? 0 : state.open.back().lines; }
 
 int filCloseFile(FILE* stream) {
-  if (!state.lineCounts.empty()) state.lineCounts.pop_back();
+  if (!state.open.empty()) state.open.pop_back();
   return std::fclose(stream);
 }
 

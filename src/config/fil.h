@@ -1,19 +1,34 @@
 // The line reader of configuration files (and of a JVM's jvm.cfg).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <string>
 
 /// Prepares the shared line buffer; line counts start empty.
 void filInit();
 /// Releases the line buffer.
 void filTerm();
-/// Opens path with mode (after the access check when asked) and starts its
-/// line count at 0; null when it cannot be opened.
+/// Opens path with mode (a reading mode) and starts its line count at 0; null
+/// when it cannot be opened or is refused. Refused, with a message naming the
+/// file, are: anything but a regular file, a file larger than 64 MiB, a file
+/// that is open already (included again while it is read) and, when asked,
+/// one that fails the access check.
 FILE* filOpenFile(const char* path, const char* mode, bool checkAccess);
-/// The access check hook: every file may be read.
-bool filIsFileAccessCorrect(const char* path);
-/// The next physical line without its newline, or null at end of file or on
-/// a read error. Valid until the next read from any file.
+/// Opens a non-empty text in memory as the file of that name, with its own
+/// line count; null when it cannot.
+FILE* filOpenText(const char* name, const std::string& text);
+/// The access check of configuration files and directories: in set-ID mode
+/// only what root or the launcher's owner owns and nobody else can write may
+/// be read (a refusal is reported); otherwise everything.
+bool filIsFileAccessCorrect(const char* path, const struct stat& info);
+/// True once input was refused (by filOpenFile, or a line longer than 1 MiB
+/// by the reader): the message is out, and processing must end at once.
+bool filInputRefused();
+/// The next physical line without its newline, or null at end of file, on a
+/// read error or for a line longer than 1 MiB (refused). Valid until the next
+/// read from any file.
 const char* filReadLineFromFile(FILE* stream);
 /// The next significant line (not blank, not a '#' comment), trimmed, or null.
 const char* filReadNextLineFromFile(FILE* stream);

@@ -64,12 +64,13 @@ TEST_F(LineReaderTest, NulByteEndsTheLineButNotTheFile) {
   EXPECT_EQ(significantLines(std::string("\0hidden\nshown\n", 14)), (std::vector<std::string>{"shown"}));
 }
 
-TEST_F(LineReaderTest, ReadingADirectoryIsAReadError) {
-  FILE* stream = filOpenFile(dir.path().c_str(), "r", true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(filReadNextLineFromFile(stream), nullptr);
-  EXPECT_NE(std::ferror(stream), 0);
-  filCloseFile(stream);
+TEST_F(LineReaderTest, OnlyRegularFilesAreOpened) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(filOpenFile(dir.path().c_str(), "r", true), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: Configuration file '" + dir.path() + "' is not a regular file.\n");
+  EXPECT_TRUE(filInputRefused());
+  EXPECT_EQ(filGetCurrentLineNumber(), 0);
 }
 
 }  // namespace

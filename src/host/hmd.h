@@ -14,17 +14,19 @@
 // before anything else of the launcher runs; afterwards only read.
 
 /// Finds the launcher executable from argv0 (through PATH when argv0 holds no
-/// '/'), resolves it, and records its file name, its directory and the
-/// application home (the directory's parent, or its grandparent when the
-/// directory is named "patches"). On success home receives the application
-/// home cut to size - 1 characters. On failure home is emptied when the
+/// '/'; in set-ID mode it is always the running executable), resolves it,
+/// and records its file name, its directory and the application home (the
+/// directory's parent, or its grandparent when the directory is named
+/// "patches"). On success home receives the application home cut to size - 1
+/// characters. On failure home is emptied when the
 /// executable was already found and resolved, and left untouched otherwise.
 bool hmdSetApplicationHome(const char* argv0, std::string& home, int size);
 /// Stores a non-empty path as the launcher's full file name (traced).
 void hmdSetFullLauncherFileName(const std::string& path);
 /// Stores a non-empty path as the launcher's directory (traced).
 void hmdSetFullLauncherPath(const std::string& path);
-/// Records the last component of argv0 as typed, without resolving links.
+/// Records the last component of argv0 as typed, without resolving links (in
+/// set-ID mode, of the launcher's resolved file name).
 void hmdSetApplicationName(const char* argv0);
 
 /// The recorded values, cut to size - 1 characters; empty when never set or
@@ -74,7 +76,10 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 /// Remembers LD_LIBRARY_PATH and LD_PRELOAD as the process started with
 /// them, before the configuration can export either, and whether this image
 /// is the launcher's re-execution for the loader; takes the launcher's own
-/// marks out of the environment.
+/// marks out of the environment. In set-ID mode it also takes out the
+/// variables through which the caller would give the JVM options
+/// (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS, JDK_JAVA_OPTIONS) or change the
+/// launcher's ways (KRX_*).
 void hmdRememberStartEnvironment();
 /// True when this image is the launcher's re-execution for the loader.
 bool hmdIsReexecutedImage();

@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/cfg.h"
 #include "host/hmd.h"
@@ -26,6 +30,8 @@ constexpr const char* kTrustedDirectoriesMsg =
 // re-execute itself for ever.
 constexpr const char* kEnvChecked = "LAUNCHER_ENV_CHECKED";
 constexpr const char* kReexecMarker = "JLAUNCHER_LIBRARY_PATH_REEXEC";
+
+constexpr const char* kCallerJvmOptions[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"};
 
 // What the dynamic loader read when this process image started (an unset
 // variable and an empty one mean the same to it), and whether the image is
@@ -64,6 +70,19 @@ void hmdRememberStartEnvironment() {
   // itself for a re-execution.
   unsetenv(kEnvChecked);
   unsetenv(kReexecMarker);
+  if (!utlIsSetIdMode()) return;
+  // The JVM reads these when it is created and would run whatever agent or
+  // error command they name with the launcher's privileges.
+  std::vector<std::string> settings(std::begin(kCallerJvmOptions), std::end(kCallerJvmOptions));
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view text = *entry;
+    if (text.starts_with("KRX_")) settings.emplace_back(text.substr(0, text.find('=')));
+  }
+  for (const std::string& name : settings) {
+    if (std::getenv(name.c_str()) == nullptr) continue;
+    ut_tproda("Ignoring %s in a set-ID launcher", name.c_str());
+    unsetenv(name.c_str());
+  }
 }
 
 bool hmdIsReexecutedImage() { return startEnvironment.reexecuted; }

@@ -80,7 +80,12 @@ bool hmdSetApplicationHome(const char* argv0, std::string& home, int size) {
   // An empty name would turn every PATH directory itself into a candidate.
   if (*argv0 == '\0') return false;
   std::optional<std::string> candidate;
-  if (std::strchr(argv0, '/') != nullptr) {
+  if (utlIsSetIdMode()) {
+    // The caller chooses argv[0] and PATH: a forged name would make the
+    // launcher take another directory for its own, with its configuration
+    // and its programs.
+    candidate = kSelfExecutable;
+  } else if (std::strchr(argv0, '/') != nullptr) {
     candidate = argv0;
   } else {
     candidate = findOnPath(argv0);
@@ -117,6 +122,9 @@ void hmdSetFullLauncherPath(const std::string& path) {
 }
 
 void hmdSetApplicationName(const char* argv0) {
+  // The name chooses the configuration beside the launcher; a set-ID
+  // launcher goes by its file's own name, not by one its caller gave it.
+  if (utlIsSetIdMode() && location.fullLauncherFileName) argv0 = location.fullLauncherFileName->c_str();
   const char* slash = std::strrchr(argv0, '/');
   location.appName = slash ? slash + 1 : argv0;
 }

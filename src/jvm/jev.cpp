@@ -106,7 +106,7 @@ bool chooseFlavourFromJvmCfg() {
   std::string path = jmdGetJVMConfigFile(state.vmHome, info).value_or("");
   FILE* stream = filOpenFile(path.c_str(), "r", false);
   if (stream == nullptr) {
-    utlReport(kOpenErrorMsg, path.c_str());
+    if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
     return false;
   }
   while (const char* read = filReadNextLineFromFile(stream)) {
@@ -122,7 +122,9 @@ bool chooseFlavourFromJvmCfg() {
     ut_tproda("Ignored <%s> from <%s>", line.c_str(), path.c_str());
   }
   bool ok = true;
-  if (int error = std::ferror(stream)) {
+  if (filInputRefused()) {
+    ok = false;
+  } else if (int error = std::ferror(stream)) {
     utlReport(kReadErrorMsg, path.c_str(), error);
     ok = false;
   } else if (info.jvmSubType == kSubTypeDefault) {

@@ -200,7 +200,7 @@ TEST_F(JvmDiscoveryTest, FailuresAreReported) {
   jevReset();
   std::filesystem::remove(cfg);
   dir.makeDir(cfg.substr(dir.path().size() + 1));
-  EXPECT_EQ(libDir(home).err, "Error: Unable to read configuration file '" + cfg + "' - error 1.\n");
+  EXPECT_EQ(libDir(home).err, "Error: Configuration file '" + cfg + "' is not a regular file.\n");
 
   jevReset();
   jopTerm();

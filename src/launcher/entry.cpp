@@ -97,7 +97,13 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   // writes its own temporary files.
   hmdRemoveLaunchFiles();
   hmdCloseDescriptorsOnExec();
-  execvp(original_argv[0], original_argv);
+  // A set-ID launcher runs its own file again, never what a caller-chosen
+  // argv[0] or PATH names.
+  if (utlIsSetIdMode()) {
+    execv(kSelfExecutable, original_argv);
+  } else {
+    execvp(original_argv[0], original_argv);
+  }
   int error = errno;
   utlReport(kReExecFailedMsg, error);
   return error;

@@ -87,6 +87,10 @@ int japStart(LaunchRecord* record) {
   int argc = record->argc - 1;
   char** argv = record->argv + 1;
   bool parsed = optParseArgument(&argc, &argv);
+  if (optWasOptionRefused()) {
+    japTerm();
+    return 1;
+  }
 
   // The configuration is processed even after a parse failure, so that a
   // configuration error wins over the help text.

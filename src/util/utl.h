@@ -107,8 +107,20 @@ void utlPutEnv(std::string definition);
 
 /// Writes a message meant for the user (printf format, the message carries its
 /// own line break) on standard error. Every user-facing error goes through here.
+/// Control characters other than newline and tab, which may come from a
+/// configuration line or an argument, are written escaped ("\x1b").
 void utlReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 /// Ends the process with the given status through the C library's exit, so
 /// that every deliberate end of the process is easy to find.
 [[noreturn]] void utlExitProcess(int status);
+
+/// True when the process runs with privileges its caller does not have: real
+/// and effective user or group ids differ (a set-user-ID or set-group-ID
+/// installation), or the system started it in secure mode. The caller's
+/// environment, arguments and files must then not choose code or files.
+bool utlIsSetIdMode();
+
+/// The text with every control character other than newline and tab (C0,
+/// DEL, and C1 as UTF-8 encodes it) written as "\xNN".
+std::string utlEscapeControls(std::string_view text);

@@ -1,14 +1,63 @@
 // The one place user messages and deliberate ends of the process go through.
 
+#include <sys/auxv.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "host/platform.h"
 #include "util/utl.h"
+
+std::string utlEscapeControls(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  auto append = [&escaped](unsigned char byte) {
+    char code[5];
+    std::snprintf(code, sizeof code, "\\x%02x", byte);
+    escaped += code;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    bool c1 = byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+              static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+    if (c1) {
+      // A terminal in UTF-8 takes U+0080..U+009F as controls too (U+009B
+      // starts an escape sequence).
+      append(byte);
+      append(static_cast<unsigned char>(text[++i]));
+    } else if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f) {
+      append(byte);
+    } else {
+      escaped += static_cast<char>(byte);
+    }
+  }
+  return escaped;
+}
 
 void utlReport(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  if (length > 0) {
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    // Text a terminal would act upon (an escape sequence in a bad line, say)
+    // is shown, not obeyed.
+    std::string shown = utlEscapeControls(text);
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+  }
+  va_end(again);
+}
+
+bool utlIsSetIdMode() {
+  if (getuid() != geteuid() || getgid() != getegid()) return true;
+  // Secure mode also covers file capabilities, which give no other sign.
+  if constexpr (!kSolaris) return getauxval(AT_SECURE) != 0;
+  return false;
 }

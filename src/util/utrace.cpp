@@ -160,7 +160,9 @@ void ut_treset(const char* setting) {
 
   if (ut_TraceData.level != 0) {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
-    if (path != nullptr && *path != '\0') {
+    // A set-ID launcher opens no file its caller names: it would create or
+    // truncate it with the launcher's privileges.
+    if (path != nullptr && *path != '\0' && !utlIsSetIdMode()) {
       ut_TraceData.fd = open(path, openFlags, kOpenMode);
       if (ut_TraceData.fd != -1) {
         int nonBlocking = 1;
