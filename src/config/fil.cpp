@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/platform.h"
+#include "host/hmd.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
@@ -118,7 +118,8 @@ FILE* filOpenText(const char* name, const std::string& text) {
 bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
   if (!utlIsSetIdMode()) return true;
   struct stat launcher;
-  bool trustedOwner = info.st_uid == 0 || (stat(kSelfExecutable, &launcher) == 0 && info.st_uid == launcher.st_uid);
+  bool trustedOwner = info.st_uid == 0 || (stat(hmdGetFullLauncherFileName().c_str(), &launcher) == 0 &&
+                                           info.st_uid == launcher.st_uid);
   if (trustedOwner && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
   utlReport(kUnsafeMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path);
   state.refused = true;

@@ -21,6 +21,9 @@
 /// characters. On failure home is emptied when the
 /// executable was already found and resolved, and left untouched otherwise.
 bool hmdSetApplicationHome(const char* argv0, std::string& home, int size);
+/// The running executable itself, whatever name it was started by, as the
+/// system's /proc names it.
+const char* hmdSelfExecutable();
 /// Stores a non-empty path as the launcher's full file name (traced).
 void hmdSetFullLauncherFileName(const std::string& path);
 /// Stores a non-empty path as the launcher's directory (traced).

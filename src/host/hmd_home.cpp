@@ -1,6 +1,7 @@
 // The application home and the launcher's own location, found from argv[0].
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -84,7 +85,7 @@ bool hmdSetApplicationHome(const char* argv0, std::string& home, int size) {
     // The caller chooses argv[0] and PATH: a forged name would make the
     // launcher take another directory for its own, with its configuration
     // and its programs.
-    candidate = kSelfExecutable;
+    candidate = hmdSelfExecutable();
   } else if (std::strchr(argv0, '/') != nullptr) {
     candidate = argv0;
   } else {
@@ -107,6 +108,13 @@ bool hmdSetApplicationHome(const char* argv0, std::string& home, int size) {
   location.appHome = *appHome;
   home = copyCut(location.appHome, size);
   return true;
+}
+
+const char* hmdSelfExecutable() {
+  // Solaris names it path/a.out. The solaris profile also runs its tests on
+  // Linux, which has only exe.
+  if (kSolaris && access("/proc/self/path/a.out", F_OK) == 0) return "/proc/self/path/a.out";
+  return "/proc/self/exe";
 }
 
 void hmdSetFullLauncherFileName(const std::string& path) {

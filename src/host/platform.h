@@ -32,6 +32,3 @@ inline constexpr int kPathMax = kSolaris ? 1024 : 4096;
 
 /// The architecture directory of old Java layouts (jre/lib/<dir>/...).
 inline constexpr const char* kArchDir = kSolaris ? "sparc" : platform_detail::kLinuxArchDir;
-
-/// The running executable itself, whatever name it was started by.
-inline constexpr const char* kSelfExecutable = kSolaris ? "/proc/self/path/a.out" : "/proc/self/exe";

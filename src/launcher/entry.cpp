@@ -100,7 +100,7 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   // A set-ID launcher runs its own file again, never what a caller-chosen
   // argv[0] or PATH names.
   if (utlIsSetIdMode()) {
-    execv(kSelfExecutable, original_argv);
+    execv(hmdSelfExecutable(), original_argv);
   } else {
     execvp(original_argv[0], original_argv);
   }

@@ -2,6 +2,7 @@
 // or the comment of an archive appended to the launcher itself.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +47,26 @@ TEST_F(ConfigE2ETest, ConfigurationErrorEndsTheLaunchWithOne) {
   EXPECT_EQ(result.err, "Error: Unrecognized VM type in 'vmtype fast' at line 3 in configuration file '" +
                             dir.file("app/bin/myapp.config") + "'.\n");
   EXPECT_EQ(result.out, "");
+}
+
+// Hostile configurations end at once (the process is killed after a few
+// seconds otherwise), with their message and nothing of the archive comment.
+TEST_F(ConfigE2ETest, HostileConfigurationsEndAtOnce) {
+  install();
+  appendArchive("mainclass from.Comment\n");
+  std::string config = dir.file("app/bin/myapp.config");
+  ASSERT_EQ(mkfifo(config.c_str(), 0644), 0);
+  ProcessCommand command{launcher, {launcher}, {{"PATH", kPathWithoutJava}}, dir.path(), 5, {}, {}};
+  ProcessResult result = runProcess(command);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Configuration file '" + config + "' is not a regular file.\n");
+
+  std::filesystem::remove(config);
+  dir.writeFile("app/bin/myapp.config", "includedir .\nincludedir .\n");
+  result = runProcess(command);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Configuration file '" + config + "' is included again while it is read, at line 1 "
+                        "in configuration file '" + config + "'.\n");
 }
 
 TEST_F(ConfigE2ETest, ProcessedLinesAreTraced) {
