@@ -147,6 +147,12 @@ void jevTerm() {}
 
 void jevConfigureDefaultJVM() {
   const char* path = std::getenv("PATH");
+  // A set-ID launcher's PATH is its caller's: the Java it named would run
+  // with the launcher's privileges.
+  if (utlIsSetIdMode() && path != nullptr) {
+    ut_tproda("Not searching PATH for Java in a set-ID launcher");
+    path = nullptr;
+  }
   if (cfgIsAllowJavaOnPathEnabled() && path != nullptr) {
     PathArray directories;
     utlPathStringToArray(directories, path, false);

@@ -110,6 +110,11 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
     EXPECT_EQ(readFile(secret), "root only\n") << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/ran"))) << c.name;
   }
+  // Nor does the caller's PATH choose the Java installation.
+  dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n");
+  ProcessResult result = run({counter, "0", "status"}, {{"PATH", testJdkHome() + "/bin"}});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, kNoJavaMsg);
 }
 
 TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {
