@@ -2,10 +2,13 @@
 # build dependencies first when run as root.
 
 PRESETS := default asan solaris
+# Seconds each fuzzer runs in `make fuzz`, and in `make test`.
+FUZZ_SECONDS ?= 60
+TEST_FUZZ_SECONDS := 20
 
 # build-<preset> and test-<preset> are pattern rules, which make skips for
 # phony targets; no file of those names is ever made.
-.PHONY: demo test deps bench clean
+.PHONY: demo test fuzz deps bench clean
 
 deps:
 	@scripts/ensure-deps.sh
@@ -20,15 +23,22 @@ test-%: build-%
 demo: build-default
 	@scripts/demo.sh build/default
 
-# Every profile is built and tested, even when an earlier one fails; the
-# target fails if any did.
+# Every profile is built and tested, and then the fuzzers run, even when an
+# earlier step fails; the target fails if any did.
 test: deps
 	@failed=""; \
 	for preset in $(PRESETS); do \
 	  echo "=== $$preset ==="; \
 	  $(MAKE) --no-print-directory test-$$preset || failed="$$failed $$preset"; \
 	done; \
+	echo "=== fuzz ==="; \
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) || failed="$$failed fuzz"; \
 	if [ -n "$$failed" ]; then echo "FAILED profiles:$$failed"; exit 1; fi
+
+# The libFuzzer harnesses of tests/fuzz, each for FUZZ_SECONDS on a copy of
+# its corpus; any finding fails the target (scripts/fuzz.sh).
+fuzz: build-fuzz
+	@scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 bench: build-default
 	@for script in bench/*.sh; do $$script build/default || exit 1; done

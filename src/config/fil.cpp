@@ -87,11 +87,13 @@ void filInit() {
 void filTerm() { state = FilState{}; }
 
 FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
+  // The descriptor stays non-blocking: a regular file reads the same, and
+  // one that only looks like it (/proc/kmsg) fails instead of waiting.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info;
   FILE* stream = nullptr;
-  if (fstat(fd, &info) == 0 && isReadable(path, info, checkAccess) && fcntl(fd, F_SETFL, 0) == 0) {
+  if (fstat(fd, &info) == 0 && isReadable(path, info, checkAccess)) {
     stream = fdopen(fd, mode);
   }
   if (stream == nullptr) {

@@ -1,0 +1,53 @@
+// The launcher's command line: the input split at NUL bytes into arguments,
+// parsed as the launcher parses its own, then the conversion of the options
+// the configuration does not enable and the JVM options built from them.
+// The configuration enables +usage and +jpda and leaves +version disabled.
+#include <string>
+#include <vector>
+
+#include "cmdline/opt.h"
+#include "config/cfg.h"
+#include "fuzz_support.h"
+#include "jvmoptions/jop.h"
+#include "util/utrace.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // +debug turns tracing on, and a trace line longer than the limit ends the
+  // process by design (utrace.h); no argument can make one that long here.
+  if (size == 0 || size > kTraceLineMax / 4) return 0;
+  std::vector<std::string> args;
+  std::string_view text = fuzzText(data, size);
+  for (std::size_t start = 0;;) {
+    std::size_t end = text.find('\0', start);
+    args.emplace_back(text.substr(start, end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  // The option module keeps pointers to the arguments, as to the process's.
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  FuzzRun run;
+  std::string usage = "app.Usage";
+  std::string jpda = "running,address=8000";
+  cfgSetUsageClass(usage);
+  cfgEnableJPDA(jpda);
+
+  int argc = static_cast<int>(args.size());
+  char** rest = argv.data();
+  bool parsed = optParseArgument(&argc, &rest);
+  // What is handed back is the tail of the arguments from an option that
+  // stops parsing, or nothing.
+  FUZZ_CHECK(argc >= 0 && argc <= static_cast<int>(args.size()));
+  if (argc == 0) {
+    FUZZ_CHECK(rest == nullptr);
+  } else {
+    for (int i = 0; i <= argc; ++i) FUZZ_CHECK(rest[i] == argv[args.size() - argc + i]);
+  }
+  if (parsed) {
+    optConvertDisabledArguments();
+    jopFinalizeJVMOptions();
+  }
+  return 0;
+}
