@@ -58,6 +58,7 @@ struct DirectiveEntry {
   /// kErrorReported when the handler printed its own, else a format with the
   /// expanded line, the line number and the file name.
   const char* errorFormat;
+  bool emptyAllowed = false;  ///< an empty parameter is allowed too (one a macro may empty)
 };
 
 /// errorFormat of a directive whose handler reports its own failure.
@@ -80,6 +81,11 @@ bool cfgSetUsageOnExitCode(std::string& param);
 bool cfgAddPath(std::string& param);
 bool cfgAddJars(std::string& param);
 bool cfgSetVMParam(std::string& param);
+/// The JVM options of the parameter, split into words as a shell splits them
+/// (quotes and backslashes); each -D word is added as a property, every
+/// other as a parameter, in order. Empty adds nothing; false for an unclosed
+/// quote.
+bool cfgSetVMParams(std::string& param);
 bool cfgSetVMProp(std::string& param);
 bool cfgSetVMMemMin(std::string& param);
 bool cfgSetVMMemMax(std::string& param);

@@ -20,12 +20,12 @@ std::vector<std::string> finalOptions() {
 TEST_F(DirectiveTest, TableHasEveryDirectiveInOrder) {
   const char* names[] = {"addlibpath",  "javahome",     "javapath",      "vmtype",      "mainclass",  "mainmethod",
                          "versionclass", "usageclass",  "exitclass",     "restartonexit", "usageonexit", "addpath",
-                         "addjars",     "vmparam",      "vmprop",        "vmmemmin",    "vmmemmax",   "nosplash",
+                         "addjars",     "vmparam",      "vmparams",      "vmprop",        "vmmemmin",    "vmmemmax",   "nosplash",
                          "socket",      "copyenv",      "exportenv",     "cd",          "daemonsupport", "apparg",
                          "addparam",    "addbootpath",  "addbootjars",   "addskippath", "include",    "includedir",
                          "set",         "export",       "setfromoption", "dirmustexist", "jpda",      "options",
                          "cmdprefix",   "vmversion"};
-  ASSERT_EQ(directiveListCount, 38);
+  ASSERT_EQ(directiveListCount, 39);
   for (int i = 0; i < directiveListCount; ++i) {
     EXPECT_STREQ(directiveList[i].name, names[i]);
     EXPECT_TRUE(directiveList[i].paramRequired);
@@ -174,15 +174,16 @@ TEST_F(DirectiveTest, WorkingDirectoryDaemonSupportAndExport) {
 
 TEST_F(DirectiveTest, ParametersPrecedePropertiesInTheFinalList) {
   setenv("CFG_TEST_COPIED", "/home/u", 1);
-  EXPECT_TRUE(process("vmprop a=b\nvmparam -Xss1m\nvmmemmax 256m\nvmmemmin 32m\nvmmemmax auto\nsocket 7001x\n"
+  EXPECT_TRUE(process("vmprop a=b\nvmparam -Xss1m\nvmparams -Xint  -Dq='x y'\nvmparams $env(CFG_TEST_UNSET)\n"
+                      "vmmemmax 256m\nvmmemmin 32m\nvmmemmax auto\nsocket 7001x\n"
                       "copyenv CFG_TEST_COPIED\ncopyenv CFG_TEST_UNSET\n")
                   .ok);
   unsetenv("CFG_TEST_COPIED");
   EXPECT_EQ(cfgGetJavaVMOptions(), nullptr);
   EXPECT_EQ(cfgGetJavaVMOptionsCount(), 0);
-  EXPECT_EQ(finalOptions(), (std::vector<std::string>{"-Xss1m", "-Xmx256m", "-Xms32m", "-Da=b", "-Dcorvane.socket=7001",
+  EXPECT_EQ(finalOptions(), (std::vector<std::string>{"-Xss1m", "-Xint", "-Xmx256m", "-Xms32m", "-Da=b", "-Dq=x y",
+                                                      "-Dcorvane.socket=7001",
                                                       "-Dcorvane.copyenv.CFG_TEST_COPIED=/home/u"}));
-  EXPECT_EQ(finalOptions().size(), 6u);
   EXPECT_EQ(cfgGetSocketPort(), 7001);
   EXPECT_TRUE(cfgIsPropSet("-Da="));
   EXPECT_TRUE(cfgIsParamSet("-Da="));

@@ -4,12 +4,15 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
 #include "host/hmd.h"
 #include "host/sysinfo.h"
+#include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
@@ -98,6 +101,19 @@ int cfgGetSocketPort() { return s().socketPort; }
 
 bool cfgSetVMParam(std::string& param) {
   cfgAddParam(param, nullptr);
+  return true;
+}
+
+bool cfgSetVMParams(std::string& param) {
+  std::optional<std::vector<std::string>> words = utlSplitWords(param);
+  if (!words) return false;
+  for (const std::string& word : *words) {
+    if (word.starts_with("-D")) {
+      cfgAddProp(word, nullptr);
+    } else {
+      cfgAddParam(word, nullptr);
+    }
+  }
   return true;
 }
 

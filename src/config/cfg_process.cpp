@@ -75,7 +75,7 @@ bool processLine(const std::string& line, const std::string& path) {
   while (start < expanded.size() && std::isspace(static_cast<unsigned char>(expanded[start]))) ++start;
   std::string param = expanded.substr(start);
 
-  if (entry->paramRequired && param.empty()) {
+  if (entry->paramRequired && param.empty() && !entry->emptyAllowed) {
     utlReport(kParamRequiredMsg, expanded.c_str(), lineNumber, path.c_str());
     return false;
   }
@@ -116,6 +116,7 @@ const DirectiveEntry directiveList[] = {
     {"addpath", cfgAddPath, true, nullptr},
     {"addjars", cfgAddJars, true, nullptr},
     {"vmparam", cfgSetVMParam, true, nullptr},
+    {"vmparams", cfgSetVMParams, true, nullptr, true},
     {"vmprop", cfgSetVMProp, true, nullptr},
     {"vmmemmin", cfgSetVMMemMin, true, kInvalidNumberFormat},
     {"vmmemmax", cfgSetVMMemMax, true, kInvalidNumberFormat},

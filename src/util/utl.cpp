@@ -212,6 +212,52 @@ const char* utlEnsurePathIsSecure(const char* path) { return path; }
 // ---------------------------------------------------------------------------
 // Strings and the environment
 
+std::optional<std::vector<std::string>> utlSplitWords(std::string_view text) {
+  constexpr std::string_view kDoubleQuoteEscapes = "\"\\$`\n";
+  constexpr std::size_t npos = std::string_view::npos;
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;  // a quoted empty text is a word too
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;  // a line continuation: no character, and no word of its own
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      if (++i == text.size()) return std::nullopt;
+      word += text[i];
+    } else if (c == '\'') {
+      std::size_t close = text.find('\'', i + 1);
+      if (close == npos) return std::nullopt;
+      word += text.substr(i + 1, close - i - 1);
+      i = close;
+    } else if (c == '"') {
+      for (++i;; ++i) {
+        if (i == text.size()) return std::nullopt;
+        if (text[i] == '"') break;
+        bool escaped = text[i] == '\\' && i + 1 < text.size() && kDoubleQuoteEscapes.find(text[i + 1]) != npos;
+        if (escaped) {
+          if (text[++i] != '\n') word += text[i];
+        } else {
+          word += text[i];
+        }
+      }
+    } else {
+      word += c;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
 void utlInit() {}
 
 void utlTerm() {}

@@ -91,6 +91,12 @@ char* utlStrtok(char** state, char* text, const char* delimiters);
 /// The elements of a delimited list as utlStrtok splits it: every character
 /// of delimiters delimits, and empty elements vanish.
 std::vector<std::string> utlSplitList(std::string_view list, const char* delimiters);
+/// The words of text as a POSIX shell splits them (no expansions): blanks
+/// and newlines separate words; a backslash keeps the next character; single
+/// quotes keep everything up to the next one; inside double quotes a
+/// backslash keeps only '"', '\\', '$', '`' and a newline (which it removes).
+/// None for an unclosed quote or a backslash that ends the text.
+std::optional<std::vector<std::string>> utlSplitWords(std::string_view text);
 /// Doubles every backslash that is not part of a pair; pairs are kept.
 std::string utlDblBackSlash(std::string_view text);
 /// Makes sure the environment variable name holds value as a whole element of

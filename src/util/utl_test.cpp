@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "config/cfg.h"
 #include "host/hmd.h"
@@ -173,6 +176,28 @@ TEST_F(UtlTest, EnforceLackOfEnvValue) {
     EXPECT_EQ(utlEnforceLackOfEnvValue("UTL_TEST_VAR", value, separator), returns) << current;
     EXPECT_STREQ(getenv("UTL_TEST_VAR"), expected) << current;
   }
+}
+
+TEST(UtlWordsTest, SplitsAsAShellDoes) {
+  using Words = std::vector<std::string>;
+  struct Case {
+    const char* text;
+    std::optional<Words> words;
+  } cases[] = {
+      {"", Words{}},
+      {" \t\n ", Words{}},
+      {"-Xmx512m  -Dfoo=bar", Words{"-Xmx512m", "-Dfoo=bar"}},
+      {"-Dx='a b' -Dy=\"c  d\"", Words{"-Dx=a b", "-Dy=c  d"}},
+      {"''  \"\"", Words{"", ""}},
+      {"a\\ b \\'c\\\\", Words{"a b", "'c\\"}},
+      {"\"\\\"\\$\\x\" '\\n'", Words{"\"$\\x", "\\n"}},
+      {"a\\\nb \\\n c\"d\\\ne\"", Words{"ab", "cde"}},
+      {"'open", std::nullopt},
+      {"-Dx=\"open", std::nullopt},
+      {"\"a\\\"", std::nullopt},
+      {"end\\", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(utlSplitWords(c.text), c.words) << c.text;
 }
 
 TEST(UtlExitTest, ExitProcessEndsWithStatus) { EXPECT_EXIT(utlExitProcess(7), testing::ExitedWithCode(7), ""); }

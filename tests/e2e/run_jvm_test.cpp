@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "launcher.h"
@@ -241,6 +242,19 @@ TEST_P(RunTest, DebuggerAttachesToAPausedApplication) {
   close(debugger);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, listening + "args 0\ndir " + dir.path() + "\n");
+}
+
+// A variable such as MAVEN_OPTS holds several options, with shell quoting,
+// or nothing at all.
+TEST_P(RunTest, JvmOptionsFromAVariable) {
+  configure("mainclass jltest.Tell\nvmparams $env(JLTEST_OPTS)\n");
+  for (auto [options, out] : {std::pair<std::optional<std::string>, std::string>{"-Xmx300m -Dtell='a b'", "a b 0\n"},
+                              {"", "nothing 0\n"},
+                              {std::nullopt, "nothing 0\n"}}) {
+    ProcessResult result = run({}, {{"JLTEST_OPTS", options}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, out) << options.value_or("unset");
+  }
 }
 
 TEST_P(RunTest, VersionAndUsageClassesRunInsteadOfTheMainClass) {
