@@ -37,6 +37,7 @@ OptState state;
 bool usageClassConfigured() { return cfgGetUsageClass() != nullptr; }
 bool versionClassConfigured() { return cfgGetVersionClass() != nullptr; }
 bool jpdaConfigured() { return cfgIsJPDASupportEnabled(); }
+bool jvmOptionsFromCommandLine() { return !cfgIsAppArgsEnabled(); }
 
 constexpr const char* kClassPathArg = " <directories and zip/jar files separated by path separators>";
 
@@ -58,11 +59,13 @@ const LauncherOption javaOptionsList[] = {
     {"+javag", false, nullptr, 0, false, false, nullptr, true, "", ""},
     {"+javahome", false, optSetJavaHome, 1, false, true, nullptr, true, " <directory>",
      "Specifies the installation directory of the Java VM", true},
-    {"-D", true, optAddProp, 0, false, true, nullptr, false, "<name>=<value>", "Sets a Java system property", true},
-    {"-verbose", true, optAddParam, 0, false, true, nullptr, false, "[:{class|gc|jni}]",
+    {"-D", true, optAddProp, 0, false, true, jvmOptionsFromCommandLine, false, "<name>=<value>",
+     "Sets a Java system property", true},
+    {"-verbose", true, optAddParam, 0, false, true, jvmOptionsFromCommandLine, false, "[:{class|gc|jni}]",
      "Enables verbose output from the Java VM", true},
-    {"-X", false, nullptr, 0, true, true, nullptr, false, "", "Prints a summary of non-standard command options"},
-    {"-X", true, optAddParam, 0, false, false, nullptr, false, "", "", true},
+    {"-X", false, nullptr, 0, true, true, jvmOptionsFromCommandLine, false, "",
+     "Prints a summary of non-standard command options"},
+    {"-X", true, optAddParam, 0, false, false, jvmOptionsFromCommandLine, false, "", "", true},
     {"+classicvm", false, optSetJVMSubType, kSubTypeClassic + 2, false, true, nullptr, true, "",
      "Selects the Classic VM"},
     {"+hotspotvm", false, optSetJVMSubType, kSubTypeHotspot + 2, false, true, nullptr, true, "",
@@ -80,6 +83,8 @@ const LauncherOption javaOptionsList[] = {
      "Replaces the classpath from the config file", true},
     {"+jpda", true, optSetJPDA, 0, false, true, jpdaConfigured, true,
      "[:[{paused|running}][,address=[<host>:]<port#>]]", "Turns on JPDA to allow debugging from a JPDA debugger", true},
+    {"+J", true, optAddJvmOption, 0, false, true, nullptr, false, "<option>",
+     "Passes the option to the Java VM as it stands", true},
     {"+sig", false, optSetSig, 1, false, false, nullptr, true, "", ""},
 };
 const int javaOptionsListCount = static_cast<int>(std::size(javaOptionsList));
@@ -132,7 +137,7 @@ bool optParseArgument(int* argc, char*** argv) {
     // Through -XX:OnError=, -agentpath:, -Djava.library.path= or a class
     // path of their own, callers would run their code with the launcher's
     // privileges.
-    if (row->choosesCode && utlIsSetIdMode()) {
+    if (row->choosesCode && row->availability == nullptr && utlIsSetIdMode()) {
       utlReport(kRefusedWhenSetIdMsg, arg);
       state.refused = true;
       result = false;
@@ -182,24 +187,36 @@ void optConvertDisabledArguments() {
     bool takesValue = row.argForm == 1;
     if (row.availability()) {
       // A launcher option after all: the application does not get its copy.
-      std::optional<std::string> arg, value;
-      optRemoveApplicationArgument(row.name, row.prefixMatch, &arg, takesValue ? &value : nullptr);
+      // Every use of it on the command line is one, and a set-ID launcher
+      // refuses those that choose code.
+      for (const char* recorded : state.argv) {
+        if (!entryMatches(recorded, row.name, row.prefixMatch)) continue;
+        if (row.choosesCode && utlIsSetIdMode() && !state.refused) {
+          utlReport(kRefusedWhenSetIdMsg, recorded);
+          state.refused = true;
+        }
+        std::optional<std::string> arg, value;
+        optRemoveApplicationArgument(recorded, false, &arg, takesValue ? &value : nullptr);
+        if (!row.prefixMatch) break;
+      }
       continue;
     }
-    const char* arg = nullptr;
-    const char* value = nullptr;
-    optRemoveArgument(row.name, row.prefixMatch, &arg, takesValue ? &value : nullptr);
-    if (arg == nullptr) continue;
-    if (takesValue) {
-      ut_tproda("Converted disabled arg <%s %s> into an application arg", arg, value ? value : "");
-    } else {
-      ut_tproda("Converted disabled arg <%s> into an application arg", arg);
-    }
-    if (row.handler != nullptr) {
-      OptionValue undo;
-      undo.text = value;
-      if (row.argForm >= 2) undo.number = row.argForm - 2;
-      row.handler(true, arg, undo);
+    for (;;) {
+      const char* arg = nullptr;
+      const char* value = nullptr;
+      optRemoveArgument(row.name, row.prefixMatch, &arg, takesValue ? &value : nullptr);
+      if (arg == nullptr) break;
+      if (takesValue) {
+        ut_tproda("Converted disabled arg <%s %s> into an application arg", arg, value ? value : "");
+      } else {
+        ut_tproda("Converted disabled arg <%s> into an application arg", arg);
+      }
+      if (row.handler != nullptr) {
+        OptionValue undo;
+        undo.text = value;
+        if (row.argForm >= 2) undo.number = row.argForm - 2;
+        row.handler(true, arg, undo);
+      }
     }
   }
 }
@@ -326,13 +343,22 @@ bool optSetJavaHome(bool, const char*, const OptionValue& value) {
   return true;
 }
 
-bool optAddProp(bool, const char* arg, const OptionValue&) {
-  jopAddProp(arg, nullptr);
+bool optAddProp(bool clear, const char* arg, const OptionValue&) {
+  clear ? jopRemoveOption(arg) : jopAddProp(arg, nullptr);
   return true;
 }
 
-bool optAddParam(bool, const char* arg, const OptionValue&) {
-  jopAddParam(arg, nullptr);
+bool optAddParam(bool clear, const char* arg, const OptionValue&) {
+  clear ? jopRemoveOption(arg) : jopAddParam(arg, nullptr);
+  return true;
+}
+
+// The JDK tools' -J: whatever follows goes to the JVM, with or without
+// appargs.
+bool optAddJvmOption(bool, const char* arg, const OptionValue&) {
+  std::string_view option = std::string_view(arg).substr(std::strlen(cfgGetCmdPrefix()) + 2);
+  if (option.empty()) return false;
+  option.starts_with("-D") ? jopAddProp(option, nullptr) : jopAddParam(option, nullptr);
   return true;
 }
 

@@ -100,6 +100,7 @@ bool optSetShellMode(bool clear, const char* arg, const OptionValue& value);
 bool optSetJavaHome(bool clear, const char* arg, const OptionValue& value);
 bool optAddProp(bool clear, const char* arg, const OptionValue& value);
 bool optAddParam(bool clear, const char* arg, const OptionValue& value);
+bool optAddJvmOption(bool clear, const char* arg, const OptionValue& value);
 bool optSetJVMSubType(bool clear, const char* arg, const OptionValue& value);
 bool optSetCmdLineClassPath(bool clear, const char* arg, const OptionValue& value);
 bool optSetJPDA(bool clear, const char* arg, const OptionValue& value);

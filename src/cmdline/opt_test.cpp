@@ -65,9 +65,14 @@ TEST_F(ParseTest, OptionsAndApplicationArgumentsAreSeparated) {
     Strings appArgs;
     Strings jvmOptions;
   } cases[] = {
-      {{"-X"}, true, {"-X"}, {"-X"}, {}, {}},
-      {{"-Xmx512m", "a"}, true, {}, {"-Xmx512m"}, {"a"}, {"-Xmx512m"}},
-      {{"-D", "-Dx=1", "-verbose:gc"}, true, {}, {"-D", "-Dx=1", "-verbose:gc"}, {}, {"-verbose:gc", "-D", "-Dx=1"}},
+      // JVM options stay application arguments too until the configuration
+      // says whether they are (appargs).
+      {{"-X"}, true, {"-X"}, {"-X"}, {"-X"}, {}},
+      {{"-Xmx512m", "a"}, true, {}, {"-Xmx512m"}, {"-Xmx512m", "a"}, {"-Xmx512m"}},
+      {{"-D", "-Dx=1", "-verbose:gc"}, true, {}, {"-D", "-Dx=1", "-verbose:gc"}, {"-D", "-Dx=1", "-verbose:gc"},
+       {"-verbose:gc", "-D", "-Dx=1"}},
+      {{"+J-Xss2m", "a", "+J-Dq=1"}, true, {}, {"+J-Xss2m", "+J-Dq=1"}, {"a"}, {"-Xss2m", "-Dq=1"}},
+      {{"+J"}, false, {}, {}, {}, {}},
       {{"+HELP", "a", "b"}, true, {"+HELP", "a", "b"}, {"+HELP"}, {}, {}},
       {{"+VERSION", "+version"}, true, {}, {"+version"}, {"+VERSION", "+version"}, {}},
       // A missing value leaves the caller's arguments as they were.
@@ -203,6 +208,23 @@ TEST_F(ParseTest, DisabledOptionsBecomeApplicationArguments) {
   EXPECT_FALSE(optIsJPDAEnabled());
   EXPECT_NE(out.find("Converted disabled arg <+usage> into an application arg\n"), std::string::npos);
   EXPECT_NE(out.find("Converted disabled arg <+jpda:paused> into an application arg\n"), std::string::npos);
+}
+
+TEST_F(ParseTest, JvmOptionsAreTheJvmsUnlessAppArgsMakesThemTheApplications) {
+  Strings args = {"-Dx=1", "a", "-Xmx1g", "+J-Xss2m", "-verbose:gc", "-Dx=1"};
+  parse(args);
+  optConvertDisabledArguments();
+  EXPECT_EQ(optGetApplicationArgList(), Strings{"a"});
+  EXPECT_EQ(params(), (Strings{"-Xmx1g", "-Xss2m", "-verbose:gc", "-Dx=1", "-Dx=1"}));
+
+  optInit();
+  jopInit();
+  parse(args);
+  ASSERT_TRUE(process("options appargs\n").ok);
+  optConvertDisabledArguments();
+  EXPECT_EQ(optGetApplicationArgList(), (Strings{"-Dx=1", "a", "-Xmx1g", "-verbose:gc", "-Dx=1"}));
+  EXPECT_EQ(params(), Strings{"-Xss2m"});
+  EXPECT_EQ(recorded(), Strings{"+J-Xss2m"});
 }
 
 TEST_F(ParseTest, EnabledOptionsStayLauncherOptions) {

@@ -162,6 +162,9 @@ bool cfgIsStrictVMCheckEnabled();
 bool cfgIsHandleShutdownEnabled();
 bool cfgIsAllowRIEnabled();
 bool cfgIsAllowJavaOnPathEnabled();
+/// True once "appargs" was given: -D..., -X... and -verbose... on the command
+/// line are application arguments, not JVM options.
+bool cfgIsAppArgsEnabled();
 /// False once "leavepathsrelative" was given: configuration paths stay relative.
 bool cfgIsMakePathsAbsolute();
 bool cfgIsJPDASupportEnabled();

@@ -34,6 +34,7 @@ const OptionEntry optionList[] = {
     {"allowri", &CfgState::allowri},
     {"leavepathsrelative", &CfgState::makePathsAbsolute},
     {"allowjavaonpath", &CfgState::allowJavaOnPath},
+    {"appargs", &CfgState::appArgs},
 };
 
 
@@ -207,6 +208,7 @@ bool cfgIsStrictVMCheckEnabled() { return s().strictVMChecks; }
 bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }
 bool cfgIsAllowRIEnabled() { return s().allowri; }
 bool cfgIsAllowJavaOnPathEnabled() { return s().allowJavaOnPath; }
+bool cfgIsAppArgsEnabled() { return s().appArgs; }
 bool cfgIsMakePathsAbsolute() { return s().makePathsAbsolute; }
 bool cfgIsJPDASupportEnabled() { return s().jpdaSupportEnabled; }
 bool cfgIsJPDAStartPaused() { return s().jpdaStartPaused; }

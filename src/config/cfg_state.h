@@ -45,6 +45,7 @@ struct CfgState {
   bool allowri = false;
   bool makePathsAbsolute = true;
   bool allowJavaOnPath = true;
+  bool appArgs = false;  ///< -D, -X and -verbose on the command line are application arguments
 
   // JPDA.
   bool jpdaSupportEnabled = false;

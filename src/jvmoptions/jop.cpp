@@ -127,6 +127,17 @@ void JvmOptionList::add(std::string_view text, void* extraInfo) {
   ++count_;
 }
 
+bool JvmOptionList::remove(std::string_view text) {
+  for (int i = count_ - 1; i >= 0; --i) {
+    if (text != options_[i].optionString) continue;
+    std::free(options_[i].optionString);
+    std::memmove(options_ + i, options_ + i + 1, sizeof(JavaVMOption) * (count_ - i - 1));
+    --count_;
+    return true;
+  }
+  return false;
+}
+
 bool JvmOptionList::hasPrefix(std::string_view prefix) const {
   for (int i = 0; i < count_; ++i) {
     if (std::string_view(options_[i].optionString).starts_with(prefix)) return true;
@@ -152,6 +163,10 @@ void jopTerm() { state = JopState{}; }
 void jopAddParam(std::string_view option, void* extraInfo) { state.params.add(option, extraInfo); }
 
 void jopAddProp(std::string_view option, void* extraInfo) { state.props.add(option, extraInfo); }
+
+void jopRemoveOption(std::string_view option) {
+  if (!state.props.remove(option)) state.params.remove(option);
+}
 
 bool jopIsParamSet(std::string_view name) { return state.params.hasPrefix(name); }
 

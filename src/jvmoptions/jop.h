@@ -23,6 +23,8 @@ class JvmOptionList {
 
   /// Appends a copy of text with extraInfo stored unchanged.
   void add(std::string_view text, void* extraInfo);
+  /// Removes the last option whose string is text; false when there is none.
+  bool remove(std::string_view text);
   /// True when some option string begins with prefix.
   bool hasPrefix(std::string_view prefix) const;
   /// Frees every option string and the array; count and capacity become 0.
@@ -49,6 +51,8 @@ void jopTerm();
 void jopAddParam(std::string_view option, void* extraInfo);
 /// Appends a command-line system property option ("-Dname=value").
 void jopAddProp(std::string_view option, void* extraInfo);
+/// Removes the last property, else the last parameter, that is option.
+void jopRemoveOption(std::string_view option);
 /// True when some parameter (property) begins with name.
 bool jopIsParamSet(std::string_view name);
 bool jopIsPropSet(std::string_view name);

@@ -99,6 +99,18 @@ int japStart(LaunchRecord* record) {
     return 1;
   }
   optConvertDisabledArguments();
+  // With appargs, a lone -X is the application's too (mvn -X): parsing goes
+  // on after it.
+  while (parsed && cfgIsAppArgsEnabled() && argc > 0 && std::string_view(argv[0]) == "-X") {
+    --argc;
+    ++argv;
+    parsed = optParseArgument(&argc, &argv);
+    optConvertDisabledArguments();
+  }
+  if (optWasOptionRefused()) {
+    japTerm();
+    return 1;
+  }
 
   // A command line that cannot be parsed gets the help text and fails.
   int result = 1;

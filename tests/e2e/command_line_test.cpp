@@ -31,7 +31,8 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          line("+classpath/r", classPathArg, "Replaces the classpath from the config file") +
          (jpda ? line("+jpda", "[:[{paused|running}][,address=[<host>:]<port#>]]",
                       "Turns on JPDA to allow debugging from a JPDA debugger")
-               : "");
+               : "") +
+         line("+J", "<option>", "Passes the option to the Java VM as it stands");
 }
 
 class CommandLineTest : public ::testing::Test {

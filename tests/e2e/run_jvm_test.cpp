@@ -244,6 +244,21 @@ TEST_P(RunTest, DebuggerAttachesToAPausedApplication) {
   EXPECT_EQ(result.out, listening + "args 0\ndir " + dir.path() + "\n");
 }
 
+// Tools such as javac and Maven take -X and -D arguments of their own.
+TEST_P(RunTest, WithAppArgsJvmOptionsOfTheCommandLineReachTheApplication) {
+  configure("mainclass jltest.ShowLaunch\noptions appargs\n");
+  ProcessResult result = run({"-X", "-Dx=1", "+J-Dy=2", "-verbose", "b"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "args 4\narg <-X>\narg <-Dx=1>\narg <-verbose>\narg <b>\ndir " + dir.path() + "\n");
+
+  configure("mainclass com.sun.tools.javac.Main\noptions appargs\n");
+  dir.writeFile("W.java", "class W { java.util.List l; }\n");
+  result = run({"+J-Xmx64m", "-Xlint:all", "-d", dir.path(), "W.java"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1), "W.java:1: warning: [rawtypes] found raw type: List\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.file("W.class")));
+}
+
 // A variable such as MAVEN_OPTS holds several options, with shell quoting,
 // or nothing at all.
 TEST_P(RunTest, JvmOptionsFromAVariable) {

@@ -61,7 +61,7 @@ class SetIdTest : public ::testing::Test {
 };
 
 TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
-  configure("restartonexit 3\n");
+  configure("restartonexit 3\njpda running\n");
   std::string refused = "' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
   std::string counter = dir.file("user/starts");
   struct Case {
@@ -80,6 +80,8 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       {"-D", {"-Djava.library.path=" + dir.file("user")}, {}, "",
        "Error: The option '-Djava.library.path=" + dir.file("user") + refused, "", 1},
       {"-verbose", {"-verbose:class"}, {}, "", "Error: The option '-verbose:class" + refused, "", 1},
+      {"+J", {"+J-agentpath:" + dir.file("user/libagent.so")}, {}, "",
+       "Error: The option '+J-agentpath:" + dir.file("user/libagent.so") + refused, "", 1},
       // The JVM would load the agent, or report that it cannot; the trace
       // file option would truncate the secret.
       {"environment",
