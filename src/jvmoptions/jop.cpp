@@ -127,6 +127,13 @@ void JvmOptionList::add(std::string_view text, void* extraInfo) {
   ++count_;
 }
 
+void JvmOptionList::insert(int index, std::string_view text, void* extraInfo) {
+  add(text, extraInfo);
+  JavaVMOption added = options_[count_ - 1];
+  std::memmove(options_ + index + 1, options_ + index, sizeof(JavaVMOption) * (count_ - 1 - index));
+  options_[index] = added;
+}
+
 bool JvmOptionList::remove(std::string_view text) {
   for (int i = count_ - 1; i >= 0; --i) {
     if (text != options_[i].optionString) continue;
@@ -163,6 +170,17 @@ void jopTerm() { state = JopState{}; }
 void jopAddParam(std::string_view option, void* extraInfo) { state.params.add(option, extraInfo); }
 
 void jopAddProp(std::string_view option, void* extraInfo) { state.props.add(option, extraInfo); }
+
+void jopPrependOptions(const std::vector<std::string>& options) {
+  int params = 0, props = 0;
+  for (const std::string& option : options) {
+    if (option.starts_with("-D")) {
+      state.props.insert(props++, option, nullptr);
+    } else {
+      state.params.insert(params++, option, nullptr);
+    }
+  }
+}
 
 void jopRemoveOption(std::string_view option) {
   if (!state.props.remove(option)) state.params.remove(option);

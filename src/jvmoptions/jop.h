@@ -5,7 +5,9 @@
 
 #include <jni.h>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/utl.h"
 
@@ -23,6 +25,8 @@ class JvmOptionList {
 
   /// Appends a copy of text with extraInfo stored unchanged.
   void add(std::string_view text, void* extraInfo);
+  /// Inserts a copy of text at index (0..count), moving the later ones up.
+  void insert(int index, std::string_view text, void* extraInfo);
   /// Removes the last option whose string is text; false when there is none.
   bool remove(std::string_view text);
   /// True when some option string begins with prefix.
@@ -51,6 +55,9 @@ void jopTerm();
 void jopAddParam(std::string_view option, void* extraInfo);
 /// Appends a command-line system property option ("-Dname=value").
 void jopAddProp(std::string_view option, void* extraInfo);
+/// Puts options, in their order, before every option of the command line:
+/// -D ones before the properties, the others before the parameters.
+void jopPrependOptions(const std::vector<std::string>& options);
 /// Removes the last property, else the last parameter, that is option.
 void jopRemoveOption(std::string_view option);
 /// True when some parameter (property) begins with name.

@@ -147,7 +147,10 @@ TEST_F(FinalizeTest, ConfigurationOptionsComeFirstThenTheCommandLines) {
   ASSERT_TRUE(process("vmparam -Xmx128m\n").ok);
   jopAddParam("-Xmx256m", nullptr);
   jopAddProp("-Dlog=1", nullptr);
-  EXPECT_EQ(finalOptions(), concat({"-Xmx128m", "-Xmx256m", "-Dlog=1", "-Dlauncher.commandline.params=-Xmx256m\n-Dlog=1",
+  // From the environment (JDK_JAVA_OPTIONS), ahead of the command line's own.
+  jopPrependOptions({"-Xss1m", "-Denv=1", "-Xint"});
+  EXPECT_EQ(finalOptions(), concat({"-Xmx128m", "-Xss1m", "-Xint", "-Xmx256m", "-Denv=1", "-Dlog=1",
+                                    "-Dlauncher.commandline.params=-Xss1m\n-Xint\n-Xmx256m\n-Denv=1\n-Dlog=1",
                                     "-Dlauncher.config.params=-Xmx128m"},
                                    launcherProperties()));
   std::size_t count = finalOptions().size();

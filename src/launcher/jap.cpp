@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 #include "cmdline/opt.h"
@@ -40,6 +42,34 @@ bool forwardToRunningInstance(int port) {
     if (!sent) break;
   }
   return sent;
+}
+
+constexpr const char* kPickedUpMsg = "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n";
+constexpr const char* kUnmatchedQuoteMsg = "Error: Unmatched quote in environment variable JDK_JAVA_OPTIONS\n";
+constexpr const char* kMainClassInOptionsMsg =
+    "Error: Cannot specify main class in environment variable JDK_JAVA_OPTIONS\n";
+
+// A modular runtime's java takes JVM options from JDK_JAVA_OPTIONS, ahead of
+// its command line's, and says so; users expect the same of a launcher in its
+// place. A printed java command picks them up itself when it runs. False
+// after a reported error.
+bool pickUpJdkJavaOptions() {
+  const char* value = hmdGetEnvironmentValue("JDK_JAVA_OPTIONS");
+  if (value == nullptr || jevGetJVMVersion() != kLayoutModular || optIsOptionOn("+javacmd", true)) return true;
+  utlReport(kPickedUpMsg, value);
+  std::optional<std::vector<std::string>> options = utlSplitWords(value);
+  if (!options) {
+    utlReport("%s", kUnmatchedQuoteMsg);
+    return false;
+  }
+  for (const std::string& option : *options) {
+    if (!option.starts_with("-")) {
+      utlReport("%s", kMainClassInOptionsMsg);
+      return false;
+    }
+  }
+  jopPrependOptions(*options);
+  return true;
 }
 
 // The java launcher's flag for the chosen JVM flavour. A modular runtime's
@@ -138,7 +168,7 @@ int japStart2(LaunchRecord* record) {
 
   if (!hmdSetEnvironment(record->restartFlag)) return 1;
   if (*record->restartFlag) return 0;
-  if (!jevInit()) return 1;
+  if (!jevInit() || !pickUpJdkJavaOptions()) return 1;
   // The environment is the JVM's now. The printed java command still needs
   // the dump when it runs, later.
   if (!cfgWriteExportEnv(!optIsOptionOn("+javacmd", true))) return 1;

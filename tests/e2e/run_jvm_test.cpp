@@ -260,15 +260,33 @@ TEST_P(RunTest, WithAppArgsJvmOptionsOfTheCommandLineReachTheApplication) {
 }
 
 // A variable such as MAVEN_OPTS holds several options, with shell quoting,
-// or nothing at all.
-TEST_P(RunTest, JvmOptionsFromAVariable) {
+// or nothing at all; JDK_JAVA_OPTIONS is taken as the java command takes it,
+// ahead of the command line's options.
+TEST_P(RunTest, JvmOptionsFromTheEnvironment) {
   configure("mainclass jltest.Tell\nvmparams $env(JLTEST_OPTS)\n");
-  for (auto [options, out] : {std::pair<std::optional<std::string>, std::string>{"-Xmx300m -Dtell='a b'", "a b 0\n"},
-                              {"", "nothing 0\n"},
-                              {std::nullopt, "nothing 0\n"}}) {
-    ProcessResult result = run({}, {{"JLTEST_OPTS", options}});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, out) << options.value_or("unset");
+  const std::string note = "NOTE: Picked up JDK_JAVA_OPTIONS: ";
+  struct Case {
+    std::map<std::string, std::optional<std::string>> env;
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{{"JLTEST_OPTS", "-Xmx300m -Dtell='a b'"}}, {}, 0, "a b 0\n", ""},
+      {{{"JLTEST_OPTS", ""}}, {}, 0, "nothing 0\n", ""},
+      {{{"JLTEST_OPTS", std::nullopt}}, {}, 0, "nothing 0\n", ""},
+      {{{"JDK_JAVA_OPTIONS", "-Xmx300m  -Dtell=\"c d\""}}, {}, 0, "c d 0\n", note + "-Xmx300m  -Dtell=\"c d\"\n"},
+      {{{"JDK_JAVA_OPTIONS", "-Dtell=env"}}, {"-Dtell=line"}, 0, "line 0\n", note + "-Dtell=env\n"},
+      {{{"JDK_JAVA_OPTIONS", "-Dtell='open"}}, {}, 1, "",
+       note + "-Dtell='open\nError: Unmatched quote in environment variable JDK_JAVA_OPTIONS\n"},
+      {{{"JDK_JAVA_OPTIONS", "Main"}}, {}, 1, "",
+       note + "Main\nError: Cannot specify main class in environment variable JDK_JAVA_OPTIONS\n"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = run(c.args, c.env);
+    std::string label = ::testing::PrintToString(c.env);
+    EXPECT_EQ(result.status, c.status) << label << result.err;
+    EXPECT_EQ(result.out, c.out) << label;
+    EXPECT_EQ(result.err, c.err) << label;
   }
 }
 

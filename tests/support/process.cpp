@@ -16,7 +16,7 @@ namespace {
 
 bool isLauncherVariable(const std::string& name) {
   return name == "UTRACE" || name == "LD_LIBRARY_PATH" || name == "LD_PRELOAD" || name == "JAVA_HOME" ||
-         name.rfind("KRX_", 0) == 0;
+         name == "JDK_JAVA_OPTIONS" || name.rfind("KRX_", 0) == 0;
 }
 
 std::vector<std::string> buildEnvironment(const ProcessCommand& command) {
