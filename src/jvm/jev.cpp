@@ -146,6 +146,19 @@ void jevSetJVMSubType(int subType) { state.vmInfo.jvmSubType = subType; }
 void jevTerm() {}
 
 void jevConfigureDefaultJVM() {
+  // What every peer honours, after what the command line and the
+  // configuration named. A set-ID launcher takes no installation from its
+  // caller.
+  const char* javaHome = std::getenv("JAVA_HOME");
+  if (javaHome != nullptr && !utlIsSetIdMode()) {
+    std::string home = *javaHome == '\0' ? "" : utlMakeAbsPath(javaHome, false);
+    if (!home.empty() && jevBasicJDKJREChecks(state.vmInfo, home)) {
+      ut_tproda("Using the Java home %s named by JAVA_HOME", home.c_str());
+      jopSetJavaHome(home);
+      return;
+    }
+    ut_tproda("JAVA_HOME '%s' is no usable Java installation: skipped", javaHome);
+  }
   const char* path = std::getenv("PATH");
   // A set-ID launcher's PATH is its caller's: the Java it named would run
   // with the launcher's privileges.
@@ -161,6 +174,7 @@ void jevConfigureDefaultJVM() {
       if (!isExecutableFile(java)) continue;
       std::string home = homeOfJava(java);
       if (jevBasicJDKJREChecks(state.vmInfo, home)) {
+        ut_tproda("Using the Java home %s of %s on PATH", home.c_str(), java.c_str());
         jopSetJavaHome(home);
         return;
       }

@@ -112,9 +112,10 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
     EXPECT_EQ(readFile(secret), "root only\n") << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/ran"))) << c.name;
   }
-  // Nor does the caller's PATH choose the Java installation.
+  // Nor do the caller's JAVA_HOME and PATH choose the Java installation.
   dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n");
-  ProcessResult result = run({counter, "0", "status"}, {{"PATH", testJdkHome() + "/bin"}});
+  ProcessResult result =
+      run({counter, "0", "status"}, {{"PATH", testJdkHome() + "/bin"}, {"JAVA_HOME", testJdkHome()}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, kNoJavaMsg);
 }

@@ -1,10 +1,12 @@
 // The real Java installations of this machine: found through a configured
-// javahome, +javahome or PATH, loaded, and the stages after loading.
+// javahome, +javahome, JAVA_HOME or PATH, loaded, and the stages after
+// loading.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "host/platform.h"
 #include "launcher.h"
@@ -17,10 +19,11 @@ class InstalledJdkTest : public ::testing::TestWithParam<std::string> {
     launcher = installLauncher(dir, "app/bin/myapp");
     std::cout << "[ JDK      ] " << GetParam() << "\n";
   }
-  ProcessResult run(const std::string& config, std::vector<std::string> args, const std::string& path) {
+  ProcessResult run(const std::string& config, std::vector<std::string> args, const std::string& path,
+                    std::optional<std::string> javaHome = std::nullopt) {
     dir.writeFile("app/bin/myapp.config", config);
     args.insert(args.begin(), launcher);
-    return runLauncher(launcher, args, {{"UTRACE", "-p"}, {"PATH", path}}, dir.path());
+    return runLauncher(launcher, args, {{"UTRACE", "-p"}, {"PATH", path}, {"JAVA_HOME", javaHome}}, dir.path());
   }
   void expectHelpAfterLoading(const ProcessResult& result) {
     EXPECT_EQ(result.status, 0) << result.err;
@@ -50,6 +53,25 @@ TEST_P(InstalledJdkTest, CommandLineJavaHomeWinsOverTheConfiguration) {
 
 TEST_P(InstalledJdkTest, JavaFoundThroughPath) {
   expectHelpAfterLoading(run("# nothing\n", {"+help"}, "/nonexistent:" + GetParam() + "/bin"));
+}
+
+// JAVA_HOME comes after what the command line and the configuration name,
+// and before PATH; one that names no usable installation is skipped.
+TEST_P(InstalledJdkTest, JavaHomeFromTheEnvironment) {
+  ProcessResult result = run("# nothing\n", {"+help"}, kPathWithoutJava, GetParam());
+  expectHelpAfterLoading(result);
+  EXPECT_NE(result.out.find("Using the Java home " + GetParam() + " named by JAVA_HOME\n"), std::string::npos);
+  for (const std::string& unusable : {std::string(), launcher, dir.path(), GetParam() + "/bin"}) {
+    result = run("# nothing\n", {"+help"}, GetParam() + "/bin", unusable);
+    expectHelpAfterLoading(result);
+    EXPECT_NE(result.out.find("JAVA_HOME '" + unusable + "' is no usable Java installation: skipped\n"),
+              std::string::npos) << unusable;
+    EXPECT_NE(result.out.find("Using the Java home " + GetParam() + " of " + GetParam() + "/bin/java on PATH\n"),
+              std::string::npos) << result.out;
+  }
+  result = run("javahome " + GetParam() + "\n", {"+help"}, kPathWithoutJava, "/nowhere");
+  expectHelpAfterLoading(result);
+  EXPECT_EQ(result.out.find("JAVA_HOME"), std::string::npos);
 }
 
 TEST_P(InstalledJdkTest, NoMainClassAfterLoading) {
