@@ -74,9 +74,12 @@ int parseVersionGroups(const char* text, Version& version, const char** rest) {
   return groups;
 }
 
-// Three groups of 1 to 3 digits separated by '.'; *rest is what follows.
+// Three groups of 1 to 3 digits separated by '.', or the major version
+// alone as today's Java numbers itself ("17" is 17.0.0); *rest is what
+// follows.
 bool parseVersion(const char* text, Version& version, const char** rest) {
-  return parseVersionGroups(text, version, rest) == 3;
+  int groups = parseVersionGroups(text, version, rest);
+  return groups == 3 || groups == 1;
 }
 
 // A JVM's version text. Java 9 and later leave out trailing zero groups
@@ -89,8 +92,8 @@ bool parseJvmVersion(const char* text, Version& version) {
 
 }  // namespace
 
-// Version specifier: three numbers, then '+' (or higher), '-' (or lower) or
-// nothing (exactly this version).
+// Version specifier: three numbers or one, then '+' (or higher), '-' (or
+// lower) or nothing (exactly this version).
 bool cfgVMVersionCmd(std::string& param) {
   Version version;
   const char* rest = nullptr;

@@ -60,6 +60,9 @@ TEST_F(CheckDirectiveTest, VersionRequirementAcceptsAndRefuses) {
       {"1.4.0", "Version 1.4.0 is required.", {"1.4.0", "1.4.0_01"}, {"1.4.1", "1.3.1", "1.4"}},
       {"1.4.0+", "Version 1.4.0 or higher is required.", {"1.4.0", "1.4.2", "1.5.0", "17.0.15", "21", "25-ea", "9.0.4"},
        {"1.3.1", "1", "1.5", "abc", "8"}},
+      {"17+", "Version 17.0.0 or higher is required.", {"17", "17.0.15", "21", "25-ea"}, {"11.0.2", "1.8.0_392", "9"}},
+      {"21", "Version 21.0.0 is required.", {"21", "21.0.0"}, {"21.0.1", "17.0.15", "25"}},
+      {"11-", "Version 11.0.0 or lower is required.", {"11", "1.8.0", "9.0.4"}, {"11.0.1", "17"}},
       {"1.4.2-", "Version 1.4.2 or lower is required.", {"1.3.1", "1.4.2", "1.4.2_03", "1.4.2-b28"}, {"1.4.3"}},
   };
   for (const Case& c : cases) {
@@ -70,7 +73,7 @@ TEST_F(CheckDirectiveTest, VersionRequirementAcceptsAndRefuses) {
     for (const char* version : c.refused) EXPECT_FALSE(cfgIsJVMVersionAcceptable(version, &message)) << version;
     EXPECT_EQ(message, c.message);
   }
-  for (const char* bad : {"1.3.0", "1.4", "1.4.0+x", "1.4.0++", "1.4.0 ", "1.1234.0", "a.b.c"}) {
+  for (const char* bad : {"1.3.0", "1.4", "1.4.0+x", "1.4.0++", "1.4.0 ", "1.1234.0", "a.b.c", "1+", "17.", "+17"}) {
     std::string param = bad;
     EXPECT_FALSE(cfgVMVersionCmd(param)) << bad;
   }
