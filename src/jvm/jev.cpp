@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -64,6 +66,43 @@ std::optional<std::string> releaseVersion(const std::string& home) {
     return value;
   }
   return std::nullopt;
+}
+
+// Where Debian installs its Java runtimes, each in a directory of its own.
+constexpr const char* kInstalledRuntimes = "/usr/lib/jvm";
+
+// A version text as one comparable number: major, minor and micro groups.
+long long versionRank(const std::string& version) {
+  long long rank = 0;
+  const char* text = version.c_str();
+  for (int group = 0; group < 3; ++group) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    rank = rank * 100000 + (end != text && value > 0 ? std::min(value, 99999L) : 0);
+    text = *end == '.' ? end + 1 : end;
+  }
+  return rank;
+}
+
+// The newest installed modular runtime whose release version the
+// configuration's version requirement accepts; none when there is none.
+std::optional<std::string> newestAcceptableRuntime() {
+  std::optional<std::string> best;
+  long long bestRank = -1;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(kInstalledRuntimes, error)) {
+    std::string home = std::filesystem::weakly_canonical(entry.path(), error).string();
+    VMInfo info;
+    std::optional<std::string> version = releaseVersion(home);
+    bool fits = !error && version && jevBasicJDKJREChecks(info, home) &&
+                cfgIsJVMVersionAcceptable(version->c_str(), nullptr);
+    if (!fits) continue;
+    if (versionRank(*version) > bestRank) {
+      best = home;
+      bestRank = versionRank(*version);
+    }
+  }
+  return best;
 }
 
 // Java 9 and later have no architecture directory; they are recognised by
@@ -145,7 +184,9 @@ const char* jevGetJVMHome() { return state.vmHome.c_str(); }
 void jevSetJVMSubType(int subType) { state.vmInfo.jvmSubType = subType; }
 void jevTerm() {}
 
-void jevConfigureDefaultJVM() {
+namespace {
+
+void discoverJavaHome() {
   // What every peer honours, after what the command line and the
   // configuration named. A set-ID launcher takes no installation from its
   // caller.
@@ -193,6 +234,24 @@ void jevConfigureDefaultJVM() {
   }
   std::string home;
   if (jmdIsThisJVMInstalled(state.vmInfo, home, kPathMax)) jopSetJavaHome(home);
+}
+
+}  // namespace
+
+void jevConfigureDefaultJVM() {
+  discoverJavaHome();
+  // A runtime found rather than named that is too old (or too new) for the
+  // configuration gives way, before any JVM is created, to the newest
+  // installed one that fits.
+  const char* home = jopGetJavaHome();
+  std::optional<std::string> version = home ? releaseVersion(home) : std::nullopt;
+  if (!version || cfgIsJVMVersionAcceptable(version->c_str(), nullptr)) return;
+  std::optional<std::string> better = newestAcceptableRuntime();
+  if (!better) return;
+  ut_tproda("Java %s in %s does not meet the version requirement; using %s", version->c_str(), home,
+            better->c_str());
+  jevBasicJDKJREChecks(state.vmInfo, *better);
+  jopSetJavaHome(*better);
 }
 
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir) {

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -89,6 +90,28 @@ TEST_P(InstalledJdkTest, NonStandardOptionsAsTheJavaCommandListsThem) {
   ASSERT_NE(direct.err.find("-Xmx<size>"), std::string::npos);
   // java prints it on standard error.
   EXPECT_EQ(result.out, direct.err);
+}
+
+// A runtime found on PATH that is too old gives way to the newest installed
+// one that the configuration's vmversion accepts.
+TEST(JavaSelectionTest, VersionRequirementChoosesAmongTheInstalledRuntimes) {
+  std::vector<std::string> jdks = installedJdks();
+  auto major = [](const std::string& home) {
+    std::string release = readFile(home + "/release");
+    return std::stoi(release.substr(release.find("JAVA_VERSION=\"") + 14));
+  };
+  auto newest = std::max_element(jdks.begin(), jdks.end(), [&](auto& a, auto& b) { return major(a) < major(b); });
+  auto oldest = std::min_element(jdks.begin(), jdks.end(), [&](auto& a, auto& b) { return major(a) < major(b); });
+  if (jdks.empty() || major(*newest) == major(*oldest)) GTEST_SKIP() << "needs two Java versions under /usr/lib/jvm";
+  TempDir dir;
+  std::string launcher = installLauncher(dir, "app/bin/myapp");
+  dir.writeFile("app/bin/myapp.config", "vmversion " + std::to_string(major(*newest)) + "+\n");
+  ProcessResult result =
+      runLauncher(launcher, {launcher, "+help"}, {{"UTRACE", "-p"}, {"PATH", *oldest + "/bin"}}, dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("does not meet the version requirement; using " + *newest + "\n"), std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("Loaded Java VM Library libjvm.so from " + *newest + "/lib/server\n"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJdks()),
