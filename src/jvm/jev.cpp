@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <vector>
 
+#include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/fil.h"
 #include "jvmoptions/jop.h"
@@ -19,6 +21,9 @@
 namespace {
 
 constexpr const char* kNoSupportedJvmMsg = "Unable to find a supported JDK or JRE version. %s\n";
+constexpr const char* kHowToFixMsg =
+    "Install a JDK or JRE (such as Debian's openjdk-17-jre-headless), set JAVA_HOME to one, or name it with "
+    "javahome in the configuration.\n";
 constexpr const char* kUseJavaHomeMsg = "Check your installation and use %sjavahome to specify the JDK or JRE location\n";
 constexpr const char* kJ2eeHomeMsg = "Sun's J2EE Reference Implementation found in %s.\n";
 constexpr const char* kJ2seRequiredMsg = "Corvane Kestrix requires J2SE, not J2EE.\n";
@@ -34,6 +39,7 @@ struct JevState {
   VMInfo vmInfo;
   std::string vmHome;  ///< the Java home that passed the checks
   InvocationFunctions ifn;
+  std::vector<std::string> rejected;  ///< each place looked at in vain, and why, for the no-Java message
 };
 
 JevState state;
@@ -186,6 +192,14 @@ void jevTerm() {}
 
 namespace {
 
+// Why a directory is no Java home the launcher can use.
+std::string rejection(const std::string& home) {
+  if (home.empty() || !exists(home)) return "missing";
+  VMInfo info;
+  if (!jevBasicJDKJREChecks(info, home)) return "not a Java home";
+  return "no usable JVM";
+}
+
 void discoverJavaHome() {
   // What every peer honours, after what the command line and the
   // configuration named. A set-ID launcher takes no installation from its
@@ -199,6 +213,7 @@ void discoverJavaHome() {
       return;
     }
     ut_tproda("JAVA_HOME '%s' is no usable Java installation: skipped", javaHome);
+    state.rejected.push_back("JAVA_HOME=" + std::string(javaHome) + ": " + (home.empty() ? "empty" : rejection(home)));
   }
   const char* path = std::getenv("PATH");
   // A set-ID launcher's PATH is its caller's: the Java it named would run
@@ -230,6 +245,7 @@ void discoverJavaHome() {
           return;
         }
       }
+      state.rejected.push_back("PATH " + java + ": " + rejection(home));
     }
   }
   std::string home;
@@ -301,6 +317,13 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
   cfgIsJVMVersionAcceptable(nullptr, &requirement);
   utlReport(kNoSupportedJvmMsg, requirement.c_str());
   utlReport(kUseJavaHomeMsg, "+");
+  if (javaHome != nullptr && *javaHome != '\0') {
+    // Named on the command line or in the configuration: nothing else was tried.
+    const char* source = optIsOptionOn("+javahome", true) ? "+javahome " : "javahome ";
+    state.rejected.push_back(source + std::string(javaHome) + ": " + rejection(javaHome));
+  }
+  for (const std::string& line : state.rejected) utlReport("  %s\n", line.c_str());
+  utlReport("%s", kHowToFixMsg);
   return false;
 }
 

@@ -41,12 +41,20 @@ TEST_F(LaunchTest, NoJavaAnywhere) {
   EXPECT_EQ(result.out, "");
 }
 
+// Each place looked at is named with the reason it was passed over.
 TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   for (const std::string& home : {dir.writeFile("a-file", "x"), dir.makeDir("empty")}) {
     ProcessResult result = run("javahome " + home + "\n");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, kNoJavaMsg);
+    EXPECT_EQ(result.err, kNoJavaLines + "  javahome " + home + ": not a Java home\n" + kNoJavaFix);
   }
+  std::string fakeJava = dir.writeFile("bin/java", "#!/bin/sh\n", 0755);
+  ProcessResult result =
+      runLauncher(launcher, {launcher, "+javahome", dir.file("none")},
+                  {{"PATH", dir.file("bin")}, {"JAVA_HOME", dir.file("empty")}}, dir.path());
+  EXPECT_EQ(result.err, kNoJavaLines + "  +javahome " + dir.file("none") + ": missing\n" + kNoJavaFix);
+  result = run("# no javahome\n", {}, {{"PATH", "/nonexistent:" + dir.file("bin")}, {"JAVA_HOME", ""}});
+  EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=: empty\n  PATH " + fakeJava + ": not a Java home\n" + kNoJavaFix);
 }
 
 TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {

@@ -14,10 +14,14 @@ std::string testJdkHome();
 std::string testJvmLibraryDir();
 
 /// What a launch prints when no Java installation can be found (the default
-/// version requirement).
-inline const std::string kNoJavaMsg =
+/// version requirement) and no place was looked at in vain.
+inline const std::string kNoJavaLines =
     "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
     "Check your installation and use +javahome to specify the JDK or JRE location\n";
+inline const std::string kNoJavaFix =
+    "Install a JDK or JRE (such as Debian's openjdk-17-jre-headless), set JAVA_HOME to one, or name it with javahome "
+    "in the configuration.\n";
+inline const std::string kNoJavaMsg = kNoJavaLines + kNoJavaFix;
 
 /// A PATH without any Java installation on it.
 inline const std::string kPathWithoutJava = "/nonexistent-bin";
