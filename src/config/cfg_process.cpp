@@ -167,6 +167,7 @@ void cfgTerm() {
 
 bool cfgProcessConfig() {
   std::optional<std::string> remembered = state.launcherConfigFileName;
+  std::optional<std::string> inMemory;  // the archive comment a set-ID launcher reads without a copy
   if (state.defaultConfigFileStorage.empty()) {
     state.launcherConfigFileName = cfgGetConfigFileName(nullptr);
     if (FILE* probe = filOpenFile(state.launcherConfigFileName->c_str(), "r", true)) {
@@ -177,14 +178,13 @@ bool cfgProcessConfig() {
       // A copy in a temporary file could be changed by the caller before it
       // is read when the launcher runs with the caller's user id.
       std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-      std::optional<std::string> comment = zipGetZipComment(launcher.c_str());
-      if (comment && !comment->empty()) {
+      inMemory = zipGetZipComment(launcher.c_str());
+      if (inMemory && !inMemory->empty()) {
         state.launcherConfigFileName = launcher;
         state.configFileMode = 1;
         ut_tproda("Processing the zipfile comment of <%s>", launcher.c_str());
-        bool result = processStream(filOpenText(launcher.c_str(), *comment), launcher);
-        if (remembered) state.launcherConfigFileName = remembered;
-        return result;
+      } else {
+        inMemory.reset();
       }
     } else if (auto comment = zipGetCommentFileName(hmdGetFullLauncherFileName(kPathMax + 1).c_str())) {
       state.commentTempFile = comment;
@@ -197,7 +197,7 @@ bool cfgProcessConfig() {
   }
 
   std::string file = *state.launcherConfigFileName;
-  bool result = cfgProcessConfigFile(file);
+  bool result = inMemory ? processStream(filOpenText(file.c_str(), *inMemory), file) : cfgProcessConfigFile(file);
 
   // Nothing reads the copy of the archive comment once it has been processed.
   if (state.commentTempFile) {

@@ -51,26 +51,29 @@ constexpr int kInitialBufferSize = 1024;
 constexpr int kBufferGrowth = 512;
 constexpr const char* kWhiteSpace = " \t\r\n\v\f";
 
+// Marks the input refused once its message is out: processing must end.
+bool refuse() {
+  state.refused = true;
+  return false;
+}
+
 // The checks every file gets before a line is read: none of them blocks (a
 // FIFO opened without a writer would), and none reads without bound.
 bool isReadable(const char* path, const struct stat& info, bool checkAccess) {
   if (!S_ISREG(info.st_mode)) {
     utlReport(kNotRegularMsg, path);
-    state.refused = true;
-    return false;
+    return refuse();
   }
   if (info.st_size > kFileLimitMiB * kMiB) {
     utlReport(kFileTooLargeMsg, path, kFileLimitMiB);
-    state.refused = true;
-    return false;
+    return refuse();
   }
   if (checkAccess && !filIsFileAccessCorrect(path, info)) return false;
   for (const OpenFile& file : state.open) {
     if (file.device == info.st_dev && file.inode == info.st_ino) {
       const OpenFile& includer = state.open.back();
       utlReport(kIncludedAgainMsg, path, includer.lines, includer.path.c_str());
-      state.refused = true;
-      return false;
+      return refuse();
     }
   }
   return true;
@@ -124,8 +127,7 @@ bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
                                            info.st_uid == launcher.st_uid);
   if (trustedOwner && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
   utlReport(kUnsafeMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path);
-  state.refused = true;
-  return false;
+  return refuse();
 }
 
 bool filInputRefused() { return state.refused; }
@@ -144,7 +146,7 @@ const char* filReadLineFromFile(FILE* stream) {
     if (line.size() == static_cast<std::size_t>(kLineLimitMiB * kMiB)) {
       const OpenFile* file = state.open.empty() ? nullptr : &state.open.back();
       utlReport(kLineTooLongMsg, file ? file->lines + 1 : 0, file ? file->path.c_str() : "", kLineLimitMiB);
-      state.refused = true;
+      refuse();
       return nullptr;
     }
     line.push_back(static_cast<char>(c));
