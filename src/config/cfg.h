@@ -175,6 +175,9 @@ const char* cfgGetCmdPrefix();
 /// Stores the requirement text in message (when given) and tells whether the
 /// JVM version text meets the configured requirement.
 bool cfgIsJVMVersionAcceptable(const char* version, std::string* message);
+/// Why a JVM version text fails the requirement ("version 11.0.2 is too
+/// low"); empty when it meets it.
+std::string cfgWhyJVMVersionIsRefused(const char* version);
 /// Prints the usage lines that "setfromoption" directives recorded.
 void cfgPrintUsage();
 

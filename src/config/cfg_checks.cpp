@@ -123,6 +123,13 @@ bool cfgIsJVMVersionAcceptable(const char* version, std::string* message) {
          (s().VMVersionCanBeLower && found.value() < required);
 }
 
+std::string cfgWhyJVMVersionIsRefused(const char* version) {
+  if (cfgIsJVMVersionAcceptable(version, nullptr)) return "";
+  Version found;
+  if (version == nullptr || !parseJvmVersion(version, found)) return "version unknown";
+  return std::string("version ") + version + (found.value() < s().requiredVMVersion ? " is too low" : " is too high");
+}
+
 // Each mention flips its flag, so naming an option twice restores it. Spaces
 // are part of a name: "strictvm, allowri" names " allowri".
 bool cfgOptionsCmd(std::string& param) {

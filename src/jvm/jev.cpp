@@ -40,6 +40,8 @@ struct JevState {
   std::string vmHome;  ///< the Java home that passed the checks
   InvocationFunctions ifn;
   std::vector<std::string> rejected;  ///< each place looked at in vain, and why, for the no-Java message
+  std::string chosenFrom;             ///< where discovery found the Java home in use, as rejected names places
+  bool chosenIsRejected = false;      ///< the home in use already has its line in rejected
 };
 
 JevState state;
@@ -90,20 +92,58 @@ long long versionRank(const std::string& version) {
   return rank;
 }
 
-// The newest installed modular runtime whose release version the
-// configuration's version requirement accepts; none when there is none.
-std::optional<std::string> newestAcceptableRuntime() {
-  std::optional<std::string> best;
-  long long bestRank = -1;
+// Why a directory is no Java home the launcher can use; empty when it is
+// one, and then info describes it.
+std::string rejection(VMInfo& info, const std::string& home) {
+  if (home.empty() || !exists(home)) return "missing";
+  if (!jevBasicJDKJREChecks(info, home)) return "not a Java home";
+  // A modular runtime names its flavours in jvm.cfg, but only these two
+  // directories hold a library the launcher can load.
+  if (info.jvmVersion == kLayoutModular && !exists(home + "/lib/server/libjvm.so") &&
+      !exists(home + "/lib/client/libjvm.so")) {
+    return "no JVM library";
+  }
+  return "";
+}
+
+std::string rejection(const std::string& home) {
+  VMInfo info;
+  return rejection(info, home);
+}
+
+// Why a usable home's runtime fails the version requirement; empty when it
+// meets it or has no release file to tell (the JVM's own version is checked
+// once it runs).
+std::string versionRejection(const std::string& home) {
+  std::optional<std::string> version = releaseVersion(home);
+  return version ? cfgWhyJVMVersionIsRefused(version->c_str()) : "";
+}
+
+// The newest installed runtime whose release version the configuration's
+// version requirement accepts; none when there is none. Every other entry
+// is listed as rejected, in name order, so the message reads the same on
+// every run.
+std::optional<std::string> newestAcceptableRuntime(const std::string& passedOver) {
+  std::vector<std::string> homes;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(kInstalledRuntimes, error)) {
+    if (entry.path().filename().string().starts_with(".")) continue;
     std::string home = std::filesystem::weakly_canonical(entry.path(), error).string();
-    VMInfo info;
+    if (!error && home != passedOver && std::find(homes.begin(), homes.end(), home) == homes.end()) {
+      homes.push_back(home);
+    }
+  }
+  std::sort(homes.begin(), homes.end());
+  std::optional<std::string> best;
+  long long bestRank = -1;
+  for (const std::string& home : homes) {
+    std::string why = rejection(home);
+    if (why.empty()) why = versionRejection(home);
     std::optional<std::string> version = releaseVersion(home);
-    bool fits = !error && version && jevBasicJDKJREChecks(info, home) &&
-                cfgIsJVMVersionAcceptable(version->c_str(), nullptr);
-    if (!fits) continue;
-    if (versionRank(*version) > bestRank) {
+    if (why.empty() && !version) why = "no release file";
+    if (!why.empty()) {
+      state.rejected.push_back(home + ": " + why);
+    } else if (versionRank(*version) > bestRank) {
       best = home;
       bestRank = versionRank(*version);
     }
@@ -192,12 +232,18 @@ void jevTerm() {}
 
 namespace {
 
-// Why a directory is no Java home the launcher can use.
-std::string rejection(const std::string& home) {
-  if (home.empty() || !exists(home)) return "missing";
+// Takes home when it is usable; otherwise lists it as passed over.
+bool tryJavaHome(const std::string& place, const std::string& home) {
   VMInfo info;
-  if (!jevBasicJDKJREChecks(info, home)) return "not a Java home";
-  return "no usable JVM";
+  std::string why = rejection(info, home);
+  if (!why.empty()) {
+    state.rejected.push_back(place + ": " + why);
+    return false;
+  }
+  state.vmInfo = info;
+  state.chosenFrom = place;
+  jopSetJavaHome(home);
+  return true;
 }
 
 void discoverJavaHome() {
@@ -206,14 +252,14 @@ void discoverJavaHome() {
   // caller.
   const char* javaHome = std::getenv("JAVA_HOME");
   if (javaHome != nullptr && !utlIsSetIdMode()) {
-    std::string home = *javaHome == '\0' ? "" : utlMakeAbsPath(javaHome, false);
-    if (!home.empty() && jevBasicJDKJREChecks(state.vmInfo, home)) {
+    std::string place = "JAVA_HOME=" + std::string(javaHome);
+    if (*javaHome == '\0') {
+      state.rejected.push_back(place + ": empty");
+    } else if (std::string home = utlMakeAbsPath(javaHome, false); tryJavaHome(place, home)) {
       ut_tproda("Using the Java home %s named by JAVA_HOME", home.c_str());
-      jopSetJavaHome(home);
       return;
     }
     ut_tproda("JAVA_HOME '%s' is no usable Java installation: skipped", javaHome);
-    state.rejected.push_back("JAVA_HOME=" + std::string(javaHome) + ": " + (home.empty() ? "empty" : rejection(home)));
   }
   const char* path = std::getenv("PATH");
   // A set-ID launcher's PATH is its caller's: the Java it named would run
@@ -229,27 +275,35 @@ void discoverJavaHome() {
       std::string java = directory.substr(0, kPathMax - 1) + "/java";
       if (!isExecutableFile(java)) continue;
       std::string home = homeOfJava(java);
-      if (jevBasicJDKJREChecks(state.vmInfo, home)) {
-        ut_tproda("Using the Java home %s of %s on PATH", home.c_str(), java.c_str());
-        jopSetJavaHome(home);
-        return;
-      }
+      VMInfo info;
       // A java found through links (/usr/bin/java -> /etc/alternatives/...)
       // belongs to the installation its real path lies in.
       std::unique_ptr<char, decltype(&std::free)> real(realpath(java.c_str(), nullptr), &std::free);
-      if (real && java != real.get()) {
-        std::string realHome = homeOfJava(real.get());
-        ut_tproda("%s is a link to %s; trying the Java home %s", java.c_str(), real.get(), realHome.c_str());
-        if (jevBasicJDKJREChecks(state.vmInfo, realHome)) {
-          jopSetJavaHome(realHome);
-          return;
-        }
+      if (real && java != real.get() && !rejection(info, home).empty()) {
+        ut_tproda("%s is a link to %s; trying the Java home %s", java.c_str(), real.get(),
+                  homeOfJava(real.get()).c_str());
+        home = homeOfJava(real.get());
       }
-      state.rejected.push_back("PATH " + java + ": " + rejection(home));
+      if (tryJavaHome("PATH " + java, home)) {
+        ut_tproda("Using the Java home %s of %s on PATH", home.c_str(), java.c_str());
+        return;
+      }
     }
   }
   std::string home;
   if (jmdIsThisJVMInstalled(state.vmInfo, home, kPathMax)) jopSetJavaHome(home);
+}
+
+// The place the no-Java message names for the Java home in use.
+std::string chosenPlace() {
+  if (!state.chosenFrom.empty()) return state.chosenFrom;
+  const char* home = jopGetJavaHome();
+  return (optIsOptionOn("+javahome", true) ? "+javahome " : "javahome ") + std::string(home ? home : "");
+}
+
+void reportPlacesLookedAt() {
+  for (const std::string& line : state.rejected) utlReport("  %s\n", line.c_str());
+  utlReport("%s", kHowToFixMsg);
 }
 
 }  // namespace
@@ -260,14 +314,20 @@ void jevConfigureDefaultJVM() {
   // configuration gives way, before any JVM is created, to the newest
   // installed one that fits.
   const char* home = jopGetJavaHome();
-  std::optional<std::string> version = home ? releaseVersion(home) : std::nullopt;
-  if (!version || cfgIsJVMVersionAcceptable(version->c_str(), nullptr)) return;
-  std::optional<std::string> better = newestAcceptableRuntime();
+  std::string why = home ? versionRejection(home) : "";
+  if (why.empty()) return;
+  state.rejected.push_back(chosenPlace() + ": " + why);
+  state.chosenIsRejected = true;
+  std::optional<std::string> better = newestAcceptableRuntime(home);
   if (!better) return;
-  ut_tproda("Java %s in %s does not meet the version requirement; using %s", version->c_str(), home,
-            better->c_str());
+  ut_tproda("Java in %s does not meet the version requirement (%s); using %s", home, why.c_str(), better->c_str());
   jevBasicJDKJREChecks(state.vmInfo, *better);
   jopSetJavaHome(*better);
+}
+
+void jevReportVersionRefused(const char* version) {
+  if (!state.chosenIsRejected) state.rejected.push_back(chosenPlace() + ": " + cfgWhyJVMVersionIsRefused(version));
+  reportPlacesLookedAt();
 }
 
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir) {
@@ -317,13 +377,9 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
   cfgIsJVMVersionAcceptable(nullptr, &requirement);
   utlReport(kNoSupportedJvmMsg, requirement.c_str());
   utlReport(kUseJavaHomeMsg, "+");
-  if (javaHome != nullptr && *javaHome != '\0') {
-    // Named on the command line or in the configuration: nothing else was tried.
-    const char* source = optIsOptionOn("+javahome", true) ? "+javahome " : "javahome ";
-    state.rejected.push_back(source + std::string(javaHome) + ": " + rejection(javaHome));
-  }
-  for (const std::string& line : state.rejected) utlReport("  %s\n", line.c_str());
-  utlReport("%s", kHowToFixMsg);
+  // Named on the command line or in the configuration: nothing else was tried.
+  if (javaHome != nullptr && *javaHome != '\0') state.rejected.push_back(chosenPlace() + ": " + rejection(javaHome));
+  reportPlacesLookedAt();
   return false;
 }
 

@@ -19,8 +19,13 @@ const char* jevGetJVMHome();
 void jevSetJVMSubType(int subType);
 void jevTerm();
 
-/// Looks for a Java home through PATH when none is configured.
+/// Looks for a Java home through JAVA_HOME and PATH when none is configured,
+/// and passes over one that fails the version requirement for the newest
+/// installed runtime that meets it.
 void jevConfigureDefaultJVM();
+/// Ends the refusal of the running JVM's version with the places looked at
+/// and how to fix it.
+void jevReportVersionRefused(const char* version);
 /// Classifies dir as a JDK, else a JRE (old layouts), else a modular runtime.
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir);
 /// Classifies dir as a Java 2 installation of info's jvmType.

@@ -416,6 +416,7 @@ int jsvJudgeJVM(const JvmIdentity& jvm) {
   if (!cfgIsJVMVersionAcceptable(jvm.version.c_str(), &requirement)) {
     utlReport("%s %s\n", JVM_TOO_OLD_MSG, requirement.c_str());
     utlReport("%s\n", CHECK_JAVAHOME_MSG);
+    jevReportVersionRefused(jvm.version.c_str());
     return 1;
   }
   // One known JVM build is refused when strict checks are configured, unless

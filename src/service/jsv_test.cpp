@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/cfg_fixture.h"
+#include "launcher.h"
 
 namespace {
 
@@ -46,11 +47,11 @@ TEST_F(JudgeTest, OldVersionsAreTracedOnOneLine) {
 }
 
 TEST_F(JudgeTest, VersionRequirementRefusesWithTheRequirementText) {
-  ASSERT_TRUE(process("vmversion 1.4.0\n").ok);
+  ASSERT_TRUE(process("vmversion 1.4.0\njavahome /opt/jdk\n").ok);
   Judged judged = judge({"", "", "", "", "", "", "", "17.0.15"});
   EXPECT_EQ(judged.result, 1);
   EXPECT_EQ(judged.err, std::string("Unable to find a supported JDK or JRE version. Version 1.4.0 is required.\n") +
-                            kCheckJavaHome + "\n");
+                            kCheckJavaHome + "\n  javahome /opt/jdk: version 17.0.15 is too high\n" + kNoJavaFix);
   EXPECT_EQ(judge({"", "", "", "", "", "", "", "1.4.0"}).result, 0);
 }
 

@@ -55,6 +55,11 @@ TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   EXPECT_EQ(result.err, kNoJavaLines + "  +javahome " + dir.file("none") + ": missing\n" + kNoJavaFix);
   result = run("# no javahome\n", {}, {{"PATH", "/nonexistent:" + dir.file("bin")}, {"JAVA_HOME", ""}});
   EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=: empty\n  PATH " + fakeJava + ": not a Java home\n" + kNoJavaFix);
+  // A modular runtime whose JVM library is missing.
+  for (const char* file : {"jdk/bin/java", "jdk/lib/modules", "jdk/lib/jvm.cfg"}) dir.writeFile(file, "", 0755);
+  dir.writeFile("jdk/release", "JAVA_VERSION=\"21\"\n");
+  result = run("# no javahome\n", {}, {{"JAVA_HOME", dir.file("jdk")}});
+  EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=" + dir.file("jdk") + ": no JVM library\n" + kNoJavaFix);
 }
 
 TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {

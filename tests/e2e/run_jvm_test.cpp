@@ -106,7 +106,8 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
       {"mainclass jltest.ShowLaunch\nvmparam -Xfoo\n", "Unrecognized option: -Xfoo\nUnable to create JVM.\n"},
       {"mainclass jltest.ShowLaunch\nvmversion 1.4.0\n",
        "Unable to find a supported JDK or JRE version. Version 1.4.0 is required.\nCheck your installation and use the "
-       "javahome commandline switchto specify the JDK or JRE location\n"},
+       "javahome commandline switchto specify the JDK or JRE location\n  javahome " + GetParam() + ": version ",
+       true},
       {"mainclass jltest.ShowLaunch\nvmtype turbo\n",
        "Error: Unrecognized VM type in 'vmtype turbo' at line 5 in configuration file '" +
            dir.file("app/bin/myapp.config") + "'.\n"},

@@ -109,9 +109,20 @@ TEST(JavaSelectionTest, VersionRequirementChoosesAmongTheInstalledRuntimes) {
   ProcessResult result =
       runLauncher(launcher, {launcher, "+help"}, {{"UTRACE", "-p"}, {"PATH", *oldest + "/bin"}}, dir.path());
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("does not meet the version requirement; using " + *newest + "\n"), std::string::npos)
-      << result.out;
+  EXPECT_NE(result.out.find(" is too low); using " + *newest + "\n"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("Loaded Java VM Library libjvm.so from " + *newest + "/lib/server\n"), std::string::npos);
+
+  // None fits: the JVM's own refusal, then every runtime passed over.
+  dir.writeFile("app/bin/myapp.config", "mainclass Any\nvmversion " + std::to_string(major(*newest) + 1) + "+\n");
+  result = runLauncher(launcher, {launcher}, {{"PATH", *oldest + "/bin"}}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err.find("Unable to find a supported JDK or JRE version. Version " +
+                            std::to_string(major(*newest) + 1) + ".0.0 or higher is required.\n"), 0u) << result.err;
+  for (const std::string& place : {"PATH " + *oldest + "/bin/java", *newest}) {
+    EXPECT_NE(result.err.find("\n  " + place + ": version " + std::to_string(major(place.starts_with("PATH") ?
+                              *oldest : *newest))), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(result.err.ends_with(" is too low\n" + kNoJavaFix)) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJdks()),
