@@ -2,7 +2,7 @@
 # Installs what building and testing jlauncher needs on Debian 12, when run as
 # root; otherwise prints the command that installs it and fails.
 set -eu
-packages="cmake ninja-build g++ libgtest-dev openjdk-17-jdk-headless zip unzip clang libclang-rt-14-dev maven ant"
+packages="cmake ninja-build g++ libgtest-dev openjdk-17-jdk-headless zip unzip clang libclang-rt-14-dev maven ant libzip-dev"
 missing=""
 for package in $packages; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

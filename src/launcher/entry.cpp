@@ -15,6 +15,7 @@
 #include "service/jsv.h"
 #include "util/utl.h"
 #include "util/utrace.h"
+#include "version.h"
 
 int original_argc = 0;
 char** original_argv = nullptr;
@@ -38,6 +39,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
+  ut_tproda("jlauncher %s", JLAUNCHER_VERSION);
   hmdRememberStartEnvironment();
 
   original_argc = argc;

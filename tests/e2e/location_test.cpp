@@ -7,11 +7,15 @@
 #include <filesystem>
 
 #include "launcher.h"
+#include "version.h"
 
 namespace {
 
+// The trace starts with the launcher's version, then where it found itself.
+const std::string kVersionTrace = "jlauncher " JLAUNCHER_VERSION "\n";
+
 std::string locationTrace(const std::string& file, const std::string& directory) {
-  return "The full launcher filename and path is set = " + file + "\nThe full launcher path is set = " + directory +
+  return kVersionTrace + "The full launcher filename and path is set = " + file + "\nThe full launcher path is set = " + directory +
          "\n";
 }
 
@@ -99,7 +103,7 @@ TEST_F(LocationTest, UnfindableLauncherEndsWith255AndOneMessage) {
 TEST_F(LocationTest, ExitOutsideMainIsTraced) {
   ProcessResult result = runLauncher(launcher, {"no-such-launcher"}, {{"UTRACE", "-p"}, {"PATH", "/usr/bin"}});
   EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.out, "C runtime exit() was called\n");
+  EXPECT_EQ(result.out, kVersionTrace + "C runtime exit() was called\n");
 }
 
 TEST(RootLocationTest, LauncherDirectlyInRootHasNoHome) {

@@ -1,0 +1,140 @@
+// jlauncher-pack makes single-file applications that run against the real
+// JDKs, and refuses what it cannot pack without writing anything.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "launcher.h"
+#include "version.h"
+
+namespace {
+
+const std::string kPack = JLAUNCHER_PACK_PATH;
+const std::string kJarOne = PACK_JAR_ONE;
+const std::string kJarTwo = PACK_JAR_TWO;
+
+class PackTest : public ::testing::Test {
+ protected:
+  ProcessResult pack(std::vector<std::string> args) {
+    args.insert(args.begin(), "jlauncher-pack");
+    return runLauncher(kPack, args, {}, dir.path());
+  }
+  ProcessResult run(const std::string& program, std::vector<std::string> args, const std::string& cwd,
+                    std::map<std::string, std::optional<std::string>> env = {}) {
+    args.insert(args.begin(), program);
+    env.emplace("PATH", kPathWithoutJava);
+    env.emplace("JAVA_HOME", testJdkHome());
+    return runLauncher(program, args, env, cwd);
+  }
+  TempDir dir;
+};
+
+std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
+
+TEST_F(PackTest, MergedJarsRunFromAnywhereOnEveryJdk) {
+  std::string config = dir.writeFile("app.config", "apparg --from-config");
+  ProcessResult packed = pack({"-o", "myapp", "--config", config, kJarOne, COMPANION_JAR, kJarTwo});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  std::string kept = ": the one of '" + kJarOne + "' is kept";
+  for (const std::string& line : {warning("'jlpack/Greeter.class' of '" + kJarTwo + "' is left out" + kept),
+                                  warning("'jlpack/which.txt' of '" + kJarTwo + "' is left out" + kept),
+                                  warning("leaving out the signature file 'META-INF/TWO.SF' of '" + kJarTwo +
+                                          "': a merged archive is not signed"),
+                                  warning("leaving out the signature file 'META-INF/TWO.RSA' of '" + kJarTwo +
+                                          "': a merged archive is not signed")}) {
+    EXPECT_NE(packed.err.find(line), std::string::npos) << packed.err;
+  }
+  EXPECT_EQ(std::count(packed.err.begin(), packed.err.end(), '\n'), 4) << packed.err;
+
+  // Offsets count from the start of the file: unzip reads it without a word
+  // about extra bytes, and holds the configuration as the comment.
+  std::string app = dir.file("myapp");
+  ProcessResult tested = runLauncher("/usr/bin/unzip", {"unzip", "-t", app});
+  EXPECT_EQ(tested.status, 0) << tested.out << tested.err;
+  EXPECT_EQ(tested.err, "");
+  EXPECT_NE(tested.out.find("Archive:  " + app + "\nmainclass jlpack.App\napparg --from-config\n"), std::string::npos)
+      << tested.out;
+  EXPECT_EQ(tested.out.find("TWO."), std::string::npos);
+
+  std::string expected = "greeters [one, two]\nwhich one\nargs [--from-config, a, b c]\nlauncher true ";
+  std::filesystem::create_directories(dir.file("elsewhere/bin"));
+  std::filesystem::create_symlink(app, dir.file("elsewhere/bin/linked"));
+  for (const std::string& jdk : installedJdks()) {
+    for (const std::string& program : {app, dir.file("elsewhere/bin/linked")}) {
+      ProcessResult result = run(program, {"a", "b c"}, dir.file("elsewhere"), {{"JAVA_HOME", jdk}});
+      EXPECT_EQ(result.status, 0) << jdk << "\n" << result.err;
+      EXPECT_EQ(result.out.substr(0, expected.size()), expected) << jdk;
+    }
+  }
+  ProcessResult onPath = runLauncher("/bin/sh", {"sh", "-c", "linked a 'b c'"},
+                                     {{"PATH", dir.file("elsewhere/bin")}, {"JAVA_HOME", testJdkHome()}}, "/");
+  EXPECT_EQ(onPath.out.substr(0, expected.size()), expected) << onPath.err;
+  ProcessResult javacmd = run(app, {"+javacmd", "a"}, dir.file("elsewhere"));
+  EXPECT_EQ(javacmd.status, 0);
+  EXPECT_NE(javacmd.out.find(" jlpack.App --from-config a\n"), std::string::npos) << javacmd.out;
+
+  // The companion library outside the launcher: its answers, no error.
+  ProcessResult plain = runLauncher(testJdkHome() + "/bin/java",
+                                    {"java", "-cp", kJarOne + ":" + COMPANION_JAR + ":" + kJarTwo, "jlpack.App"});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_TRUE(plain.out.ends_with("launcher false false\ndumped false\n")) << plain.out;
+}
+
+TEST_F(PackTest, MainClassFromTheCommandLineAndTheFirstJarWins) {
+  EXPECT_EQ(pack({"-o", "myapp", "--main-class", "jlpack.App", kJarTwo, kJarOne, COMPANION_JAR}).status, 0);
+  ProcessResult result = run(dir.file("myapp"), {}, dir.path());
+  EXPECT_EQ(result.out.substr(0, 36), "greeters [one, two]\nwhich two\nargs [") << result.err;
+  // --force replaces an existing output.
+  EXPECT_EQ(pack({"-o", "myapp", kJarOne, COMPANION_JAR}).status, 1);
+  EXPECT_EQ(pack({"-o", "myapp", "--force", kJarOne, COMPANION_JAR}).status, 0);
+  EXPECT_EQ(run(dir.file("myapp"), {}, dir.path()).out.substr(0, 29), "greeters [one]\nwhich one\nargs");
+}
+
+// Each refusal leaves no output (and an existing one as it was).
+TEST_F(PackTest, RefusalsWriteNothing) {
+  std::string notAJar = dir.writeFile("text.jar", "not a zip archive\n");
+  std::string huge = dir.writeFile("huge.config", std::string(70000, '#') + "\n");
+  std::string existing = dir.writeFile("existing", "keep me");
+  std::string missing = dir.file("missing.jar");
+  const std::string error = "jlauncher-pack: error: ";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-o", "out"}, error + "no jar given (see jlauncher-pack --help)\n"},
+      {{kJarOne}, error + "no output given: name it with -o (see jlauncher-pack --help)\n"},
+      {{"-o", "out", "--bogus", kJarOne}, error + "unknown option '--bogus' (see jlauncher-pack --help)\n"},
+      {{"-o"}, error + "option '-o' needs a value (see jlauncher-pack --help)\n"},
+      {{"-o", "out", missing}, error + "cannot read the jar '" + missing + "': No such file\n"},
+      {{"-o", "out", notAJar}, error + "cannot read the jar '" + notAJar + "': Not a zip archive\n"},
+      {{"-o", "out", kJarTwo},
+       error + "no main class: '" + kJarTwo + "' has no Main-Class in its manifest; name one with --main-class\n"},
+      {{"-o", "out", "--config", huge, kJarOne},
+       error + "the configuration is 70022 bytes; an archive comment holds at most 65535\n"},
+      {{"-o", "out", "--launcher", missing, kJarOne},
+       error + "cannot read the launcher '" + missing + "': No such file or directory\n"},
+      {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = pack(c.args);
+    EXPECT_EQ(result.status, 1) << c.err;
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
+    EXPECT_EQ(left.size(), 3u) << c.err;
+  }
+  EXPECT_EQ(readFile(existing), "keep me");
+}
+
+TEST_F(PackTest, HelpAndVersion) {
+  ProcessResult help = pack({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.find("Usage: jlauncher-pack -o OUTPUT "), 0u);
+  ProcessResult version = pack({"--version"});
+  EXPECT_EQ(version.out, "jlauncher-pack " JLAUNCHER_VERSION "\n");
+}
+
+}  // namespace
