@@ -1,5 +1,5 @@
-# The two commands of the README: `make demo` and `make test`. Both install the
-# build dependencies first when run as root.
+# `make demo` and `make test`, which the README's ./make.sh runs. Both install
+# their build dependencies first when run as root.
 
 PRESETS := default asan solaris
 # Seconds each fuzzer runs in `make fuzz`, and in `make test`.
@@ -8,10 +8,13 @@ TEST_FUZZ_SECONDS := 20
 
 # build-<preset> and test-<preset> are pattern rules, which make skips for
 # phony targets; no file of those names is ever made.
-.PHONY: demo test fuzz deps bench clean
+.PHONY: demo test fuzz deps deps-demo deb bench clean
 
 deps:
-	@scripts/ensure-deps.sh
+	@scripts/ensure-deps.sh test
+
+deps-demo:
+	@scripts/ensure-deps.sh demo
 
 build-%: deps
 	cmake --preset $*
@@ -20,8 +23,15 @@ build-%: deps
 test-%: build-%
 	ctest --preset $*
 
-demo: build-default
-	@scripts/demo.sh build/default
+# Only the launcher, jlauncher-pack and the example: no tests, no GoogleTest.
+demo: deps-demo
+	cmake --preset demo
+	cmake --build --preset demo
+	@scripts/demo.sh build/demo
+
+# The Debian package, from the default build: build/default/jlauncher_<version>_<arch>.deb.
+deb: build-default
+	cd build/default && cpack -G DEB
 
 # Every profile is built and tested, and then the fuzzers run, even when an
 # earlier step fails; the target fails if any did.

@@ -15,16 +15,16 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "jlauncher developers <jlauncher@corvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "native launcher for Java applications")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "native launcher for Java applications
- jlauncher starts a Java application in place of the java command. Installed
- beside the application under the application's name, it finds a Java
- runtime, builds the JVM options, system properties and class path from a
- configuration file (or from the comment of an archive appended to it),
- loads the JVM into its own process and runs the application's main class.
- .
- jlauncher-pack makes a single executable file of the launcher and an
- application's jars. The companion library jlauncher.jar lets the
- application ask the launcher for a thread dump.")
+# The long description; CPack puts the summary above it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "jlauncher starts a Java application in place of the java command. Installed
+beside the application under the application's name, it finds a Java
+runtime, builds the JVM options, system properties and class path from a
+configuration file (or from the comment of an archive appended to it),
+loads the JVM into its own process and runs the application's main class.
+
+jlauncher-pack makes a single executable file of the launcher and an
+application's jars. The companion library jlauncher.jar lets the
+application ask the launcher for a thread dump.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION java)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,8 +1,18 @@
 #!/bin/sh
-# Installs what building and testing jlauncher needs on Debian 12, when run as
-# root; otherwise prints the command that installs it and fails.
+# Installs what `make demo` or `make test` needs on Debian 12 (the first
+# argument: demo or test), when run as root; otherwise prints the command that
+# installs it and fails.
 set -eu
-packages="cmake ninja-build g++ libgtest-dev openjdk-17-jdk-headless zip unzip clang libclang-rt-14-dev maven ant libzip-dev"
+# The demo builds the launcher, jlauncher-pack and the example application.
+demo="make cmake ninja-build g++ openjdk-17-jdk-headless libzip-dev"
+# The tests also need GoogleTest, archive tools, clang for the fuzzers, the
+# Debian packaging tools, and the Java tools they run through the launcher.
+test="$demo libgtest-dev zip unzip clang libclang-rt-14-dev file dpkg-dev lintian maven ant"
+case "${1:-test}" in
+  demo) packages=$demo ;;
+  test) packages=$test ;;
+  *) echo "Usage: $0 demo|test" >&2; exit 2 ;;
+esac
 missing=""
 for package in $packages; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -13,7 +23,7 @@ done
 if [ "$(id -u)" -eq 0 ]; then
   echo "Installing:$missing"
   apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 else
   echo "Missing packages:$missing" >&2
   echo "Install them with:" >&2
