@@ -240,6 +240,8 @@ bool tryJavaHome(const std::string& place, const std::string& home) {
     state.rejected.push_back(place + ": " + why);
     return false;
   }
+  // The flavour chosen on the command line or by vmtype stays.
+  info.jvmSubType = state.vmInfo.jvmSubType;
   state.vmInfo = info;
   state.chosenFrom = place;
   jopSetJavaHome(home);

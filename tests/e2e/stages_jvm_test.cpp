@@ -54,6 +54,11 @@ TEST_P(InstalledJdkTest, CommandLineJavaHomeWinsOverTheConfiguration) {
 
 TEST_P(InstalledJdkTest, JavaFoundThroughPath) {
   expectHelpAfterLoading(run("# nothing\n", {"+help"}, "/nonexistent:" + GetParam() + "/bin"));
+  // The flavour asked for holds for a discovered runtime too (these have
+  // only the server JVM).
+  ProcessResult client = run("# nothing\n", {"+clientvm", "+help"}, GetParam() + "/bin");
+  EXPECT_EQ(client.status, 1);
+  EXPECT_EQ(client.err, "Unable to find a suitable Java VM in " + GetParam() + "\n");
 }
 
 // JAVA_HOME comes after what the command line and the configuration name,
