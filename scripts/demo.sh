@@ -5,10 +5,9 @@ set -eu
 build=${1:-build/default}
 app=$build/demo/hello
 rm -rf "$app"
-mkdir -p "$app/bin" "$app/lib" "$build/demo/classes"
+mkdir -p "$app/bin" "$app/lib"
 
-javac -d "$build/demo/classes" examples/hello/src/demo/Hello.java
-jar --create --file "$app/lib/hello.jar" -C "$build/demo/classes" .
+cp "$build/examples/hello.jar" "$build/java/jlauncher.jar" "$app/lib/"
 cp "$build/src/jlauncher" "$app/bin/hello"
 cp examples/hello/hello.config "$app/bin/hello.config"
 
@@ -22,3 +21,7 @@ run() {
 run "$app/bin/hello" one 'two words'
 run "$app/bin/hello" --status=3
 run "$app/bin/hello" +javacmd one
+
+# The same application as one file, made by jlauncher-pack.
+"$build/src/jlauncher-pack" -o "$build/demo/hello-packed" --force "$app/lib/hello.jar" "$app/lib/jlauncher.jar"
+run "$build/demo/hello-packed" one
