@@ -11,8 +11,18 @@ cp "$build/examples/hello.jar" "$build/java/jlauncher.jar" "$app/lib/"
 cp "$build/src/jlauncher" "$app/bin/hello"
 cp examples/hello/hello.config "$app/bin/hello.config"
 
+# A word as a shell reads it back: quoted only when it has to be.
+quote() {
+  case $1 in
+    '' | *[!A-Za-z0-9_@%+=:,./-]*) printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")" ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
+
 run() {
-  echo "\$ $*"
+  line='$'
+  for word in "$@"; do line="$line $(quote "$word")"; done
+  printf '%s\n' "$line"
   status=0
   env -u JAVA_HOME -u LD_LIBRARY_PATH -u UTRACE "$@" || status=$?
   echo "(exit status $status)"

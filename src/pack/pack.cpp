@@ -58,8 +58,9 @@ struct ZipCloser {
 };
 using Archive = std::unique_ptr<zip_t, ZipCloser>;
 
-// One entry's uncompressed bytes; nullopt after a reported failure.
-std::optional<std::string> readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar) {
+// One entry's uncompressed bytes, checked against its CRC (nothing kept
+// with keep false); nullopt after a reported failure.
+std::optional<std::string> readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, bool keep = true) {
   zip_stat_t stat;
   zip_file_t* file = zip_stat_index(archive, index, 0, &stat) == 0 ? zip_fopen_index(archive, index, 0) : nullptr;
   if (file == nullptr) {
@@ -69,10 +70,14 @@ std::optional<std::string> readEntry(zip_t* archive, zip_uint64_t index, const s
   std::string data;
   char block[65536];
   zip_int64_t n;
-  while ((n = zip_fread(file, block, sizeof block)) > 0) data.append(block, static_cast<std::size_t>(n));
+  while ((n = zip_fread(file, block, sizeof block)) > 0) {
+    if (keep) data.append(block, static_cast<std::size_t>(n));
+  }
   bool ok = n == 0;
-  if (!ok) report("error: cannot read '%s' of '%s': %s", zip_get_name(archive, index, 0), jar.c_str(),
-                  zip_file_strerror(file));
+  if (!ok) {
+    report("error: cannot read the jar '%s': its entry '%s': %s", jar.c_str(), zip_get_name(archive, index, 0),
+           zip_file_strerror(file));
+  }
   zip_fclose(file);
   if (!ok) return std::nullopt;
   return data;
@@ -313,6 +318,9 @@ class Packer {
           }
           continue;
         }
+        // The compressed data is copied as it is, so it is read through
+        // once first: a damaged entry fails here rather than in the JVM.
+        if (!readEntry(jar, i, jarName, false)) return false;
         zip_source_t* entry = zip_source_zip(out, jar, i, 0, 0, -1);
         if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
           report("error: cannot copy '%s' of '%s': %s", name.c_str(), jarName.c_str(), zip_strerror(out));

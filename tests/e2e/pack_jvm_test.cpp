@@ -98,6 +98,12 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::string huge = dir.writeFile("huge.config", std::string(70000, '#') + "\n");
   std::string existing = dir.writeFile("existing", "keep me");
   std::string missing = dir.file("missing.jar");
+  // A byte of App.class's compressed data changed: its CRC no longer holds.
+  std::string bytes = readFile(kJarOne);
+  std::size_t data = bytes.find("jlpack/App.class");
+  ASSERT_NE(data, std::string::npos);
+  bytes[data + 200] = static_cast<char>(bytes[data + 200] ^ 0xff);
+  std::string damaged = dir.writeFile("damaged.jar", bytes);
   const std::string error = "jlauncher-pack: error: ";
   struct Case {
     std::vector<std::string> args;
@@ -109,6 +115,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {{"-o"}, error + "option '-o' needs a value (see jlauncher-pack --help)\n"},
       {{"-o", "out", missing}, error + "cannot read the jar '" + missing + "': No such file\n"},
       {{"-o", "out", notAJar}, error + "cannot read the jar '" + notAJar + "': Not a zip archive\n"},
+      {{"-o", "out", damaged},
+       error + "cannot read the jar '" + damaged + "': its entry 'jlpack/App.class': CRC error\n"},
       {{"-o", "out", kJarTwo},
        error + "no main class: '" + kJarTwo + "' has no Main-Class in its manifest; name one with --main-class\n"},
       {{"-o", "out", "--config", huge, kJarOne},
@@ -124,7 +132,7 @@ TEST_F(PackTest, RefusalsWriteNothing) {
     EXPECT_EQ(result.out, "");
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-    EXPECT_EQ(left.size(), 3u) << c.err;
+    EXPECT_EQ(left.size(), 4u) << c.err;
   }
   EXPECT_EQ(readFile(existing), "keep me");
 }
