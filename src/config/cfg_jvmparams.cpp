@@ -56,8 +56,10 @@ bool cfgHeapSizeOption(std::string_view prefix, const std::string& param, Memory
     return true;
   }
   errno = 0;
-  long long percent = std::strtoll(param.c_str(), nullptr, 10);
-  if (errno == ERANGE || percent < 0) return false;
+  char* end = nullptr;
+  long long percent = std::strtoll(param.c_str(), &end, 10);
+  // Digits, then the '%': "abc%" or "50.5%" is no share of the memory.
+  if (errno == ERANGE || percent < 0 || end == param.c_str() || end != &param.back()) return false;
   MemorySize total = memory();
   if (total == 0) {
     ut_tproda("Cannot detect total memory in the system, leaving it up to the VM");

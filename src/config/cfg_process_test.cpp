@@ -27,6 +27,7 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"nosplash false", "Error: Unable to process 'nosplash false' at line 1 in configuration file '%s'.\n"},
       {"vmparams -Dx='open", "Error: Unable to process 'vmparams -Dx='open' at line 1 in configuration file '%s'.\n"},
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
+      {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 99999999999999999999%",
        "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n"},
       {"bo\x1b]0;owned\x07gus\x7f\xc2\x9b", "Error: Unrecognized directive 'bo\\x1b]0;owned\\x07gus\\x7f\\xc2\\x9b' "
