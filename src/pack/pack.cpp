@@ -188,7 +188,11 @@ class Packer {
       report("error: cannot create a file beside '%s': %s", request_.output.c_str(), std::strerror(errno));
       return 1;
     }
-    bool ok = write(fd, temp) && fchmod(fd, 0755) == 0;
+    // mkstemp makes the file private; the output is an executable as the
+    // user's umask would make one.
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = write(fd, temp) && fchmod(fd, 0777 & ~mask) == 0;
     if (close(fd) != 0) ok = false;
     if (ok && rename(temp.c_str(), request_.output.c_str()) != 0) {
       report("error: cannot write '%s': %s", request_.output.c_str(), std::strerror(errno));
