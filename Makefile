@@ -2,6 +2,14 @@
 # their build dependencies first when run as root.
 
 PRESETS := default asan solaris
+# The solaris profile cross-built for big-endian SPARC, its unit tests run
+# under qemu-user, whenever the cross tools are installed (the test
+# dependencies include them).
+ifneq ($(shell command -v sparc64-linux-gnu-g++ 2>/dev/null),)
+ifneq ($(shell command -v qemu-sparc64 2>/dev/null),)
+PRESETS += sparc64
+endif
+endif
 # Seconds each fuzzer runs in `make fuzz`, and in `make test`.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS := 20

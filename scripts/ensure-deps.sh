@@ -5,9 +5,12 @@
 set -eu
 # The demo builds the launcher, jlauncher-pack and the example application.
 demo="make cmake ninja-build g++ openjdk-17-jdk-headless libzip-dev"
-# The tests also need GoogleTest, archive tools, clang for the fuzzers, the
-# Debian packaging tools, and the Java tools they run through the launcher.
-test="$demo libgtest-dev zip unzip clang libclang-rt-14-dev file dpkg-dev lintian maven ant"
+# The tests also need GoogleTest (and its sources for the cross build),
+# archive tools, clang for the fuzzers, the Debian packaging tools, the Java
+# tools they run through the launcher, and the sparc64 cross tools and
+# emulator for the big-endian profile.
+test="$demo libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian maven ant
+  g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user"
 case "${1:-test}" in
   demo) packages=$demo ;;
   test) packages=$test ;;

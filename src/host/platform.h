@@ -18,6 +18,10 @@ inline constexpr const char* kLinuxArchDir = "amd64";
 inline constexpr const char* kLinuxArchDir = "i386";
 #elif defined(__aarch64__)
 inline constexpr const char* kLinuxArchDir = "aarch64";
+#elif defined(__sparc__) && defined(__arch64__)
+inline constexpr const char* kLinuxArchDir = "sparcv9";
+#elif defined(__sparc__)
+inline constexpr const char* kLinuxArchDir = "sparc";
 #else
 #error "Unknown CPU: add its Java architecture directory name here"
 #endif
