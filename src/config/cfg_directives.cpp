@@ -58,8 +58,7 @@ void expandJars(PathArray& array, const std::string& param) {
     utlAddPathUnique(array, full, false);
   }
   closedir(dir);
-  std::sort(array.begin() + static_cast<std::ptrdiff_t>(before), array.end(),
-            [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+  array.sortFrom(before, [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
 }
 
 // The whole parameter must be a decimal number within 32 bits.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/hmd.h"
@@ -38,7 +39,15 @@ struct OpenFile {
   std::shared_ptr<const std::string> text;  ///< what a stream in memory reads
 };
 
+/// What was read from a stream ahead of the line being returned.
+struct ReadAhead {
+  std::vector<char> block;
+  std::size_t position = 0;  ///< the next byte not yet returned
+  std::size_t end = 0;       ///< the end of what the last read brought
+};
+
 struct FilState {
+  std::unordered_map<FILE*, ReadAhead> readAhead;  ///< per open stream
   std::string fileBuffer;        ///< the last line read, shared by every open file
   int fileBufferSize = 0;        ///< its capacity without the terminator
   std::vector<OpenFile> open;    ///< every open file, innermost last
@@ -132,26 +141,39 @@ bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
 
 bool filInputRefused() { return state.refused; }
 
+constexpr std::size_t kReadBlock = 64 * 1024;
+
 // Reads up to the newline whatever the line's length (up to the limit), so
-// that a long line is never split into two; the buffer grows in steps of 512
-// to hold it.
+// that a long line is never split into two. The stream is read a block at a
+// time; what follows the line waits for the next call.
 const char* filReadLineFromFile(FILE* stream) {
   std::string& line = state.fileBuffer;
   line.clear();
-  int c = EOF;
+  ReadAhead& ahead = state.readAhead[stream];
   bool readAny = false;
-  while ((c = std::getc(stream)) != EOF) {
+  for (;;) {
+    if (ahead.position == ahead.end) {
+      ahead.block.resize(kReadBlock);
+      ahead.position = 0;
+      ahead.end = std::fread(ahead.block.data(), 1, kReadBlock, stream);
+      if (ahead.end == 0) break;
+    }
     readAny = true;
-    if (c == '\n') break;
-    if (line.size() == static_cast<std::size_t>(kLineLimitMiB * kMiB)) {
+    const char* start = ahead.block.data() + ahead.position;
+    std::size_t available = ahead.end - ahead.position;
+    const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    std::size_t length = newline ? static_cast<std::size_t>(newline - start) : available;
+    if (line.size() + length > static_cast<std::size_t>(kLineLimitMiB * kMiB)) {
       const OpenFile* file = state.open.empty() ? nullptr : &state.open.back();
       utlReport(kLineTooLongMsg, file ? file->lines + 1 : 0, file ? file->path.c_str() : "", kLineLimitMiB);
       refuse();
       return nullptr;
     }
-    line.push_back(static_cast<char>(c));
+    line.append(start, length);
+    ahead.position += length + (newline ? 1 : 0);
+    if (newline) break;
   }
-  if (!readAny || (c == EOF && std::ferror(stream))) return nullptr;
+  if (!readAny || (ahead.end == 0 && std::ferror(stream))) return nullptr;
   while (state.fileBufferSize < static_cast<int>(line.size()) + 2) state.fileBufferSize += kBufferGrowth;
   if (!state.open.empty()) ++state.open.back().lines;
   // Configuration text is C text: a NUL byte ends the line's text.
@@ -179,6 +201,7 @@ const char* filReadNextLineFromFile(FILE* stream) {
 int filGetCurrentLineNumber() { return state.open.empty() ? 0 : state.open.back().lines; }
 
 int filCloseFile(FILE* stream) {
+  state.readAhead.erase(stream);
   if (!state.open.empty()) state.open.pop_back();
   return std::fclose(stream);
 }

@@ -282,10 +282,12 @@ void jopFinalizeClassPath() {
     first = secureCommandLine;
     second = nullptr;
   }
+  // Each part was normalized and checked when it was built: joining them
+  // only drops what a later part repeats.
   PathArray classPath;
-  utlPathStringToArray(classPath, archive.c_str(), false);
-  utlPathStringToArray(classPath, first, false);
-  utlPathStringToArray(classPath, second, false);
+  utlJoinPathList(classPath, archive.c_str());
+  utlJoinPathList(classPath, first);
+  utlJoinPathList(classPath, second);
   for (const std::string& element : classPath) refuseReferenceImplementation(element);
   // A class path whose every element was dropped leaves the JVM's default.
   if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {

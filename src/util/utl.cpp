@@ -23,11 +23,10 @@ NameValueList utlListCreate() {
 }
 
 void utlListAdd(NameValueList& list, std::string_view name, std::string_view value) {
-  for (NameValueEntry& entry : list.entries) {
-    if (entry.name == name) {
-      entry.value = value;
-      return;
-    }
+  auto [position, added] = list.positions.try_emplace(std::string(name), list.entries.size());
+  if (!added) {
+    list.entries[position->second].value = value;
+    return;
   }
   if (list.entries.size() >= static_cast<std::size_t>(list.capacity)) {
     list.capacity *= 2;
@@ -46,10 +45,8 @@ void utlListAddNameEqualValue(NameValueList& list, std::string_view text) {
 }
 
 const char* utlListGet(const NameValueList& list, std::string_view name) {
-  for (const NameValueEntry& entry : list.entries) {
-    if (entry.name == name) return entry.value.c_str();
-  }
-  return nullptr;
+  auto position = list.positions.find(std::string(name));
+  return position == list.positions.end() ? nullptr : list.entries[position->second].value.c_str();
 }
 
 NameValueEnum utlListEnumStart(const NameValueList& list) {
@@ -67,14 +64,50 @@ const NameValueEntry* utlListEnumNext(NameValueEnum& e) {
 // ---------------------------------------------------------------------------
 // PathArray
 
+PathArray::PathArray(std::initializer_list<std::string> paths) {
+  for (const std::string& path : paths) add(path);
+}
+
+bool PathArray::add(std::string path) {
+  if (!index_.insert(path).second) return false;
+  paths_.push_back(std::move(path));
+  return true;
+}
+
+void PathArray::remove(const std::string& path) {
+  if (index_.erase(path) == 0) return;
+  std::erase(paths_, path);
+}
+
+void PathArray::removeAll(const PathArray& other) {
+  if (&other == this) {
+    clear();
+    return;
+  }
+  std::size_t before = paths_.size();
+  std::erase_if(paths_, [&](const std::string& path) { return other.contains(path); });
+  if (paths_.size() == before) return;
+  for (const std::string& path : other) index_.erase(path);
+}
+
+void PathArray::sortFrom(std::size_t first, bool (*less)(const std::string&, const std::string&)) {
+  std::sort(paths_.begin() + static_cast<std::ptrdiff_t>(std::min(first, paths_.size())), paths_.end(), less);
+}
+
+void PathArray::clear() {
+  paths_.clear();
+  index_.clear();
+}
+
 void utlAddPathUnique(PathArray& array, std::string_view path, bool relative) {
   std::string normalized = utlMakeAbsPath(path, relative);
+  // Present already: it was checked when it was added.
+  if (array.contains(normalized)) return;
   if (!utlFileExists(normalized)) {
     ut_tproda("Ignoring '%s' - it does not exist", normalized.c_str());
     return;
   }
-  if (std::find(array.begin(), array.end(), normalized) != array.end()) return;
-  array.push_back(std::move(normalized));
+  array.add(std::move(normalized));
 }
 
 void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
@@ -84,6 +117,25 @@ void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
     const std::size_t colon = rest.find(':');
     const std::string_view element = rest.substr(0, colon);
     if (!element.empty()) utlAddPathUnique(array, element, relative);
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+void utlJoinPathList(PathArray& array, const char* list) {
+  if (list == nullptr) return;
+  std::string_view rest(list);
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    std::string path(rest.substr(0, colon));
+    // Still there: a file removed since it was added is dropped here.
+    if (colon != 0 && !array.contains(path)) {
+      if (utlFileExists(path)) {
+        array.add(std::move(path));
+      } else {
+        ut_tproda("Ignoring '%s' - it does not exist", path.c_str());
+      }
+    }
     if (colon == std::string_view::npos) break;
     rest.remove_prefix(colon + 1);
   }
@@ -103,21 +155,10 @@ void utlRemoveFromPath(PathArray& array, std::string_view path) {
   if (array.empty()) return;
   std::string wanted(path);
   utlFixDirSeparators(wanted);
-  std::erase(array, wanted);
+  array.remove(wanted);
 }
 
-void utlRemoveFromArray(PathArray& array, const PathArray& remove) {
-  // Removing an array from itself would erase the very strings being looked
-  // up while the loop still reads them; the outcome is known anyway.
-  if (&array == &remove) {
-    array.clear();
-    return;
-  }
-  for (const std::string& path : remove) {
-    if (array.empty()) return;
-    utlRemoveFromPath(array, path);
-  }
-}
+void utlRemoveFromArray(PathArray& array, const PathArray& remove) { array.removeAll(remove); }
 
 // ---------------------------------------------------------------------------
 // Path strings

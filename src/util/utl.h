@@ -1,9 +1,12 @@
 // Shared containers, path functions, string and environment functions.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -16,9 +19,11 @@ struct NameValueEntry {
 };
 
 /// Room for 4 entries when created; the capacity doubles whenever it is full.
+/// Names are found through a hash index of their positions.
 struct NameValueList {
   int capacity = 4;
   std::vector<NameValueEntry> entries;
+  std::unordered_map<std::string, std::size_t> positions;
 };
 
 /// A snapshot of a list for enumeration; it points into the list, which must
@@ -46,7 +51,40 @@ const NameValueEntry* utlListEnumNext(NameValueEnum& e);
 // PathArray: normalized, existing, pairwise different paths. An empty array
 // is the "null" array of the launcher's path lists.
 
-using PathArray = std::vector<std::string>;
+/// The paths in order, with a hash index beside them so that telling whether
+/// a path is present costs the same at every size.
+class PathArray {
+ public:
+  using const_iterator = std::vector<std::string>::const_iterator;
+
+  PathArray() = default;
+  /// The given paths in order, each once.
+  PathArray(std::initializer_list<std::string> paths);
+
+  const_iterator begin() const { return paths_.begin(); }
+  const_iterator end() const { return paths_.end(); }
+  std::size_t size() const { return paths_.size(); }
+  bool empty() const { return paths_.empty(); }
+  const std::string& operator[](std::size_t i) const { return paths_[i]; }
+  const std::string& front() const { return paths_.front(); }
+  bool contains(const std::string& path) const { return index_.contains(path); }
+
+  /// Appends path unless it is present; true when it was appended.
+  bool add(std::string path);
+  /// Removes path when present.
+  void remove(const std::string& path);
+  /// Removes every path that other holds, in one pass.
+  void removeAll(const PathArray& other);
+  /// Sorts the paths from position first on, by less.
+  void sortFrom(std::size_t first, bool (*less)(const std::string&, const std::string&));
+  void clear();
+
+  bool operator==(const PathArray& other) const { return paths_ == other.paths_; }
+
+ private:
+  std::vector<std::string> paths_;
+  std::unordered_set<std::string> index_;
+};
 
 /// Normalizes path; appends it when it exists and is not yet present
 /// (a missing path is traced and left out).
@@ -54,6 +92,10 @@ void utlAddPathUnique(PathArray& array, std::string_view path, bool relative);
 /// Splits a ':'-separated list (empty elements skipped) and adds each element
 /// with utlAddPathUnique.
 void utlPathStringToArray(PathArray& array, const char* list, bool relative);
+/// Appends the elements of a ':'-separated list of paths that are already
+/// normalized (the launcher's own joined arrays), each once, when they still
+/// exist.
+void utlJoinPathList(PathArray& array, const char* list);
 /// The elements joined by ':', or none for an empty array.
 std::optional<std::string> utlPathArrayToString(const PathArray& array);
 /// Removes every element equal to path (backslashes read as '/').

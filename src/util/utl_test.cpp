@@ -130,6 +130,34 @@ TEST_F(UtlTest, RemoveFromPathAndArray) {
   EXPECT_TRUE(array.empty());
 }
 
+// Thousands of entries: order, replacement in place and removal hold as the
+// indexes beside the storage grow.
+TEST_F(UtlTest, ContainersKeepTheirRulesAtThousandsOfEntries) {
+  constexpr int kCount = 5000;
+  NameValueList list = utlListCreate();
+  for (int i = 0; i < kCount; ++i) utlListAdd(list, "v" + std::to_string(i), "first");
+  for (int i = kCount - 1; i >= 0; i -= 2) utlListAdd(list, "v" + std::to_string(i), std::to_string(i));
+  std::vector<std::string> seen = enumerate(list);
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) {
+    EXPECT_EQ(seen[i], "v" + std::to_string(i) + "=" + (i % 2 ? std::to_string(i) : "first")) << i;
+  }
+  EXPECT_EQ(utlListGet(list, "v5000"), nullptr);
+
+  PathArray array, odd;
+  for (int i = 0; i < kCount; ++i) {
+    EXPECT_TRUE(array.add("/p/" + std::to_string(i)));
+    EXPECT_FALSE(array.add("/p/" + std::to_string(i / 2)));
+    if (i % 2) odd.add("/p/" + std::to_string(i));
+  }
+  array.removeAll(odd);
+  ASSERT_EQ(array.size(), static_cast<std::size_t>(kCount / 2));
+  for (int i = 0; i < kCount / 2; ++i) EXPECT_EQ(array[i], "/p/" + std::to_string(2 * i));
+  EXPECT_FALSE(array.contains("/p/1"));
+  EXPECT_TRUE(array.add("/p/1"));  // a removed path can come back, at the end
+  EXPECT_EQ(array[array.size() - 1], "/p/1");
+}
+
 TEST_F(UtlTest, StrtokSkipsEmptyTokensAndTakesDelimiterSet) {
   char text[] = "::a::b:;c";
   char* state = nullptr;
