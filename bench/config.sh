@@ -1,21 +1,90 @@
 #!/bin/bash
-# Configuration: a generated 100 000-line configuration and a directory of
-# 2 000 jars, processed with +javacmd (no JVM is created).
+# Configuration processing at growing sizes, with +javacmd (one process
+# image, no JVM created): the CPU time (user+sys) of each input at n, 2n and
+# 4n, and the targets at 100 000 and 1 000 000 mixed lines with their peak
+# memory. Every figure is the median of RUNS runs.
 set -euo pipefail
 build=${1:-build/default}
+runs=${RUNS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-mkdir -p "$work/app/bin" "$work/app/jars"
-for ((i = 0; i < 2000; i++)); do : > "$work/app/jars/lib$i.jar"; done
-cp "$build/src/jlauncher" "$work/app/bin/big"
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
-{
-  printf 'javahome %s\nmainclass Main\naddjars ../jars\n' "$jdk"
-  for ((i = 0; i < 100000; i++)); do printf 'set V%d=$var(installRoot)/value%d\n' $((i % 500)) "$i"; done
-} > "$work/app/bin/big.config"
+cc -O2 -o "$work/cputime" "$(dirname "$0")/cputime.c"
+mkdir -p "$work/app/bin"
+cp "$build/src/jlauncher" "$work/app/bin/big"
 
-t0=$(date +%s%N)
-"$work/app/bin/big" +javacmd > "$work/out"
-t1=$(date +%s%N)
-echo "config: 100000 lines and 2000 jars in $(((t1 - t0) / 1000000)) ms, command of $(wc -c < "$work/out") bytes"
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# "cpu-seconds peak-KiB" of the launcher on the configuration made by the
+# command given, as medians.
+measure() {
+  { printf 'javahome %s\nmainclass Main\n' "$jdk"; "$@"; } > "$work/app/bin/big.config"
+  local samples=()
+  for ((r = 0; r < runs; r++)); do
+    samples+=("$(env -u UTRACE -u JAVA_HOME "$work/cputime" "$work/app/bin/big" +javacmd)")
+  done
+  local cpu rss
+  cpu=$(printf '%s\n' "${samples[@]}" | awk '{print $2 + $3}' | median)
+  rss=$(printf '%s\n' "${samples[@]}" | awk '{print $4}' | median)
+  echo "$cpu $rss"
+}
+
+# Directories of empty jars, made once and reused.
+jars() {
+  local dir=$work/jars$1
+  if [ ! -d "$dir" ]; then
+    mkdir -p "$dir"
+    (cd "$dir" && seq -f 'lib%.0f.jar' 0 $(($1 - 1)) | xargs touch)
+  fi
+  echo "$dir"
+}
+
+addjars() { printf 'addjars %s\n' "$(jars "$1")"; }
+addpath() { local dir; dir=$(jars "$1"); seq -f "addpath $dir/lib%.0f.jar" 0 $(($1 - 1)); }
+setnames() { seq -f 'set V%.0f=value' 0 $(($1 - 1)); }
+# Four kinds of line in turn; the addpath lines name the jars of a
+# directory of $2 jars, which is added too.
+mixed() {
+  local dir; dir=$(jars "$2")
+  printf 'addjars %s\n' "$dir"
+  awk -v n="$1" -v jars="$2" -v dir="$dir" 'BEGIN {
+    for (i = 0; i < n; i++) {
+      k = i % 4
+      if (k == 0) printf "vmprop p%d=$var(installRoot)/x\n", i % 1000
+      else if (k == 1) printf "addpath %s/lib%d.jar\n", dir, i % jars
+      else if (k == 2) printf "set V%d=$env(HOME)/v%d\n", i % 5000, i
+      else printf "vmparam -Dq%d=$var(V%d)\n", i % 1000, (i - 1) % 5000
+    }
+  }'
+}
+
+printf '%-44s %10s %10s %10s %7s\n' "input" "n" "2n" "4n" "4n/n"
+row() {
+  local label=$1 n=$2 generator=$3 extra=${4:-}
+  local t1 t2 t4
+  read -r t1 _ < <(measure $generator "$n" $extra)
+  read -r t2 _ < <(measure $generator $((2 * n)) $extra)
+  read -r t4 _ < <(measure $generator $((4 * n)) $extra)
+  printf '%-44s %9.3fs %9.3fs %9.3fs %6.2fx\n' "$label, n = $n" "$t1" "$t2" "$t4" "$(awk -v a="$t1" -v b="$t4" 'BEGIN {print b / a}')"
+}
+row "addjars of a directory of n jars" 10000 addjars
+row "distinct addpath lines" 10000 addpath
+row "distinct set names" 20000 setnames
+row "mixed lines" 100000 mixed 2000
+
+# The targets: CPU time, and peak memory against the configuration's size.
+target() {
+  local lines=$1 jars=$2 limit=$3
+  local cpu rss size
+  read -r cpu rss < <(measure mixed "$lines" "$jars")
+  size=$(stat -c %s "$work/app/bin/big.config")
+  local memoryLimit=$((3 * size / 1024 + 20 * 1024))
+  local verdict=pass
+  awk -v c="$cpu" -v l="$limit" 'BEGIN {exit !(c < l)}' || verdict=FAIL
+  [ "$rss" -lt "$memoryLimit" ] || verdict=FAIL
+  printf 'target: %d mixed lines, %d jars: %.3f s CPU (under %s s), peak %d KiB (under %d KiB for %d bytes): %s\n' \
+    "$lines" "$jars" "$cpu" "$limit" "$rss" "$memoryLimit" "$size" "$verdict"
+}
+target 100000 2000 0.1
+target 1000000 20000 1.5

@@ -1,6 +1,7 @@
 /* Runs a command with its output discarded and prints "wall user sys" in
- * seconds, to the microsecond: the shell's `time` keeps only milliseconds,
- * too coarse for ratios of runs that take some 40 ms. */
+ * seconds, to the microsecond (the shell's `time` keeps only milliseconds,
+ * too coarse for ratios of runs that take some 40 ms), then its peak
+ * resident memory in KiB. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/resource.h>
@@ -31,6 +32,6 @@ int main(int argc, char** argv) {
   if (wait4(pid, &status, 0, &usage) < 0) return 2;
   clock_gettime(CLOCK_MONOTONIC, &end);
   double wall = (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
-  printf("%.6f %.6f %.6f\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime));
+  printf("%.6f %.6f %.6f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }

@@ -49,8 +49,8 @@ for jdk in "${jdks[@]}"; do
 
   : > "$work/ratios"
   for ((i = 0; i < pairs; i++)); do
-    read -r lw lu ls < <(measure "$app/bin/hello")
-    read -r jw ju js < <(measure "$jdk/bin/java" -cp "$app/lib/hello.jar" Hello)
+    read -r lw lu ls _ < <(measure "$app/bin/hello")
+    read -r jw ju js _ < <(measure "$jdk/bin/java" -cp "$app/lib/hello.jar" Hello)
     echo "$lw $lu $ls $jw $ju $js" >> "$work/ratios"
   done
   cpu=$(awk '{print ($2 + $3) / ($5 + $6)}' "$work/ratios" | median)

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "jvmoptions/jop.h"
 #include "util/utl.h"
 
 // ---------------------------------------------------------------------------
@@ -194,5 +195,8 @@ void cfgMergeJVMOptions(const JavaVMOption* options, int count);
 /// The parameters followed by the properties: null and 0 before finalization.
 const JavaVMOption* cfgGetJavaVMOptions();
 int cfgGetJavaVMOptionsCount();
+/// Hands the finalized options over whole, without copying them; the
+/// configuration keeps none.
+JvmOptionList cfgTakeJavaVMOptions();
 /// The command port of a running instance, 0 for none.
 int cfgGetSocketPort();

@@ -97,6 +97,13 @@ void cfgMergeJVMOptions(const JavaVMOption* options, int count) {
 
 const JavaVMOption* cfgGetJavaVMOptions() { return s().cfgJVMOptionsFinalized ? s().params.data() : nullptr; }
 
+JvmOptionList cfgTakeJavaVMOptions() {
+  cfgFinalizeJVMOptions();
+  JvmOptionList options = std::move(s().params);
+  s().params = JvmOptionList{};
+  return options;
+}
+
 int cfgGetJavaVMOptionsCount() { return s().cfgJVMOptionsFinalized ? s().params.count() : 0; }
 
 int cfgGetSocketPort() { return s().socketPort; }

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
@@ -50,18 +52,22 @@ int nesting = 0;
 // Processes every line of an open stream (none: it could not be opened).
 bool processStream(FILE* stream, const std::string& path);
 
-const DirectiveEntry* findDirective(const std::string& word) {
-  for (int i = 0; i < directiveListCount; ++i) {
-    if (word == directiveList[i].name) return &directiveList[i];
-  }
-  return nullptr;
+// Every line looks its directive up: through a hash index of the table.
+const DirectiveEntry* findDirective(std::string_view word) {
+  static const std::unordered_map<std::string_view, const DirectiveEntry*> index = [] {
+    std::unordered_map<std::string_view, const DirectiveEntry*> byName;
+    for (int i = 0; i < directiveListCount; ++i) byName.emplace(directiveList[i].name, &directiveList[i]);
+    return byName;
+  }();
+  auto found = index.find(word);
+  return found == index.end() ? nullptr : found->second;
 }
 
 // One directive line: find the directive, expand the macros, check the
 // parameter and run the handler. Prints the line's error and returns false
 // when the file must stop.
 bool processLine(const std::string& line, const std::string& path) {
-  std::string word = line.substr(0, kMaxDirectiveWord);
+  std::string_view word = std::string_view(line).substr(0, kMaxDirectiveWord);
   word = word.substr(0, word.find(' '));
   const DirectiveEntry* entry = findDirective(word);
   int lineNumber = filGetCurrentLineNumber();

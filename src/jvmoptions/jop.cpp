@@ -221,9 +221,10 @@ void jopFinalizeJVMOptions() {
   jopConsolidateParams("launcher.commandline.params", state.params.data(), state.params.count());
   jopConsolidateParams("launcher.config.params", cfgGetJavaVMOptions(), cfgGetJavaVMOptionsCount());
 
+  // The configuration's options are taken over, not copied: a large
+  // configuration has hundreds of thousands.
   JvmOptionList commandLine = std::move(state.params);
-  state.params = JvmOptionList{};
-  jopMergeJVMOptions(cfgGetJavaVMOptions(), cfgGetJavaVMOptionsCount());
+  state.params = cfgTakeJavaVMOptions();
   jopMergeJVMOptions(commandLine.data(), commandLine.count());
 
   jopFinalizeClassPath();

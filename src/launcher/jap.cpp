@@ -1,5 +1,6 @@
 #include "launcher/jap.h"
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -261,7 +262,14 @@ void japPrintHelp() {
 // whose only special character is a space keeps the familiar "..." form;
 // any other shell syntax is single-quoted, which passes everything through.
 std::string japQuoteSpaces(std::string_view text) {
-  auto plain = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_-./:,+=@%", c); };
+  // Characters a shell takes as they are, in a table: a large command has
+  // millions of them.
+  static const auto kPlain = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = std::isalnum(c) || (c != 0 && std::strchr("_-./:,+=@%", c));
+    return table;
+  }();
+  auto plain = [](char c) { return kPlain[static_cast<unsigned char>(c)]; };
   bool spaces = false;
   bool special = text.empty();
   for (char c : text) {
@@ -286,22 +294,28 @@ void japPrintJavaCmd(const char* entryClass) {
   }
   std::string java = std::string(jopGetJavaHome() ? jopGetJavaHome() : "") + "/bin/java" +
                      (optIsOptionOn("+javag", true) ? "_g" : "");
-  std::string line = japQuoteSpaces(java);
-  if (const char* flag = variantFlag()) line += flag;
+  // Written word by word: a large configuration makes a command of many
+  // megabytes, which need not be held whole.
+  std::fputs(japQuoteSpaces(java).c_str(), stdout);
+  if (const char* flag = variantFlag()) std::fputs(flag, stdout);
+  auto word = [](const std::string& text) {
+    std::fputc(' ', stdout);
+    std::fputs(text.c_str(), stdout);
+  };
 
   const JavaVMOption* options = jopGetJavaVMOptions();
   for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {
     std::string_view option = options[i].optionString;
     if (option.starts_with("-Dlauncher.program")) {
-      line += " " + japQuoteSpaces("-Dlauncher.program=" + java);
+      word(japQuoteSpaces("-Dlauncher.program=" + java));
     } else if (option == "exit" || option == "-Xrs" || option.starts_with("-Duser.dir") ||
                option.starts_with("-Dlauncher.commandline") || option.starts_with("-Dlauncher.config")) {
       continue;  // the launcher's own bookkeeping
     } else {
-      line += " " + japQuoteSpaces(option);
+      word(japQuoteSpaces(option));
     }
   }
-  line += " " + japQuoteSpaces(entryClass);
-  for (const std::string& arg : optGetApplicationArgList()) line += " " + japQuoteSpaces(arg);
-  std::printf("%s\n", line.c_str());
+  word(japQuoteSpaces(entryClass));
+  for (const std::string& arg : optGetApplicationArgList()) word(japQuoteSpaces(arg));
+  std::fputc('\n', stdout);
 }

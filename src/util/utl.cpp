@@ -200,7 +200,22 @@ std::string anchoredPath(std::string_view path, bool relative) {
 
 /// Lexical normalization of text: '/' and '\' both separate components,
 /// "." and empty components vanish, ".." cancels the component before it.
+// Already in the form normalizePath makes: no backslash, no empty, "." or
+// ".." component, no trailing '/'. Most paths of a configuration are.
+bool isNormalized(std::string_view text) {
+  if (text == "/") return true;
+  if (text.empty() || text.back() == '/' || text.find('\\') != std::string_view::npos) return false;
+  for (std::size_t start = text.front() == '/' ? 1 : 0; start <= text.size();) {
+    std::size_t end = std::min(text.find('/', start), text.size());
+    std::string_view component = text.substr(start, end - start);
+    if (component.empty() || component == "." || component == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::string normalizePath(std::string_view text) {
+  if (isNormalized(text)) return std::string(text);
   const bool absolute = text.starts_with('/');
   std::vector<std::string_view> kept;
   std::size_t leadingParents = 0;
