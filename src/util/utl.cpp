@@ -99,46 +99,46 @@ void PathArray::clear() {
   index_.clear();
 }
 
-void utlAddPathUnique(PathArray& array, std::string_view path, bool relative) {
-  std::string normalized = utlMakeAbsPath(path, relative);
-  // Present already: it was checked when it was added.
-  if (array.contains(normalized)) return;
-  if (!utlFileExists(normalized)) {
-    ut_tproda("Ignoring '%s' - it does not exist", normalized.c_str());
+namespace {
+
+// Appends path unless present; a path that does not exist is traced and left
+// out. One present already was checked when it was added.
+void addExistingOnce(PathArray& array, std::string path) {
+  if (array.contains(path)) return;
+  if (!utlFileExists(path)) {
+    ut_tproda("Ignoring '%s' - it does not exist", path.c_str());
     return;
   }
-  array.add(std::move(normalized));
+  array.add(std::move(path));
 }
 
-void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
+// Calls add for each non-empty element of a ':'-separated list.
+template <typename Add>
+void forEachPathElement(const char* list, Add add) {
   if (list == nullptr) return;
   std::string_view rest(list);
   while (!rest.empty()) {
     const std::size_t colon = rest.find(':');
     const std::string_view element = rest.substr(0, colon);
-    if (!element.empty()) utlAddPathUnique(array, element, relative);
+    if (!element.empty()) add(element);
     if (colon == std::string_view::npos) break;
     rest.remove_prefix(colon + 1);
   }
 }
 
+}  // namespace
+
+void utlAddPathUnique(PathArray& array, std::string_view path, bool relative) {
+  addExistingOnce(array, utlMakeAbsPath(path, relative));
+}
+
+void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
+  forEachPathElement(list, [&](std::string_view element) { utlAddPathUnique(array, element, relative); });
+}
+
 void utlJoinPathList(PathArray& array, const char* list) {
-  if (list == nullptr) return;
-  std::string_view rest(list);
-  while (!rest.empty()) {
-    const std::size_t colon = rest.find(':');
-    std::string path(rest.substr(0, colon));
-    // Still there: a file removed since it was added is dropped here.
-    if (colon != 0 && !array.contains(path)) {
-      if (utlFileExists(path)) {
-        array.add(std::move(path));
-      } else {
-        ut_tproda("Ignoring '%s' - it does not exist", path.c_str());
-      }
-    }
-    if (colon == std::string_view::npos) break;
-    rest.remove_prefix(colon + 1);
-  }
+  // Still checked: a file removed since it was added is dropped here.
+  forEachPathElement(list, [&](std::string_view element) { addExistingOnce(array, std::string(element)); });
 }
 
 std::optional<std::string> utlPathArrayToString(const PathArray& array) {
