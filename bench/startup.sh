@@ -1,22 +1,44 @@
 #!/bin/bash
-# Start-up: a hello-world application through the launcher against plain
-# `java -cp ... Hello`, for every JDK under /usr/lib/jvm. Each pair runs the
-# two one after the other (interleaved, so that a busy machine slows both);
-# the result is the median over the pairs of the launcher/java ratio of CPU
-# time (user+sys, the steady measure) and of wall time (the noisy one). It
-# also says whether the launcher re-executed itself.
+# Start-up against plain java, for every JDK under /usr/lib/jvm: a
+# hello-world application, javac compiling a small file, and Maven's -v
+# (from Debian's maven package, when it is installed). Each runs through the
+# launcher, configured as the README shows, and through `java` with the same
+# options. javac and Maven run through the launcher twice: as configured,
+# and with the start-up cache (`options startupcache`), whose archive a first
+# run records before the pairs are measured.
+#
+# Each pair runs the launcher and java one after the other (interleaved, so
+# that a busy machine slows both); a row gives the median over the pairs of
+# the launcher/java ratio of CPU time (user+sys, the steady measure) and of
+# wall time (the noisy one). The goal for javac and Maven with the cache is
+# a CPU ratio of at most 0.8, marked pass or FAIL.
 set -euo pipefail
 build=${1:-build/default}
-pairs=${PAIRS:-31}
+pairs=${PAIRS:-21}
+goal=0.8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+launcher=$(readlink -f "$build/src/jlauncher")
+bench=$(dirname "$(readlink -f "$0")")
 
-mkdir -p "$work/classes"
+mkdir -p "$work/classes" "$work/run/out"
 cat > "$work/Hello.java" <<'JAVA'
 public class Hello { public static void main(String[] a) { System.out.println("hello"); } }
 JAVA
 # The oldest release any current JDK runs.
 javac --release 11 -d "$work/classes" "$work/Hello.java"
+jar --create --file "$work/hello.jar" -C "$work/classes" .
+# What javac compiles: a class that uses a little of the library.
+cat > "$work/run/Small.java" <<'JAVA'
+import java.util.*;
+public class Small {
+  public static void main(String[] args) {
+    List<String> words = new ArrayList<>(List.of(args));
+    Collections.sort(words);
+    System.out.println(String.join(" ", words));
+  }
+}
+JAVA
 
 # Every real installation once (Debian links several names to one JDK).
 jdks=()
@@ -25,38 +47,107 @@ for candidate in /usr/lib/jvm/*; do
   jdks+=("$(readlink -f "$candidate")")
 done
 
-# Both sides run in the same clean environment, as a user's shell has it.
-clean=(env -u UTRACE -u LD_LIBRARY_PATH -u LD_PRELOAD -u JAVA_HOME -u LAUNCHER_ENV_CHECKED)
+# Both sides run in the same clean environment, as a user's shell has it,
+# from the same directory; the cache lives in the benchmark's directory.
+clean=(env -u UTRACE -u LD_LIBRARY_PATH -u LD_PRELOAD -u JAVA_HOME -u LAUNCHER_ENV_CHECKED
+  -u JAVA_TOOL_OPTIONS -u _JAVA_OPTIONS -u JDK_JAVA_OPTIONS "XDG_CACHE_HOME=$work/cache")
+cd "$work/run"
 
 # "wall user sys" in seconds of one run, its output discarded.
-cc -O2 -o "$work/cputime" "$(dirname "$0")/cputime.c"
+cc -O2 -o "$work/cputime" "$bench/cputime.c"
 measure() { "$work/cputime" "${clean[@]}" "$@"; }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-for jdk in "${jdks[@]}"; do
-  name=$(basename "$jdk")
-  app="$work/$name"
-  mkdir -p "$app/bin" "$app/lib"
-  jar --create --file "$app/lib/hello.jar" -C "$work/classes" .
-  cp "$build/src/jlauncher" "$app/bin/hello"
-  printf 'javahome %s\nmainclass Hello\naddpath ../lib/hello.jar\n' "$jdk" > "$app/bin/hello.config"
+# application NAME CONFIG: a copy of the launcher named NAME in an application
+# directory of its own, with CONFIG beside it; prints its path.
+application() {
+  local app=$work/apps/$1
+  mkdir -p "$app/bin"
+  cp "$launcher" "$app/bin/$1"
+  printf '%s\n' "$2" > "$app/bin/$1.config"
+  echo "$app/bin/$1"
+}
 
-  [ "$("${clean[@]}" "$app/bin/hello")" = hello ] || { echo "startup: $name: the launcher did not run Hello"; exit 1; }
-  # grep reads the whole trace: an early exit would fail the pipeline.
-  execs=$("${clean[@]}" UTRACE=-p "$app/bin/hello" | grep -c "^Exec'ing" || true)
-  if [ "$execs" -gt 0 ]; then reexec=yes; else reexec=no; fi
+# compare LABEL GOAL LAUNCHER-COMMAND... -- JAVA-COMMAND...: one row. The
+# two must print the same, or the comparison is void. GOAL is "-" for none.
+compare() {
+  local label=$1 target=$2
+  shift 2
+  local through=() direct=()
+  while [ "$1" != -- ]; do through+=("$1"); shift; done
+  shift
+  direct=("$@")
+  local expected actual
+  expected=$("${clean[@]}" "${direct[@]}" 2>&1) || { echo "startup $label: java failed: $expected"; exit 1; }
+  # The first runs through the launcher record the cache when it has one.
+  "${clean[@]}" "${through[@]}" > /dev/null 2>&1 || true
+  actual=$("${clean[@]}" "${through[@]}" 2>&1) || true
+  if [ "$actual" != "$expected" ]; then
+    printf 'startup %s: the launcher printed\n%s\ninstead of\n%s\n' "$label" "$actual" "$expected"
+    exit 1
+  fi
 
   : > "$work/ratios"
+  local i lw lu ls jw ju js
   for ((i = 0; i < pairs; i++)); do
-    read -r lw lu ls _ < <(measure "$app/bin/hello")
-    read -r jw ju js _ < <(measure "$jdk/bin/java" -cp "$app/lib/hello.jar" Hello)
+    read -r lw lu ls _ < <(measure "${through[@]}")
+    read -r jw ju js _ < <(measure "${direct[@]}")
     echo "$lw $lu $ls $jw $ju $js" >> "$work/ratios"
   done
+  local cpu wall lcpu jcpu verdict=""
   cpu=$(awk '{print ($2 + $3) / ($5 + $6)}' "$work/ratios" | median)
   wall=$(awk '{print $1 / $4}' "$work/ratios" | median)
   lcpu=$(awk '{print 1000 * ($2 + $3)}' "$work/ratios" | median)
   jcpu=$(awk '{print 1000 * ($5 + $6)}' "$work/ratios" | median)
-  printf 'startup %s: CPU ratio %.3f (launcher %.0f ms, java %.0f ms), wall ratio %.3f, re-execution: %s (%d pairs)\n' \
-    "$name" "$cpu" "$lcpu" "$jcpu" "$wall" "$reexec" "$pairs"
+  if [ "$target" != - ]; then
+    verdict=", goal $target: FAIL"
+    awk -v c="$cpu" -v g="$target" 'BEGIN {exit !(c <= g)}' && verdict=", goal $target: pass"
+  fi
+  printf 'startup %-40s CPU ratio %.3f (launcher %.0f ms, java %.0f ms), wall ratio %.3f (%d pairs)%s\n' \
+    "$label:" "$cpu" "$lcpu" "$jcpu" "$wall" "$pairs" "$verdict"
+}
+
+maven=/usr/share/maven
+for jdk in "${jdks[@]}"; do
+  name=$(basename "$jdk")
+  hello=$(application "hello-$name" "javahome $jdk
+mainclass Hello
+addpath $work/hello.jar")
+  # grep reads the whole trace: an early exit would fail the pipeline.
+  execs=$("${clean[@]}" UTRACE=-p "$hello" | grep -c "^Exec'ing" || true)
+  [ "$execs" -eq 0 ] || echo "startup $name: the launcher re-executed itself"
+  compare "$name hello" - "$hello" -- "$jdk/bin/java" -cp "$work/hello.jar" Hello
+
+  javac_config="javahome $jdk
+options appargs
+mainclass com.sun.tools.javac.Main"
+  compile=(-d "$work/run/out" Small.java)
+  compare "$name javac" - "$(application "javac-$name" "$javac_config")" "${compile[@]}" \
+    -- "$jdk/bin/java" com.sun.tools.javac.Main "${compile[@]}"
+  compare "$name javac, start-up cache" "$goal" \
+    "$(application "javac-cached-$name" "$javac_config
+options startupcache")" "${compile[@]}" \
+    -- "$jdk/bin/java" com.sun.tools.javac.Main "${compile[@]}"
+
+  if [ -d "$maven/boot" ]; then
+    mvn_config="javahome $jdk
+addjars $maven/boot
+vmprop classworlds.conf=$maven/bin/m2.conf
+vmprop maven.home=$maven
+vmprop library.jansi.path=$maven/lib/jansi-native
+vmprop maven.multiModuleProjectDirectory=\$var(CWD)
+options appargs
+mainclass org.codehaus.plexus.classworlds.launcher.Launcher"
+    mvn_java=("$jdk/bin/java" -classpath "$(echo "$maven"/boot/plexus-classworlds-*.jar)"
+      "-Dclassworlds.conf=$maven/bin/m2.conf" "-Dmaven.home=$maven"
+      "-Dlibrary.jansi.path=$maven/lib/jansi-native" "-Dmaven.multiModuleProjectDirectory=$work/run"
+      org.codehaus.plexus.classworlds.launcher.Launcher -v)
+    compare "$name mvn -v" - "$(application "mvn-$name" "$mvn_config")" -v -- "${mvn_java[@]}"
+    compare "$name mvn -v, start-up cache" "$goal" \
+      "$(application "mvn-cached-$name" "$mvn_config
+options startupcache")" -v -- "${mvn_java[@]}"
+  else
+    echo "startup $name mvn -v: skipped, Debian's maven package is not installed"
+  fi
 done

@@ -166,6 +166,9 @@ bool cfgIsAllowJavaOnPathEnabled();
 /// True once "appargs" was given: -D..., -X... and -verbose... on the command
 /// line are application arguments, not JVM options.
 bool cfgIsAppArgsEnabled();
+/// True once "startupcache" was given: the launcher keeps a class-data
+/// archive of the application in the user's cache directory.
+bool cfgIsStartupCacheEnabled();
 /// False once "leavepathsrelative" was given: configuration paths stay relative.
 bool cfgIsMakePathsAbsolute();
 bool cfgIsJPDASupportEnabled();

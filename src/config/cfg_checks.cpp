@@ -35,6 +35,7 @@ const OptionEntry optionList[] = {
     {"leavepathsrelative", &CfgState::makePathsAbsolute},
     {"allowjavaonpath", &CfgState::allowJavaOnPath},
     {"appargs", &CfgState::appArgs},
+    {"startupcache", &CfgState::startupCache},
 };
 
 
@@ -219,6 +220,7 @@ bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }
 bool cfgIsAllowRIEnabled() { return s().allowri; }
 bool cfgIsAllowJavaOnPathEnabled() { return s().allowJavaOnPath; }
 bool cfgIsAppArgsEnabled() { return s().appArgs; }
+bool cfgIsStartupCacheEnabled() { return s().startupCache; }
 bool cfgIsMakePathsAbsolute() { return s().makePathsAbsolute; }
 bool cfgIsJPDASupportEnabled() { return s().jpdaSupportEnabled; }
 bool cfgIsJPDAStartPaused() { return s().jpdaStartPaused; }

@@ -7,9 +7,10 @@ namespace {
 using CheckDirectiveTest = ConfigTest;
 
 TEST_F(CheckDirectiveTest, OptionsFlipTheirFlags) {
-  EXPECT_TRUE(process("options strictvm,handleexit\n").ok);
+  EXPECT_TRUE(process("options strictvm,handleexit,startupcache\n").ok);
   EXPECT_TRUE(cfgIsStrictVMCheckEnabled());
   EXPECT_TRUE(cfgIsHandleShutdownEnabled());
+  EXPECT_TRUE(cfgIsStartupCacheEnabled());
   EXPECT_TRUE(process("options strictvm,,strictvm,strictvm,allowjavaonpath,leavepathsrelative\n").ok);
   EXPECT_FALSE(cfgIsStrictVMCheckEnabled());
   EXPECT_FALSE(cfgIsAllowJavaOnPathEnabled());

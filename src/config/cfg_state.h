@@ -46,6 +46,7 @@ struct CfgState {
   bool makePathsAbsolute = true;
   bool allowJavaOnPath = true;
   bool appArgs = false;  ///< -D, -X and -verbose on the command line are application arguments
+  bool startupCache = false;  ///< keep a class-data archive of the application for faster start-up
 
   // JPDA.
   bool jpdaSupportEnabled = false;

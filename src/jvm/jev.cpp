@@ -63,8 +63,9 @@ std::string homeOfJava(std::string java) {
   return java;
 }
 
-// JAVA_VERSION="..." of a modular runtime's release file.
-std::optional<std::string> releaseVersion(const std::string& home) {
+}  // namespace
+
+std::optional<std::string> jevGetReleaseVersion(const std::string& home) {
   std::ifstream release(home + "/release");
   std::string line;
   while (std::getline(release, line)) {
@@ -75,6 +76,8 @@ std::optional<std::string> releaseVersion(const std::string& home) {
   }
   return std::nullopt;
 }
+
+namespace {
 
 // Where Debian installs its Java runtimes, each in a directory of its own.
 constexpr const char* kInstalledRuntimes = "/usr/lib/jvm";
@@ -115,7 +118,7 @@ std::string rejection(const std::string& home) {
 // meets it or has no release file to tell (the JVM's own version is checked
 // once it runs).
 std::string versionRejection(const std::string& home) {
-  std::optional<std::string> version = releaseVersion(home);
+  std::optional<std::string> version = jevGetReleaseVersion(home);
   return version ? cfgWhyJVMVersionIsRefused(version->c_str()) : "";
 }
 
@@ -139,7 +142,7 @@ std::optional<std::string> newestAcceptableRuntime(const std::string& passedOver
   for (const std::string& home : homes) {
     std::string why = rejection(home);
     if (why.empty()) why = versionRejection(home);
-    std::optional<std::string> version = releaseVersion(home);
+    std::optional<std::string> version = jevGetReleaseVersion(home);
     if (why.empty() && !version) why = "no release file";
     if (!why.empty()) {
       state.rejected.push_back(home + ": " + why);
@@ -155,7 +158,7 @@ std::optional<std::string> newestAcceptableRuntime(const std::string& passedOver
 // their module image and release file instead.
 bool modularChecks(VMInfo& info, const std::string& dir) {
   if (!exists(dir + "/bin/java") || !exists(dir + "/lib/modules") || !exists(dir + "/lib/jvm.cfg")) return false;
-  std::optional<std::string> version = releaseVersion(dir);
+  std::optional<std::string> version = jevGetReleaseVersion(dir);
   if (!version) return false;
   info.jvmType = exists(dir + "/bin/javac") ? kJvmTypeJdk : kJvmTypeJre;
   info.jvmVendor = kVendorSun;

@@ -26,6 +26,9 @@ void jevConfigureDefaultJVM();
 /// Ends the refusal of the running JVM's version with the places looked at
 /// and how to fix it.
 void jevReportVersionRefused(const char* version);
+/// JAVA_VERSION="..." of the release file of the modular runtime at home
+/// ("17.0.15"); none without one.
+std::optional<std::string> jevGetReleaseVersion(const std::string& home);
 /// Classifies dir as a JDK, else a JRE (old layouts), else a modular runtime.
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir);
 /// Classifies dir as a Java 2 installation of info's jvmType.

@@ -240,6 +240,11 @@ void jopFinalizeJVMOptions() {
   state.jopJVMOptionsFinalized = true;
 }
 
+void jopPrependFinalOptions(const std::vector<std::string>& options) {
+  int index = 0;
+  for (const std::string& option : options) state.params.insert(index++, option, nullptr);
+}
+
 void jopFinalizeClassPath() {
   std::optional<std::string> configured = cfgGetClassPath();
   std::optional<std::string> boot = cfgGetBootClassPath();

@@ -72,6 +72,9 @@ void jopConsolidateParams(std::string_view key, const JavaVMOption* options, int
 /// The final option list and its length: null and 0 before finalization.
 JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
+/// Puts options, in their order, at the front of the final option list, so
+/// that every option configured or given later overrides them.
+void jopPrependFinalOptions(const std::vector<std::string>& options);
 /// Builds the final option list; does nothing once finalized.
 void jopFinalizeJVMOptions();
 /// Appends the class path options (called by jopFinalizeJVMOptions).

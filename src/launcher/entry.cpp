@@ -10,6 +10,7 @@
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "host/platform.h"
+#include "jvm/cds.h"
 #include "jvmoptions/jop.h"
 #include "launcher/jap.h"
 #include "service/jsv.h"
@@ -69,6 +70,7 @@ int launcherMain(int argc, char** argv) {
 
 void atExitHandler() {
   hmdRemoveLaunchFiles();
+  cdsDiscardRecording();
   if (returned_thru_main) return;
   ut_tproda("C runtime exit() was called");
   // A part of the JVM that ends the process while the JVM is being created
@@ -113,6 +115,8 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
 
 void JNICALL JVMExitHandler(jint code) {
   ut_tproda("VM exited with java.lang.System.exit(%d)", static_cast<int>(code));
+  // The JVM has written what it recorded before it calls this hook.
+  cdsFinishRecording();
   if (jsvIgnoreVMExitCode) {
     code = jsvInternalExitCode;
     ut_tproda("Using return code (%d) from main class to determine restart", static_cast<int>(code));

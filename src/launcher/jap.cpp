@@ -12,6 +12,7 @@
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
+#include "jvm/cds.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "launcher/sockets.h"
@@ -100,6 +101,7 @@ int printXUsage() {
 }  // namespace
 
 void japInit() {
+  cdsReset();
   jopInit();
   optInit();
   cfgInit();
@@ -213,6 +215,7 @@ int japStart2(LaunchRecord* record) {
     entryMethod = cfgGetMainMethod();
   }
 
+  cdsAddArchiveOptions(entryClass, optIsOptionOn("+javacmd", true));
   if (optIsOptionOn("+javacmd", true)) {
     japPrintJavaCmd(entryClass);
     return 0;
@@ -231,9 +234,11 @@ int japStart2(LaunchRecord* record) {
 
   int created = jsvCreateJVM();
   if (created != 0) return created;
+  cdsCheckArchiveMapped();
   int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
                           optGetApplicationArgCount(), optGetApplicationArgList());
   int destroyed = jsvDestroyJVM();
+  cdsFinishRecording();
   return ran != 0 ? ran : destroyed;
 }
 

@@ -61,7 +61,7 @@ class SetIdTest : public ::testing::Test {
 };
 
 TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
-  configure("restartonexit 3\njpda running\n");
+  configure("restartonexit 3\njpda running\noptions startupcache\n");
   std::string refused = "' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
   std::string counter = dir.file("user/starts");
   struct Case {
@@ -90,7 +90,9 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
         {"_JAVA_OPTIONS", "-XX:OnError=" + evil},
         {"JDK_JAVA_OPTIONS", "-agentpath:" + dir.file("user/libagent.so")},
         {"KRX_NO_SAFETY_NET", "1"},
-        {"UTRACE", "-p -f" + secret}},
+        {"UTRACE", "-p -f" + secret},
+        // Root's archive, recorded where the caller says.
+        {"XDG_CACHE_HOME", dir.file("user/cache")}},
        "", "", startsIn(1), 0},
       // The name the caller gives neither chooses the configuration nor
       // what a restart runs.
@@ -111,6 +113,7 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
     }
     EXPECT_EQ(readFile(secret), "root only\n") << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/ran"))) << c.name;
+    EXPECT_FALSE(fs::exists(dir.file("user/cache"))) << c.name;
   }
   // Nor do the caller's JAVA_HOME and PATH choose the Java installation.
   dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n");

@@ -1,0 +1,187 @@
+// The start-up cache on the real JDKs: the first launch records the
+// application's class-data archive and later launches map it, as the JVM's
+// own class loading log tells; an archive that was damaged, went stale or
+// that the JVM refuses is recorded again without a word on the terminal; a
+// cache directory the launcher cannot write means running without it.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "launcher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StartupCacheTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    launcher = installLauncher(dir, "app/bin/myapp");
+    jar = dir.copyFile(testAppsJar(), "app/lib/jltest.jar");
+    log = dir.file("classes.log");
+    dir.writeFile("app/bin/myapp.config", "javahome " + GetParam() +
+                                              "\naddpath ../lib/jltest.jar\nmainclass jltest.Status\n"
+                                              "vmparam -Xlog:class+load=info:file=" + log +
+                                              "\noptions startupcache\n");
+    cache = dir.file("cache/jlauncher");
+  }
+  ProcessCommand command(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env = {}) {
+    ProcessCommand command;
+    command.program = launcher;
+    command.argv = {launcher};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    command.env = std::move(env);
+    command.env.emplace("PATH", kPathWithoutJava);
+    command.env.emplace("XDG_CACHE_HOME", dir.file("cache"));
+    command.cwd = dir.path();
+    return command;
+  }
+  // Runs the application as a user would; true when the JVM took the main
+  // class from the archive.
+  bool runMapped() {
+    ProcessResult result = runProcess(command({"status", "0"}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "main returns\nstatus 0\n");
+    EXPECT_EQ(result.err, "");
+    return readFile(log).find("jltest.Status source: shared objects file") != std::string::npos;
+  }
+  std::vector<std::string> cacheFiles() const {
+    std::vector<std::string> names;
+    if (fs::is_directory(cache)) {
+      for (const auto& entry : fs::directory_iterator(cache)) names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The archive and its stamp, the only files of the cache.
+  std::pair<std::string, std::string> archiveAndStamp() const {
+    std::vector<std::string> names = cacheFiles();
+    EXPECT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+    if (names.size() != 2u) return {};
+    EXPECT_TRUE(names[0].ends_with(".aot") || names[0].ends_with(".jsa")) << names[0];
+    EXPECT_EQ(names[1], names[0].substr(0, names[0].size() - 4) + ".stamp");
+    return {cache + "/" + names[0], cache + "/" + names[1]};
+  }
+  TempDir dir;
+  std::string launcher, jar, log, cache;
+};
+
+TEST_P(StartupCacheTest, FirstLaunchesRecordAndLaterOnesMap) {
+  // Two first launches at once, one ending through System.exit: each records
+  // to a file of its own, and what ends up published is whole.
+  RunningProcess exiting(command({"exit", "4"}));
+  RunningProcess returning(command({"status", "0"}));
+  ProcessResult exited = exiting.finish();
+  ProcessResult returned = returning.finish();
+  EXPECT_EQ(exited.status, 4);
+  EXPECT_EQ(exited.out + exited.err, "");
+  EXPECT_EQ(returned.status, 0);
+  EXPECT_EQ(returned.out, "main returns\nstatus 0\n");
+  EXPECT_EQ(returned.err, "");
+  archiveAndStamp();
+  EXPECT_TRUE(runMapped()) << readFile(log);
+  EXPECT_TRUE(runMapped());
+  EXPECT_EQ(cacheFiles().size(), 2u);
+}
+
+TEST_P(StartupCacheTest, DamagedStaleOrRefusedArchivesAreRecordedAgainSilently) {
+  ASSERT_FALSE(runMapped());
+  ASSERT_TRUE(runMapped());
+  auto overwrite = [](const std::string& path, std::streamoff at, const std::string& bytes) {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(at);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& archive, const std::string& stamp)> damage;
+    int launches;  ///< until the JVM maps the archive again
+  } cases[] = {
+      {"garbage", [](const std::string& archive, const std::string&) {
+         fs::remove(archive);
+         std::ofstream(archive) << "not an archive\n";
+       }, 2},
+      {"truncated", [](const std::string& archive, const std::string&) {
+         fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
+         fs::resize_file(archive, fs::file_size(archive) / 2);
+       }, 2},
+      {"bytes changed", [&](const std::string& archive, const std::string&) {
+         overwrite(archive, static_cast<std::streamoff>(fs::file_size(archive) / 2), std::string(4096, '\xff'));
+       }, 2},
+      {"stamp lost", [](const std::string&, const std::string& stamp) { fs::remove(stamp); }, 2},
+      // A package upgrade replaces a jar with one whose time is its build's.
+      {"jar replaced", [&](const std::string&, const std::string&) {
+         std::string content = readFile(jar);
+         fs::remove(jar);
+         std::ofstream(jar, std::ios::binary) << content;
+         fs::last_write_time(jar, fs::last_write_time(jar) - std::chrono::hours(24 * 365));
+       }, 2},
+      // Behind a stamp that matches it: the JVM itself refuses the file,
+      // which is removed, and the next launch records again.
+      {"refused by the JVM", [&](const std::string& archive, const std::string& stamp) {
+         overwrite(archive, 0, std::string(4096, '\0'));
+         std::istringstream published(readFile(stamp));
+         std::string format, size, seconds, nanoseconds, classPath;
+         std::getline(published, format);
+         published >> size >> seconds >> nanoseconds >> classPath;
+         struct stat st;
+         ASSERT_EQ(stat(archive.c_str(), &st), 0);
+         std::ofstream(stamp) << format << "\n" << st.st_size << " " << st.st_mtim.tv_sec << " " << st.st_mtim.tv_nsec
+                              << " " << classPath << "\n";
+       }, 3},
+  };
+  for (const Case& c : cases) {
+    auto [archive, stamp] = archiveAndStamp();
+    c.damage(archive, stamp);
+    int launches = 1;
+    while (!runMapped() && launches < 4) ++launches;
+    EXPECT_EQ(launches, c.launches) << c.name;
+  }
+  archiveAndStamp();
+}
+
+TEST_P(StartupCacheTest, PrintedCommandUsesTheArchive) {
+  ProcessResult printed = runProcess(command({"+javacmd", "status", "0"}));
+  // Nothing is recorded for a command that is only printed.
+  EXPECT_EQ(printed.out.find("*=off"), std::string::npos) << printed.out;
+  ASSERT_FALSE(runMapped());
+  auto [archive, stamp] = archiveAndStamp();
+  printed = runProcess(command({"+javacmd", "status", "0"}));
+  ASSERT_EQ(printed.status, 0) << printed.err;
+  std::string option = (archive.ends_with(".aot") ? " -XX:AOTCache=" : " -XX:SharedArchiveFile=") + archive + " ";
+  EXPECT_NE(printed.out.find(option), std::string::npos) << printed.out;
+
+  ProcessCommand shell;
+  shell.program = "/bin/sh";
+  shell.argv = {"sh", "-c", printed.out};
+  ProcessResult ran = runProcess(shell);
+  EXPECT_EQ(ran.out, "main returns\n");
+  EXPECT_EQ(ran.err, "");
+  EXPECT_NE(readFile(log).find("jltest.Status source: shared objects file"), std::string::npos);
+}
+
+TEST_P(StartupCacheTest, UnwritableCacheDirectoryMeansRunningWithout) {
+  std::string file = dir.writeFile("cache", "a file where the directory belongs\n");
+  ProcessResult result = runProcess(command({"status", "0"}, {{"UTRACE", "-p"}}));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find("Start-up cache: cannot write to '" + file + "/jlauncher' (Not a directory): running "
+                            "without it\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("\nmain returns\n"), std::string::npos);
+  EXPECT_EQ(readFile(file), "a file where the directory belongs\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jdks, StartupCacheTest, ::testing::ValuesIn(installedJdks()),
+                         [](const auto& info) { return jdkTestName(info.param); });
+
+}  // namespace
