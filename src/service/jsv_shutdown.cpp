@@ -1,6 +1,9 @@
 // Orderly shutdown and stack dumps, called on signal threads while the main
 // thread runs the entry class or waits in DestroyJavaVM.
 
+#include <chrono>
+#include <thread>
+
 #include "host/hmd.h"
 #include "jvm/jev.h"
 #include "service/jsv.h"
@@ -9,6 +12,10 @@
 #include "util/utrace.h"
 
 namespace {
+
+/// How many milliseconds a forced exit waits for the explanation of the wait
+/// to be written.
+constexpr int kExplanationWaits = 1000;
 
 // Each message is one text, written at once: workers of different signals
 // may report at the same time, and their lines must not interleave.
@@ -118,18 +125,26 @@ void jsvAbortService(bool flag, int signal) {
   }
   // During JVM destruction the first interrupt explains the wait and the next
   // forces the exit. Interrupts arriving together must not both take the
-  // first turn, so the phase advances atomically.
+  // first turn, nor may the next end the process before the first has said
+  // why: the phase advances atomically from destroying (1) to explaining (2)
+  // to explained (3), and a forced exit waits a little for the explanation.
   int phase = s.abortPhase.load();
-  while (true) {
+  for (int waits = 0; phase != 3 && waits < kExplanationWaits;) {
     if (phase == 0) {
       ut_tproda("Not running so skipping shutdown");
       return;
     }
-    if (phase >= 2) break;
-    if (s.abortPhase.compare_exchange_weak(phase, 2)) {
+    if (phase == 1) {
+      if (!s.abortPhase.compare_exchange_weak(phase, 2)) continue;
       utlReport("%s", kWaitingMsg);
+      // Destruction may have ended meanwhile, and with it the phase.
+      int explaining = 2;
+      s.abortPhase.compare_exchange_strong(explaining, 3);
       return;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++waits;
+    phase = s.abortPhase.load();
   }
   // Different signals have workers of their own: only one of them may end
   // the process, as two threads in exit() at once crash it.

@@ -9,7 +9,8 @@
 struct JsvState {
   std::atomic<JavaVM*> jvm{nullptr};     ///< the created JVM; null before creation and after destruction
   JNIEnv* env = nullptr;                 ///< the main thread's JNI environment
-  std::atomic<int> abortPhase{0};        ///< 0 normally, 1 while DestroyJavaVM runs, 2+ after an interrupt then
+  std::atomic<int> abortPhase{0};        ///< 0 normally, 1 while DestroyJavaVM runs, 2 while an interrupt
+                                         ///< explains the wait, 3 once it has
   std::atomic<const char*> entryClass{nullptr};  ///< set while the entry class runs
   const char* mainMethod = nullptr;
   std::atomic<const char*> exitClass{nullptr};   ///< set while the entry class runs, when one is known
