@@ -485,6 +485,11 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
     ut_tproda("Start-up cache: neither XDG_CACHE_HOME nor HOME names a directory");
     return;
   }
+  // The JVM reads a ':' in an archive's name as the start of another one.
+  if (directory->find(':') != std::string::npos) {
+    ut_tproda("Start-up cache: the JVM cannot name archives in '%s'", directory->c_str());
+    return;
+  }
   if (!useDirectory(*directory, printOnly)) return;
 
   std::string base = *directory + "/" + archiveName(library, entryClass, options, count);
