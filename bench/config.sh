@@ -2,10 +2,13 @@
 # Configuration processing at growing sizes, with +javacmd (one process
 # image, no JVM created): the CPU time (user+sys) of each input at n, 2n and
 # 4n, and the targets at 100 000 and 1 000 000 mixed lines with their peak
-# memory. Every figure is the median of RUNS runs.
+# memory. The sizes of a row run in turn, RUNS rounds of them, so that a
+# machine whose speed wanders (a shared one does, by a third at times)
+# slows all three alike: a row gives the median time of each size and the
+# median over the rounds of the 4n/n ratio.
 set -euo pipefail
 build=${1:-build/default}
-runs=${RUNS:-3}
+runs=${RUNS:-7}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -16,18 +19,17 @@ cp "$build/src/jlauncher" "$work/app/bin/big"
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-# "cpu-seconds peak-KiB" of the launcher on the configuration made by the
-# command given, as medians.
+# configure NAME COMMAND...: the configuration NAME made by the command.
+configure() {
+  local name=$1
+  shift
+  { printf 'javahome %s\nmainclass Main\n' "$jdk"; "$@"; } > "$work/$name.config"
+}
+
+# "cpu-seconds peak-KiB" of one launch on the configuration NAME.
 measure() {
-  { printf 'javahome %s\nmainclass Main\n' "$jdk"; "$@"; } > "$work/app/bin/big.config"
-  local samples=()
-  for ((r = 0; r < runs; r++)); do
-    samples+=("$(env -u UTRACE -u JAVA_HOME "$work/cputime" "$work/app/bin/big" +javacmd)")
-  done
-  local cpu rss
-  cpu=$(printf '%s\n' "${samples[@]}" | awk '{print $2 + $3}' | median)
-  rss=$(printf '%s\n' "${samples[@]}" | awk '{print $4}' | median)
-  echo "$cpu $rss"
+  env -u UTRACE -u JAVA_HOME "$work/cputime" "$work/app/bin/big" +config "$work/$1.config" +javacmd |
+    awk '{print $2 + $3, $4}'
 }
 
 # Directories of empty jars, made once and reused.
@@ -62,23 +64,37 @@ mixed() {
 printf '%-44s %10s %10s %10s %7s\n' "input" "n" "2n" "4n" "4n/n"
 row() {
   local label=$1 n=$2 generator=$3 extra=${4:-}
-  local t1 t2 t4
-  read -r t1 _ < <(measure $generator "$n" $extra)
-  read -r t2 _ < <(measure $generator $((2 * n)) $extra)
-  read -r t4 _ < <(measure $generator $((4 * n)) $extra)
-  printf '%-44s %9.3fs %9.3fs %9.3fs %6.2fx\n' "$label, n = $n" "$t1" "$t2" "$t4" "$(awk -v a="$t1" -v b="$t4" 'BEGIN {print b / a}')"
+  configure n $generator "$n" $extra
+  configure 2n $generator $((2 * n)) $extra
+  configure 4n $generator $((4 * n)) $extra
+  local r t1 t2 t4
+  : > "$work/rounds"
+  for ((r = 0; r < runs; r++)); do
+    read -r t1 _ < <(measure n)
+    read -r t2 _ < <(measure 2n)
+    read -r t4 _ < <(measure 4n)
+    echo "$t1 $t2 $t4" >> "$work/rounds"
+  done
+  printf '%-44s %9.3fs %9.3fs %9.3fs %6.2fx\n' "$label, n = $n" \
+    "$(awk '{print $1}' "$work/rounds" | median)" "$(awk '{print $2}' "$work/rounds" | median)" \
+    "$(awk '{print $3}' "$work/rounds" | median)" "$(awk '{print $3 / $1}' "$work/rounds" | median)"
 }
 row "addjars of a directory of n jars" 10000 addjars
 row "distinct addpath lines" 10000 addpath
 row "distinct set names" 20000 setnames
 row "mixed lines" 100000 mixed 2000
 
-# The targets: CPU time, and peak memory against the configuration's size.
+# The targets: CPU time, and peak memory against the configuration's size,
+# each the median of the runs.
 target() {
   local lines=$1 jars=$2 limit=$3
-  local cpu rss size
-  read -r cpu rss < <(measure mixed "$lines" "$jars")
-  size=$(stat -c %s "$work/app/bin/big.config")
+  configure target mixed "$lines" "$jars"
+  local r cpu rss size
+  : > "$work/rounds"
+  for ((r = 0; r < runs; r++)); do measure target >> "$work/rounds"; done
+  cpu=$(awk '{print $1}' "$work/rounds" | median)
+  rss=$(awk '{print $2}' "$work/rounds" | median)
+  size=$(stat -c %s "$work/target.config")
   local memoryLimit=$((3 * size / 1024 + 20 * 1024))
   local verdict=pass
   awk -v c="$cpu" -v l="$limit" 'BEGIN {exit !(c < l)}' || verdict=FAIL
