@@ -338,8 +338,12 @@ void planCreation(const JavaVMOption* options, int count) {
   }
 }
 
+/// How the runtime's java ended: a signal (the user's interrupt, say) says
+/// nothing of whether it would have succeeded.
+enum class JavaOutcome { kSucceeded, kFailed, kStopped };
+
 // Runs the runtime's java with its output discarded and waits for it.
-bool runJava(const std::vector<std::string>& options) {
+JavaOutcome runJava(const std::vector<std::string>& options) {
   std::vector<std::string> args = {state.javaHome + "/bin/java"};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<char*> argv;
@@ -363,14 +367,18 @@ bool runJava(const std::vector<std::string>& options) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ut_tproda("Start-up cache: cannot run %s (%s)", argv[0], std::strerror(spawned));
-    return false;
+    return JavaOutcome::kFailed;
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR) return JavaOutcome::kStopped;
   }
-  ut_tproda("Start-up cache: %s ended with status %d", argv[0], WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!WIFEXITED(status)) {
+    ut_tproda("Start-up cache: %s ended by signal %d", argv[0], WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return JavaOutcome::kStopped;
+  }
+  ut_tproda("Start-up cache: %s ended with status %d", argv[0], WEXITSTATUS(status));
+  return WEXITSTATUS(status) == 0 ? JavaOutcome::kSucceeded : JavaOutcome::kFailed;
 }
 
 // Moves a complete recording into place. Its data reach the disk first: a
@@ -527,12 +535,16 @@ void cdsCheckArchiveMapped() {
 void cdsFinishRecording() {
   if (state.mode != CacheMode::kRecord || state.finished) return;
   state.finished = true;
+  JavaOutcome outcome = JavaOutcome::kSucceeded;
   std::string recorded = state.recording;
   if (state.kind == ArchiveKind::kAot) {
-    bool created = hmdGetFileSize(state.recording.c_str()) > 0 && runJava(state.createOptions);
-    recorded = created ? state.created : "";
+    recorded = state.created;
+    outcome = hmdGetFileSize(state.recording.c_str()) > 0 ? runJava(state.createOptions) : JavaOutcome::kFailed;
   }
-  if (recorded.empty() || !publish(recorded)) markFailed("the runtime made no archive");
+  // A creation stopped by a signal leaves the recording to the next launch.
+  if (outcome == JavaOutcome::kFailed || (outcome == JavaOutcome::kSucceeded && !publish(recorded))) {
+    markFailed("the runtime made no archive");
+  }
   cdsDiscardRecording();
 }
 

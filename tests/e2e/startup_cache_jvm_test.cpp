@@ -181,6 +181,32 @@ TEST_P(StartupCacheTest, UnwritableCacheDirectoryMeansRunningWithout) {
   EXPECT_EQ(readFile(file), "a file where the directory belongs\n");
 }
 
+TEST_P(StartupCacheTest, FailedRecordingIsNotRepeated) {
+  // A runtime whose cache a second JVM makes (Java 25 and later) with a java
+  // that fails in its place.
+  std::string release = readFile(GetParam() + "/release");
+  std::size_t version = release.find("JAVA_VERSION=\"");
+  if (version == std::string::npos || std::stoi(release.substr(version + 14)) < 25) {
+    GTEST_SKIP() << "Java before 25 records its archive in the application's own JVM";
+  }
+  std::string home = dir.makeDir("jdk");
+  dir.writeFile("jdk/release", release);
+  dir.symlink(GetParam() + "/lib", "jdk/lib");
+  dir.writeFile("jdk/bin/java", "#!/bin/sh\nexit 1\n", 0755);
+  std::string config = readFile(dir.file("app/bin/myapp.config"));
+  dir.writeFile("app/bin/myapp.config", "javahome " + home + "\n" + config.substr(config.find('\n') + 1));
+
+  EXPECT_FALSE(runMapped());
+  std::vector<std::string> files = cacheFiles();
+  ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+  EXPECT_TRUE(files[0].ends_with(".failed")) << files[0];
+  ProcessResult result = runProcess(command({"status", "0"}, {{"UTRACE", "-p"}}));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find(".aot failed before: running without it\n"), std::string::npos) << result.out;
+  EXPECT_EQ(cacheFiles(), files);
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, StartupCacheTest, ::testing::ValuesIn(installedJdks()),
                          [](const auto& info) { return jdkTestName(info.param); });
 
