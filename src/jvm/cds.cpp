@@ -21,7 +21,6 @@
 
 #include "config/cfg.h"
 #include "host/hmd.h"
-#include "host/platform.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
