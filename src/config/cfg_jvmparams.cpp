@@ -99,9 +99,8 @@ const JavaVMOption* cfgGetJavaVMOptions() { return s().cfgJVMOptionsFinalized ? 
 
 JvmOptionList cfgTakeJavaVMOptions() {
   cfgFinalizeJVMOptions();
-  JvmOptionList options = std::move(s().params);
-  s().params = JvmOptionList{};
-  return options;
+  // Moving leaves the configuration's list empty.
+  return std::move(s().params);
 }
 
 int cfgGetJavaVMOptionsCount() { return s().cfgJVMOptionsFinalized ? s().params.count() : 0; }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -127,6 +128,14 @@ bool startsWithAny(std::string_view option, const auto& prefixes) {
   return false;
 }
 
+// The first option that begins with one of prefixes, or null.
+const char* findOption(const JavaVMOption* options, int count, const auto& prefixes) {
+  for (int i = 0; i < count; ++i) {
+    if (startsWithAny(options[i].optionString, prefixes)) return options[i].optionString;
+  }
+  return nullptr;
+}
+
 // The JVM options an archive depends on: all but the system properties, which
 // carry the launch's own bookkeeping, except those naming classes and modules.
 bool affectsArchive(std::string_view option) {
@@ -134,9 +143,9 @@ bool affectsArchive(std::string_view option) {
          option.starts_with("-Djdk.module.");
 }
 
+// The whole of a small file of the cache ("" when there is none).
 std::string readWholeFile(const std::string& path) {
-  std::ifstream stream(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  return hmdCreateFileContent(path.c_str(), 0, std::numeric_limits<long long>::max()).value_or("");
 }
 
 // Directory and all its missing parents, made for the user alone.
@@ -306,11 +315,9 @@ bool cacheApplies(const JavaVMOption* options, int count) {
     ut_tproda("Start-up cache: only for a modular Java runtime loaded from its home");
     return false;
   }
-  for (int i = 0; i < count; ++i) {
-    if (startsWithAny(options[i].optionString, kManagedOptions)) {
-      ut_tproda("Start-up cache: not with the option %s", options[i].optionString);
-      return false;
-    }
+  if (const char* option = findOption(options, count, kManagedOptions)) {
+    ut_tproda("Start-up cache: not with the option %s", option);
+    return false;
   }
   return true;
 }
@@ -431,9 +438,10 @@ void startRecording(const std::string& directory, const std::string& base, const
   }
   // The switch that keeps an ahead-of-time recording quiet would also
   // swallow what these options ask the JVM to print.
-  for (int i = 0; i < count && state.kind == ArchiveKind::kAot; ++i) {
-    if (!std::string_view(options[i].optionString).starts_with("-XX:+Print")) continue;
-    ut_tproda("Start-up cache: not recording with the option %s", options[i].optionString);
+  constexpr std::string_view kPrinting[] = {"-XX:+Print"};
+  const char* printing = state.kind == ArchiveKind::kAot ? findOption(options, count, kPrinting) : nullptr;
+  if (printing != nullptr) {
+    ut_tproda("Start-up cache: not recording with the option %s", printing);
     return;
   }
   pruneCache(directory);

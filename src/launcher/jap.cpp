@@ -215,8 +215,9 @@ int japStart2(LaunchRecord* record) {
     entryMethod = cfgGetMainMethod();
   }
 
-  cdsAddArchiveOptions(entryClass, optIsOptionOn("+javacmd", true));
-  if (optIsOptionOn("+javacmd", true)) {
+  bool printOnly = optIsOptionOn("+javacmd", true);
+  cdsAddArchiveOptions(entryClass, printOnly);
+  if (printOnly) {
     japPrintJavaCmd(entryClass);
     return 0;
   }

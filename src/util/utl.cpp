@@ -198,8 +198,6 @@ std::string anchoredPath(std::string_view path, bool relative) {
   return base;
 }
 
-/// Lexical normalization of text: '/' and '\' both separate components,
-/// "." and empty components vanish, ".." cancels the component before it.
 // Already in the form normalizePath makes: no backslash, no empty, "." or
 // ".." component, no trailing '/'. Most paths of a configuration are.
 bool isNormalized(std::string_view text) {
@@ -214,6 +212,8 @@ bool isNormalized(std::string_view text) {
   return true;
 }
 
+/// Lexical normalization of text: '/' and '\' both separate components,
+/// "." and empty components vanish, ".." cancels the component before it.
 std::string normalizePath(std::string_view text) {
   if (isNormalized(text)) return std::string(text);
   const bool absolute = text.starts_with('/');
