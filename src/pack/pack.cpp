@@ -10,12 +10,10 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <sstream>
 
 namespace {
@@ -58,29 +56,42 @@ struct ZipCloser {
 };
 using Archive = std::unique_ptr<zip_t, ZipCloser>;
 
-// One entry's uncompressed bytes, checked against its CRC (nothing kept
-// with keep false); nullopt after a reported failure.
-std::optional<std::string> readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, bool keep = true) {
+enum class EntryRead { kDone, kFailed, kTooLarge };
+
+// Reads one entry through, which checks its CRC, appending its bytes to
+// *data, or dropping them when data is null. Appending stops before *data
+// would pass kMaxHeldEntrySize: only the bytes read count, since the size an
+// archive declares may be a lie. A failure is reported here; a size is the
+// caller's to report, as only it knows what it was gathering.
+EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, std::string* data) {
   zip_stat_t stat;
   zip_file_t* file = zip_stat_index(archive, index, 0, &stat) == 0 ? zip_fopen_index(archive, index, 0) : nullptr;
   if (file == nullptr) {
     report("error: cannot read entry %" PRIu64 " of '%s': %s", index, jar.c_str(), zip_strerror(archive));
-    return std::nullopt;
+    return EntryRead::kFailed;
   }
-  std::string data;
+  EntryRead result = EntryRead::kDone;
   char block[65536];
   zip_int64_t n;
   while ((n = zip_fread(file, block, sizeof block)) > 0) {
-    if (keep) data.append(block, static_cast<std::size_t>(n));
+    if (data == nullptr) continue;
+    if (data->size() + static_cast<std::size_t>(n) > kMaxHeldEntrySize) {
+      result = EntryRead::kTooLarge;
+      break;
+    }
+    data->append(block, static_cast<std::size_t>(n));
   }
-  bool ok = n == 0;
-  if (!ok) {
+  if (n < 0) {
     report("error: cannot read the jar '%s': its entry '%s': %s", jar.c_str(), zip_get_name(archive, index, 0),
            zip_file_strerror(file));
+    result = EntryRead::kFailed;
   }
   zip_fclose(file);
-  if (!ok) return std::nullopt;
-  return data;
+  return result;
+}
+
+void reportTooLarge(const std::string& name, const std::string& jar) {
+  report("error: '%s' of '%s' is larger than %zu MiB", name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
 }
 
 // Where libzip writes the merged archive: the temporary output file, after
@@ -144,32 +155,71 @@ zip_int64_t sinkCallback(void* userdata, void* data, zip_uint64_t length, zip_so
   }
 }
 
-// Copies the launcher into the temporary file; false after a reported failure.
+// Copies the launcher into the temporary file a block at a time: nothing
+// needs it whole, and it is megabytes held for nothing while the jars are
+// merged. False after a reported failure.
 bool copyLauncher(const std::string& launcher, int fd, off_t& size) {
   std::ifstream in(launcher, std::ios::binary);
   if (!in) {
     report("error: cannot read the launcher '%s': %s", launcher.c_str(), std::strerror(errno));
     return false;
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  std::string data = bytes.str();
-  if (data.empty() || in.bad()) {
+  char block[65536];
+  size = 0;
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    for (std::streamsize done = 0; done < in.gcount();) {
+      ssize_t n = write(fd, block + done, static_cast<std::size_t>(in.gcount() - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        report("error: cannot write the output: %s", std::strerror(errno));
+        return false;
+      }
+      done += n;
+    }
+    size += static_cast<off_t>(in.gcount());
+  }
+  if (size == 0 || in.bad()) {
     report("error: cannot read the launcher '%s'", launcher.c_str());
     return false;
   }
-  for (std::size_t done = 0; done < data.size();) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      report("error: cannot write the output: %s", std::strerror(errno));
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  size = static_cast<off_t>(data.size());
   return true;
 }
+
+// The temporary output beside the output: closed, and removed unless it has
+// become the output, however the run ends (a refusal, a failure, an
+// exception on its way to main).
+class TempOutput {
+ public:
+  explicit TempOutput(const std::string& output)
+      : path_(output + ".XXXXXX"), fd_(mkstemp(path_.data())), created_(fd_ >= 0) {}
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+  ~TempOutput() {
+    close();
+    if (created_) unlink(path_.c_str());
+  }
+
+  bool created() const { return created_; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  /// False when closing reported a write error.
+  bool close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+  /// Renames the file to output, after which nothing removes it.
+  bool renameTo(const std::string& output) {
+    if (rename(path_.c_str(), output.c_str()) != 0) return false;
+    created_ = false;
+    return true;
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+  bool created_;
+};
 
 class Packer {
  public:
@@ -182,9 +232,8 @@ class Packer {
       report("error: '%s' exists; use --force to replace it", request_.output.c_str());
       return 1;
     }
-    std::string temp = request_.output + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
+    TempOutput temp(request_.output);
+    if (!temp.created()) {
       report("error: cannot create a file beside '%s': %s", request_.output.c_str(), std::strerror(errno));
       return 1;
     }
@@ -192,13 +241,12 @@ class Packer {
     // user's umask would make one.
     mode_t mask = umask(0);
     umask(mask);
-    bool ok = write(fd, temp) && fchmod(fd, 0777 & ~mask) == 0;
-    if (close(fd) != 0) ok = false;
-    if (ok && rename(temp.c_str(), request_.output.c_str()) != 0) {
+    bool ok = write(temp.fd(), temp.path()) && fchmod(temp.fd(), 0777 & ~mask) == 0;
+    if (!temp.close()) ok = false;
+    if (ok && !temp.renameTo(request_.output)) {
       report("error: cannot write '%s': %s", request_.output.c_str(), std::strerror(errno));
       ok = false;
     }
-    if (!ok) unlink(temp.c_str());
     return ok ? 0 : 1;
   }
 
@@ -228,10 +276,12 @@ class Packer {
     if (mainClass.empty()) {
       zip_int64_t index = zip_name_locate(jars_.front().get(), kManifest, 0);
       if (index >= 0) {
-        std::optional<std::string> manifest =
-            readEntry(jars_.front().get(), static_cast<zip_uint64_t>(index), request_.jars.front());
-        if (!manifest) return false;
-        mainClass = packManifestMainClass(*manifest);
+        std::string manifest;
+        EntryRead read =
+            readEntry(jars_.front().get(), static_cast<zip_uint64_t>(index), request_.jars.front(), &manifest);
+        if (read == EntryRead::kTooLarge) reportTooLarge(kManifest, request_.jars.front());
+        if (read != EntryRead::kDone) return false;
+        mainClass = packManifestMainClass(manifest);
       }
     }
     if (mainClass.empty()) {
@@ -286,7 +336,6 @@ class Packer {
   // joined; signatures and later manifests left out.
   bool merge(zip_t* out) {
     std::map<std::string, std::string> keptFrom;  // path -> the jar it came from
-    std::map<std::string, std::string> services;
     std::vector<std::string> serviceOrder;
     for (std::size_t j = 0; j < jars_.size(); ++j) {
       zip_t* jar = jars_[j].get();
@@ -306,12 +355,17 @@ class Packer {
         }
         if (upper(name) == kManifest && j > 0) continue;
         if (isServiceFile(name)) {
-          std::optional<std::string> data = readEntry(jar, i, jarName);
-          if (!data) return false;
-          if (!services.contains(name)) serviceOrder.push_back(name);
-          std::string& joined = services[name];
-          if (!joined.empty() && !joined.ends_with("\n")) joined += "\n";
-          joined += *data;
+          if (!services_.contains(name)) serviceOrder.push_back(name);
+          std::string& joined = services_[name];
+          bool first = joined.empty();
+          if (!first && !joined.ends_with("\n")) joined += "\n";
+          EntryRead read = readEntry(jar, i, jarName, &joined);
+          if (read == EntryRead::kTooLarge && first) reportTooLarge(name, jarName);
+          if (read == EntryRead::kTooLarge && !first) {
+            report("error: '%s' joined with that of '%s' is larger than %zu MiB", name.c_str(), jarName.c_str(),
+                   kMaxHeldEntrySize >> 20);
+          }
+          if (read != EntryRead::kDone) return false;
           continue;
         }
         auto [kept, added] = keptFrom.emplace(name, jarName);
@@ -324,7 +378,7 @@ class Packer {
         }
         // The compressed data is copied as it is, so it is read through
         // once first: a damaged entry fails here rather than in the JVM.
-        if (!readEntry(jar, i, jarName, false)) return false;
+        if (readEntry(jar, i, jarName, nullptr) != EntryRead::kDone) return false;
         zip_source_t* entry = zip_source_zip(out, jar, i, 0, 0, -1);
         if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
           report("error: cannot copy '%s' of '%s': %s", name.c_str(), jarName.c_str(), zip_strerror(out));
@@ -333,14 +387,14 @@ class Packer {
         }
       }
     }
+    // libzip reads the joined text when the archive is closed; services_
+    // holds it until then, so it is not copied.
     for (const std::string& name : serviceOrder) {
-      const std::string& data = services[name];
-      void* copy = std::malloc(data.size() + 1);
-      std::memcpy(copy, data.data(), data.size());
-      zip_source_t* entry = zip_source_buffer(out, copy, data.size(), 1);
+      const std::string& data = services_[name];
+      zip_source_t* entry = zip_source_buffer(out, data.data(), data.size(), 0);
       if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
         report("error: cannot add '%s': %s", name.c_str(), zip_strerror(out));
-        if (entry) zip_source_free(entry); else std::free(copy);
+        if (entry) zip_source_free(entry);
         return false;
       }
     }
@@ -350,6 +404,7 @@ class Packer {
   const PackRequest& request_;
   std::vector<Archive> jars_;
   std::string comment_;
+  std::map<std::string, std::string> services_;  ///< path -> its text joined across the jars
 };
 
 }  // namespace

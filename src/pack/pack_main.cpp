@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "pack/pack.h"
@@ -60,9 +62,7 @@ int fail(const char* format, const char* argument) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int packMain(int argc, char** argv) {
   PackRequest request;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -103,4 +103,19 @@ int main(int argc, char** argv) {
   if (request.output.empty()) return fail("no output given%s: name it with -o", "");
   if (request.launcher.empty()) request.launcher = defaultLauncher();
   return packApplication(request);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // What the standard library throws, memory running out above all, ends the
+  // run as any failure does; unwinding to here removes the temporary output.
+  try {
+    return packMain(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("jlauncher-pack: error: out of memory\n", stderr);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "jlauncher-pack: error: %s\n", error.what());
+  }
+  return 1;
 }

@@ -2,6 +2,7 @@
 // JDKs, and refuses what it cannot pack without writing anything.
 
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -32,6 +33,22 @@ class PackTest : public ::testing::Test {
 };
 
 std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
+
+// A jar whose entries each hold size zero bytes, deflated at the fastest
+// level from a sparse file: a few hundred kilobytes on disk for 96 MiB.
+std::string zeroJar(const TempDir& dir, const std::string& name, std::size_t size,
+                    const std::vector<std::string>& entries) {
+  std::string zeros = dir.writeFile("zeros", "");
+  std::filesystem::resize_file(zeros, size);
+  zip_t* jar = zip_open(dir.file(name).c_str(), ZIP_CREATE | ZIP_EXCL, nullptr);
+  for (const std::string& entry : entries) {
+    zip_int64_t index = zip_file_add(jar, entry.c_str(), zip_source_file(jar, zeros.c_str(), 0, -1), 0);
+    zip_set_file_compression(jar, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+  }
+  EXPECT_EQ(zip_close(jar), 0) << zip_strerror(jar);
+  std::filesystem::remove(zeros);
+  return dir.file(name);
+}
 
 TEST_F(PackTest, MergedJarsRunFromAnywhereOnEveryJdk) {
   std::string config = dir.writeFile("app.config", "apparg --from-config");
@@ -92,7 +109,9 @@ TEST_F(PackTest, MainClassFromTheCommandLineAndTheFirstJarWins) {
   EXPECT_EQ(run(dir.file("myapp"), {}, dir.path()).out.substr(0, 29), "greeters [one]\nwhich one\nargs");
 }
 
-// Each refusal leaves no output (and an existing one as it was).
+// Each refusal leaves no output (and an existing one as it was). The packer
+// runs in 64 MiB of address space, where it cannot hold a zip bomb's 96 MiB
+// nor eight services files of 9 MiB.
 TEST_F(PackTest, RefusalsWriteNothing) {
   std::string notAJar = dir.writeFile("text.jar", "not a zip archive\n");
   std::string huge = dir.writeFile("huge.config", std::string(70000, '#') + "\n");
@@ -104,6 +123,12 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   ASSERT_NE(data, std::string::npos);
   bytes[data + 200] = static_cast<char>(bytes[data + 200] ^ 0xff);
   std::string damaged = dir.writeFile("damaged.jar", bytes);
+  const std::size_t mib = 1 << 20;
+  std::string bomb = zeroJar(dir, "bomb.jar", 96 * mib, {"META-INF/MANIFEST.MF", "META-INF/services/x.Y"});
+  std::string half = zeroJar(dir, "half.jar", 9 * mib, {"META-INF/services/x.Y"});
+  std::vector<std::string> services;
+  for (char c = 'a'; c < 'i'; ++c) services.push_back(std::string("META-INF/services/x.") + c);
+  std::string many = zeroJar(dir, "many.jar", 9 * mib, services);
   const std::string error = "jlauncher-pack: error: ";
   struct Case {
     std::vector<std::string> args;
@@ -124,15 +149,22 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {{"-o", "out", "--launcher", missing, kJarOne},
        error + "cannot read the launcher '" + missing + "': No such file or directory\n"},
       {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
+      {{"-o", "out", bomb}, error + "'META-INF/MANIFEST.MF' of '" + bomb + "' is larger than 16 MiB\n"},
+      {{"-o", "out", kJarOne, bomb}, error + "'META-INF/services/x.Y' of '" + bomb + "' is larger than 16 MiB\n"},
+      {{"-o", "out", "--main-class", "x.Main", half, half},
+       error + "'META-INF/services/x.Y' joined with that of '" + half + "' is larger than 16 MiB\n"},
+      {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
   };
   for (const Case& c : cases) {
-    ProcessResult result = pack(c.args);
+    std::vector<std::string> argv = {"prlimit", "--as=" + std::to_string(64 * mib), "--", kPack};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProcessResult result = runLauncher("/usr/bin/prlimit", argv, {}, dir.path());
     EXPECT_EQ(result.status, 1) << c.err;
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.out, "");
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-    EXPECT_EQ(left.size(), 4u) << c.err;
+    EXPECT_EQ(left.size(), 7u) << c.err;
   }
   EXPECT_EQ(readFile(existing), "keep me");
 }
