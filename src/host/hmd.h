@@ -3,6 +3,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <optional>
 #include <string>
@@ -72,6 +73,28 @@ const char* hmdGetEnvironmentValue(const char* name);
 long long hmdGetFileSize(const char* path);
 /// At most length bytes of the file from offset; none when it cannot be opened.
 std::optional<std::string> hmdCreateFileContent(const char* path, long long offset, long long length);
+
+// ---------------------------------------------------------------------------
+// Files of the user alone (the start-up cache), trusted as ssh trusts ~/.ssh.
+
+/// The directory path, links resolved, when it belongs to the effective user,
+/// no one else can write to it, and every directory above it belongs to root
+/// or that user and can be changed by no one else (a sticky directory, such
+/// as /tmp, only in others' own entries). With create, missing directories
+/// are made for the user alone. None otherwise, with why saying what is wrong.
+std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool create, std::string& why);
+/// Opens a file of a private directory with flags, never through a link and
+/// without blocking, close-on-exec; -1 unless it is a regular file of the
+/// effective user. info receives what fstat tells of it.
+int hmdOpenPrivateFile(const std::string& path, int flags, struct stat* info = nullptr);
+/// The whole of a private file of at most limit bytes; none otherwise.
+std::optional<std::string> hmdReadPrivateFile(const std::string& path, std::size_t limit);
+/// Creates a new empty file named prefix, a unique part and suffix, for the
+/// user alone, and returns its name; none when it cannot.
+std::optional<std::string> hmdCreatePrivateFile(const std::string& prefix, const std::string& suffix);
+/// Replaces path with a file holding text, written whole under a unique
+/// temporary name first; false when it cannot.
+bool hmdWritePrivateFile(const std::string& path, const std::string& text);
 
 // ---------------------------------------------------------------------------
 // Environment preparation.

@@ -107,3 +107,30 @@ TEST(FileContentTest, SizeAndWindowsOfAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the trust walk makes of the places a cache may be: links are
+// followed to what they name, and that is checked from the top.
+TEST(PrivateDirectoryTest, LinksAreResolvedAndMissingDirectoriesMadeForTheUser) {
+  TempDir dir;
+  std::string real = dir.makeDir("real");
+  dir.symlink(real, "link");
+  std::string why;
+  EXPECT_EQ(hmdPrivateDirectory(dir.file("link/cache"), false, why), std::nullopt);
+  EXPECT_EQ(why, "cannot write to '" + dir.file("link/cache") + "' (No such file or directory)");
+  EXPECT_EQ(hmdPrivateDirectory(dir.file("link/cache/jlauncher"), true, why), dir.file("real/cache/jlauncher"));
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("real/cache/jlauncher").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  // A private file is a regular file of the user, read up to its limit.
+  std::string file = dir.writeFile("real/cache/jlauncher/stamp", "0123456789");
+  EXPECT_EQ(hmdReadPrivateFile(file, 10), "0123456789");
+  EXPECT_EQ(hmdReadPrivateFile(file, 9), std::nullopt);
+  EXPECT_EQ(hmdReadPrivateFile(dir.symlink(file, "real/cache/jlauncher/link"), 10), std::nullopt);
+  EXPECT_TRUE(hmdWritePrivateFile(file, "new"));
+  EXPECT_EQ(readFile(file), "new");
+}
+
+}  // namespace

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +52,8 @@ constexpr std::size_t kMaxNameLength = 40;
 constexpr time_t kPruneAge = 30 * 24 * 3600;
 constexpr time_t kLeftoverAge = 24 * 3600;
 constexpr std::string_view kSuffixes[] = {".jsa", ".aot", ".stamp", ".failed", ".tmp"};
+/// A runtime's release file is a few hundred bytes.
+constexpr long long kMaxReleaseFile = 64 * 1024;
 
 // The runtime's log selections for its class-data messages: a stale or
 // damaged archive is the launcher's business, never the user's.
@@ -143,21 +144,12 @@ bool affectsArchive(std::string_view option) {
          option.starts_with("-Djdk.module.");
 }
 
-// The whole of a small file of the cache ("" when there is none).
-std::string readWholeFile(const std::string& path) {
-  return hmdCreateFileContent(path.c_str(), 0, std::numeric_limits<long long>::max()).value_or("");
-}
+// The stamps and failure marks are a line or two; anything longer is not one.
+constexpr std::size_t kMaxSmallFile = 4096;
 
-// Directory and all its missing parents, made for the user alone.
-bool makeDirectories(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+// The whole of a small file of the cache ("" when there is none, or when it
+// is anything but a short regular file of the user's).
+std::string readSmallFile(const std::string& path) { return hmdReadPrivateFile(path, kMaxSmallFile).value_or(""); }
 
 // The application's name as a file name can hold it, so that a user can tell
 // the archives apart.
@@ -189,20 +181,10 @@ std::string stampText(const struct stat& st, const std::string& classPathPrint) 
 // The archive is the one published for this class path, unchanged since.
 bool isArchiveUsable() {
   struct stat st;
-  if (stat(state.archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  return readWholeFile(state.stamp) == stampText(st, state.classPathPrint);
-}
-
-bool writeFileAtomically(const std::string& path, const std::string& text) {
-  std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-  std::FILE* stream = std::fopen(temporary.c_str(), "w");
-  if (stream == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-  if (std::fclose(stream) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  int fd = hmdOpenPrivateFile(state.archive, O_RDONLY, &st);
+  if (fd < 0) return false;
+  close(fd);
+  return readSmallFile(state.stamp) == stampText(st, state.classPathPrint);
 }
 
 void removeArchive() {
@@ -218,7 +200,7 @@ std::string failure(const char* what) { return state.classPathPrint + " " + what
 
 void markFailed(const char* why) {
   ut_tproda("Start-up cache: %s; not recorded again for this class path", why);
-  writeFileAtomically(state.failed, failure("failed"));
+  hmdWritePrivateFile(state.failed, failure("failed"));
 }
 
 // Files of the cache that nothing has used for long: archives of runtimes
@@ -234,7 +216,7 @@ void pruneCache(const std::string& directory) {
     if (!ours) continue;
     std::string path = directory + "/" + entry->d_name;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
     time_t age = now - st.st_mtim.tv_sec;
     if (age > kPruneAge || (name.ends_with(".tmp") && age > kLeftoverAge)) {
       ut_tproda("Start-up cache: removing unused %s", path.c_str());
@@ -289,7 +271,8 @@ bool hasBaseArchive(const std::string& library) {
 std::string archiveName(const std::string& library, const char* entryClass, const JavaVMOption* options,
                         int count) {
   Hash hash;
-  hash.add(kFormat).add(readWholeFile(state.javaHome + "/release")).add(library);
+  std::string release = hmdCreateFileContent((state.javaHome + "/release").c_str(), 0, kMaxReleaseFile).value_or("");
+  hash.add(kFormat).add(release).add(library);
   struct stat st;
   if (stat(library.c_str(), &st) == 0) addFile(hash, st);
   // The JVM takes these as if they were among the options.
@@ -322,17 +305,19 @@ bool cacheApplies(const JavaVMOption* options, int count) {
   return true;
 }
 
-// A printed command only names what exists: it makes nothing.
-bool useDirectory(const std::string& directory, bool printOnly) {
-  if ((printOnly || makeDirectories(directory)) && access(directory.c_str(), W_OK | X_OK) == 0) return true;
-  ut_tproda("Start-up cache: cannot write to '%s' (%s): running without it", directory.c_str(), std::strerror(errno));
-  return false;
+// The cache is trusted only in a directory that no one but the user can
+// change: another user's archive would run their classes in the user's
+// application. A printed command only names what exists: it makes nothing.
+std::optional<std::string> useDirectory(const std::string& directory, bool printOnly) {
+  std::string why;
+  std::optional<std::string> trusted = hmdPrivateDirectory(directory, !printOnly, why);
+  if (!trusted) ut_tproda("Start-up cache: %s: running without it", why.c_str());
+  return trusted;
 }
 
 // The ahead-of-time cache is made by a second JVM from what the first
 // recorded, with the options the cache depends on.
 void planCreation(const JavaVMOption* options, int count) {
-  state.created = state.archive + "." + std::to_string(getpid()) + ".tmp";
   state.createOptions = {"-XX:AOTMode=create", "-XX:AOTConfiguration=" + state.recording,
                          "-XX:AOTCache=" + state.created};
   for (int i = 0; i < count; ++i) {
@@ -392,14 +377,12 @@ JavaOutcome runJava(const std::vector<std::string>& options) {
 // JVM would map and fault on.
 bool publish(const std::string& from) {
   struct stat st;
-  int fd = open(from.c_str(), O_RDONLY);
-  bool whole = fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0 && fsync(fd) == 0;
+  int fd = hmdOpenPrivateFile(from, O_RDONLY, &st);
+  bool whole = fd >= 0 && st.st_size > 0 && fsync(fd) == 0;
   if (fd >= 0) close(fd);
-  if (!whole || std::rename(from.c_str(), state.archive.c_str()) != 0 || stat(state.archive.c_str(), &st) != 0) {
-    return false;
-  }
+  if (!whole || std::rename(from.c_str(), state.archive.c_str()) != 0) return false;
   ut_tproda("Start-up cache: recorded %s", state.archive.c_str());
-  return writeFileAtomically(state.stamp, stampText(st, state.classPathPrint));
+  return hmdWritePrivateFile(state.stamp, stampText(st, state.classPathPrint));
 }
 
 // The archive, or the device and inode of it, among the process's mappings.
@@ -432,7 +415,7 @@ void startRecording(const std::string& directory, const std::string& base, const
     ut_tproda("Start-up cache: %s changed since it was recorded, or its class path did", state.archive.c_str());
     removeArchive();
   }
-  if (readWholeFile(state.failed) == failure("failed")) {
+  if (readSmallFile(state.failed) == failure("failed")) {
     ut_tproda("Start-up cache: recording %s failed before: running without it", state.archive.c_str());
     return;
   }
@@ -445,13 +428,22 @@ void startRecording(const std::string& directory, const std::string& base, const
     return;
   }
   pruneCache(directory);
-  std::string pid = std::to_string(getpid());
+  // Names of this launch's own, made before the JVM writes to them.
+  bool aot = state.kind == ArchiveKind::kAot;
+  std::optional<std::string> recording = hmdCreatePrivateFile(base, aot ? ".aotconf.tmp" : ".jsa.tmp");
+  std::optional<std::string> created = aot ? hmdCreatePrivateFile(state.archive, ".tmp") : std::string();
+  if (!recording || !created) {
+    if (recording) unlink(recording->c_str());
+    ut_tproda("Start-up cache: cannot create a file in %s (%s): running without it", directory.c_str(),
+              std::strerror(errno));
+    return;
+  }
   state.mode = CacheMode::kRecord;
-  if (state.kind == ArchiveKind::kDynamic) {
-    state.recording = base + "." + pid + ".jsa.tmp";
+  state.recording = *recording;
+  state.created = *created;
+  if (!aot) {
     jopPrependFinalOptions({kQuietDynamic, "-XX:ArchiveClassesAtExit=" + state.recording});
   } else {
-    state.recording = base + "." + pid + ".aotconf.tmp";
     planCreation(options, count);
     jopPrependFinalOptions({kQuietAot, "-XX:AOTMode=record", "-XX:AOTConfiguration=" + state.recording});
     // The recording JVM announces its configuration file on the terminal
@@ -501,13 +493,16 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
     return;
   }
   // The JVM reads a ':' in an archive's name as the start of another one.
-  if (directory->find(':') != std::string::npos) {
-    ut_tproda("Start-up cache: the JVM cannot name archives in '%s'", directory->c_str());
-    return;
-  }
-  if (!useDirectory(*directory, printOnly)) return;
+  auto nameable = [](const std::string& path) {
+    if (path.find(':') == std::string::npos) return true;
+    ut_tproda("Start-up cache: the JVM cannot name archives in '%s'", path.c_str());
+    return false;
+  };
+  if (!nameable(*directory)) return;
+  std::optional<std::string> trusted = useDirectory(*directory, printOnly);
+  if (!trusted || !nameable(*trusted)) return;
 
-  std::string base = *directory + "/" + archiveName(library, entryClass, options, count);
+  std::string base = *trusted + "/" + archiveName(library, entryClass, options, count);
   state.archive = base + (state.kind == ArchiveKind::kAot ? ".aot" : ".jsa");
   state.stamp = base + ".stamp";
   state.failed = base + ".failed";
@@ -521,7 +516,7 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
     }
     return;
   }
-  if (!printOnly) startRecording(*directory, base, options, count);
+  if (!printOnly) startRecording(*trusted, base, options, count);
 }
 
 void cdsCheckArchiveMapped() {
@@ -532,10 +527,10 @@ void cdsCheckArchiveMapped() {
   }
   ut_tproda("Start-up cache: the JVM did not map %s", state.archive.c_str());
   removeArchive();
-  if (readWholeFile(state.failed) == failure("refused")) {
+  if (readSmallFile(state.failed) == failure("refused")) {
     markFailed("the JVM refused the archive recorded again");
   } else {
-    writeFileAtomically(state.failed, failure("refused"));
+    hmdWritePrivateFile(state.failed, failure("refused"));
   }
 }
 

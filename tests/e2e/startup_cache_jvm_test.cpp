@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -179,6 +180,62 @@ TEST_P(StartupCacheTest, UnwritableCacheDirectoryMeansRunningWithout) {
       << result.out;
   EXPECT_NE(result.out.find("\nmain returns\n"), std::string::npos);
   EXPECT_EQ(readFile(file), "a file where the directory belongs\n");
+}
+
+// Trusted as ssh trusts ~/.ssh: a cache another user could have written, or
+// files that are not what they seem, never reach the JVM, and the launch
+// runs as it would without the cache.
+TEST_P(StartupCacheTest, CacheOthersCanChangeIsNotUsed) {
+  if (GetParam() != testJdkHome()) GTEST_SKIP() << "the rules do not depend on the runtime";
+  std::string secret = dir.writeFile("secret", "the user's own\n", 0600);
+  auto replaceArchiveAndStamp = [&](auto replace) {
+    ASSERT_FALSE(runMapped());
+    auto [archive, stamp] = archiveAndStamp();
+    for (const std::string& file : {archive, stamp}) {
+      fs::remove(file);
+      replace(file);
+    }
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::string trace;  ///< why the cache is not used, when it is not
+  } cases[] = {
+      {"another user's directory",
+       [&] { ASSERT_EQ(chown(dir.makeDir("cache/jlauncher").c_str(), 65534, 65534), 0); },
+       "'" + cache + "' belongs to another user"},
+      {"a directory all can write", [&] { fs::permissions(dir.makeDir("cache/jlauncher"), fs::perms(0777)); },
+       "'" + cache + "' can be changed by other users"},
+      {"in a directory all can write", [&] { fs::permissions(dir.makeDir("cache"), fs::perms(0777)); },
+       "'" + dir.file("cache") + "' can be changed by other users"},
+      {"links to the user's files",
+       [&] { replaceArchiveAndStamp([&](const std::string& file) { fs::create_symlink(secret, file); }); }, ""},
+      {"a FIFO", [&] { replaceArchiveAndStamp([](const std::string& file) { mkfifo(file.c_str(), 0600); }); }, ""},
+      {"links to a device",
+       [&] { replaceArchiveAndStamp([](const std::string& file) { fs::create_symlink("/dev/zero", file); }); }, ""},
+  };
+  for (const Case& c : cases) {
+    if (c.name == std::string("another user's directory") && geteuid() != 0) continue;
+    fs::remove_all(dir.file("cache"));
+    c.prepare();
+    ProcessCommand traced = command({"status", "0"}, {{"UTRACE", "-p"}});
+    traced.timeoutSeconds = 30;
+    ProcessResult result = runProcess(traced);
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.err, "") << c.name;
+    EXPECT_NE(result.out.find("\nmain returns\n"), std::string::npos) << c.name << result.out;
+    EXPECT_EQ(readFile(secret), "the user's own\n") << c.name;
+    if (c.trace.empty()) {
+      // Recorded again, as regular files of the user's.
+      auto [archive, stamp] = archiveAndStamp();
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(archive)) && fs::is_regular_file(fs::symlink_status(stamp)))
+          << c.name;
+    } else {
+      EXPECT_NE(result.out.find("Start-up cache: " + c.trace + ": running without it\n"), std::string::npos)
+          << c.name << result.out;
+      EXPECT_EQ(cacheFiles(), std::vector<std::string>{}) << c.name;
+    }
+  }
 }
 
 TEST_P(StartupCacheTest, FailedRecordingIsNotRepeated) {
