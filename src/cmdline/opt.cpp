@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kRefusedWhenSetIdMsg =
     "Error: The option '%s' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
+constexpr const char* kConfigNameEmptyMsg = "Error: The option '%s' needs a configuration file name.\n";
 constexpr const char* kConfigNameTooLongMsg = "Error: The configuration file name given with %s is longer than %d characters.\n";
 
 struct OptState {
@@ -51,11 +52,12 @@ const LauncherOption javaOptionsList[] = {
      "Prints a summary of command syntax and options"},
     {"+version", false, nullptr, 0, false, true, versionClassConfigured, false, "",
      "Prints product copyright and version information"},
-    {"+debug", false, optSetDebugOn, 0, false, true, nullptr, true, "", "Runs with debugging information enabled"},
+    {"+debug", false, optSetDebugOn, 0, false, true, nullptr, true, "", "Runs with debugging information enabled",
+     true},
     {"+config", false, optSetConfigFile, 1, false, true, nullptr, true, " <config filename>",
      "Uses the specified configuration file instead of the default", true},
     {"+shell", false, optSetShellMode, 0, false, false, nullptr, true, "", ""},
-    {"+javacmd", false, nullptr, 0, false, false, nullptr, true, "", ""},
+    {"+javacmd", false, nullptr, 0, false, false, nullptr, true, "", "", true},
     {"+javag", false, nullptr, 0, false, false, nullptr, true, "", ""},
     {"+javahome", false, optSetJavaHome, 1, false, true, nullptr, true, " <directory>",
      "Specifies the installation directory of the Java VM", true},
@@ -136,8 +138,9 @@ bool optParseArgument(int* argc, char*** argv) {
     }
     // Through -XX:OnError=, -agentpath:, -Djava.library.path= or a class
     // path of their own, callers would run their code with the launcher's
-    // privileges.
-    if (row->choosesCode && row->availability == nullptr && utlIsSetIdMode()) {
+    // privileges; through the trace or the printed command they would read
+    // a configuration that may be closed to them.
+    if (row->refusedWhenSetId && row->availability == nullptr && utlIsSetIdMode()) {
       utlReport(kRefusedWhenSetIdMsg, arg);
       state.refused = true;
       result = false;
@@ -191,7 +194,7 @@ void optConvertDisabledArguments() {
       // refuses those that choose code.
       for (const char* recorded : state.argv) {
         if (!entryMatches(recorded, row.name, row.prefixMatch)) continue;
-        if (row.choosesCode && utlIsSetIdMode() && !state.refused) {
+        if (row.refusedWhenSetId && utlIsSetIdMode() && !state.refused) {
           utlReport(kRefusedWhenSetIdMsg, recorded);
           state.refused = true;
         }
@@ -322,7 +325,10 @@ bool optSetDebugOn(bool, const char*, const OptionValue&) {
 }
 
 bool optSetConfigFile(bool, const char* arg, const OptionValue& value) {
-  if (*value.text == '\0') return false;
+  if (*value.text == '\0') {
+    utlReport(kConfigNameEmptyMsg, arg);
+    return false;
+  }
   if (!cfgSetDefaultConfigFile(value.text)) {
     utlReport(kConfigNameTooLongMsg, arg, kPathMax - 1);
     return false;

@@ -29,7 +29,9 @@ struct LauncherOption {
   bool caseInsensitive;         ///< the name is compared without regard to case
   const char* argDescription;   ///< printed after the name in the usage listing
   const char* helpText;         ///< printed below it
-  bool choosesCode = false;     ///< refused in set-ID mode: it chooses code or files the JVM uses
+  /// Refused in set-ID mode: it chooses code or files the JVM uses, or shows
+  /// the configuration, which the caller may not be allowed to read.
+  bool refusedWhenSetId = false;
 };
 
 /// The launcher options, in matching order.

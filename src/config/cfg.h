@@ -94,10 +94,12 @@ bool cfgSetNoSplash(std::string& param);
 bool cfgSetSocketPort(std::string& param);
 bool cfgSetCopyEnv(std::string& param);
 bool cfgSetExportEnv(std::string& param);
+/// True once exportenv asked for the environment dump.
+bool cfgIsExportEnvEnabled();
 /// When exportenv asked for it, writes the environment dump and adds the
-/// property naming it; the file is removed when the launch ends unless
-/// removeAtEnd is false. False when no file could be written (reported).
-bool cfgWriteExportEnv(bool removeAtEnd);
+/// property naming it; the file is removed when the launch ends. False when
+/// no file could be written (reported).
+bool cfgWriteExportEnv();
 bool cfgSetCurrentDir(std::string& param);
 bool cfgSetDaemonSupport(std::string& param);
 bool cfgAddAppArg(std::string& param);
@@ -147,9 +149,9 @@ const char* cfgGetDaemonLogDir();
 // ---------------------------------------------------------------------------
 // Macros and variables.
 
-/// The line with every macro expanded; never fails (bad macros are traced
-/// and left in place).
-std::string cfgExpandMacros(std::string_view text);
+/// The line with every macro expanded (bad macros are traced and left in
+/// place); none once it grows past the line limit.
+std::optional<std::string> cfgExpandMacros(std::string_view text);
 /// A configuration variable, an application argument by position (negative
 /// positions consume the argument), or the default; none when neither.
 std::optional<std::string> cfgGetVar(std::string_view name, std::string_view defaultValue);

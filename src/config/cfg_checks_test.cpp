@@ -29,7 +29,7 @@ TEST_F(CheckDirectiveTest, OptionsFlipTheirFlags) {
 }
 
 TEST_F(CheckDirectiveTest, LeavePathsRelativeAppliesToLaterLines) {
-  dir.makeDir("lib");
+  dir.makeDir("one");
   EXPECT_TRUE(process("cd one\noptions leavepathsrelative\ndaemonsupport two/../logs\n").ok);
   EXPECT_STREQ(cfgGetCurrentDir(), dir.file("one").c_str());
   EXPECT_STREQ(cfgGetDaemonLogDir(), "logs");

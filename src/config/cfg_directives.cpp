@@ -155,7 +155,13 @@ bool cfgSetExitClass(std::string& param) {
   return true;
 }
 
-bool cfgSetRestartOnExitCode(std::string& param) { return parseExitCode(param, s().restartCode); }
+// An exit status is a byte: a code outside 0 to 255 could never restart.
+bool cfgSetRestartOnExitCode(std::string& param) {
+  int code = 0;
+  if (!parseExitCode(param, code) || code < 0 || code > 255) return false;
+  s().restartCode = code;
+  return true;
+}
 
 bool cfgSetUsageOnExitCode(std::string& param) { return parseExitCode(param, s().usageCode); }
 
@@ -214,8 +220,13 @@ bool cfgSetNoSplash(std::string& param) {
   return true;
 }
 
+// The JVM would otherwise run with a user.dir that does not exist, and
+// every relative file name of the application would fail.
 bool cfgSetCurrentDir(std::string& param) {
-  s().currentDir = absolute(param);
+  std::string directory = absolute(param);
+  struct stat info;
+  if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  s().currentDir = directory;
   return true;
 }
 

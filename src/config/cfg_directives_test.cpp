@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "config/cfg_fixture.h"
@@ -63,21 +64,23 @@ TEST_F(DirectiveTest, ExitClassDefaultsToTheMainClassAndCleanup) {
   EXPECT_STREQ(cfgGetExitMethod(), "stop");
 }
 
-TEST_F(DirectiveTest, ExitCodesMustBeWholeThirtyTwoBitNumbers) {
+// A restart code is an exit status, 0 to 255; a usage code any 32-bit number.
+TEST_F(DirectiveTest, ExitCodesMustBeWholeNumbers) {
   struct Case {
     const char* param;
-    bool ok;
-    int code;
-  } cases[] = {{"3", true, 3},          {"-1", true, -1},          {"+7", true, 7},
-               {"12x", false, 0},       {"abc", false, 0},         {"2147483647", true, 2147483647},
-               {"2147483648", false, 0}, {"-2147483649", false, 0}, {"99999999999999999999", false, 0}};
+    bool usageOk, restartOk;
+  } cases[] = {{"3", true, true},           {"+7", true, true},          {"255", true, true},
+               {"-1", true, false},         {"256", true, false},        {"2147483647", true, false},
+               {"12x", false, false},       {"abc", false, false},       {"2147483648", false, false},
+               {"-2147483649", false, false}, {"99999999999999999999", false, false}};
   for (const Case& c : cases) {
     cfgInit();
     std::string param = c.param;
-    EXPECT_EQ(cfgSetRestartOnExitCode(param), c.ok) << c.param;
-    EXPECT_EQ(cfgGetRestartOnExitCode(), c.code) << c.param;
+    EXPECT_EQ(cfgSetRestartOnExitCode(param), c.restartOk) << c.param;
+    EXPECT_EQ(cfgGetRestartOnExitCode(), c.restartOk ? std::atoi(c.param) : 0) << c.param;
     param = c.param;
-    EXPECT_EQ(cfgSetUsageOnExitCode(param), c.ok) << c.param;
+    EXPECT_EQ(cfgSetUsageOnExitCode(param), c.usageOk) << c.param;
+    EXPECT_EQ(cfgGetUsageOnExitCode(), c.usageOk ? std::atoi(c.param) : 0) << c.param;
   }
   // The restart decision is made after the configuration is released.
   std::string three = "3";
@@ -164,6 +167,7 @@ TEST_F(DirectiveTest, ReferenceImplementationInAJarDirectoryEndsTheLauncher) {
 }
 
 TEST_F(DirectiveTest, WorkingDirectoryDaemonSupportAndExport) {
+  dir.makeDir("run");
   EXPECT_TRUE(process("cd work/../run\ndaemonsupport logs\nexport CFG_TEST_EXPORTED=bar\napparg $env(CFG_TEST_EXPORTED)\n").ok);
   EXPECT_STREQ(cfgGetCurrentDir(), dir.file("run").c_str());
   EXPECT_TRUE(cfgGetDaemonSupport());
@@ -231,7 +235,7 @@ TEST_F(DirectiveTest, ExportEnvPassesTheEnvironmentThroughAFile) {
   EXPECT_FALSE(cfgSetExportEnv(param));
   param = "true";
   ASSERT_TRUE(cfgSetExportEnv(param));
-  ASSERT_TRUE(cfgWriteExportEnv(true));
+  ASSERT_TRUE(cfgWriteExportEnv());
   std::vector<std::string> options = finalOptions();
   ASSERT_EQ(options.size(), 1u);
   std::string prefix = "-Dcorvane.exportenv=/tmp/corvane-envdump-";

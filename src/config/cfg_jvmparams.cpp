@@ -159,11 +159,13 @@ bool cfgSetExportEnv(std::string& param) {
   return true;
 }
 
-bool cfgWriteExportEnv(bool removeAtEnd) {
+bool cfgIsExportEnvEnabled() { return s().exportEnv; }
+
+bool cfgWriteExportEnv() {
   if (!s().exportEnv) return true;
   std::optional<std::string> file = hmdWriteEnvironment();
   if (!file) return false;
-  if (removeAtEnd) hmdRemoveAtEnd(*file);
+  hmdRemoveAtEnd(*file);
   cfgAddProp("-Dcorvane.exportenv=" + *file, nullptr);
   ut_tproda("Set corvane.exportenv to <%s>", file->c_str());
   return true;

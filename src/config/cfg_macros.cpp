@@ -13,6 +13,10 @@
 // last ')' in the line. Inserted values are never scanned again. A malformed
 // or unknown macro is traced and the rest of the line, from its '$' on, is
 // kept as written; later macros of that line are not expanded.
+//
+// A line that grows past the line limit stops at once: a few lines that
+// each double a variable would otherwise ask for more memory than any
+// machine has.
 
 #include <strings.h>
 #include <unistd.h>
@@ -27,6 +31,7 @@
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/cfg_state.h"
+#include "config/fil.h"
 #include "host/hmd.h"
 #include "host/platform.h"
 #include "jvmoptions/jop.h"
@@ -45,6 +50,7 @@ constexpr char kMalformedMacro[] = "Malformed macro <%s>";
 constexpr char kUnrecognisedMacro[] = "Unrecognised macro <%s>";
 constexpr char kUndefinedVariable[] = "Undefined variable <%s>";
 constexpr char kUnknownValue[] = "<UNKNOWN>";
+constexpr char kCallersEnvironment[] = "Taking the default of $env(%s): a set-ID launcher reads no caller's environment";
 
 /// Parses the macro that text begins with (text starts at its '$').
 /// Fills name and defaultValue, each cut to limit characters, and returns
@@ -126,7 +132,14 @@ const MacroKind* findMacroKind(std::string_view macro) {
 }
 
 std::optional<std::string> environmentValue(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
+  // The caller of a set-ID launcher owns its environment: like sudo, the
+  // launcher takes none of it, so that no caller chooses an option, a file
+  // or a class path through a macro.
+  if (utlIsSetIdMode()) {
+    ut_tproda(kCallersEnvironment, name.c_str());
+    return std::nullopt;
+  }
+  const char* value = hmdGetEnvironmentValue(name.c_str());
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
@@ -171,7 +184,15 @@ std::size_t cfgGetMacroValueName(std::string_view text, std::string& name, std::
   return close + 1;
 }
 
-void cfgCopyNToLine(std::string_view text, std::size_t n) { cfgState().lineBuffer.append(text.substr(0, n)); }
+void cfgCopyNToLine(std::string_view text, std::size_t n) {
+  CfgState& state = cfgState();
+  n = std::min(n, text.size());
+  if (state.lineTooLong || state.lineBuffer.size() + n > kMaxLineLength) {
+    state.lineTooLong = true;
+    return;
+  }
+  state.lineBuffer.append(text.substr(0, n));
+}
 
 void cfgExpandEnvMacro(const std::string& name, const std::string& defaultValue) {
   appendValue(environmentValue(name), defaultValue);
@@ -218,9 +239,10 @@ void cfgExpandFileMacro(const std::string& name) {
 
 }  // namespace
 
-std::string cfgExpandMacros(std::string_view text) {
+std::optional<std::string> cfgExpandMacros(std::string_view text) {
   std::string& line = cfgState().lineBuffer;
   line.clear();
+  cfgState().lineTooLong = false;
   if (line.capacity() < kLineBufferStart) line.reserve(kLineBufferStart);
 
   std::string name;
@@ -242,11 +264,13 @@ std::string cfgExpandMacros(std::string_view text) {
       break;
     }
     kind->expand(name, defaultValue);
+    if (cfgState().lineTooLong) return std::nullopt;
     text.remove_prefix(length);
   }
   // Whatever is left holds no macro to expand: plain text, or a bad macro
   // and everything after it.
   cfgCopyNToLine(text, text.size());
+  if (cfgState().lineTooLong) return std::nullopt;
   return line;
 }
 

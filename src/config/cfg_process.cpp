@@ -27,6 +27,11 @@ constexpr const char* kParamNotRequiredMsg =
     "Error: Parameter not required on '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kDefaultErrorFormat = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
 constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
+constexpr const char* kExpandedTooLongMsg =
+    "Error: Line %d of configuration file '%s' is longer than %d MiB once its macros are expanded.\n";
+constexpr const char* kExpandedTooMuchMsg =
+    "Error: The configuration is longer than %d MiB once its macros are expanded, at line %d of configuration file "
+    "'%s'.\n";
 constexpr const char* kNestedTooDeepMsg =
     "Error: Configuration files are nested more than %d deep at '%s'.\n";
 
@@ -40,6 +45,11 @@ constexpr const char* kInvalidVersionFormat =
 // A file that includes itself would otherwise recurse until the stack runs
 // out, long before the system refuses to open more files.
 constexpr int kMaxNesting = 64;
+
+// Every line is bounded, but a large file of lines that each copy a long
+// variable would still fill the memory: the expanded lines of a whole
+// configuration are bounded too, well above what a real one holds.
+constexpr int kExpandedLimitMiB = 256;
 
 // The directive word is at most this long; longer words match no directive.
 constexpr std::size_t kMaxDirectiveWord = 50;
@@ -76,7 +86,18 @@ bool processLine(const std::string& line, const std::string& path) {
     return false;
   }
 
-  std::string expanded = cfgExpandMacros(line);
+  std::optional<std::string> expansion = cfgExpandMacros(line);
+  if (expansion) state.expandedTotal += expansion->size();
+  if (!expansion || state.expandedTotal > static_cast<std::size_t>(kExpandedLimitMiB) * 1024 * 1024) {
+    if (expansion) {
+      utlReport(kExpandedTooMuchMsg, kExpandedLimitMiB, lineNumber, path.c_str());
+    } else {
+      utlReport(kExpandedTooLongMsg, lineNumber, path.c_str(), static_cast<int>(kMaxLineLength / (1024 * 1024)));
+    }
+    filRefuseInput();
+    return false;
+  }
+  std::string& expanded = *expansion;
   std::size_t start = std::min(word.size(), expanded.size());
   while (start < expanded.size() && std::isspace(static_cast<unsigned char>(expanded[start]))) ++start;
   std::string param = expanded.substr(start);
@@ -173,16 +194,17 @@ void cfgTerm() {
 
 bool cfgProcessConfig() {
   std::optional<std::string> remembered = state.launcherConfigFileName;
-  std::optional<std::string> inMemory;  // the archive comment a set-ID launcher reads without a copy
+  std::optional<std::string> inMemory;  // the archive comment
   if (state.defaultConfigFileStorage.empty()) {
     state.launcherConfigFileName = cfgGetConfigFileName(nullptr);
     if (FILE* probe = filOpenFile(state.launcherConfigFileName->c_str(), "r", true)) {
       filCloseFile(probe);
     } else if (filInputRefused()) {
       return false;
-    } else if (utlIsSetIdMode()) {
-      // A copy in a temporary file could be changed by the caller before it
-      // is read when the launcher runs with the caller's user id.
+    } else {
+      // The comment is read in memory, under the executable's name: its
+      // errors name the file that carries it, and there is no copy that
+      // anyone could change before it is read.
       std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
       inMemory = zipGetZipComment(launcher.c_str());
       if (inMemory && !inMemory->empty()) {
@@ -192,11 +214,6 @@ bool cfgProcessConfig() {
       } else {
         inMemory.reset();
       }
-    } else if (auto comment = zipGetCommentFileName(hmdGetFullLauncherFileName(kPathMax + 1).c_str())) {
-      state.commentTempFile = comment;
-      state.launcherConfigFileName = cfgGetConfigFileName(comment->c_str());
-      ut_tproda("Processed zipfile comment file <%s>", state.launcherConfigFileName->c_str());
-      state.configFileMode = 1;
     }
   } else {
     state.launcherConfigFileName = cfgGetConfigFileName(state.defaultConfigFileStorage.c_str());
@@ -204,12 +221,6 @@ bool cfgProcessConfig() {
 
   std::string file = *state.launcherConfigFileName;
   bool result = inMemory ? processStream(filOpenText(file.c_str(), *inMemory), file) : cfgProcessConfigFile(file);
-
-  // Nothing reads the copy of the archive comment once it has been processed.
-  if (state.commentTempFile) {
-    unlink(state.commentTempFile->c_str());
-    state.commentTempFile.reset();
-  }
   if (remembered) state.launcherConfigFileName = remembered;
   return result;
 }

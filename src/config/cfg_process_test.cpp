@@ -27,6 +27,8 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"nosplash false", "Error: Unable to process 'nosplash false' at line 1 in configuration file '%s'.\n"},
       {"vmparams -Dx='open", "Error: Unable to process 'vmparams -Dx='open' at line 1 in configuration file '%s'.\n"},
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
+      {"restartonexit 256", "Error: Invalid number in 'restartonexit 256' at line 1 in configuration file '%s'.\n"},
+      {"cd no/such/dir", "Error: Unable to process 'cd no/such/dir' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 99999999999999999999%",
        "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n"},
@@ -118,9 +120,25 @@ TEST_F(ProcessingTest, HostileInputEndsAtOnceWithItsMessage) {
     dir.writeFile("chain/" + std::to_string(i) + ".config", "include " + std::to_string(i + 1) + ".config\n");
   }
   std::string app = dir.file("app.config");
+  // Each line doubles the last: 15 bytes become 1.9 MiB on line 18.
+  std::string doubling = "set A0=0123456789abcde";
+  for (int i = 1; i <= 17; ++i) {
+    doubling += "\nset A" + std::to_string(i) + "=$var(A" + std::to_string(i - 1) + ")$var(A" +
+                std::to_string(i - 1) + ")";
+  }
+  std::string copying = "set A0=0123456789abcde";
+  for (int i = 1; i <= 16; ++i) {
+    copying += "\nset A" + std::to_string(i) + "=$var(A" + std::to_string(i - 1) + ")$var(A" +
+               std::to_string(i - 1) + ")";
+  }
+  for (int i = 0; i < 300; ++i) copying += "\nset COPY=$var(A16)";
   struct Case {
     std::string text, message;
   } cases[] = {
+      {doubling, "Error: Line 18 of configuration file '" + app + "' is longer than 1 MiB once its macros are "
+                 "expanded.\n"},
+      {copying, "Error: The configuration is longer than 256 MiB once its macros are expanded, at line 289 of "
+                "configuration file '" + app + "'.\n"},
       {"include app.config", "Error: Configuration file '" + app + "' is included again while it is read, at line 1 "
                              "in configuration file '" + app + "'.\n"},
       {"includedir .\nincludedir .", "Error: Configuration file '" + app + "' is included again while it is read, "

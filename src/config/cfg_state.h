@@ -15,7 +15,6 @@ struct CfgState {
   std::string defaultConfigFileStorage;                ///< the +config file, "" for none
   std::optional<std::string> launcherConfigFileName;   ///< file being processed
   int configFileMode = 0;                              ///< 1: from the archive comment
-  std::optional<std::string> commentTempFile;          ///< temporary copy of the comment
 
   // Paths and classes.
   PathArray shlibpath;
@@ -38,6 +37,8 @@ struct CfgState {
   // Macros and variables.
   NameValueList configVars;
   std::string lineBuffer;  ///< expansion output, reused by every line
+  bool lineTooLong = false;  ///< the line being expanded passed the line limit
+  std::size_t expandedTotal = 0;  ///< bytes of every line expanded so far
 
   // Behaviour flags.
   bool strictVMChecks = false;

@@ -28,7 +28,7 @@ constexpr const char* kUnsafeMsg =
 // A configuration is a few kilobytes; these only keep hostile input from
 // taking the memory of the machine.
 constexpr int kFileLimitMiB = 64;
-constexpr int kLineLimitMiB = 1;
+constexpr int kLineLimitMiB = static_cast<int>(kMaxLineLength / (1024 * 1024));
 constexpr long long kMiB = 1024 * 1024;
 
 struct OpenFile {
@@ -141,6 +141,8 @@ bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
 
 bool filInputRefused() { return state.refused; }
 
+void filRefuseInput() { refuse(); }
+
 constexpr std::size_t kReadBlock = 64 * 1024;
 
 // Reads up to the newline whatever the line's length (up to the limit), so
@@ -163,7 +165,7 @@ const char* filReadLineFromFile(FILE* stream) {
     std::size_t available = ahead.end - ahead.position;
     const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
     std::size_t length = newline ? static_cast<std::size_t>(newline - start) : available;
-    if (line.size() + length > static_cast<std::size_t>(kLineLimitMiB * kMiB)) {
+    if (line.size() + length > kMaxLineLength) {
       const OpenFile* file = state.open.empty() ? nullptr : &state.open.back();
       utlReport(kLineTooLongMsg, file ? file->lines + 1 : 0, file ? file->path.c_str() : "", kLineLimitMiB);
       refuse();

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <string>
 
+/// The longest line a configuration may hold, as read and once its macros
+/// are expanded.
+inline constexpr std::size_t kMaxLineLength = 1024 * 1024;
+
 /// Prepares the shared line buffer; line counts start empty.
 void filInit();
 /// Releases the line buffer.
@@ -26,6 +30,8 @@ bool filIsFileAccessCorrect(const char* path, const struct stat& info);
 /// True once input was refused (by filOpenFile, or a line longer than 1 MiB
 /// by the reader): the message is out, and processing must end at once.
 bool filInputRefused();
+/// Marks the input refused after the caller reported why.
+void filRefuseInput();
 /// The next physical line without its newline, or null at end of file, on a
 /// read error or for a line longer than 1 MiB (refused). Valid until the next
 /// read from any file.

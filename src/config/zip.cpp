@@ -80,12 +80,6 @@ std::optional<std::string> zipGetZipComment(const char* path) {
   }
 }
 
-std::optional<std::string> zipGetCommentFileName(const char* path) {
-  std::optional<std::string> comment = zipGetZipComment(path);
-  if (!comment || comment->empty()) return std::nullopt;
-  return hmdWriteTempFile(*comment);
-}
-
 bool zipHasArchive(const char* path) {
   // The record alone marks the archive: its comment may well be empty.
   return zipGetZipComment(path).has_value();

@@ -8,9 +8,6 @@
 
 /// The comment of the archive that ends the file at path, or none.
 std::optional<std::string> zipGetZipComment(const char* path);
-/// The name of a new temporary file holding that comment, or none when there
-/// is no comment or it is empty.
-std::optional<std::string> zipGetCommentFileName(const char* path);
 /// True when the file ends with a ZIP archive (its end record is found).
 bool zipHasArchive(const char* path);
 /// Little-endian values read byte by byte, the same on every host.

@@ -56,14 +56,6 @@ TEST_F(ZipTest, CommentOfAnAppendedArchiveIsFound) {
   EXPECT_EQ(search(executable(4096) + archive("mainclass x.Y\naddpath a.jar\n", true)).first,
             "mainclass x.Y\r\naddpath a.jar");
   EXPECT_EQ(search(executable(4096) + archive()).first, "");
-  EXPECT_EQ(zipGetCommentFileName(dir.file("app").c_str()), std::nullopt);
-
-  search(executable(4096) + archive("mainclass x.Y\n"));
-  std::optional<std::string> name = zipGetCommentFileName(dir.file("app").c_str());
-  ASSERT_TRUE(name);
-  EXPECT_EQ(name->rfind("/tmp/corvane-envdump-", 0), 0u) << *name;
-  EXPECT_EQ(readFile(*name), "mainclass x.Y\n");
-  std::remove(name->c_str());
 }
 
 TEST_F(ZipTest, OnlyARecordEndingTheFileCounts) {

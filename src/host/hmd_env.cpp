@@ -92,8 +92,10 @@ bool hmdSetEnvironment(bool* restartFlag) {
   bool root = geteuid() == 0;
   bool reexecuted = startEnvironment.reexecuted;
 
-  // A root launcher trusts no inherited library path.
-  if (root && !reexecuted) utlPutEnv("LD_LIBRARY_PATH=");
+  // A root launcher trusts no inherited library path. The variable goes
+  // altogether: the JVM takes an empty one as an empty first entry of
+  // java.library.path, which is the working directory.
+  if (root && !reexecuted) unsetenv("LD_LIBRARY_PATH");
 
   if (!jmdSetJavaEnvironment(restartFlag)) return false;
   for (const std::string& directory : cfgGetShLibPath()) {
@@ -101,7 +103,7 @@ bool hmdSetEnvironment(bool* restartFlag) {
   }
   // Only a loader variable that now differs from what this image started
   // with needs a new image; the configuration may also have exported one,
-  // and a root launcher may have emptied an inherited library path.
+  // and a root launcher may have dropped an inherited library path.
   if (loaderEnvironmentChanged()) *restartFlag = true;
   if (!*restartFlag) {
     jmdClearJavaEnvironment();

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -20,7 +21,39 @@ constexpr const char* kNoMemoryMsg = "Unable to allocate necessary memory";
 constexpr const char* kNoSemaphoreMsg = "Unable to initialize semaphore";
 constexpr const char* kNoDispatcherMsg = "Unable to create signal dispatch thread";
 constexpr const char* kNoWorkerMsg = "Unable to create worker thread to handle signal";
-constexpr const char* kPostFailedMsg = "Corvane Kestrix launcher: Unable to handle signal %d, sem_post returned %d\n";
+constexpr const char* kPostFailedMsg[] = {"Corvane Kestrix launcher: Unable to handle signal ", ", sem_post returned ",
+                                          "\n"};
+
+// Appends the decimal digits of number to text at length; returns the new length.
+std::size_t appendNumber(char* text, std::size_t length, int number) {
+  char digits[12];
+  std::size_t count = 0;
+  unsigned magnitude = number < 0 ? 0U - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) text[length++] = '-';
+  while (count > 0) text[length++] = digits[--count];
+  return length;
+}
+
+// Runs in the signal handler, which may neither allocate nor take the locks
+// of stdio: the message is put together on the stack and written at once.
+void reportPostFailed(int signal, int posted) {
+  char text[160];
+  std::size_t length = 0;
+  auto append = [&](const char* part) {
+    for (; *part != '\0'; ++part) text[length++] = *part;
+  };
+  append(kPostFailedMsg[0]);
+  length = appendNumber(text, length, signal);
+  append(kPostFailedMsg[1]);
+  length = appendNumber(text, length, posted);
+  append(kPostFailedMsg[2]);
+  ssize_t ignored = write(STDERR_FILENO, text, length);
+  (void)ignored;
+}
 
 void* hmdCleanShutdownWorker(void* index);
 void* hmdDumpStackWorker(void* index);
@@ -74,9 +107,8 @@ void hmdSignalHandler(int signal) {
   pending[index] = 1;
   if (int posted = sem_post(sem); posted != 0) {
     pending[index] = 0;
-    utlReport(kPostFailedMsg, signal, posted);
+    reportPostFailed(signal, posted);
     hmdReinstallSignalHandler(index);
-    ut_tproda("Reinstated Signal Handler");
   }
 }
 

@@ -75,6 +75,15 @@ void addDebugOptions() {
   jopAddParam("-Xrunjdwp:" + settings, nullptr);
 }
 
+// Without a class path the JVM loads classes from the working directory,
+// and so it does when given an empty one. A set-ID launch must not run what
+// its caller put there: it names a file that holds no classes instead.
+void addEmptyClassPath() {
+  if (!utlIsSetIdMode()) return;
+  ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
+  jopAddParam(std::string("-Djava.class.path=") + kNoClassPath, nullptr);
+}
+
 // The old runtimes always had the executable first on their boot class path
 // and, like every boot class path entry, off the configured class path.
 void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<std::string>& boot,
@@ -278,7 +287,10 @@ void jopFinalizeClassPath() {
     secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
     secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
   }
-  if (secureConfigured == nullptr && secureCommandLine == nullptr && archive.empty()) return;
+  if (secureConfigured == nullptr && secureCommandLine == nullptr && archive.empty()) {
+    addEmptyClassPath();
+    return;
+  }
 
   const char* first = secureConfigured;
   const char* second = secureCommandLine;
@@ -298,6 +310,8 @@ void jopFinalizeClassPath() {
   // A class path whose every element was dropped leaves the JVM's default.
   if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
     jopAddParam("-Djava.class.path=" + *joined, nullptr);
+  } else {
+    addEmptyClassPath();
   }
 }
 
@@ -327,3 +341,31 @@ const PathArray& jopGetCmdLineClassPath() { return state.cmdLineCP; }
 int jopGetClassPathLocation() { return classPathLocation; }
 
 bool jopIsSafetyNetOn() { return state.krxSaftyNet; }
+
+const char* jopFindRelativePath() {
+  // The options through which the JVM loads classes, libraries or agents
+  // from a path: a list of them, or one before the agent's own options.
+  struct PathOption {
+    std::string_view prefix;
+    bool list;
+  };
+  static constexpr PathOption kPathOptions[] = {
+      {"-Djava.class.path=", true},   {"-Xbootclasspath/a:", true}, {"-Xbootclasspath/p:", true},
+      {"-Djava.library.path=", true}, {"-agentpath:", false},      {"-javaagent:", false},
+  };
+  for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {
+    std::string_view option = jopGetJavaVMOptions()[i].optionString;
+    for (const PathOption& kind : kPathOptions) {
+      if (!option.starts_with(kind.prefix)) continue;
+      std::string_view value = option.substr(kind.prefix.size());
+      if (!kind.list) value = value.substr(0, value.find('='));
+      // Every element, an empty one too, which is the working directory.
+      for (std::size_t start = 0; start != std::string_view::npos;) {
+        std::size_t end = kind.list ? value.find(':', start) : std::string_view::npos;
+        if (!value.substr(start, end - start).starts_with('/')) return jopGetJavaVMOptions()[i].optionString;
+        start = end == std::string_view::npos ? end : end + 1;
+      }
+    }
+  }
+  return nullptr;
+}

@@ -80,6 +80,15 @@ void jopFinalizeJVMOptions();
 /// Appends the class path options (called by jopFinalizeJVMOptions).
 void jopFinalizeClassPath();
 
+/// The class path of a set-ID launch that has none: a file no one but root
+/// can change, which holds no classes.
+inline constexpr const char* kNoClassPath = "/dev/null";
+
+/// The first final option that makes the JVM load classes, libraries or an
+/// agent from a path relative to the working directory (the class paths,
+/// java.library.path, -agentpath:, -javaagent:), or null.
+const char* jopFindRelativePath();
+
 /// The JVM installation directory chosen so far, or null.
 void jopSetJavaHome(std::string_view directory);
 const char* jopGetJavaHome();

@@ -28,6 +28,10 @@ namespace {
 constexpr const char* kAtExitWarningMsg = "Warning: Failed to register atexit() handler\n";
 constexpr const char* kNoHomeMsg = "Can't get home directory\n";
 constexpr const char* kReExecFailedMsg = "Unable to re-exec self [error=%d]\n";
+constexpr const char* kTraceVariable = "UTRACE";
+constexpr const char* kTraceRefusedMsg =
+    "Error: The environment variable '%s' is not allowed: this launcher runs with set-user-ID or set-group-ID "
+    "privileges.\n";
 
 std::string currentDirectory() {
   std::vector<char> buffer(kPathMax);
@@ -42,6 +46,12 @@ int launcherMain(int argc, char** argv) {
   utlInit();
   ut_tproda("jlauncher %s", JLAUNCHER_VERSION);
   hmdRememberStartEnvironment();
+  // The trace shows the configuration, which the caller of a set-ID
+  // launcher may not be allowed to read.
+  if (const char* trace = hmdGetEnvironmentValue(kTraceVariable); trace && *trace && utlIsSetIdMode()) {
+    utlReport(kTraceRefusedMsg, kTraceVariable);
+    utlExitProcess(1);
+  }
 
   original_argc = argc;
   original_argv = argv;
@@ -117,8 +127,8 @@ void JNICALL JVMExitHandler(jint code) {
   ut_tproda("VM exited with java.lang.System.exit(%d)", static_cast<int>(code));
   // The JVM has written what it recorded before it calls this hook.
   cdsFinishRecording();
-  if (jsvIgnoreVMExitCode) {
-    code = jsvInternalExitCode;
+  if (jsvIgnoreVMExitCode.load()) {
+    code = jsvInternalExitCode.load();
     ut_tproda("Using return code (%d) from main class to determine restart", static_cast<int>(code));
   }
   utlExitProcess(checkForRestart(code, false, jsvIsApplicationStatus(true)));

@@ -26,6 +26,13 @@ constexpr const char* kMainClassUndefinedMsg = "Main class is undefined.\n";
 constexpr const char* kLoginClass = "com.ostrave.security.bootstrap.Login";
 constexpr const char* kAuthClearClass = "com.ostrave.security.bootstrap.AuthClear";
 constexpr const char* kCommandHost = "127.0.0.1";
+constexpr const char* kRelativePathMsg =
+    "Error: The JVM option '%s' names a path in the working directory, which the caller of a set-ID launcher "
+    "chooses.\n";
+constexpr const char* kForeignListenerMsg =
+    "Warning: %s:%d belongs to another user; the arguments are not forwarded to it.\n";
+constexpr const char* kExportEnvCommentLine =
+    "# exportenv: the application gets no environment dump (corvane.exportenv) from this command";
 constexpr const char* kCdCommentLine = "# All paths passed to the launcher command must be absolute for this cd to be valid";
 
 struct JapState {
@@ -35,8 +42,13 @@ struct JapState {
 JapState state;
 
 // Hands each application argument, as an absolute path, to an instance that
-// is already running. True only when every argument was delivered.
+// is already running. True only when every argument was delivered. The
+// paths are the user's: another user who took the port first gets nothing.
 bool forwardToRunningInstance(int port) {
+  if (findLoopbackListener(port) == Listener::kForeign) {
+    utlReport(kForeignListenerMsg, kCommandHost, port);
+    return false;
+  }
   bool sent = false;
   for (const std::string& arg : optGetApplicationArgList()) {
     std::string message = "open " + utlMakeAbsPath(arg, true);
@@ -172,10 +184,18 @@ int japStart2(LaunchRecord* record) {
   if (!hmdSetEnvironment(record->restartFlag)) return 1;
   if (*record->restartFlag) return 0;
   if (!jevInit() || !pickUpJdkJavaOptions()) return 1;
-  // The environment is the JVM's now. The printed java command still needs
-  // the dump when it runs, later.
-  if (!cfgWriteExportEnv(!optIsOptionOn("+javacmd", true))) return 1;
+  // The environment is the JVM's now. A printed java command runs later, in
+  // an environment of its own, and a dump written for it would only be left
+  // behind.
+  bool printOnly = optIsOptionOn("+javacmd", true);
+  if (!printOnly && !cfgWriteExportEnv()) return 1;
   jopFinalizeJVMOptions();
+  // What the JVM would look up in the working directory, the caller of a
+  // set-ID launcher chooses.
+  if (const char* relative = utlIsSetIdMode() ? jopFindRelativePath() : nullptr) {
+    utlReport(kRelativePathMsg, relative);
+    return 1;
+  }
 
   if (optIsOptionOn("+help", true)) {
     japPrintHelp();
@@ -215,7 +235,6 @@ int japStart2(LaunchRecord* record) {
     entryMethod = cfgGetMainMethod();
   }
 
-  bool printOnly = optIsOptionOn("+javacmd", true);
   cdsAddArchiveOptions(entryClass, printOnly);
   if (printOnly) {
     japPrintJavaCmd(entryClass);
@@ -288,12 +307,41 @@ std::string japQuoteSpaces(std::string_view text) {
   if (!spaces && !special) return std::string(text);
   if (!special) return "\"" + std::string(text) + "\"";
   if (text.empty()) return "\"\"";
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+  // Single quotes pass everything through but a quote, which is written
+  // outside them, and control characters, which a terminal would act upon
+  // when the command is shown: printf makes those when the command runs, in
+  // every POSIX shell (dash has no $'...').
+  std::string quoted;
+  bool open = false;
+  auto quote = [&](bool inside) {
+    if (open != inside) quoted += '\'';
+    open = inside;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    if (std::size_t control = utlControlLength(text, i)) {
+      quote(false);
+      quoted += "\"$(printf '";
+      for (; control > 0; --control, ++i) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(text[i]));
+        quoted += octal;
+      }
+      quoted += "')\"";
+    } else if (text[i] == '\'') {
+      quote(false);
+      quoted += "\\'";
+      ++i;
+    } else {
+      quote(true);
+      quoted += text[i++];
+    }
+  }
+  quote(false);
+  return quoted;
 }
 
 void japPrintJavaCmd(const char* entryClass) {
+  if (cfgIsExportEnvEnabled()) std::printf("%s\n", kExportEnvCommentLine);
   if (const char* currentDir = cfgGetCurrentDir()) {
     std::printf("%s\n", kCdCommentLine);
     std::printf("cd %s\n\n", japQuoteSpaces(currentDir).c_str());

@@ -62,8 +62,17 @@ TEST(QuoteTest, EveryWordReachesTheShellWhole) {
       {"`cmd`", "'`cmd`'"},
       {"a;b|c&d", "'a;b|c&d'"},
       {"line\nbreak", "'line\nbreak'"},
+      {"'", "\\'"},
+      {"\x1b]0;x\x07 y\xc2\x9b'", "\"$(printf '\\033')\"']0;x'\"$(printf '\\007')\"' y'\"$(printf '\\302\\233')\"\\'"},
   };
-  for (const Case& c : cases) EXPECT_EQ(japQuoteSpaces(c.text), c.quoted) << c.text;
+  for (const Case& c : cases) {
+    EXPECT_EQ(japQuoteSpaces(c.text), c.quoted) << c.text;
+    // What the shell makes of the word is the text itself.
+    ProcessCommand sh;
+    sh.program = "/bin/sh";
+    sh.argv = {"sh", "-c", "printf %s " + japQuoteSpaces(c.text)};
+    EXPECT_EQ(runProcess(sh).out, c.text) << c.quoted;
+  }
 }
 
 }  // namespace

@@ -7,7 +7,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "host/platform.h"
 #include "util/utl.h"
@@ -32,7 +38,76 @@ ssize_t sendWithoutSigpipe(int fd, const char* message) {
   sigaction(SIGPIPE, &previous, nullptr);
   return sent;
 }
+constexpr const char* kTcpTables[] = {"/proc/net/tcp", "/proc/net/tcp6"};
+constexpr const char* kListenState = "0A";
+
+// The kernel prints an address as the 32-bit words it stores, each in the
+// host's order: comparing words read back the same way holds on every host.
+using AddressWords = std::array<std::uint32_t, 4>;
+
+AddressWords wordsOf(const void* address, std::size_t size) {
+  AddressWords words{};
+  std::memcpy(words.data(), address, size);
+  return words;
+}
+
+// The local addresses at which a connection to 127.0.0.1 may arrive.
+bool takesLoopback(const AddressWords& address, bool ipv6) {
+  in_addr loopback{htonl(INADDR_LOOPBACK)};
+  if (!ipv6) {
+    AddressWords v4 = wordsOf(&loopback, sizeof loopback);
+    return address[0] == v4[0] || address[0] == 0;
+  }
+  in6_addr mapped{};
+  inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped);
+  return address == wordsOf(&mapped, sizeof mapped) || address == AddressWords{};
+}
+
+// "0100007F:1F90" (IPv4) or 32 hex digits and a port (IPv6).
+bool parseLocalAddress(const std::string& text, AddressWords& address, unsigned& port, bool ipv6) {
+  std::size_t colon = text.find(':');
+  std::size_t digits = ipv6 ? 32 : 8;
+  if (colon != digits) return false;
+  for (std::size_t word = 0; word < digits / 8; ++word) {
+    address[word] = static_cast<std::uint32_t>(std::stoul(text.substr(word * 8, 8), nullptr, 16));
+  }
+  port = static_cast<unsigned>(std::stoul(text.substr(colon + 1), nullptr, 16));
+  return true;
+}
+
 }  // namespace
+
+Listener findLoopbackListener(int port) {
+  Listener found = Listener::kNone;
+  for (const char* table : kTcpTables) {
+    std::ifstream lines(table);
+    bool ipv6 = std::strstr(table, "6") != nullptr;
+    // Without the IPv4 table there is no telling who listens.
+    if (!lines) {
+      if (!ipv6) return Listener::kForeign;
+      continue;
+    }
+    std::string line;
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits;
+      long long uid = -1;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid;
+      AddressWords address{};
+      unsigned localPort = 0;
+      try {
+        if (!fields || state != kListenState || !parseLocalAddress(local, address, localPort, ipv6)) continue;
+      } catch (const std::exception&) {
+        continue;  // not a line of the table as the kernel writes it
+      }
+      if (localPort != static_cast<unsigned>(port) || !takesLoopback(address, ipv6)) continue;
+      if (uid != static_cast<long long>(geteuid()) && uid != static_cast<long long>(getuid())) return Listener::kForeign;
+      found = Listener::kOwn;
+    }
+  }
+  return found;
+}
 
 bool sendCommand(const char* hostName, int port, const char* message) {
   hostent* host = gethostbyname(hostName);

@@ -19,8 +19,8 @@
 #include "util/utl.h"
 #include "util/utrace.h"
 
-bool jsvIgnoreVMExitCode = false;
-int jsvInternalExitCode = 0;
+std::atomic<bool> jsvIgnoreVMExitCode{false};
+std::atomic<int> jsvInternalExitCode{0};
 
 namespace {
 
@@ -187,7 +187,7 @@ bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& meth
 bool jsvIsCreatingJVM() { return jsvState().creating.load(); }
 
 bool jsvIsApplicationStatus(bool systemExit) {
-  return systemExit ? jsvState().entryCalled.load() : jsvState().applicationStatus;
+  return systemExit ? jsvState().entryCalled.load() : jsvState().applicationStatus.load();
 }
 
 JsvState& jsvState() {

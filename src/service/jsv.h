@@ -9,9 +9,11 @@
 #include <vector>
 
 /// True once the entry class supplied an exit status through getExitStatus.
-extern bool jsvIgnoreVMExitCode;
+/// Written by the main thread, read by the thread that calls System.exit:
+/// the status is stored first.
+extern std::atomic<bool> jsvIgnoreVMExitCode;
 /// That exit status.
-extern int jsvInternalExitCode;
+extern std::atomic<int> jsvInternalExitCode;
 
 /// Creates the JVM from the final option list, checks it and registers the
 /// launcher's natives; 0 on success, else the first failure's code.

@@ -18,7 +18,7 @@ struct JsvState {
   std::atomic<bool> forcingExit{false};  ///< a forced exit is under way
   std::atomic<bool> creating{false};     ///< JNI_CreateJavaVM has not returned yet
   std::atomic<bool> entryCalled{false};  ///< the entry method was called: System.exit is the application's
-  bool applicationStatus = false;        ///< the entry method returned the application's status
+  std::atomic<bool> applicationStatus{false};  ///< the entry method returned the application's status
 };
 
 JsvState& jsvState();

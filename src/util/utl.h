@@ -169,6 +169,9 @@ void utlReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// environment, arguments and files must then not choose code or files.
 bool utlIsSetIdMode();
 
-/// The text with every control character other than newline and tab (C0,
-/// DEL, and C1 as UTF-8 encodes it) written as "\xNN".
+/// The number of bytes (0, 1 or 2) of the control character at text[at]:
+/// C0 other than newline and tab, DEL, and C1 as UTF-8 encodes it.
+std::size_t utlControlLength(std::string_view text, std::size_t at);
+/// The text with every control character of utlControlLength written as
+/// "\xNN".
 std::string utlEscapeControls(std::string_view text);

@@ -11,27 +11,30 @@
 #include "host/platform.h"
 #include "util/utl.h"
 
+std::size_t utlControlLength(std::string_view text, std::size_t at) {
+  auto byte = static_cast<unsigned char>(text[at]);
+  // A terminal in UTF-8 takes U+0080..U+009F as controls too (U+009B starts
+  // an escape sequence).
+  if (byte == 0xc2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+      static_cast<unsigned char>(text[at + 1]) <= 0x9f) {
+    return 2;
+  }
+  return (byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f ? 1 : 0;
+}
+
 std::string utlEscapeControls(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());
-  auto append = [&escaped](unsigned char byte) {
-    char code[5];
-    std::snprintf(code, sizeof code, "\\x%02x", byte);
-    escaped += code;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    bool c1 = byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-              static_cast<unsigned char>(text[i + 1]) <= 0x9f;
-    if (c1) {
-      // A terminal in UTF-8 takes U+0080..U+009F as controls too (U+009B
-      // starts an escape sequence).
-      append(byte);
-      append(static_cast<unsigned char>(text[++i]));
-    } else if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f) {
-      append(byte);
-    } else {
-      escaped += static_cast<char>(byte);
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t control = utlControlLength(text, i);
+    if (control == 0) {
+      escaped += text[i++];
+      continue;
+    }
+    for (; control > 0; --control, ++i) {
+      char code[5];
+      std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i]));
+      escaped += code;
     }
   }
   return escaped;

@@ -119,7 +119,10 @@ void ut_treset(const char* setting) {
   ut_TraceData.level = 0;
   ut_TraceData.initPending = 0;
   ut_TraceData.production = 0;
-  if (setting == nullptr) return;
+  // A set-ID launcher traces nothing its caller asks for: the trace shows
+  // the configuration, which the caller may not be allowed to read (the
+  // launcher refuses to start with UTRACE set).
+  if (setting == nullptr || utlIsSetIdMode()) return;
 
   const std::string header =
       "\nTRACE OUTPUT " + asctimeNow() + "\t\t\t\tusing " + setting + "\n\n";
@@ -160,10 +163,9 @@ void ut_treset(const char* setting) {
 
   if (ut_TraceData.level != 0) {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
-    // A set-ID launcher opens no file its caller names: it would create or
-    // truncate it with the launcher's privileges.
-    if (path != nullptr && *path != '\0' && !utlIsSetIdMode()) {
-      ut_TraceData.fd = open(path, openFlags, kOpenMode);
+    if (path != nullptr && *path != '\0') {
+      // Not inherited by the JVM's children or a restarted launcher.
+      ut_TraceData.fd = open(path, openFlags | O_CLOEXEC, kOpenMode);
       if (ut_TraceData.fd != -1) {
         int nonBlocking = 1;
         ioctl(ut_TraceData.fd, FIONBIO, &nonBlocking);

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,8 +19,11 @@ namespace {
 // records what each carried.
 class Listener {
  public:
-  explicit Listener(int connections, bool closeAtOnce = false) {
+  /// The socket is owner's (root may choose another user).
+  explicit Listener(int connections, bool closeAtOnce = false, uid_t owner = geteuid()) {
+    uid_t previous = setfsuid(owner);
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    setfsuid(previous);
     port_ = bindLoopback(fd_);
     listen(fd_, 8);
     received_ = std::async(std::launch::async, [this, connections, closeAtOnce] {
@@ -72,11 +76,20 @@ TEST_F(ForwardingTest, ArgumentsGoToTheRunningInstanceAsAbsolutePaths) {
   EXPECT_EQ(listener.messages(), (std::vector<std::string>{"open " + dir.file("conf/docs/a.txt"), "open /b.txt"}));
 }
 
-TEST_F(ForwardingTest, NoInstanceMeansANormalStart) {
+TEST_F(ForwardingTest, NoInstanceOrAnotherUsersListenerMeansANormalStart) {
   dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(freeLoopbackPort()) + "\n");
   ProcessResult result = run({"+shell", "a.txt", "b.txt"}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Can't send message\n" + kNoJavaMsg);
+
+  // Another user took the port first: the user's paths are not theirs.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+  Listener foreign(0, false, 65534);
+  dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(foreign.port()) + "\n");
+  result = run({"+shell", "a.txt"}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Warning: 127.0.0.1:" + std::to_string(foreign.port()) +
+                            " belongs to another user; the arguments are not forwarded to it.\n" + kNoJavaMsg);
 }
 
 TEST_F(ForwardingTest, NothingToForwardOrNoPortMeansANormalStart) {

@@ -33,18 +33,20 @@ TEST_F(JavaCmdTest, PrintedCommandRunsTheSameApplication) {
                                   "vmprop show=greeting,other\n"
                                   "vmprop greeting=hello world\n"
                                   "vmprop other=$x \"q\" \\b 'it'\n"
-                                  "apparg first arg\n",
-                              {"+javacmd", "-Dcmd=1", "second", "tab\there", "*", ""});
+                                  "apparg first arg\n"
+                                  "exportenv true\n",
+                              {"+javacmd", "-Dcmd=1", "second", "tab\there", "*", "", "\x1b[31mred"});
   ASSERT_EQ(printed.status, 0) << printed.err;
   EXPECT_EQ(printed.err, "");
   EXPECT_EQ(printed.out,
+            "# exportenv: the application gets no environment dump (corvane.exportenv) from this command\n"
             "# All paths passed to the launcher command must be absolute for this cd to be valid\n"
             "cd \"" + work + "\"\n\n" +
             jdk + "/bin/java -server -Dshow=greeting,other \"-Dgreeting=hello world\" "
-            "'-Dother=$x \"q\" \\b '\\''it'\\''' -Dcmd=1 "
+            "'-Dother=$x \"q\" \\b '\\''it'\\' -Dcmd=1 "
             "\"-Djava.class.path=" + jar + "\" -Dlauncher.jdk.home=" + jdk + " -Dlauncher.program=" + jdk +
             "/bin/java \"-Dcorvane.executable.path=" + launcher + "\" jltest.ShowLaunch \"first arg\" second "
-            "'tab\there' '*' \"\"\n");
+            "'tab\there' '*' \"\" \"$(printf '\\033')\"'[31mred'\n");
 
   ProcessCommand shell;
   shell.program = "/bin/sh";
@@ -53,8 +55,8 @@ TEST_F(JavaCmdTest, PrintedCommandRunsTheSameApplication) {
   ProcessResult ran = runProcess(shell);
   EXPECT_EQ(ran.err, "");
   EXPECT_EQ(ran.out,
-            "args 5\n"
-            "arg <first arg>\narg <second>\narg <tab\there>\narg <*>\narg <>\n"
+            "args 6\n"
+            "arg <first arg>\narg <second>\narg <tab\there>\narg <*>\narg <>\narg <\x1b[31mred>\n"
             "prop greeting=<hello world>\n"
             "prop other=<$x \"q\" \\b 'it'>\n"
             "dir " + work + "\n");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "launcher.h"
@@ -36,20 +37,22 @@ class SetIdTest : public ::testing::Test {
     dir.writeFile("user/evil.config", own);
     secret = dir.writeFile("secret", "root only\n", 0600);
   }
-  void configure(const std::string& lines) {
-    dir.writeFile("app/bin/myapp.config",
-                  "javahome " + testJdkHome() + "\naddpath ../lib/jltest.jar\nmainclass jltest.Restart\n" + lines);
+  // Root's own, closed to the caller.
+  void configure(const std::string& lines, const std::string& application = "addpath ../lib/jltest.jar\n"
+                                                                            "mainclass jltest.Restart\n") {
+    dir.writeFile("app/bin/myapp.config", "javahome " + testJdkHome() + "\n" + application + lines, 0600);
   }
-  /// The launcher run by nobody, by the name argv0 (the launcher's path when empty).
+  /// The launcher run by nobody (by root with asRoot), by the name argv0 (the
+  /// launcher's path when empty), from cwd (the test's directory when empty).
   ProcessResult run(const std::vector<std::string>& args, std::map<std::string, std::optional<std::string>> env = {},
-                    const std::string& argv0 = "") {
+                    const std::string& argv0 = "", const std::string& cwd = "", bool asRoot = false) {
     // setpriv runs the launcher through a shell's exec -a, which sets argv[0].
-    std::vector<std::string> argv = kAsNobody;
+    std::vector<std::string> argv = asRoot ? std::vector<std::string>{"/usr/bin/env"} : kAsNobody;
     argv.insert(argv.end(), {"/bin/bash", "-c", "exec -a \"$0\" " + launcher + " \"$@\"",
                              argv0.empty() ? launcher : argv0});
     argv.insert(argv.end(), args.begin(), args.end());
     env.emplace("PATH", kPathWithoutJava);
-    return runLauncher(argv[0], argv, env, dir.path());
+    return runLauncher(argv[0], argv, env, cwd.empty() ? dir.path() : cwd);
   }
   std::string startsIn(int starts) const {
     std::string out;
@@ -82,15 +85,19 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       {"-verbose", {"-verbose:class"}, {}, "", "Error: The option '-verbose:class" + refused, "", 1},
       {"+J", {"+J-agentpath:" + dir.file("user/libagent.so")}, {}, "",
        "Error: The option '+J-agentpath:" + dir.file("user/libagent.so") + refused, "", 1},
-      // The JVM would load the agent, or report that it cannot; the trace
-      // file option would truncate the secret.
+      // The printed command and the trace would show the configuration.
+      {"+javacmd", {"+javacmd"}, {}, "", "Error: The option '+javacmd" + refused, "", 1},
+      {"+debug", {counter, "+debug"}, {}, "", "Error: The option '+debug" + refused, "", 1},
+      {"UTRACE", {counter, "0", "status"}, {{"UTRACE", "-p -f" + secret}}, "",
+       "Error: The environment variable 'UTRACE' is not allowed: this launcher runs with set-user-ID or set-group-ID "
+       "privileges.\n", "", 1},
+      // The JVM would load the agent, or report that it cannot.
       {"environment",
        {counter, "0", "status"},
        {{"JAVA_TOOL_OPTIONS", "-agentpath:" + dir.file("user/libagent.so")},
         {"_JAVA_OPTIONS", "-XX:OnError=" + evil},
         {"JDK_JAVA_OPTIONS", "-agentpath:" + dir.file("user/libagent.so")},
         {"KRX_NO_SAFETY_NET", "1"},
-        {"UTRACE", "-p -f" + secret},
         // Root's archive, recorded where the caller says.
         {"XDG_CACHE_HOME", dir.file("user/cache")}},
        "", "", startsIn(1), 0},
@@ -103,24 +110,58 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
     ProcessResult result = run(c.args, c.env, c.argv0);
     EXPECT_EQ(result.status, c.status) << c.name << result.err;
     EXPECT_EQ(result.err, c.err) << c.name;
-    if (c.env.count("UTRACE") == 0) {
-      EXPECT_EQ(result.out, c.out) << c.name;
-    } else {
-      // The trace goes to standard output instead.
-      EXPECT_NE(result.out.find("\n" + c.out), std::string::npos) << result.out;
-      EXPECT_NE(result.out.find("Ignoring JAVA_TOOL_OPTIONS in a set-ID launcher\n"), std::string::npos);
-      EXPECT_NE(result.out.find("Ignoring KRX_NO_SAFETY_NET in a set-ID launcher\n"), std::string::npos);
-    }
+    EXPECT_EQ(result.out, c.out) << c.name;
     EXPECT_EQ(readFile(secret), "root only\n") << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/ran"))) << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/cache"))) << c.name;
   }
   // Nor do the caller's JAVA_HOME and PATH choose the Java installation.
-  dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n");
+  dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n", 0600);
   ProcessResult result =
       run({counter, "0", "status"}, {{"PATH", testJdkHome() + "/bin"}, {"JAVA_HOME", testJdkHome()}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, kNoJavaMsg);
+}
+
+// The caller's working directory is no search path, and the caller's
+// environment no input, of a privileged launch.
+TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
+  std::string user = dir.file("user");
+  dir.copyFile(jniTestLibrary(), "user/libjltestnative.so");
+  ASSERT_EQ(std::system(("cd " + user + " && unzip -q " + testAppsJar() + " jltest/Tell.class").c_str()), 0);
+  dir.writeFile("app/bin/site.config", "vmprop tell=site\n");
+  const std::string tell = "addpath ../lib/jltest.jar\nmainclass jltest.Tell\n";
+  struct Case {
+    const char* name;
+    std::string application;
+    std::map<std::string, std::optional<std::string>> env;
+    bool asRoot;
+    int status;
+    std::string out, errStart;
+  } cases[] = {
+      {"library, as root", "addpath ../lib/jltest.jar\nmainclass jltest.Native\n", {}, true, 1, "",
+       "Exception in thread \"main\" java.lang.UnsatisfiedLinkError: no jltestnative in java.library.path"},
+      {"library", "addpath ../lib/jltest.jar\nmainclass jltest.Native\n", {}, false, 1, "",
+       "Exception in thread \"main\" java.lang.UnsatisfiedLinkError: no jltestnative in java.library.path"},
+      {"class", "mainclass jltest.Tell\n", {}, false, 1, "", "Failed to load class jltest.Tell\n"},
+      {"relative class path", "options leavepathsrelative\naddpath .\nmainclass jltest.Tell\n", {}, false, 1, "",
+       "Error: The JVM option '-Djava.class.path=.' names a path in the working directory, which the caller of a "
+       "set-ID launcher chooses.\n"},
+      {"relative agent", tell + "vmparam -javaagent:agent.jar=/opt/x.conf\n", {}, false, 1, "",
+       "Error: The JVM option '-javaagent:agent.jar=/opt/x.conf' names a path in the working directory, which the "
+       "caller of a set-ID launcher chooses.\n"},
+      {"$env in vmparams", tell + "vmparams $env(APP_OPTS:-Dtell=configured)\n", {{"APP_OPTS", "-Dtell=caller"}},
+       false, 0, "configured 0\n", ""},
+      {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,
+       "site 0\n", ""},
+  };
+  for (const Case& c : cases) {
+    configure("", c.application);
+    ProcessResult result = run({}, c.env, "", user, c.asRoot);
+    EXPECT_EQ(result.status, c.status) << c.name << result.err;
+    EXPECT_EQ(result.out, c.out) << c.name;
+    EXPECT_EQ(result.err.substr(0, c.errStart.size()), c.errStart) << c.name << result.err;
+  }
 }
 
 TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {

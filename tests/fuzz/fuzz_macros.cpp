@@ -15,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   jopSetJavaHome("/opt/jdk");
 
   std::string_view line = fuzzText(data, size);
-  std::string expanded = cfgExpandMacros(line);
+  std::optional<std::string> expansion = cfgExpandMacros(line);
+  if (!expansion) return 0;  // past the line limit: nothing is expanded
+  const std::string& expanded = *expansion;
   // Everything before the first '$' is plain text and stays as written.
   std::size_t dollar = line.find('$');
   if (dollar == std::string_view::npos) {
