@@ -73,9 +73,16 @@ TEST_F(CommandLineTest, ConfigurationErrorWinsOverTheHelp) {
 TEST_F(CommandLineTest, RefusedArgumentsShowThePlainHelp) {
   // The launcher's own failure is no reason to restart.
   dir.writeFile("app/bin/myapp.config", "restartonexit 1\n");
-  for (std::vector<std::string> args : {std::vector<std::string>{"+config", ""}, {"+sig", "int,usr1"}, {"+jpdax"}}) {
-    ProcessResult result = run(args);
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {{{"+config", ""}, "Error: The option '+config' needs a configuration file name.\n"},
+               {{"+sig", "int,usr1"}, ""},
+               {{"+jpdax"}, ""}};
+  for (const Case& c : cases) {
+    ProcessResult result = run(c.args);
     EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.out, "Usage: " + launcher + " <+options> <args>\n\nwhere options include:\n" +
                               optionLines("", false, false, false));
   }
