@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "host/platform.h"
 #include "util/utl.h"
@@ -38,7 +39,13 @@ ssize_t sendWithoutSigpipe(int fd, const char* message) {
   sigaction(SIGPIPE, &previous, nullptr);
   return sent;
 }
-constexpr const char* kTcpTables[] = {"/proc/net/tcp", "/proc/net/tcp6"};
+
+/// The kernel's tables of TCP sockets, one per address family.
+struct TcpTable {
+  const char* path;
+  bool ipv6;
+};
+constexpr TcpTable kTcpTables[] = {{"/proc/net/tcp", false}, {"/proc/net/tcp6", true}};
 constexpr const char* kListenState = "0A";
 
 // The kernel prints an address as the 32-bit words it stores, each in the
@@ -63,28 +70,30 @@ bool takesLoopback(const AddressWords& address, bool ipv6) {
   return address == wordsOf(&mapped, sizeof mapped) || address == AddressWords{};
 }
 
+bool parseHex(std::string_view text, std::uint32_t& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
 // "0100007F:1F90" (IPv4) or 32 hex digits and a port (IPv6).
-bool parseLocalAddress(const std::string& text, AddressWords& address, unsigned& port, bool ipv6) {
-  std::size_t colon = text.find(':');
+bool parseLocalAddress(std::string_view text, AddressWords& address, std::uint32_t& port, bool ipv6) {
   std::size_t digits = ipv6 ? 32 : 8;
-  if (colon != digits) return false;
+  if (text.find(':') != digits) return false;
   for (std::size_t word = 0; word < digits / 8; ++word) {
-    address[word] = static_cast<std::uint32_t>(std::stoul(text.substr(word * 8, 8), nullptr, 16));
+    if (!parseHex(text.substr(word * 8, 8), address[word])) return false;
   }
-  port = static_cast<unsigned>(std::stoul(text.substr(colon + 1), nullptr, 16));
-  return true;
+  return parseHex(text.substr(digits + 1), port);
 }
 
 }  // namespace
 
 Listener findLoopbackListener(int port) {
   Listener found = Listener::kNone;
-  for (const char* table : kTcpTables) {
-    std::ifstream lines(table);
-    bool ipv6 = std::strstr(table, "6") != nullptr;
+  for (const TcpTable& table : kTcpTables) {
+    std::ifstream lines(table.path);
     // Without the IPv4 table there is no telling who listens.
     if (!lines) {
-      if (!ipv6) return Listener::kForeign;
+      if (!table.ipv6) return Listener::kForeign;
       continue;
     }
     std::string line;
@@ -95,13 +104,9 @@ Listener findLoopbackListener(int port) {
       long long uid = -1;
       fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid;
       AddressWords address{};
-      unsigned localPort = 0;
-      try {
-        if (!fields || state != kListenState || !parseLocalAddress(local, address, localPort, ipv6)) continue;
-      } catch (const std::exception&) {
-        continue;  // not a line of the table as the kernel writes it
-      }
-      if (localPort != static_cast<unsigned>(port) || !takesLoopback(address, ipv6)) continue;
+      std::uint32_t localPort = 0;
+      if (!fields || state != kListenState || !parseLocalAddress(local, address, localPort, table.ipv6)) continue;
+      if (localPort != static_cast<std::uint32_t>(port) || !takesLoopback(address, table.ipv6)) continue;
       if (uid != static_cast<long long>(geteuid()) && uid != static_cast<long long>(getuid())) return Listener::kForeign;
       found = Listener::kOwn;
     }
