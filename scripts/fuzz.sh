@@ -2,33 +2,42 @@
 # Runs each libFuzzer harness of a fuzz build (make fuzz) for a number of
 # seconds, 60 by default, on a copy of its seed corpus under
 # <build>/fuzz-runs/<target>, so that the corpus in the repository keeps only
-# its seeds. A crash, leak, undefined behaviour, failed check, timeout or
-# memory exhaustion fails the target; each failing target is named with its
-# reproducer, and the script fails when any did.
+# its seeds. Each target's report gives its runs and runs per second. A crash,
+# leak, undefined behaviour, failed check, timeout or memory exhaustion fails
+# the target; each failing target is named with its reproducer, and the
+# script fails when any did.
 set -u
 build=${1:?usage: scripts/fuzz.sh <fuzz build directory> [seconds]}
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The harnesses write a file or two for every input: in memory (tmpfs) where
+# there is one, as a disk would make each input wait for it.
+scratch=$(mktemp -d /dev/shm/jlauncher-fuzz.XXXXXX 2>/dev/null) || scratch=""
+trap '[ -z "$scratch" ] || rm -rf "$scratch"' EXIT
+trap 'exit 130' INT TERM
 failed=""
 for seeds in "$root"/tests/fuzz/corpus/*/; do
   target=$(basename "$seeds")
   harness="$build/tests/fuzz/fuzz_$target"
   work="$build/fuzz-runs/$target"
-  rm -rf "$work"
-  mkdir -p "$work/corpus" "$work/findings" "$work/tmp"
+  tmp=${scratch:-$work}/tmp-$target
+  rm -rf "$work" "$tmp"
+  mkdir -p "$work/corpus" "$work/findings" "$tmp"
   cp "$seeds"* "$work/corpus/"
   # What the code under test prints is dropped (-close_fd_mask); the reports
   # of libFuzzer and the sanitizers still reach the log.
-  TMPDIR="$work/tmp" "$harness" "$work/corpus" -max_total_time="$seconds" -timeout=5 -detect_leaks=1 \
+  TMPDIR="$tmp" "$harness" "$work/corpus" -max_total_time="$seconds" -timeout=5 -detect_leaks=1 \
     -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$work/findings/" >"$work/log" 2>&1
   status=$?
+  rm -rf "$tmp"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
   if [ "$status" -eq 0 ]; then
-    echo "fuzz_$target: ${runs:-?} runs, nothing found"
+    echo "fuzz_$target: ${runs:-?} runs (${rate:-?}/s), nothing found"
     continue
   fi
   failed="$failed fuzz_$target"
-  echo "fuzz_$target: FAILED (status $status) after ${runs:-?} runs, log $work/log"
+  echo "fuzz_$target: FAILED (status $status) after ${runs:-?} runs (${rate:-?}/s), log $work/log"
   grep -E 'ERROR|SUMMARY|runtime error|check failed' "$work/log" | head -n 4 | sed 's/^/  /'
   for finding in "$work/findings/"*; do
     [ -e "$finding" ] && echo "  reproducer: $finding (run: $harness $finding)"

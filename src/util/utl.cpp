@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <list>
+#include <unordered_set>
 
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "host/platform.h"
 #include "util/utrace.h"
+
+extern "C" char** environ;
 
 // ---------------------------------------------------------------------------
 // NameValueList
@@ -316,7 +319,22 @@ std::optional<std::vector<std::string>> utlSplitWords(std::string_view text) {
 
 void utlInit() {}
 
-void utlTerm() {}
+namespace {
+
+// What putenv was handed: it keeps the pointer, so a definition must outlive
+// its use by the environment. A list never moves its elements.
+std::list<std::string>& putDefinitions() {
+  static auto* definitions = new std::list<std::string>;  // never destroyed: the environment outlives statics
+  return *definitions;
+}
+
+}  // namespace
+
+void utlTerm() {
+  std::unordered_set<const char*> held;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) held.insert(*entry);
+  putDefinitions().remove_if([&](const std::string& definition) { return !held.contains(definition.data()); });
+}
 
 char* utlStrtok(char** state, char* text, const char* delimiters) {
   char* scan = text != nullptr ? text : *state;
@@ -399,12 +417,8 @@ int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* se
 }
 
 void utlPutEnv(std::string definition) {
-  // putenv keeps the pointer it is given, so every definition must outlive
-  // its use by the environment: the store is never destroyed, and a deque
-  // never moves its elements when it grows.
-  static auto* store = new std::deque<std::string>;
-  store->push_back(std::move(definition));
-  putenv(store->back().data());
+  putDefinitions().push_back(std::move(definition));
+  putenv(putDefinitions().back().data());
 }
 
 void utlExitProcess(int status) { std::exit(status); }

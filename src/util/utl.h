@@ -123,7 +123,8 @@ const char* utlEnsurePathIsSecure(const char* path);
 // ---------------------------------------------------------------------------
 // Strings and the environment.
 
-/// Start and end calls of the entry point; nothing to do.
+/// Start and end calls of the entry point. The end releases the definitions
+/// that utlPutEnv handed to the environment and that it no longer holds.
 void utlInit();
 void utlTerm();
 
@@ -149,8 +150,8 @@ int utlEnforceEnvValue(const char* name, const char* value, const char* separato
 /// Removes every element equal to value from the separator-delimited list in
 /// the environment variable name. Returns 1 when something was removed.
 int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* separator);
-/// Hands "name=value" to the environment. The text stays valid for the rest of
-/// the process, as putenv requires.
+/// Hands "name=value" to the environment. The text stays valid as long as the
+/// environment holds it, as putenv requires.
 void utlPutEnv(std::string definition);
 
 /// Writes a message meant for the user (printf format, the message carries its

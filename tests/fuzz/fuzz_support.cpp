@@ -53,10 +53,26 @@ std::optional<std::string> placeOf(std::string path) {
   return place;
 }
 
+// Whether an absolute path lies under root as written: no ".", ".." or empty
+// component. Nothing under root is a symbolic link (the harnesses make none,
+// and the sandbox lets nothing else make one), so such a path is already the
+// place it names, without realpath's system call per component.
+bool plainlyUnder(std::string_view path, std::string_view root) {
+  if (!path.starts_with(root) || path.size() <= root.size() + 1 || path[root.size()] != '/') return false;
+  for (std::string_view rest = path.substr(root.size() + 1);;) {
+    std::size_t slash = rest.find('/');
+    std::string_view part = rest.substr(0, slash);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    rest.remove_prefix(slash + 1);
+  }
+}
+
 // Whether the sandbox lets the code under test reach path (relative to
 // directory, as openat takes it).
 bool allowed(int directory, const char* path) {
   if (!sandboxOn) return true;
+  if (path[0] == '/' && plainlyUnder(path, fuzzTempDir())) return true;
   std::string full = path;
   if (directory != AT_FDCWD && !full.starts_with('/')) {
     full = "/proc/self/fd/" + std::to_string(directory) + "/" + full;
@@ -106,9 +122,9 @@ int firstFreeDescriptor() {
 
 }  // namespace
 
-// The sandbox's hooks. open, openat and mkdir are defined here, so that every
-// caller in the process gets them, the C++ library included (the sanitizers
-// do not intercept them); the real work is the system call. fopen is
+// The sandbox's hooks. open, openat, mkdir and symlink are defined here, so
+// that every caller in the process gets them, the C++ library included (the
+// sanitizers do not intercept them); the real work is the system call. fopen is
 // intercepted by AddressSanitizer, so it is wrapped at link time instead
 // (-Wl,--wrap=fopen) for the code linked in. Only fopen's reads are checked:
 // libFuzzer writes its findings through fopen while the input still runs.
@@ -135,6 +151,20 @@ extern "C" int mkdir(const char* path, mode_t mode) noexcept {
   return result;
 }
 
+// A symbolic link could lead a path that looks plainly under the sandbox's
+// directory anywhere: none is made while the sandbox is on.
+extern "C" int symlink(const char* target, const char* path) noexcept {
+  return symlinkat(target, AT_FDCWD, path);
+}
+
+extern "C" int symlinkat(const char* target, int directory, const char* path) noexcept {
+  if (sandboxOn) {
+    errno = EACCES;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_symlinkat, target, directory, path));
+}
+
 extern "C" FILE* __real_fopen(const char* path, const char* mode);
 extern "C" FILE* __wrap_fopen(const char* path, const char* mode) {
   if (std::strpbrk(mode, "wa+") == nullptr && !allowed(AT_FDCWD, path)) return nullptr;
@@ -145,8 +175,11 @@ const std::string& fuzzTempDir() {
   // Never destroyed: the exit handler that removes the directory runs after
   // the destructors of statics made before it.
   static const std::string* dir = [] {
+    // Files are written for every input: in memory (tmpfs) unless TMPDIR
+    // says otherwise, as a disk would make each input wait for it.
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/jlauncher-fuzz-XXXXXX";
+    if (base == nullptr || *base == '\0') base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string pattern = std::string(base) + "/jlauncher-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       std::perror("mkdtemp");
       std::abort();
@@ -204,9 +237,13 @@ FuzzRun::~FuzzRun() {
   optTerm();
   jopTerm();
   jevReset();
-  utlTerm();
   hmdResetSignals();
   hmdResetApplicationHome();
+  // What the input exported is released once the environment no longer
+  // holds it: otherwise every input with an `export` would end with more
+  // allocations than releases, which makes libFuzzer run it again and scan
+  // the whole heap for leaks.
   restoreEnvironment();
+  utlTerm();
   ut_TraceData = quietTrace();
 }

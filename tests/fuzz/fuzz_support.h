@@ -10,8 +10,9 @@
 #include <string>
 #include <string_view>
 
-/// The harness's private directory (resolved, under $TMPDIR or /tmp), made on
-/// first use and removed when the process ends normally.
+/// The harness's private directory (resolved, under $TMPDIR, else /dev/shm
+/// where it can be written, else /tmp), made on first use and removed when the
+/// process ends normally.
 const std::string& fuzzTempDir();
 
 /// Writes bytes to path, replacing the file, parents made as needed.
@@ -25,12 +26,13 @@ void fuzzWriteFile(const std::string& path, std::string_view bytes);
 /// - workDir() holds bin/app and the files the harness writes there (made
 ///   anew after an input created anything in it);
 /// - the sandbox is on: opening (open, openat, and fopen for reading) and
-///   mkdir are refused (EACCES) for paths outside fuzzTempDir(), so that the
-///   input can neither create anything elsewhere (CI runs as root) nor make
-///   the launcher read a device or a /proc file that never ends or blocks.
+///   mkdir are refused (EACCES) for paths outside fuzzTempDir(), and symbolic
+///   links are not made at all, so that the input can neither create anything
+///   elsewhere (CI runs as root) nor make the launcher read a device or a
+///   /proc file that never ends or blocks.
 /// Its end checks that no file descriptor was left open, releases the
 /// modules and puts the process environment back as the harness started
-/// with it (`export` changes it).
+/// with it (`export` changes it; what it exported is released).
 class FuzzRun {
  public:
   FuzzRun();
