@@ -75,15 +75,6 @@ void addDebugOptions() {
   jopAddParam("-Xrunjdwp:" + settings, nullptr);
 }
 
-// Without a class path the JVM loads classes from the working directory,
-// and so it does when given an empty one. A set-ID launch must not run what
-// its caller put there: it names a file that holds no classes instead.
-void addEmptyClassPath() {
-  if (!utlIsSetIdMode()) return;
-  ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
-  jopAddParam(std::string("-Djava.class.path=") + kNoClassPath, nullptr);
-}
-
 // The old runtimes always had the executable first on their boot class path
 // and, like every boot class path entry, off the configured class path.
 void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<std::string>& boot,
@@ -287,10 +278,6 @@ void jopFinalizeClassPath() {
     secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
     secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
   }
-  if (secureConfigured == nullptr && secureCommandLine == nullptr && archive.empty()) {
-    addEmptyClassPath();
-    return;
-  }
 
   const char* first = secureConfigured;
   const char* second = secureCommandLine;
@@ -307,11 +294,15 @@ void jopFinalizeClassPath() {
   utlJoinPathList(classPath, first);
   utlJoinPathList(classPath, second);
   for (const std::string& element : classPath) refuseReferenceImplementation(element);
-  // A class path whose every element was dropped leaves the JVM's default.
+  // No class path, or one whose every element was dropped, leaves the JVM's
+  // default: the working directory, as also for an empty one. A set-ID
+  // launch must not run what its caller put there, and names a file that
+  // holds no classes instead.
   if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
     jopAddParam("-Djava.class.path=" + *joined, nullptr);
-  } else {
-    addEmptyClassPath();
+  } else if (utlIsSetIdMode()) {
+    ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
+    jopAddParam(std::string("-Djava.class.path=") + kNoClassPath, nullptr);
   }
 }
 
