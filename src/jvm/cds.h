@@ -7,16 +7,133 @@
 // have been without the cache: the JVM is never handed an archive that was
 // changed since it was published, and nothing of the cache reaches the
 // user's terminal.
+//
+// The module decides in one place and acts in another. cdsPlan is a pure
+// function of the launch and of the file facts it asks for; the executor
+// (cdsAddArchiveOptions and the functions after it) gathers those facts,
+// does the file and process work the plan names, and amends the final JVM
+// option list with the plan's options.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-/// Forgets what the last launch decided (for tests).
-void cdsReset();
-/// $XDG_CACHE_HOME/jlauncher, else $HOME/.cache/jlauncher; none when neither
-/// variable holds an absolute path.
-std::optional<std::string> cdsGetCacheDirectory();
+// ---------------------------------------------------------------------------
+// The planner.
+
+/// What the runtime makes: a dynamic archive on top of its own (Java 13 and
+/// later), or an ahead-of-time cache, which also keeps what the application
+/// linked and profiled (Java 25 and later).
+enum class CdsKind { kDynamic, kAot };
+
+/// What a launch does with the cache.
+enum class CdsMode {
+  kOff,     ///< runs without it
+  kUse,     ///< maps the application's archive
+  kRecord,  ///< records the archive while the application runs
+};
+
+/// A file as the cache tells its versions apart.
+struct CdsFileStamp {
+  std::uint64_t size = 0;
+  std::int64_t seconds = 0;      ///< modification time
+  std::int64_t nanoseconds = 0;  ///< within the second
+};
+
+/// The launch as the cache sees it, from memory alone.
+struct CdsLaunch {
+  bool printOnly = false;            ///< +javacmd: nothing is made or recorded
+  bool setId = false;                ///< set-user-ID or set-group-ID privileges
+  bool modularFromHome = false;      ///< a modular runtime loaded from its home
+  std::string entryClass;            ///< the class the launch runs
+  std::string applicationName;       ///< the name the launcher was run by
+  std::vector<std::string> options;  ///< the final JVM options
+  /// Environment variables (none when unset): the cache's directory, and
+  /// the options the JVM takes as if they were among its own.
+  std::optional<std::string> xdgCacheHome, home, javaToolOptions, javaOptions;
+};
+
+/// The file facts the planner asks for, as it needs them. The executor
+/// answers from the file system, tests from a table.
+class CdsFacts {
+ public:
+  virtual ~CdsFacts() = default;
+  /// JAVA_VERSION of the runtime's release file.
+  virtual std::optional<std::string> releaseVersion() = 0;
+  /// The whole release file ("" when it cannot be read).
+  virtual std::string release() = 0;
+  /// The JVM library as the loader opened it ("" when unknown).
+  virtual std::string library() = 0;
+  /// The runtime's own archive lies beside library.
+  virtual bool hasBaseArchive(const std::string& library) = 0;
+  /// path, followed through links, when it is a regular file.
+  virtual std::optional<CdsFileStamp> regularFile(const std::string& path) = 0;
+  /// The cache directory as the launch may use it, made when it is missing
+  /// and the launch is no printOnly one; none with why when it is not to be
+  /// trusted.
+  virtual std::optional<std::string> trustedDirectory(const std::string& directory, std::string& why) = 0;
+  /// Something, of any kind, is at path.
+  virtual bool exists(const std::string& path) = 0;
+  /// path when it is a regular file of the user's, never through a link.
+  virtual std::optional<CdsFileStamp> privateFile(const std::string& path) = 0;
+  /// The text of a small private file ("" when there is none).
+  virtual std::string smallFile(const std::string& path) = 0;
+};
+
+/// What the launch does with the cache, and every name it needs for that.
+struct CdsPlan {
+  CdsMode mode = CdsMode::kOff;
+  CdsKind kind = CdsKind::kDynamic;
+  /// What the trace tells of the decisions, in order, without its
+  /// "Start-up cache: " prefix.
+  std::vector<std::string> notes;
+  std::string directory;       ///< the trusted cache directory
+  std::string base;            ///< the application's files without their suffix
+  std::string archive;         ///< the application's archive
+  std::string stamp;           ///< what the archive was when it was published
+  std::string failed;          ///< the class path a recording failed for
+  std::string classPathPrint;  ///< the class path's files, as one hash
+  /// An archive that is no longer the one published is removed.
+  bool removeStale = false;
+  /// kUse: the options at the front of the final list that map the archive.
+  std::vector<std::string> front;
+};
+
+/// Decides what the launch does with the cache ("options startupcache" is
+/// on). Asks facts only what the decision needs, in the order it needs it.
+CdsPlan cdsPlan(const CdsLaunch& launch, CdsFacts& facts);
+
+/// The options of a recording launch, and of the second run that makes the
+/// ahead-of-time cache from what the first recorded.
+struct CdsRecording {
+  std::vector<std::string> front;    ///< at the front of the final list
+  std::vector<std::string> back;     ///< at its end
+  std::vector<std::string> creation; ///< the creation run's options (kAot)
+};
+
+/// The options that record the plan's archive into recording; an AOT cache
+/// is then created into created.
+CdsRecording cdsRecordingOptions(const CdsPlan& plan, const std::vector<std::string>& options,
+                                 const std::string& recording, const std::string& created);
+
+/// What the stamp of an archive of this file and class path holds.
+std::string cdsStampText(const CdsFileStamp& archive, const std::string& classPathPrint);
+
+/// The failure mark of the plan's class path: "refused" once the JVM did not
+/// map its archive, "failed" when recording failed or the JVM refused the
+/// archive recorded again.
+std::string cdsFailureMark(const CdsPlan& plan, const char* what);
+
+// ---------------------------------------------------------------------------
+// The executor.
+
+/// Forgets what an earlier launch decided.
+void cdsInit();
+/// When the process ends: removes what a recording left unpublished, and
+/// forgets the launch.
+void cdsTerm();
 /// With "options startupcache", once the final option list is built: puts
 /// the options that map the application's archive at the front of the list,
 /// or, when it has no usable archive yet, the options that record one. With
@@ -28,5 +145,3 @@ void cdsCheckArchiveMapped();
 /// When the JVM has ended normally (through its exit hook or its
 /// destruction): makes what this launch recorded the application's archive.
 void cdsFinishRecording();
-/// When the process ends: removes what a recording left unpublished.
-void cdsDiscardRecording();

@@ -37,6 +37,11 @@ constexpr const char* kJ2eeOnClassPathMsg = "Sun's J2EE Reference Implementation
 constexpr const char* kJ2eeExclusiveMsg = "Corvane Kestrix and Sun's J2EE are mutually exclusive.\n";
 constexpr const char* kJ2eeRemoveMsg = "Remove '%s' from the classpath before running any Corvane Kestrix command.\n";
 
+// An option the launcher adds to the list it finalizes.
+void addOwn(std::string_view option, JopOrigin origin = JopOrigin::kLauncher) {
+  state.params.add(option, nullptr, origin);
+}
+
 // Java 9 and later refuse to prepend to their boot class path; they are
 // given the same paths to append.
 std::string bootClassPathOption() {
@@ -64,15 +69,13 @@ void addDebugOptions() {
   settings += optIsJPDAStartPaused() ? ",suspend=y" : ",suspend=n";
   if (address != nullptr) settings += std::string(",address=") + address;
   if (jevGetJVMVersion() == kLayoutModular) {
-    jopAddParam("-agentlib:jdwp=" + settings, nullptr);
+    addOwn("-agentlib:jdwp=" + settings);
     return;
   }
-  jopAddParam("-Xdebug", nullptr);
-  jopAddParam("-Xnoagent", nullptr);
-  if (jevGetJVMSubType() == kSubTypeDefault || jevGetJVMSubType() == kSubTypeClassic) {
-    jopAddParam("-Djava.compiler=", nullptr);
-  }
-  jopAddParam("-Xrunjdwp:" + settings, nullptr);
+  addOwn("-Xdebug");
+  addOwn("-Xnoagent");
+  if (jevGetJVMSubType() == kSubTypeDefault || jevGetJVMSubType() == kSubTypeClassic) addOwn("-Djava.compiler=");
+  addOwn("-Xrunjdwp:" + settings);
 }
 
 // The old runtimes always had the executable first on their boot class path
@@ -95,7 +98,8 @@ void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<st
 JvmOptionList::JvmOptionList(JvmOptionList&& other) noexcept
     : options_(std::exchange(other.options_, nullptr)),
       count_(std::exchange(other.count_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      origins_(std::exchange(other.origins_, {})) {}
 
 JvmOptionList& JvmOptionList::operator=(JvmOptionList&& other) noexcept {
   if (this != &other) {
@@ -103,11 +107,12 @@ JvmOptionList& JvmOptionList::operator=(JvmOptionList&& other) noexcept {
     options_ = std::exchange(other.options_, nullptr);
     count_ = std::exchange(other.count_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
+    origins_ = std::exchange(other.origins_, {});
   }
   return *this;
 }
 
-void JvmOptionList::add(std::string_view text, void* extraInfo) {
+void JvmOptionList::add(std::string_view text, void* extraInfo, JopOrigin origin) {
   if (count_ == capacity_) {
     int newCapacity = capacity_ == 0 ? 4 : capacity_ * 2;
     auto* grown = static_cast<JavaVMOption*>(std::malloc(sizeof(JavaVMOption) * newCapacity));
@@ -124,14 +129,17 @@ void JvmOptionList::add(std::string_view text, void* extraInfo) {
   copy[text.size()] = '\0';
   options_[count_].optionString = copy;
   options_[count_].extraInfo = extraInfo;
+  origins_.push_back(origin);
   ++count_;
 }
 
-void JvmOptionList::insert(int index, std::string_view text, void* extraInfo) {
-  add(text, extraInfo);
+void JvmOptionList::insert(int index, std::string_view text, void* extraInfo, JopOrigin origin) {
+  add(text, extraInfo, origin);
   JavaVMOption added = options_[count_ - 1];
   std::memmove(options_ + index + 1, options_ + index, sizeof(JavaVMOption) * (count_ - 1 - index));
   options_[index] = added;
+  origins_.pop_back();
+  origins_.insert(origins_.begin() + index, origin);
 }
 
 bool JvmOptionList::remove(std::string_view text) {
@@ -139,6 +147,7 @@ bool JvmOptionList::remove(std::string_view text) {
     if (text != options_[i].optionString) continue;
     std::free(options_[i].optionString);
     std::memmove(options_ + i, options_ + i + 1, sizeof(JavaVMOption) * (count_ - i - 1));
+    origins_.erase(origins_.begin() + i);
     --count_;
     return true;
   }
@@ -158,6 +167,7 @@ void JvmOptionList::clear() {
   options_ = nullptr;
   count_ = 0;
   capacity_ = 0;
+  origins_.clear();
 }
 
 void jopInit() {
@@ -203,12 +213,14 @@ void jopConsolidateParams(std::string_view key, const JavaVMOption* options, int
     if (i > 0) property += '\n';
     property += options[i].optionString;
   }
-  jopAddParam(property, nullptr);
+  state.params.add(property, nullptr, JopOrigin::kLauncherOnly);
 }
 
 JavaVMOption* jopGetJavaVMOptions() { return state.jopJVMOptionsFinalized ? state.params.data() : nullptr; }
 
 int jopGetJavaVMOptionsCount() { return state.jopJVMOptionsFinalized ? state.params.count() : 0; }
+
+JopOrigin jopGetFinalOptionOrigin(int index) { return state.params.origin(index); }
 
 // The configuration's options reach the JVM first and the command line's
 // after them, so that the command line has the last word; then the class
@@ -225,24 +237,33 @@ void jopFinalizeJVMOptions() {
   // configuration has hundreds of thousands.
   JvmOptionList commandLine = std::move(state.params);
   state.params = cfgTakeJavaVMOptions();
-  jopMergeJVMOptions(commandLine.data(), commandLine.count());
+  for (int i = 0; i < commandLine.count(); ++i) {
+    state.params.add(commandLine.data()[i].optionString, commandLine.data()[i].extraInfo, commandLine.origin(i));
+  }
 
   jopFinalizeClassPath();
-  if (jevGetJVMType() == kJvmTypeJdk) jopAddParam(std::string("-Dlauncher.jdk.home=") + jevGetJVMHome(), nullptr);
+  if (jevGetJVMType() == kJvmTypeJdk) addOwn(std::string("-Dlauncher.jdk.home=") + jevGetJVMHome());
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-  jopAddParam("-Dlauncher.program=" + launcher, nullptr);
-  jopAddParam("-Dcorvane.executable.path=" + launcher, nullptr);
-  if (const char* currentDir = cfgGetCurrentDir()) jopAddParam(std::string("-Duser.dir=") + currentDir, nullptr);
+  addOwn("-Dlauncher.program=" + launcher, JopOrigin::kProgram);
+  addOwn("-Dcorvane.executable.path=" + launcher);
+  if (const char* currentDir = cfgGetCurrentDir()) {
+    addOwn(std::string("-Duser.dir=") + currentDir, JopOrigin::kLauncherOnly);
+  }
   // The launcher answers the signals itself only when it can also dump the
   // stacks, since the JVM then no longer does.
-  if (cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks()) jopAddParam("-Xrs", nullptr);
+  if (cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks()) addOwn("-Xrs", JopOrigin::kLauncherOnly);
   if (optIsJPDAEnabled()) addDebugOptions();
   state.jopJVMOptionsFinalized = true;
 }
 
-void jopPrependFinalOptions(const std::vector<std::string>& options) {
+void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back) {
   int index = 0;
-  for (const std::string& option : options) state.params.insert(index++, option, nullptr);
+  for (const std::string& option : front) state.params.insert(index++, option, nullptr, JopOrigin::kLauncher);
+  for (const std::string& option : back) addOwn(option);
+}
+
+void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInfo) {
+  state.params.add(option, extraInfo, origin);
 }
 
 void jopFinalizeClassPath() {
@@ -262,13 +283,13 @@ void jopFinalizeClassPath() {
     archive = launcher;
   }
 
-  if (configured) jopAddParam("-Dlauncher.config.classpath=" + *configured, nullptr);
-  if (commandLine) jopAddParam("-Dlauncher.commandline.classpath=" + *commandLine, nullptr);
+  if (configured) addOwn("-Dlauncher.config.classpath=" + *configured, JopOrigin::kLauncherOnly);
+  if (commandLine) addOwn("-Dlauncher.commandline.classpath=" + *commandLine, JopOrigin::kLauncherOnly);
   if (boot) {
     ut_tproda("Final validation of bootclasspath");
     if (const char* secure = utlEnsurePathIsSecure(boot->c_str())) {
-      jopAddParam(std::string("-Dlauncher.config.bootclasspath=") + secure, nullptr);
-      jopAddParam(bootClassPathOption() + secure, nullptr);
+      addOwn(std::string("-Dlauncher.config.bootclasspath=") + secure, JopOrigin::kLauncherOnly);
+      addOwn(bootClassPathOption() + secure);
     }
   }
   const char* secureConfigured = nullptr;
@@ -299,10 +320,10 @@ void jopFinalizeClassPath() {
   // launch must not run what its caller put there, and names a file that
   // holds no classes instead.
   if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
-    jopAddParam("-Djava.class.path=" + *joined, nullptr);
+    addOwn("-Djava.class.path=" + *joined);
   } else if (utlIsSetIdMode()) {
     ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
-    jopAddParam(std::string("-Djava.class.path=") + kNoClassPath, nullptr);
+    addOwn(std::string("-Djava.class.path=") + kNoClassPath);
   }
 }
 

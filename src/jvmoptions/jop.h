@@ -1,6 +1,20 @@
-// The JVM options: what the launcher will hand to the JVM. JVM parameters and
-// command-line system properties in the JNI invocation form, the Java home
-// and the Java path. Options are only ever appended, never removed.
+// The JVM options: what the launcher will hand to the JVM, in the JNI
+// invocation form, with the Java home and the Java path.
+//
+// The option list lives in three stages:
+//  1. Collected. The command line's JVM parameters and system properties are
+//     appended (jopAddParam, jopAddProp); JDK_JAVA_OPTIONS' go before them
+//     (jopPrependOptions); an option the configuration disables is taken out
+//     again (jopRemoveOption). The configuration collects its own in cfg.
+//  2. Finalized, once (jopFinalizeJVMOptions): the configuration's options,
+//     then the command line's, then the class path and the properties that
+//     tell the application how it was launched. Nothing is collected after.
+//  3. Amended: the start-up cache's plan puts its options at the front and
+//     at the end (jopAmendFinalOptions), and the driver appends the process
+//     name and the exit hook just before creating the JVM (jopAddFinalOption).
+//
+// Every final option records its origin, so that a printed java command
+// leaves out exactly what the launcher added for a launch through itself.
 #pragma once
 
 #include <jni.h>
@@ -11,9 +25,18 @@
 
 #include "util/utl.h"
 
+/// Who put an option on the list, which decides what a printed java command
+/// (+javacmd) does with it.
+enum class JopOrigin {
+  kUser,          ///< the configuration, the command line, the environment; printed
+  kLauncher,      ///< the launcher's, for the JVM or the application; printed, a java command needs it too
+  kLauncherOnly,  ///< only for a launch through the launcher (its bookkeeping properties, its own signal
+                  ///< handling, the working directory its cd line sets, the exit hook); not printed
+  kProgram,       ///< the program that launched the application; printed naming java instead
+};
+
 /// A growable array of JavaVMOption that owns its option strings (the JVM
-/// reads them as C strings). Empty with capacity 0 at start; the first append
-/// makes room for 4 entries and a full array doubles.
+/// reads them as C strings) and knows each option's origin.
 class JvmOptionList {
  public:
   JvmOptionList() = default;
@@ -24,9 +47,9 @@ class JvmOptionList {
   ~JvmOptionList() { clear(); }
 
   /// Appends a copy of text with extraInfo stored unchanged.
-  void add(std::string_view text, void* extraInfo);
+  void add(std::string_view text, void* extraInfo, JopOrigin origin = JopOrigin::kUser);
   /// Inserts a copy of text at index (0..count), moving the later ones up.
-  void insert(int index, std::string_view text, void* extraInfo);
+  void insert(int index, std::string_view text, void* extraInfo, JopOrigin origin = JopOrigin::kUser);
   /// Removes the last option whose string is text; false when there is none.
   bool remove(std::string_view text);
   /// True when some option string begins with prefix.
@@ -38,11 +61,13 @@ class JvmOptionList {
   const JavaVMOption* data() const { return options_; }
   int count() const { return count_; }
   int capacity() const { return capacity_; }
+  JopOrigin origin(int index) const { return origins_[static_cast<std::size_t>(index)]; }
 
  private:
   JavaVMOption* options_ = nullptr;
   int count_ = 0;
   int capacity_ = 0;
+  std::vector<JopOrigin> origins_;  ///< one per option
 };
 
 /// Empties both lists, the Java home and path, and the finalization state;
@@ -72,11 +97,15 @@ void jopConsolidateParams(std::string_view key, const JavaVMOption* options, int
 /// The final option list and its length: null and 0 before finalization.
 JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
-/// Puts options, in their order, at the front of the final option list, so
-/// that every option configured or given later overrides them.
-void jopPrependFinalOptions(const std::vector<std::string>& options);
+/// The origin of the final option at index (0 to the count).
+JopOrigin jopGetFinalOptionOrigin(int index);
 /// Builds the final option list; does nothing once finalized.
 void jopFinalizeJVMOptions();
+/// Puts front, in its order, at the front of the final option list, so that
+/// every configured option overrides them, and appends back.
+void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back);
+/// Appends one option to the final option list.
+void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInfo = nullptr);
 /// Appends the class path options (called by jopFinalizeJVMOptions).
 void jopFinalizeClassPath();
 

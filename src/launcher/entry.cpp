@@ -80,7 +80,7 @@ int launcherMain(int argc, char** argv) {
 
 void atExitHandler() {
   hmdRemoveLaunchFiles();
-  cdsDiscardRecording();
+  cdsTerm();
   if (returned_thru_main) return;
   ut_tproda("C runtime exit() was called");
   // A part of the JVM that ends the process while the JVM is being created

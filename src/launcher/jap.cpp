@@ -113,7 +113,7 @@ int printXUsage() {
 }  // namespace
 
 void japInit() {
-  cdsReset();
+  cdsInit();
   jopInit();
   optInit();
   cfgInit();
@@ -246,11 +246,13 @@ int japStart2(LaunchRecord* record) {
   if (jevGetJVMVersion() == kLayoutModular) {
     std::string command = std::string("-Dsun.java.command=") + entryClass;
     for (const std::string& arg : optGetApplicationArgList()) command += " " + arg;
-    jopAddParam(command, nullptr);
+    jopAddFinalOption(command, JopOrigin::kLauncherOnly);
   }
   // The JNI invocation convention for an exit hook: the option "exit" whose
   // extra information is the hook.
-  if (record->exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(record->exitHook));
+  if (record->exitHook != nullptr) {
+    jopAddFinalOption("exit", JopOrigin::kLauncherOnly, reinterpret_cast<void*>(record->exitHook));
+  }
 
   int created = jsvCreateJVM();
   if (created != 0) return created;
@@ -359,14 +361,16 @@ void japPrintJavaCmd(const char* entryClass) {
 
   const JavaVMOption* options = jopGetJavaVMOptions();
   for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {
-    std::string_view option = options[i].optionString;
-    if (option.starts_with("-Dlauncher.program")) {
-      word(japQuoteSpaces("-Dlauncher.program=" + java));
-    } else if (option == "exit" || option == "-Xrs" || option.starts_with("-Duser.dir") ||
-               option.starts_with("-Dlauncher.commandline") || option.starts_with("-Dlauncher.config")) {
-      continue;  // the launcher's own bookkeeping
-    } else {
-      word(japQuoteSpaces(option));
+    switch (jopGetFinalOptionOrigin(i)) {
+      case JopOrigin::kUser:
+      case JopOrigin::kLauncher:
+        word(japQuoteSpaces(options[i].optionString));
+        break;
+      case JopOrigin::kProgram:
+        word(japQuoteSpaces("-Dlauncher.program=" + java));
+        break;
+      case JopOrigin::kLauncherOnly:
+        break;
     }
   }
   word(japQuoteSpaces(entryClass));

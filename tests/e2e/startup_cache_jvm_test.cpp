@@ -92,7 +92,10 @@ TEST_P(StartupCacheTest, FirstLaunchesRecordAndLaterOnesMap) {
   EXPECT_EQ(cacheFiles().size(), 2u);
 }
 
-TEST_P(StartupCacheTest, DamagedStaleOrRefusedArchivesAreRecordedAgainSilently) {
+// Which archives are stale is the planner's (its unit test has the rows);
+// what is left for a real JVM is an archive damaged behind an unchanged size,
+// and one the JVM itself refuses.
+TEST_P(StartupCacheTest, DamagedOrRefusedArchivesAreRecordedAgainSilently) {
   ASSERT_FALSE(runMapped());
   ASSERT_TRUE(runMapped());
   auto overwrite = [](const std::string& path, std::streamoff at, const std::string& bytes) {
@@ -106,24 +109,8 @@ TEST_P(StartupCacheTest, DamagedStaleOrRefusedArchivesAreRecordedAgainSilently) 
     std::function<void(const std::string& archive, const std::string& stamp)> damage;
     int launches;  ///< until the JVM maps the archive again
   } cases[] = {
-      {"garbage", [](const std::string& archive, const std::string&) {
-         fs::remove(archive);
-         std::ofstream(archive) << "not an archive\n";
-       }, 2},
-      {"truncated", [](const std::string& archive, const std::string&) {
-         fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
-         fs::resize_file(archive, fs::file_size(archive) / 2);
-       }, 2},
       {"bytes changed", [&](const std::string& archive, const std::string&) {
          overwrite(archive, static_cast<std::streamoff>(fs::file_size(archive) / 2), std::string(4096, '\xff'));
-       }, 2},
-      {"stamp lost", [](const std::string&, const std::string& stamp) { fs::remove(stamp); }, 2},
-      // A package upgrade replaces a jar with one whose time is its build's.
-      {"jar replaced", [&](const std::string&, const std::string&) {
-         std::string content = readFile(jar);
-         fs::remove(jar);
-         std::ofstream(jar, std::ios::binary) << content;
-         fs::last_write_time(jar, fs::last_write_time(jar) - std::chrono::hours(24 * 365));
        }, 2},
       // Behind a stamp that matches it: the JVM itself refuses the file,
       // which is removed, and the next launch records again.
