@@ -102,4 +102,21 @@ TEST_F(JavaCmdVariantTest, ModularRuntimeGetsOnlyTheFlagsItsJavaAccepts) {
   }
 }
 
+// What the launcher adds for a launch through itself is left out of the
+// printed command; the user's own options are printed, whatever they look like.
+TEST_F(JavaCmdVariantTest, LeavesOutOnlyWhatTheLauncherAddedForItself) {
+  jopSetJavaHome(testJdkHome());
+  ASSERT_TRUE(process("cd /\nvmparam -Xrs\nvmprop launcher.config.mine=1\nvmprop user.dir=/u\n").ok);
+  jopAddParam("-Xss1m", nullptr);
+  jopFinalizeJVMOptions();
+  std::string out = traced([] { japPrintJavaCmd("a.Main"); });
+  std::string java = testJdkHome() + "/bin/java";
+  EXPECT_NE(out.find("\n" + java + " -Xrs -Dlauncher.config.mine=1 -Duser.dir=/u -Xss1m -Dlauncher.program=" + java + " "),
+            std::string::npos)
+      << out;
+  for (const char* own : {"launcher.config.params", "launcher.commandline.params", "user.dir=/ "}) {
+    EXPECT_EQ(out.find(own), std::string::npos) << own << out;
+  }
+}
+
 }  // namespace
