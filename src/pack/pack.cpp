@@ -431,20 +431,22 @@ class Packer {
 
 std::string packManifestMainClass(const std::string& manifest) {
   // A manifest line is at most 72 bytes; a longer value continues on lines
-  // that start with a space.
-  std::istringstream lines(manifest);
-  std::string line, value;
-  bool inMain = false;
-  while (std::getline(lines, line)) {
-    if (line.ends_with("\r")) line.pop_back();
-    if (inMain && line.starts_with(" ")) {
+  // that start with a space. Lines end as the JVM's manifest reader ends
+  // them: at CR LF, LF or a lone CR.
+  std::string value;
+  bool inMainClass = false;
+  for (std::size_t at = 0; at < manifest.size();) {
+    std::size_t end = std::min(manifest.find_first_of("\r\n", at), manifest.size());
+    std::string line = manifest.substr(at, end - at);
+    at = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    if (inMainClass && line.starts_with(" ")) {
       value += line.substr(1);
       continue;
     }
-    if (inMain || line.empty()) break;  // the main section ends at its first blank line
+    if (inMainClass || line.empty()) break;  // the main section ends at its first blank line
     if (upper(line).starts_with("MAIN-CLASS:")) {
       value = line.substr(std::strlen("Main-Class:"));
-      inMain = true;
+      inMainClass = true;
     }
   }
   std::size_t first = value.find_first_not_of(' ');

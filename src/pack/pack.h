@@ -52,5 +52,5 @@ bool packApplication(const PackRequest& request, std::vector<std::string>* warni
 
 /// The Main-Class attribute of a manifest's main section, its name in any
 /// case, its value with continuation lines joined and surrounding spaces
-/// removed; empty when it has none.
+/// removed; empty when it has none. Lines end with CR LF, LF or CR.
 std::string packManifestMainClass(const std::string& manifest);

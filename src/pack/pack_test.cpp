@@ -123,6 +123,7 @@ TEST(PackManifestTest, MainClassOfTheMainSection) {
       {"Manifest-Version: 1.0\nMain-Class: a.B\n", "a.B"},
       {"Main-Class: com.example.very.lo\n ng.name.App\nX: y\n", "com.example.very.long.name.App"},
       {"Manifest-Version: 1.0\r\nMain-Class: a.\r\n B\r\n\r\n", "a.B"},
+      {"Manifest-Version: 1.0\rMain-Class: a.\r B\r\rName: x\rMain-Class: c.D\r", "a.B"},
       {"Manifest-Version: 1.0\nCreated-By: hand\n", ""},
       {"Manifest-Version: 1.0\n\nName: a/B.class\nMain-Class: a.B\n", ""},
       {"Class-Path: lib.jar\n Main-Class: a.B\n", ""},
