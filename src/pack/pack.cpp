@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -15,20 +16,48 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 namespace {
 
 constexpr const char* kManifest = "META-INF/MANIFEST.MF";
 constexpr const char* kServicesDir = "META-INF/services/";
 
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void report(const char* format, ...) {
-  std::fputs("jlauncher-pack: ", stderr);
+constexpr const char* kNoJarMsg = "no jar given (see jlauncher-pack --help)";
+constexpr const char* kCannotOpenJarMsg = "cannot read the jar '%s': %s";
+constexpr const char* kCannotReadEntryMsg = "cannot read entry %" PRIu64 " of '%s': %s";
+constexpr const char* kDamagedEntryMsg = "cannot read the jar '%s': its entry '%s': %s";
+constexpr const char* kEntryTooLargeMsg = "'%s' of '%s' is larger than %zu MiB";
+constexpr const char* kJoinedTooLargeMsg = "'%s' joined with that of '%s' is larger than %zu MiB";
+constexpr const char* kNoMainClassMsg =
+    "no main class: '%s' has no Main-Class in its manifest; name one with --main-class";
+constexpr const char* kCannotReadConfigMsg = "cannot read the configuration '%s'";
+constexpr const char* kConfigTooLargeMsg = "the configuration is %zu bytes; an archive comment holds at most %zu";
+constexpr const char* kConfigNotUtf8Msg = "the configuration is not UTF-8 text, which an archive comment must be";
+constexpr const char* kOutputExistsMsg = "'%s' exists; use --force to replace it";
+constexpr const char* kCannotCreateMsg = "cannot create a file beside '%s': %s";
+constexpr const char* kCannotWriteMsg = "cannot write '%s': %s";
+constexpr const char* kCannotOpenLauncherMsg = "cannot read the launcher '%s': %s";
+constexpr const char* kCannotReadLauncherMsg = "cannot read the launcher '%s'";
+constexpr const char* kCannotCopyLauncherMsg = "cannot write the output: %s";
+constexpr const char* kCannotCopyEntryMsg = "cannot copy '%s' of '%s': %s";
+constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
+constexpr const char* kSignatureLeftOutMsg =
+    "leaving out the signature file '%s' of '%s': a merged archive is not signed";
+constexpr const char* kDuplicateLeftOutMsg = "'%s' of '%s' is left out: the one of '%s' is kept";
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
   va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  va_start(args, pattern);
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, pattern, args);
   va_end(args);
-  std::fputc('\n', stderr);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
 }
 
 std::string upper(std::string text) {
@@ -61,13 +90,14 @@ enum class EntryRead { kDone, kFailed, kTooLarge };
 // Reads one entry through, which checks its CRC, appending its bytes to
 // *data, or dropping them when data is null. Appending stops before *data
 // would pass kMaxHeldEntrySize: only the bytes read count, since the size an
-// archive declares may be a lie. A failure is reported here; a size is the
-// caller's to report, as only it knows what it was gathering.
-EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, std::string* data) {
+// archive declares may be a lie. A failure is described in *error here; a
+// size is the caller's to describe, as only it knows what it was gathering.
+EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, std::string* data,
+                    std::string* error) {
   zip_stat_t stat;
   zip_file_t* file = zip_stat_index(archive, index, 0, &stat) == 0 ? zip_fopen_index(archive, index, 0) : nullptr;
   if (file == nullptr) {
-    report("error: cannot read entry %" PRIu64 " of '%s': %s", index, jar.c_str(), zip_strerror(archive));
+    *error = format(kCannotReadEntryMsg, index, jar.c_str(), zip_strerror(archive));
     return EntryRead::kFailed;
   }
   EntryRead result = EntryRead::kDone;
@@ -82,16 +112,15 @@ EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, 
     data->append(block, static_cast<std::size_t>(n));
   }
   if (n < 0) {
-    report("error: cannot read the jar '%s': its entry '%s': %s", jar.c_str(), zip_get_name(archive, index, 0),
-           zip_file_strerror(file));
+    *error = format(kDamagedEntryMsg, jar.c_str(), zip_get_name(archive, index, 0), zip_file_strerror(file));
     result = EntryRead::kFailed;
   }
   zip_fclose(file);
   return result;
 }
 
-void reportTooLarge(const std::string& name, const std::string& jar) {
-  report("error: '%s' of '%s' is larger than %zu MiB", name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
+std::string tooLarge(const std::string& name, const std::string& jar) {
+  return format(kEntryTooLargeMsg, name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
 }
 
 // Where libzip writes the merged archive: the temporary output file, after
@@ -157,11 +186,11 @@ zip_int64_t sinkCallback(void* userdata, void* data, zip_uint64_t length, zip_so
 
 // Copies the launcher into the temporary file a block at a time: nothing
 // needs it whole, and it is megabytes held for nothing while the jars are
-// merged. False after a reported failure.
-bool copyLauncher(const std::string& launcher, int fd, off_t& size) {
+// merged. False with *error set on a failure.
+bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string* error) {
   std::ifstream in(launcher, std::ios::binary);
   if (!in) {
-    report("error: cannot read the launcher '%s': %s", launcher.c_str(), std::strerror(errno));
+    *error = format(kCannotOpenLauncherMsg, launcher.c_str(), std::strerror(errno));
     return false;
   }
   char block[65536];
@@ -171,7 +200,7 @@ bool copyLauncher(const std::string& launcher, int fd, off_t& size) {
       ssize_t n = write(fd, block + done, static_cast<std::size_t>(in.gcount() - done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        report("error: cannot write the output: %s", std::strerror(errno));
+        *error = format(kCannotCopyLauncherMsg, std::strerror(errno));
         return false;
       }
       done += n;
@@ -179,7 +208,7 @@ bool copyLauncher(const std::string& launcher, int fd, off_t& size) {
     size += static_cast<off_t>(in.gcount());
   }
   if (size == 0 || in.bad()) {
-    report("error: cannot read the launcher '%s'", launcher.c_str());
+    *error = format(kCannotReadLauncherMsg, launcher.c_str());
     return false;
   }
   return true;
@@ -223,46 +252,43 @@ class TempOutput {
 
 class Packer {
  public:
-  explicit Packer(const PackRequest& request) : request_(request) {}
+  Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error)
+      : request_(request), warnings_(*warnings), error_(*error) {}
 
-  int run() {
-    if (!openJars() || !makeConfiguration()) return 1;
+  bool run() {
+    if (!openJars() || !makeConfiguration()) return false;
     struct stat existing;
     if (!request_.force && lstat(request_.output.c_str(), &existing) == 0) {
-      report("error: '%s' exists; use --force to replace it", request_.output.c_str());
-      return 1;
+      return fail(format(kOutputExistsMsg, request_.output.c_str()));
     }
     TempOutput temp(request_.output);
-    if (!temp.created()) {
-      report("error: cannot create a file beside '%s': %s", request_.output.c_str(), std::strerror(errno));
-      return 1;
-    }
+    if (!temp.created()) return fail(format(kCannotCreateMsg, request_.output.c_str(), std::strerror(errno)));
     // mkstemp makes the file private; the output is an executable as the
     // user's umask would make one.
     mode_t mask = umask(0);
     umask(mask);
-    bool ok = write(temp.fd(), temp.path()) && fchmod(temp.fd(), 0777 & ~mask) == 0;
-    if (!temp.close()) ok = false;
-    if (ok && !temp.renameTo(request_.output)) {
-      report("error: cannot write '%s': %s", request_.output.c_str(), std::strerror(errno));
-      ok = false;
+    if (!write(temp.fd(), temp.path())) return false;
+    if (fchmod(temp.fd(), 0777 & ~mask) != 0 || !temp.close() || !temp.renameTo(request_.output)) {
+      return fail(format(kCannotWriteMsg, request_.output.c_str(), std::strerror(errno)));
     }
-    return ok ? 0 : 1;
+    return true;
   }
 
  private:
+  bool fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+  }
+
   bool openJars() {
-    if (request_.jars.empty()) {
-      report("error: no jar given (see jlauncher-pack --help)");
-      return false;
-    }
+    if (request_.jars.empty()) return fail(kNoJarMsg);
     for (const std::string& jar : request_.jars) {
       int error = 0;
       zip_t* archive = zip_open(jar.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
       if (archive == nullptr) {
         zip_error_t zipError;
         zip_error_init_with_code(&zipError, error);
-        report("error: cannot read the jar '%s': %s", jar.c_str(), zip_error_strerror(&zipError));
+        fail(format(kCannotOpenJarMsg, jar.c_str(), zip_error_strerror(&zipError)));
         zip_error_fini(&zipError);
         return false;
       }
@@ -277,34 +303,25 @@ class Packer {
       zip_int64_t index = zip_name_locate(jars_.front().get(), kManifest, 0);
       if (index >= 0) {
         std::string manifest;
-        EntryRead read =
-            readEntry(jars_.front().get(), static_cast<zip_uint64_t>(index), request_.jars.front(), &manifest);
-        if (read == EntryRead::kTooLarge) reportTooLarge(kManifest, request_.jars.front());
+        EntryRead read = readEntry(jars_.front().get(), static_cast<zip_uint64_t>(index), request_.jars.front(),
+                                   &manifest, &error_);
+        if (read == EntryRead::kTooLarge) return fail(tooLarge(kManifest, request_.jars.front()));
         if (read != EntryRead::kDone) return false;
         mainClass = packManifestMainClass(manifest);
       }
     }
-    if (mainClass.empty()) {
-      report("error: no main class: '%s' has no Main-Class in its manifest; name one with --main-class",
-             request_.jars.front().c_str());
-      return false;
-    }
+    if (mainClass.empty()) return fail(format(kNoMainClassMsg, request_.jars.front().c_str()));
     comment_ = "mainclass " + mainClass + "\n";
     if (!request_.configFile.empty()) {
       std::ifstream config(request_.configFile, std::ios::binary);
       std::ostringstream lines;
       if (config) lines << config.rdbuf();
-      if (!config || config.bad()) {
-        report("error: cannot read the configuration '%s'", request_.configFile.c_str());
-        return false;
-      }
+      if (!config || config.bad()) return fail(format(kCannotReadConfigMsg, request_.configFile.c_str()));
       comment_ += lines.str();
       if (!comment_.ends_with("\n")) comment_ += "\n";
     }
     if (comment_.size() > kMaxCommentSize) {
-      report("error: the configuration is %zu bytes; an archive comment holds at most %zu", comment_.size(),
-             kMaxCommentSize);
-      return false;
+      return fail(format(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
     return true;
   }
@@ -312,24 +329,29 @@ class Packer {
   bool write(int fd, const std::string& temp) {
     OutputSink sink;
     zip_error_init(&sink.error);
-    bool ok = copyLauncher(request_.launcher, fd, sink.start);
+    bool ok = copyLauncher(request_.launcher, fd, sink.start, &error_);
     sink.fd = fd;
     zip_source_t* source = ok ? zip_source_function_create(sinkCallback, &sink, &sink.error) : nullptr;
     zip_t* out = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &sink.error) : nullptr;
     if (ok && out == nullptr) {
-      report("error: cannot write '%s': %s", temp.c_str(), zip_error_strerror(&sink.error));
+      ok = fail(format(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
       if (source) zip_source_free(source);
-      ok = false;
     }
-    ok = ok && merge(out) &&
-         zip_set_archive_comment(out, comment_.data(), static_cast<zip_uint16_t>(comment_.size())) == 0;
-    if (ok && zip_close(out) != 0) {
-      report("error: cannot write '%s': %s", request_.output.c_str(), zip_strerror(out));
-      ok = false;
-    }
+    ok = ok && merge(out) && setComment(out);
+    if (ok && zip_close(out) != 0) ok = fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
     zip_error_fini(&sink.error);
     return ok;
+  }
+
+  bool setComment(zip_t* out) {
+    if (zip_set_archive_comment(out, comment_.data(), static_cast<zip_uint16_t>(comment_.size())) == 0) return true;
+    // libzip keeps only comments it can tell are UTF-8 (ASCII is); it would
+    // take any other as CP437.
+    if (zip_error_code_zip(zip_get_error(out)) == ZIP_ER_INVAL) {
+      return fail(kConfigNotUtf8Msg);
+    }
+    return fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
   }
 
   // Every jar's entries in order, the first of each path kept; service files
@@ -344,13 +366,11 @@ class Packer {
       for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
         const char* raw = zip_get_name(jar, i, ZIP_FL_ENC_RAW);
         if (raw == nullptr) {
-          report("error: cannot read entry %" PRIu64 " of '%s': %s", i, jarName.c_str(), zip_strerror(jar));
-          return false;
+          return fail(format(kCannotReadEntryMsg, i, jarName.c_str(), zip_strerror(jar)));
         }
         std::string name = raw;
         if (isSignatureFile(name)) {
-          report("warning: leaving out the signature file '%s' of '%s': a merged archive is not signed",
-                 name.c_str(), jarName.c_str());
+          warnings_.push_back(format(kSignatureLeftOutMsg, name.c_str(), jarName.c_str()));
           continue;
         }
         if (upper(name) == kManifest && j > 0) continue;
@@ -359,11 +379,10 @@ class Packer {
           std::string& joined = services_[name];
           bool first = joined.empty();
           if (!first && !joined.ends_with("\n")) joined += "\n";
-          EntryRead read = readEntry(jar, i, jarName, &joined);
-          if (read == EntryRead::kTooLarge && first) reportTooLarge(name, jarName);
-          if (read == EntryRead::kTooLarge && !first) {
-            report("error: '%s' joined with that of '%s' is larger than %zu MiB", name.c_str(), jarName.c_str(),
-                   kMaxHeldEntrySize >> 20);
+          EntryRead read = readEntry(jar, i, jarName, &joined, &error_);
+          if (read == EntryRead::kTooLarge && first) return fail(tooLarge(name, jarName));
+          if (read == EntryRead::kTooLarge) {
+            return fail(format(kJoinedTooLargeMsg, name.c_str(), jarName.c_str(), kMaxHeldEntrySize >> 20));
           }
           if (read != EntryRead::kDone) return false;
           continue;
@@ -371,17 +390,16 @@ class Packer {
         auto [kept, added] = keptFrom.emplace(name, jarName);
         if (!added) {
           if (!name.ends_with("/")) {
-            report("warning: '%s' of '%s' is left out: the one of '%s' is kept", name.c_str(), jarName.c_str(),
-                   kept->second.c_str());
+            warnings_.push_back(format(kDuplicateLeftOutMsg, name.c_str(), jarName.c_str(), kept->second.c_str()));
           }
           continue;
         }
         // The compressed data is copied as it is, so it is read through
         // once first: a damaged entry fails here rather than in the JVM.
-        if (readEntry(jar, i, jarName, nullptr) != EntryRead::kDone) return false;
+        if (readEntry(jar, i, jarName, nullptr, &error_) != EntryRead::kDone) return false;
         zip_source_t* entry = zip_source_zip(out, jar, i, 0, 0, -1);
         if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
-          report("error: cannot copy '%s' of '%s': %s", name.c_str(), jarName.c_str(), zip_strerror(out));
+          fail(format(kCannotCopyEntryMsg, name.c_str(), jarName.c_str(), zip_strerror(out)));
           if (entry) zip_source_free(entry);
           return false;
         }
@@ -393,7 +411,7 @@ class Packer {
       const std::string& data = services_[name];
       zip_source_t* entry = zip_source_buffer(out, data.data(), data.size(), 0);
       if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
-        report("error: cannot add '%s': %s", name.c_str(), zip_strerror(out));
+        fail(format(kCannotAddMsg, name.c_str(), zip_strerror(out)));
         if (entry) zip_source_free(entry);
         return false;
       }
@@ -402,6 +420,8 @@ class Packer {
   }
 
   const PackRequest& request_;
+  std::vector<std::string>& warnings_;
+  std::string& error_;
   std::vector<Archive> jars_;
   std::string comment_;
   std::map<std::string, std::string> services_;  ///< path -> its text joined across the jars
@@ -411,24 +431,28 @@ class Packer {
 
 std::string packManifestMainClass(const std::string& manifest) {
   // A manifest line is at most 72 bytes; a longer value continues on lines
-  // that start with a space.
-  std::istringstream lines(manifest);
-  std::string line, value;
-  bool inMain = false;
-  while (std::getline(lines, line)) {
-    if (line.ends_with("\r")) line.pop_back();
-    if (inMain && line.starts_with(" ")) {
+  // that start with a space. Lines end as the JVM's manifest reader ends
+  // them: at CR LF, LF or a lone CR.
+  std::string value;
+  bool inMainClass = false;
+  for (std::size_t at = 0; at < manifest.size();) {
+    std::size_t end = std::min(manifest.find_first_of("\r\n", at), manifest.size());
+    std::string line = manifest.substr(at, end - at);
+    at = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    if (inMainClass && line.starts_with(" ")) {
       value += line.substr(1);
       continue;
     }
-    if (inMain || line.empty()) break;  // the main section ends at its first blank line
+    if (inMainClass || line.empty()) break;  // the main section ends at its first blank line
     if (upper(line).starts_with("MAIN-CLASS:")) {
       value = line.substr(std::strlen("Main-Class:"));
-      inMain = true;
+      inMainClass = true;
     }
   }
   std::size_t first = value.find_first_not_of(' ');
   return first == std::string::npos ? "" : value.substr(first, value.find_last_not_of(' ') - first + 1);
 }
 
-int packApplication(const PackRequest& request) { return Packer(request).run(); }
+bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error) {
+  return Packer(request, warnings, error).run();
+}

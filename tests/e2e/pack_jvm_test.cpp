@@ -109,23 +109,14 @@ TEST_F(PackTest, MainClassFromTheCommandLineAndTheFirstJarWins) {
   EXPECT_EQ(run(dir.file("myapp"), {}, dir.path()).out.substr(0, 29), "greeters [one]\nwhich one\nargs");
 }
 
-// Each refusal leaves no output (and an existing one as it was). The packer
-// runs in 64 MiB of address space, where it cannot hold a zip bomb's 96 MiB
-// nor eight services files of 9 MiB.
+// A refusal is reported once, with status 1, and leaves no output (and an
+// existing one as it was): a command line refused, the packer's own refusal
+// (the module's tests hold the others), and memory running out. The packer
+// runs in 64 MiB of address space, where it cannot hold eight services files
+// of 9 MiB.
 TEST_F(PackTest, RefusalsWriteNothing) {
-  std::string notAJar = dir.writeFile("text.jar", "not a zip archive\n");
-  std::string huge = dir.writeFile("huge.config", std::string(70000, '#') + "\n");
   std::string existing = dir.writeFile("existing", "keep me");
-  std::string missing = dir.file("missing.jar");
-  // A byte of App.class's compressed data changed: its CRC no longer holds.
-  std::string bytes = readFile(kJarOne);
-  std::size_t data = bytes.find("jlpack/App.class");
-  ASSERT_NE(data, std::string::npos);
-  bytes[data + 200] = static_cast<char>(bytes[data + 200] ^ 0xff);
-  std::string damaged = dir.writeFile("damaged.jar", bytes);
   const std::size_t mib = 1 << 20;
-  std::string bomb = zeroJar(dir, "bomb.jar", 96 * mib, {"META-INF/MANIFEST.MF", "META-INF/services/x.Y"});
-  std::string half = zeroJar(dir, "half.jar", 9 * mib, {"META-INF/services/x.Y"});
   std::vector<std::string> services;
   for (char c = 'a'; c < 'i'; ++c) services.push_back(std::string("META-INF/services/x.") + c);
   std::string many = zeroJar(dir, "many.jar", 9 * mib, services);
@@ -134,25 +125,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {{"-o", "out"}, error + "no jar given (see jlauncher-pack --help)\n"},
-      {{kJarOne}, error + "no output given: name it with -o (see jlauncher-pack --help)\n"},
       {{"-o", "out", "--bogus", kJarOne}, error + "unknown option '--bogus' (see jlauncher-pack --help)\n"},
-      {{"-o"}, error + "option '-o' needs a value (see jlauncher-pack --help)\n"},
-      {{"-o", "out", missing}, error + "cannot read the jar '" + missing + "': No such file\n"},
-      {{"-o", "out", notAJar}, error + "cannot read the jar '" + notAJar + "': Not a zip archive\n"},
-      {{"-o", "out", damaged},
-       error + "cannot read the jar '" + damaged + "': its entry 'jlpack/App.class': CRC error\n"},
-      {{"-o", "out", kJarTwo},
-       error + "no main class: '" + kJarTwo + "' has no Main-Class in its manifest; name one with --main-class\n"},
-      {{"-o", "out", "--config", huge, kJarOne},
-       error + "the configuration is 70022 bytes; an archive comment holds at most 65535\n"},
-      {{"-o", "out", "--launcher", missing, kJarOne},
-       error + "cannot read the launcher '" + missing + "': No such file or directory\n"},
       {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
-      {{"-o", "out", bomb}, error + "'META-INF/MANIFEST.MF' of '" + bomb + "' is larger than 16 MiB\n"},
-      {{"-o", "out", kJarOne, bomb}, error + "'META-INF/services/x.Y' of '" + bomb + "' is larger than 16 MiB\n"},
-      {{"-o", "out", "--main-class", "x.Main", half, half},
-       error + "'META-INF/services/x.Y' joined with that of '" + half + "' is larger than 16 MiB\n"},
       {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
   };
   for (const Case& c : cases) {
@@ -164,7 +138,7 @@ TEST_F(PackTest, RefusalsWriteNothing) {
     EXPECT_EQ(result.out, "");
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-    EXPECT_EQ(left.size(), 7u) << c.err;
+    EXPECT_EQ(left.size(), 2u) << c.err;
   }
   EXPECT_EQ(readFile(existing), "keep me");
 }

@@ -1,0 +1,149 @@
+// jlauncher-pack's options: one table drives getopt_long and the help text.
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pack/pack.h"
+
+namespace {
+
+constexpr const char* kUsageHead =
+    "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
+    "                      JAR [JAR...]\n"
+    "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
+    "merges the jars, whose comment is the application's configuration.\n"
+    "\n";
+constexpr const char* kUsageTail =
+    "\n"
+    "On a path held by more than one jar the first jar's entry is kept; META-INF/services files are\n"
+    "joined, signature files are left out, and the manifest is the first jar's.\n";
+
+constexpr const char* kSeeHelp = " (see jlauncher-pack --help)";
+constexpr const char* kUnknownOptionMsg = "unknown option '%s'";
+constexpr const char* kNeedsValueMsg = "option '%s' needs a value";
+constexpr const char* kTakesNoValueMsg = "option '%s' takes no value";
+constexpr const char* kNoOutputMsg = "no output given: name it with -o";
+
+/// One option: how it is written, what --help says of it, and what it does,
+/// which is exactly one of storing its value, setting a flag or answering a
+/// command.
+struct PackOption {
+  const char* longName;
+  char shortName = 0;                          ///< 0: none
+  const char* argument = nullptr;              ///< the value's name in the help; null: the option takes none
+  const char* help;
+  std::string PackRequest::*value = nullptr;   ///< where the value goes
+  bool PackRequest::*flag = nullptr;           ///< what the option sets
+  PackCommand command = PackCommand::kPack;    ///< what the option asks for instead of a pack
+};
+
+constexpr PackOption kOptions[] = {
+    {.longName = "output", .shortName = 'o', .argument = "FILE", .help = "the executable to write",
+     .value = &PackRequest::output},
+    {.longName = "main-class", .argument = "CLASS",
+     .help = "the class to run (default: the Main-Class of the first jar's manifest)",
+     .value = &PackRequest::mainClass},
+    {.longName = "config", .argument = "FILE",
+     .help = "configuration lines for the application, after its mainclass line",
+     .value = &PackRequest::configFile},
+    {.longName = "launcher", .argument = "FILE",
+     .help = "the launcher to copy (default: jlauncher beside jlauncher-pack)",
+     .value = &PackRequest::launcher},
+    {.longName = "force", .help = "replace OUTPUT when it exists", .flag = &PackRequest::force},
+    {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},
+    {.longName = "version", .help = "print the version and exit", .command = PackCommand::kVersion},
+};
+constexpr int kOptionCount = static_cast<int>(std::size(kOptions));
+
+// What getopt_long returns for the option of row i: its letter, or a code
+// past every character for an option without one.
+int optionCode(int i) { return kOptions[i].shortName != 0 ? kOptions[i].shortName : 256 + i; }
+
+// How an option is shown in the help's left column.
+std::string optionSynopsis(const PackOption& option) {
+  std::string synopsis;
+  if (option.shortName != 0) synopsis = std::string("-") + option.shortName + ", ";
+  synopsis += std::string("--") + option.longName;
+  if (option.argument != nullptr) synopsis += std::string(" ") + option.argument;
+  return synopsis;
+}
+
+// The row whose getopt_long code this is, or null.
+const PackOption* findOption(int code) {
+  for (int i = 0; i < kOptionCount; ++i) {
+    if (optionCode(i) == code) return &kOptions[i];
+  }
+  return nullptr;
+}
+
+// Refuses the command line; the argument replaces the message's "%s", if
+// it has one.
+bool fail(std::string* error, std::string message, const std::string& argument = "") {
+  if (std::size_t at = message.find("%s"); at != std::string::npos) message.replace(at, 2, argument);
+  *error = message + kSeeHelp;
+  return false;
+}
+
+}  // namespace
+
+std::string packUsage() {
+  std::size_t width = 0;
+  for (const PackOption& option : kOptions) width = std::max(width, optionSynopsis(option).size());
+  std::string usage = kUsageHead;
+  for (const PackOption& option : kOptions) {
+    std::string synopsis = optionSynopsis(option);
+    usage += "  " + synopsis + std::string(width + 3 - synopsis.size(), ' ') + option.help + "\n";
+  }
+  return usage + kUsageTail;
+}
+
+bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackCommand* command, std::string* error) {
+  // '-': jars come back in order as code 1, so options may follow them
+  // whatever POSIXLY_CORRECT says; ':': a missing value is told from an
+  // unknown option.
+  std::string shortOptions = "-:";
+  std::vector<option> longOptions;
+  for (int i = 0; i < kOptionCount; ++i) {
+    const PackOption& row = kOptions[i];
+    if (row.shortName != 0) shortOptions += std::string(1, row.shortName) + (row.argument ? ":" : "");
+    longOptions.push_back({row.longName, row.argument ? required_argument : no_argument, nullptr, optionCode(i)});
+  }
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+
+  *command = PackCommand::kPack;
+  // The messages are ours; 0 starts a fresh scan, as every call must.
+  opterr = 0;
+  optind = 0;
+  for (int code; (code = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1;) {
+    // The argument just read; a missing value can only be the last.
+    const std::string read = argv[optind - 1];
+    if (code == 1) {
+      request->jars.emplace_back(optarg);
+      continue;
+    }
+    if (code == ':') return fail(error, kNeedsValueMsg, read);
+    // optopt is 0 for an unknown long option, the letter of an unknown short
+    // one, and the code of an option without a value that was given one.
+    if (code == '?' && optopt == 0) return fail(error, kUnknownOptionMsg, read);
+    const PackOption* option = findOption(code == '?' ? optopt : code);
+    if (option == nullptr) return fail(error, kUnknownOptionMsg, std::string{'-', static_cast<char>(optopt)});
+    if (code == '?') return fail(error, kTakesNoValueMsg, read.substr(0, read.find('=')));
+    if (option->value != nullptr) {
+      // -o=FILE names FILE, as it always has and as --output=FILE does.
+      bool attached = optarg == argv[optind - 1] + 2;
+      request->*option->value = attached && optarg[0] == '=' ? optarg + 1 : optarg;
+    } else if (option->flag != nullptr) {
+      request->*option->flag = true;
+    } else {
+      *command = option->command;
+      return true;
+    }
+  }
+  for (int i = optind; i < argc; ++i) request->jars.emplace_back(argv[i]);
+  if (request->output.empty()) return fail(error, kNoOutputMsg);
+  return true;
+}
