@@ -19,14 +19,12 @@
 
 namespace {
 
-constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
 constexpr const char* kUnrecognizedDirectiveMsg =
     "Error: Unrecognized directive '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kParamRequiredMsg = "Error: Parameter required for '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kParamNotRequiredMsg =
     "Error: Parameter not required on '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kDefaultErrorFormat = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
-constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
 constexpr const char* kExpandedTooLongMsg =
     "Error: Line %d of configuration file '%s' is longer than %d MiB once its macros are expanded.\n";
 constexpr const char* kExpandedTooMuchMsg =
@@ -175,7 +173,7 @@ CfgState& cfgState() { return state; }
 
 void cfgInit() {
   state = CfgState{};
-  state.krxSaftyNet = std::getenv("KRX_NO_SAFETY_NET") == nullptr;
+  state.krxSaftyNet = hmdIsSafetyNetOn();
   std::string minimum = "1.3.1+";
   cfgVMVersionCmd(minimum);
   state.configVars = utlListCreate();

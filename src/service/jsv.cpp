@@ -422,7 +422,7 @@ int jsvJudgeJVM(const JvmIdentity& jvm) {
   // One known JVM build is refused when strict checks are configured, unless
   // it runs with its fix or a security policy works around its fault.
   if (cfgIsStrictVMCheckEnabled() && jvm.vmVendor == "Sun Microsystems Inc." &&
-      jvm.vmVersion.starts_with("1.3.1-b24") && std::getenv("KRX_NO_SAFETY_NET") == nullptr) {
+      jvm.vmVersion.starts_with("1.3.1-b24") && hmdIsSafetyNetOn()) {
     if (jvm.vmInfo.starts_with("1.3.1-b24") || jopIsPropSet("-Djava.security.policy=") ||
         cfgIsPropSet("-Djava.security.policy=")) {
       utlReport("\n%s\n", UNSUP_JVM_MSG);
