@@ -108,6 +108,11 @@ TEST_F(DirectiveTest, FirstJavaHomeAndVmTypeWin) {
   jevSetJVMSubType(kSubTypeDefault);
   EXPECT_TRUE(process("vmtype jvmdefault\n").ok);
   EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
+
+  // A new launch chooses its home again.
+  jopInit();
+  EXPECT_TRUE(process("javahome /other\n").ok);
+  EXPECT_STREQ(jopGetJavaHome(), "/other");
 }
 
 TEST_F(DirectiveTest, JavaPathIsKeptAsWritten) {
@@ -115,6 +120,9 @@ TEST_F(DirectiveTest, JavaPathIsKeptAsWritten) {
   EXPECT_STREQ(jopGetJavaPath(), "lib/libjvm.so");
   EXPECT_NE(out.find("Javapath will override your previously set Javahome\n"), std::string::npos);
   EXPECT_NE(out.find("Javapath already set - not setting it to </x>\n"), std::string::npos);
+  jopInit();
+  EXPECT_TRUE(process("javapath /x\n").ok);
+  EXPECT_STREQ(jopGetJavaPath(), "/x");
 }
 
 TEST_F(DirectiveTest, ConfiguredArgumentsComeFirstInOrder) {
