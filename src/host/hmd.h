@@ -67,8 +67,7 @@ void hmdRemoveLaunchFiles();
 /// Writes the whole environment, one name=value per line with single
 /// backslashes doubled, into a new temporary file; returns its name or none.
 std::optional<std::string> hmdWriteEnvironment();
-/// The value of an environment variable, or null. The launcher reads its
-/// environment through here only.
+/// The value of an environment variable, or null.
 const char* hmdGetEnvironmentValue(const char* name);
 /// True unless KRX_NO_SAFETY_NET is set, to any value, empty too. While it is
 /// on, the launcher refuses Sun's J2EE Reference Implementation (in a jar
