@@ -29,7 +29,6 @@ struct OptState {
   bool jpdaStartPaused = false;
   bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
   std::optional<std::string> jpdaAddr;
-  std::optional<std::string> serviceName;
   bool refused = false;               ///< the parse stopped at an option refused in set-ID mode
 };
 
@@ -45,49 +44,58 @@ constexpr const char* kClassPathArg = " <directories and zip/jar files separated
 }  // namespace
 
 const LauncherOption javaOptionsList[] = {
-    // name, prefix, handler, argForm, stops, usage, availability, any case, argument text, help,
-    // refused in set-ID mode
-    {"+help", false, nullptr, 0, true, true, nullptr, true, "", "Prints this help message"},
-    {"+usage", false, nullptr, 0, false, true, usageClassConfigured, true, "",
-     "Prints a summary of command syntax and options"},
-    {"+version", false, nullptr, 0, false, true, versionClassConfigured, false, "",
-     "Prints product copyright and version information"},
-    {"+debug", false, optSetDebugOn, 0, false, true, nullptr, true, "", "Runs with debugging information enabled",
-     true},
-    {"+config", false, optSetConfigFile, 1, false, true, nullptr, true, " <config filename>",
-     "Uses the specified configuration file instead of the default", true},
-    {"+shell", false, optSetShellMode, 0, false, false, nullptr, true, "", ""},
-    {"+javacmd", false, nullptr, 0, false, false, nullptr, true, "", "", true},
-    {"+javag", false, nullptr, 0, false, false, nullptr, true, "", ""},
-    {"+javahome", false, optSetJavaHome, 1, false, true, nullptr, true, " <directory>",
-     "Specifies the installation directory of the Java VM", true},
-    {"-D", true, optAddProp, 0, false, true, jvmOptionsFromCommandLine, false, "<name>=<value>",
-     "Sets a Java system property", true},
-    {"-verbose", true, optAddParam, 0, false, true, jvmOptionsFromCommandLine, false, "[:{class|gc|jni}]",
-     "Enables verbose output from the Java VM", true},
-    {"-X", false, nullptr, 0, true, true, jvmOptionsFromCommandLine, false, "",
-     "Prints a summary of non-standard command options"},
-    {"-X", true, optAddParam, 0, false, false, jvmOptionsFromCommandLine, false, "", "", true},
-    {"+classicvm", false, optSetJVMSubType, kSubTypeClassic + 2, false, true, nullptr, true, "",
-     "Selects the Classic VM"},
-    {"+hotspotvm", false, optSetJVMSubType, kSubTypeHotspot + 2, false, true, nullptr, true, "",
-     "Selects the HotSpot VM"},
-    {"+clientvm", false, optSetJVMSubType, kSubTypeClient + 2, false, true, nullptr, true, "",
-     "Selects the HotSpot Client VM 2.0 [JDK 1.3]"},
-    {"+servervm", false, optSetJVMSubType, kSubTypeServer + 2, false, true, nullptr, true, "",
-     "Selects the HotSpot Server VM 2.0 [JDK 1.3]"},
-    {"+classpath", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, "", "Same as +classpath/a", true},
-    {"+classpath/a", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Appends to the classpath from the config file", true},
-    {"+classpath/p", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Prepends to the classpath from the config file", true},
-    {"+classpath/r", false, optSetCmdLineClassPath, 1, false, true, nullptr, true, kClassPathArg,
-     "Replaces the classpath from the config file", true},
-    {"+jpda", true, optSetJPDA, 0, false, true, jpdaConfigured, true,
-     "[:[{paused|running}][,address=[<host>:]<port#>]]", "Turns on JPDA to allow debugging from a JPDA debugger", true},
-    {"+J", true, optAddJvmOption, 0, false, true, nullptr, false, "<option>",
-     "Passes the option to the Java VM as it stands", true},
-    {"+sig", false, optSetSig, 1, false, false, nullptr, true, "", ""},
+    {.name = "+help", .stopsParsing = true, .showInUsage = true, .caseInsensitive = true,
+     .helpText = "Prints this help message"},
+    {.name = "+usage", .showInUsage = true, .availability = usageClassConfigured, .caseInsensitive = true,
+     .helpText = "Prints a summary of command syntax and options"},
+    {.name = "+version", .showInUsage = true, .availability = versionClassConfigured,
+     .helpText = "Prints product copyright and version information"},
+    {.name = "+debug", .handler = optSetDebugOn, .showInUsage = true, .caseInsensitive = true,
+     .helpText = "Runs with debugging information enabled", .refusedWhenSetId = true},
+    {.name = "+config", .handler = optSetConfigFile, .arg = OptionArg::kNextArgument, .showInUsage = true,
+     .caseInsensitive = true, .argDescription = " <config filename>",
+     .helpText = "Uses the specified configuration file instead of the default", .refusedWhenSetId = true},
+    {.name = "+shell", .handler = optSetShellMode, .caseInsensitive = true},
+    {.name = "+javacmd", .caseInsensitive = true, .refusedWhenSetId = true},
+    {.name = "+javag", .caseInsensitive = true},
+    {.name = "+javahome", .handler = optSetJavaHome, .arg = OptionArg::kNextArgument, .showInUsage = true,
+     .caseInsensitive = true, .argDescription = " <directory>",
+     .helpText = "Specifies the installation directory of the Java VM", .refusedWhenSetId = true},
+    {.name = "-D", .prefixMatch = true, .handler = optAddProp, .showInUsage = true,
+     .availability = jvmOptionsFromCommandLine, .argDescription = "<name>=<value>",
+     .helpText = "Sets a Java system property", .refusedWhenSetId = true},
+    {.name = "-verbose", .prefixMatch = true, .handler = optAddParam, .showInUsage = true,
+     .availability = jvmOptionsFromCommandLine, .argDescription = "[:{class|gc|jni}]",
+     .helpText = "Enables verbose output from the Java VM", .refusedWhenSetId = true},
+    {.name = "-X", .stopsParsing = true, .showInUsage = true, .availability = jvmOptionsFromCommandLine,
+     .helpText = "Prints a summary of non-standard command options"},
+    {.name = "-X", .prefixMatch = true, .handler = optAddParam, .availability = jvmOptionsFromCommandLine,
+     .refusedWhenSetId = true},
+    {.name = "+classicvm", .handler = optSetJVMSubType, .arg = OptionArg::kConstant, .constant = kSubTypeClassic,
+     .showInUsage = true, .caseInsensitive = true, .helpText = "Selects the Classic VM"},
+    {.name = "+hotspotvm", .handler = optSetJVMSubType, .arg = OptionArg::kConstant, .constant = kSubTypeHotspot,
+     .showInUsage = true, .caseInsensitive = true, .helpText = "Selects the HotSpot VM"},
+    {.name = "+clientvm", .handler = optSetJVMSubType, .arg = OptionArg::kConstant, .constant = kSubTypeClient,
+     .showInUsage = true, .caseInsensitive = true, .helpText = "Selects the HotSpot Client VM 2.0 [JDK 1.3]"},
+    {.name = "+servervm", .handler = optSetJVMSubType, .arg = OptionArg::kConstant, .constant = kSubTypeServer,
+     .showInUsage = true, .caseInsensitive = true, .helpText = "Selects the HotSpot Server VM 2.0 [JDK 1.3]"},
+    {.name = "+classpath", .handler = optSetCmdLineClassPath, .arg = OptionArg::kNextArgument, .showInUsage = true,
+     .caseInsensitive = true, .helpText = "Same as +classpath/a", .refusedWhenSetId = true},
+    {.name = "+classpath/a", .handler = optSetCmdLineClassPath, .arg = OptionArg::kNextArgument,
+     .showInUsage = true, .caseInsensitive = true, .argDescription = kClassPathArg,
+     .helpText = "Appends to the classpath from the config file", .refusedWhenSetId = true},
+    {.name = "+classpath/p", .handler = optSetCmdLineClassPath, .arg = OptionArg::kNextArgument,
+     .showInUsage = true, .caseInsensitive = true, .argDescription = kClassPathArg,
+     .helpText = "Prepends to the classpath from the config file", .refusedWhenSetId = true},
+    {.name = "+classpath/r", .handler = optSetCmdLineClassPath, .arg = OptionArg::kNextArgument,
+     .showInUsage = true, .caseInsensitive = true, .argDescription = kClassPathArg,
+     .helpText = "Replaces the classpath from the config file", .refusedWhenSetId = true},
+    {.name = "+jpda", .prefixMatch = true, .handler = optSetJPDA, .showInUsage = true, .availability = jpdaConfigured,
+     .caseInsensitive = true, .argDescription = "[:[{paused|running}][,address=[<host>:]<port#>]]",
+     .helpText = "Turns on JPDA to allow debugging from a JPDA debugger", .refusedWhenSetId = true},
+    {.name = "+J", .prefixMatch = true, .handler = optAddJvmOption, .showInUsage = true, .argDescription = "<option>",
+     .helpText = "Passes the option to the Java VM as it stands", .refusedWhenSetId = true},
+    {.name = "+sig", .handler = optSetSig, .arg = OptionArg::kNextArgument, .caseInsensitive = true},
 };
 const int javaOptionsListCount = static_cast<int>(std::size(javaOptionsList));
 
@@ -122,7 +130,6 @@ void optTerm() {
   state.argv = {};
   state.appArgv = {};
   state.residual = {};
-  state.serviceName.reset();
 }
 
 bool optParseArgument(int* argc, char*** argv) {
@@ -148,17 +155,17 @@ bool optParseArgument(int* argc, char*** argv) {
     }
     int optionIndex = i;
     OptionValue value;
-    if (row->argForm == 1) {
+    if (row->arg == OptionArg::kNextArgument) {
       if (i + 1 == *argc) return false;
       value.text = (*argv)[++i];
-    } else if (row->argForm >= 2) {
-      value.number = row->argForm - 2;
+    } else if (row->arg == OptionArg::kConstant) {
+      value.number = row->constant;
     }
     if (row->handler != nullptr) result = row->handler(false, arg, value);
     if (result) {
       optAddArgument(arg);
       if (row->availability) optAddApplicationArgument(arg);
-      if (row->argForm == 1) {
+      if (row->arg == OptionArg::kNextArgument) {
         optAddArgument(const_cast<char*>(value.text));
         if (row->availability) optAddApplicationArgument(value.text);
         ut_tproda("Processed <%s %s> arg", arg, value.text);
@@ -187,7 +194,7 @@ bool optWasOptionRefused() { return state.refused; }
 void optConvertDisabledArguments() {
   for (const LauncherOption& row : javaOptionsList) {
     if (row.availability == nullptr) continue;
-    bool takesValue = row.argForm == 1;
+    bool takesValue = row.arg == OptionArg::kNextArgument;
     if (row.availability()) {
       // A launcher option after all: the application does not get its copy.
       // Every use of it on the command line is one, and a set-ID launcher
@@ -217,7 +224,7 @@ void optConvertDisabledArguments() {
       if (row.handler != nullptr) {
         OptionValue undo;
         undo.text = value;
-        if (row.argForm >= 2) undo.number = row.argForm - 2;
+        if (row.arg == OptionArg::kConstant) undo.number = row.constant;
         row.handler(true, arg, undo);
       }
     }
@@ -305,8 +312,6 @@ bool optIsJPDAEnabled() { return state.jpdaEnabled; }
 bool optIsJPDAStartPaused() { return state.jpdaHadSuspendFlag ? state.jpdaStartPaused : cfgIsJPDAStartPaused(); }
 
 const char* optGetJPDAAddr() { return state.jpdaAddr ? state.jpdaAddr->c_str() : cfgGetJPDAAddr(); }
-
-const char* optGetServiceName() { return state.serviceName ? state.serviceName->c_str() : nullptr; }
 
 void optPrintUsage() {
   std::printf(" <+options> <args>\n\nwhere options include:\n");
@@ -413,10 +418,5 @@ bool optSetSig(bool, const char*, const OptionValue& value) {
   for (const std::string& name : utlSplitList(value.text, ",")) {
     if (!hmdSetSignalIgnore(name.c_str())) return false;
   }
-  return true;
-}
-
-bool optSetServiceName(bool clear, const char*, const OptionValue& value) {
-  state.serviceName = clear || value.text == nullptr ? std::nullopt : std::optional<std::string>(value.text);
   return true;
 }

@@ -7,28 +7,37 @@
 #include <string_view>
 #include <vector>
 
+/// What an option takes besides its name.
+enum class OptionArg {
+  kNone,          ///< nothing
+  kNextArgument,  ///< the next command-line argument, which must be there
+  kConstant,      ///< nothing from the command line: the row's constant
+};
+
 /// What an option's handler receives besides the argument itself.
 struct OptionValue {
-  const char* text = nullptr;  ///< the next command-line argument (options that take a value)
-  int number = 0;              ///< the row's constant (argForm 2 or more: argForm - 2)
+  const char* text = nullptr;  ///< the next command-line argument (OptionArg::kNextArgument)
+  int number = 0;              ///< the row's constant (OptionArg::kConstant)
 };
 
 /// An option handler: clear is false when the option is applied and true when
 /// its effect is to be undone. Returns false when it refuses the argument.
 using OptionHandler = bool (*)(bool clear, const char* arg, const OptionValue& value);
 
-/// One row of the launcher option table.
+/// One row of the launcher option table, written with designated
+/// initialisers: a field left out has its default.
 struct LauncherOption {
-  const char* name;             ///< with its leading '+' or '-'
-  bool prefixMatch;             ///< an argument that begins with the name matches
-  OptionHandler handler;        ///< run when the option is met; may be null
-  int argForm;                  ///< 0 no value, 1 the next argument, 2+ the constant argForm - 2
-  bool stopsParsing;            ///< parsing ends after this option
-  bool showInUsage;             ///< listed by optPrintUsage
-  bool (*availability)();       ///< whether the configuration enables the option; may be null
-  bool caseInsensitive;         ///< the name is compared without regard to case
-  const char* argDescription;   ///< printed after the name in the usage listing
-  const char* helpText;         ///< printed below it
+  const char* name;                         ///< with its leading '+' or '-'
+  bool prefixMatch = false;                 ///< an argument that begins with the name matches
+  OptionHandler handler = nullptr;          ///< run when the option is met; may be null
+  OptionArg arg = OptionArg::kNone;         ///< what the option takes besides its name
+  int constant = 0;                         ///< handed to the handler when arg is kConstant
+  bool stopsParsing = false;                ///< parsing ends after this option
+  bool showInUsage = false;                 ///< listed by optPrintUsage (when available)
+  bool (*availability)() = nullptr;         ///< whether the configuration enables the option; may be null
+  bool caseInsensitive = false;             ///< the name is compared without regard to case
+  const char* argDescription = "";          ///< printed after the name in the usage listing
+  const char* helpText = "";                ///< printed below it
   /// Refused in set-ID mode: it chooses code or files the JVM uses, or shows
   /// the configuration, which the caller may not be allowed to read.
   bool refusedWhenSetId = false;
@@ -92,7 +101,6 @@ bool optIsJPDAEnabled();
 bool optIsJPDAStartPaused();
 /// The command line's debugger address when it gave one, else the configuration's.
 const char* optGetJPDAAddr();
-const char* optGetServiceName();
 /// Prints the option part of the usage text.
 void optPrintUsage();
 
@@ -107,4 +115,3 @@ bool optSetJVMSubType(bool clear, const char* arg, const OptionValue& value);
 bool optSetCmdLineClassPath(bool clear, const char* arg, const OptionValue& value);
 bool optSetJPDA(bool clear, const char* arg, const OptionValue& value);
 bool optSetSig(bool clear, const char* arg, const OptionValue& value);
-bool optSetServiceName(bool clear, const char* arg, const OptionValue& value);

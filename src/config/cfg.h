@@ -50,15 +50,15 @@ int cfgGetConfigFileMode();
 
 using DirectiveHandler = bool (*)(std::string& param);
 
-/// One row of the directive table.
+/// One row of the directive table, written with designated initialisers. Every
+/// directive needs a non-empty parameter unless the row allows an empty one.
 struct DirectiveEntry {
   const char* name;          ///< the directive word, matched exactly
   DirectiveHandler handler;  ///< performs the directive
-  bool paramRequired;        ///< the directive needs a non-empty parameter
   /// Message printed when the handler fails: null for the default message,
   /// kErrorReported when the handler printed its own, else a format with the
   /// expanded line, the line number and the file name.
-  const char* errorFormat;
+  const char* errorFormat = nullptr;
   bool emptyAllowed = false;  ///< an empty parameter is allowed too (one a macro may empty)
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
@@ -18,18 +19,24 @@ std::vector<std::string> finalOptions() {
   return result;
 }
 
-TEST_F(DirectiveTest, TableHasEveryDirectiveInOrder) {
-  const char* names[] = {"addlibpath",  "javahome",     "javapath",      "vmtype",      "mainclass",  "mainmethod",
-                         "versionclass", "usageclass",  "exitclass",     "restartonexit", "usageonexit", "addpath",
-                         "addjars",     "vmparam",      "vmparams",      "vmprop",        "vmmemmin",    "vmmemmax",   "nosplash",
-                         "socket",      "copyenv",      "exportenv",     "cd",          "daemonsupport", "apparg",
-                         "addparam",    "addbootpath",  "addbootjars",   "addskippath", "include",    "includedir",
-                         "set",         "export",       "setfromoption", "dirmustexist", "jpda",      "options",
-                         "cmdprefix",   "vmversion"};
-  ASSERT_EQ(directiveListCount, 39);
-  for (int i = 0; i < directiveListCount; ++i) {
-    EXPECT_STREQ(directiveList[i].name, names[i]);
-    EXPECT_TRUE(directiveList[i].paramRequired);
+// Every directive word is known, in lower case only, and every directive
+// but vmparams (whose parameter a macro may empty) needs a parameter.
+TEST_F(DirectiveTest, EveryDirectiveIsKnownAndNeedsAParameter) {
+  const std::string names[] = {"addlibpath", "javahome", "javapath", "vmtype", "mainclass", "mainmethod",
+                               "versionclass", "usageclass", "exitclass", "restartonexit", "usageonexit", "addpath",
+                               "addjars", "vmparam", "vmparams", "vmprop", "vmmemmin", "vmmemmax", "nosplash",
+                               "socket", "copyenv", "exportenv", "cd", "daemonsupport", "apparg",
+                               "addparam", "addbootpath", "addbootjars", "addskippath", "include", "includedir",
+                               "set", "export", "setfromoption", "dirmustexist", "jpda", "options",
+                               "cmdprefix", "vmversion"};
+  ASSERT_EQ(std::size(names), static_cast<std::size_t>(directiveListCount));
+  const std::string at = "' at line 1 in configuration file '" + dir.file("app.config") + "'.\n";
+  for (const std::string& name : names) {
+    EXPECT_EQ(process(name + "\n").err, name == "vmparams" ? "" : "Error: Parameter required for '" + name + at)
+        << name;
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(process(upper + " x\n").err, "Error: Unrecognized directive '" + upper + " x" + at) << name;
   }
 }
 
@@ -101,6 +108,11 @@ TEST_F(DirectiveTest, FirstJavaHomeAndVmTypeWin) {
   jevSetJVMSubType(kSubTypeDefault);
   EXPECT_TRUE(process("vmtype jvmdefault\n").ok);
   EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
+
+  // A new launch chooses its home again.
+  jopInit();
+  EXPECT_TRUE(process("javahome /other\n").ok);
+  EXPECT_STREQ(jopGetJavaHome(), "/other");
 }
 
 TEST_F(DirectiveTest, JavaPathIsKeptAsWritten) {
@@ -108,6 +120,9 @@ TEST_F(DirectiveTest, JavaPathIsKeptAsWritten) {
   EXPECT_STREQ(jopGetJavaPath(), "lib/libjvm.so");
   EXPECT_NE(out.find("Javapath will override your previously set Javahome\n"), std::string::npos);
   EXPECT_NE(out.find("Javapath already set - not setting it to </x>\n"), std::string::npos);
+  jopInit();
+  EXPECT_TRUE(process("javapath /x\n").ok);
+  EXPECT_STREQ(jopGetJavaPath(), "/x");
 }
 
 TEST_F(DirectiveTest, ConfiguredArgumentsComeFirstInOrder) {

@@ -19,14 +19,10 @@
 
 namespace {
 
-constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
 constexpr const char* kUnrecognizedDirectiveMsg =
     "Error: Unrecognized directive '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kParamRequiredMsg = "Error: Parameter required for '%s' at line %d in configuration file '%s'.\n";
-constexpr const char* kParamNotRequiredMsg =
-    "Error: Parameter not required on '%s' at line %d in configuration file '%s'.\n";
 constexpr const char* kDefaultErrorFormat = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
-constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
 constexpr const char* kExpandedTooLongMsg =
     "Error: Line %d of configuration file '%s' is longer than %d MiB once its macros are expanded.\n";
 constexpr const char* kExpandedTooMuchMsg =
@@ -102,12 +98,8 @@ bool processLine(const std::string& line, const std::string& path) {
   while (start < expanded.size() && std::isspace(static_cast<unsigned char>(expanded[start]))) ++start;
   std::string param = expanded.substr(start);
 
-  if (entry->paramRequired && param.empty() && !entry->emptyAllowed) {
+  if (param.empty() && !entry->emptyAllowed) {
     utlReport(kParamRequiredMsg, expanded.c_str(), lineNumber, path.c_str());
-    return false;
-  }
-  if (!entry->paramRequired && !param.empty()) {
-    utlReport(kParamNotRequiredMsg, expanded.c_str(), lineNumber, path.c_str());
     return false;
   }
   if (entry->handler(param)) {
@@ -129,45 +121,45 @@ bool processLine(const std::string& line, const std::string& path) {
 const char* const kErrorReported = kErrorReportedTag;
 
 const DirectiveEntry directiveList[] = {
-    {"addlibpath", cfgAddLibPath, true, nullptr},
-    {"javahome", cfgSetJavaHome, true, nullptr},
-    {"javapath", cfgSetJavaPath, true, nullptr},
-    {"vmtype", cfgSetVMType, true, kUnrecognizedVMTypeFormat},
-    {"mainclass", cfgSetMainClass, true, nullptr},
-    {"mainmethod", cfgSetMainMethod, true, nullptr},
-    {"versionclass", cfgSetVersionClass, true, nullptr},
-    {"usageclass", cfgSetUsageClass, true, nullptr},
-    {"exitclass", cfgSetExitClass, true, nullptr},
-    {"restartonexit", cfgSetRestartOnExitCode, true, kInvalidNumberFormat},
-    {"usageonexit", cfgSetUsageOnExitCode, true, kInvalidNumberFormat},
-    {"addpath", cfgAddPath, true, nullptr},
-    {"addjars", cfgAddJars, true, nullptr},
-    {"vmparam", cfgSetVMParam, true, nullptr},
-    {"vmparams", cfgSetVMParams, true, nullptr, true},
-    {"vmprop", cfgSetVMProp, true, nullptr},
-    {"vmmemmin", cfgSetVMMemMin, true, kInvalidNumberFormat},
-    {"vmmemmax", cfgSetVMMemMax, true, kInvalidNumberFormat},
-    {"nosplash", cfgSetNoSplash, true, nullptr},
-    {"socket", cfgSetSocketPort, true, nullptr},
-    {"copyenv", cfgSetCopyEnv, true, nullptr},
-    {"exportenv", cfgSetExportEnv, true, nullptr},
-    {"cd", cfgSetCurrentDir, true, nullptr},
-    {"daemonsupport", cfgSetDaemonSupport, true, nullptr},
-    {"apparg", cfgAddAppArg, true, nullptr},
-    {"addparam", cfgAddAppArg, true, nullptr},
-    {"addbootpath", cfgAddBootPath, true, nullptr},
-    {"addbootjars", cfgAddBootJars, true, nullptr},
-    {"addskippath", cfgAddSkipPath, true, nullptr},
-    {"include", cfgInclude, true, nullptr},
-    {"includedir", cfgIncludeDir, true, nullptr},
-    {"set", cfgSet, true, nullptr},
-    {"export", cfgExport, true, nullptr},
-    {"setfromoption", cfgSetFromOption, true, kErrorReported},
-    {"dirmustexist", cfgEnsureDirExists, true, kErrorReported},
-    {"jpda", cfgEnableJPDA, true, kInvalidOptionFormat},
-    {"options", cfgOptionsCmd, true, kInvalidOptionFormat},
-    {"cmdprefix", cfgCmdPrefixCmd, true, nullptr},
-    {"vmversion", cfgVMVersionCmd, true, kInvalidVersionFormat},
+    {.name = "addlibpath", .handler = cfgAddLibPath},
+    {.name = "javahome", .handler = cfgSetJavaHome},
+    {.name = "javapath", .handler = cfgSetJavaPath},
+    {.name = "vmtype", .handler = cfgSetVMType, .errorFormat = kUnrecognizedVMTypeFormat},
+    {.name = "mainclass", .handler = cfgSetMainClass},
+    {.name = "mainmethod", .handler = cfgSetMainMethod},
+    {.name = "versionclass", .handler = cfgSetVersionClass},
+    {.name = "usageclass", .handler = cfgSetUsageClass},
+    {.name = "exitclass", .handler = cfgSetExitClass},
+    {.name = "restartonexit", .handler = cfgSetRestartOnExitCode, .errorFormat = kInvalidNumberFormat},
+    {.name = "usageonexit", .handler = cfgSetUsageOnExitCode, .errorFormat = kInvalidNumberFormat},
+    {.name = "addpath", .handler = cfgAddPath},
+    {.name = "addjars", .handler = cfgAddJars},
+    {.name = "vmparam", .handler = cfgSetVMParam},
+    {.name = "vmparams", .handler = cfgSetVMParams, .emptyAllowed = true},
+    {.name = "vmprop", .handler = cfgSetVMProp},
+    {.name = "vmmemmin", .handler = cfgSetVMMemMin, .errorFormat = kInvalidNumberFormat},
+    {.name = "vmmemmax", .handler = cfgSetVMMemMax, .errorFormat = kInvalidNumberFormat},
+    {.name = "nosplash", .handler = cfgSetNoSplash},
+    {.name = "socket", .handler = cfgSetSocketPort},
+    {.name = "copyenv", .handler = cfgSetCopyEnv},
+    {.name = "exportenv", .handler = cfgSetExportEnv},
+    {.name = "cd", .handler = cfgSetCurrentDir},
+    {.name = "daemonsupport", .handler = cfgSetDaemonSupport},
+    {.name = "apparg", .handler = cfgAddAppArg},
+    {.name = "addparam", .handler = cfgAddAppArg},
+    {.name = "addbootpath", .handler = cfgAddBootPath},
+    {.name = "addbootjars", .handler = cfgAddBootJars},
+    {.name = "addskippath", .handler = cfgAddSkipPath},
+    {.name = "include", .handler = cfgInclude},
+    {.name = "includedir", .handler = cfgIncludeDir},
+    {.name = "set", .handler = cfgSet},
+    {.name = "export", .handler = cfgExport},
+    {.name = "setfromoption", .handler = cfgSetFromOption, .errorFormat = kErrorReported},
+    {.name = "dirmustexist", .handler = cfgEnsureDirExists, .errorFormat = kErrorReported},
+    {.name = "jpda", .handler = cfgEnableJPDA, .errorFormat = kInvalidOptionFormat},
+    {.name = "options", .handler = cfgOptionsCmd, .errorFormat = kInvalidOptionFormat},
+    {.name = "cmdprefix", .handler = cfgCmdPrefixCmd},
+    {.name = "vmversion", .handler = cfgVMVersionCmd, .errorFormat = kInvalidVersionFormat},
 };
 const int directiveListCount = static_cast<int>(std::size(directiveList));
 
@@ -175,7 +167,7 @@ CfgState& cfgState() { return state; }
 
 void cfgInit() {
   state = CfgState{};
-  state.krxSaftyNet = std::getenv("KRX_NO_SAFETY_NET") == nullptr;
+  state.krxSaftyNet = hmdIsSafetyNetOn();
   std::string minimum = "1.3.1+";
   cfgVMVersionCmd(minimum);
   state.configVars = utlListCreate();

@@ -10,6 +10,12 @@
 /// are expanded.
 inline constexpr std::size_t kMaxLineLength = 1024 * 1024;
 
+/// What a reader of such a file reports when it cannot open it (the path)
+/// and when the stream's error indicator is set after the last line (the
+/// path and the indicator); a configuration file and a jvm.cfg alike.
+inline constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
+inline constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
+
 /// Prepares the shared line buffer; line counts start empty.
 void filInit();
 /// Releases the line buffer.

@@ -69,6 +69,11 @@ void hmdRemoveLaunchFiles();
 std::optional<std::string> hmdWriteEnvironment();
 /// The value of an environment variable, or null.
 const char* hmdGetEnvironmentValue(const char* name);
+/// True unless KRX_NO_SAFETY_NET is set, to any value, empty too. While it is
+/// on, the launcher refuses Sun's J2EE Reference Implementation (in a jar
+/// directory, on the class path, in the Java home) and a JVM build with a
+/// known fault under strict checks.
+bool hmdIsSafetyNetOn();
 /// The size of a file in bytes, or -1 when it cannot be opened.
 long long hmdGetFileSize(const char* path);
 /// At most length bytes of the file from offset; none when it cannot be opened.

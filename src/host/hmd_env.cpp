@@ -44,7 +44,7 @@ struct StartEnvironment {
 StartEnvironment startEnvironment;
 
 std::string envValue(const char* name) {
-  const char* value = std::getenv(name);
+  const char* value = hmdGetEnvironmentValue(name);
   return value ? value : "";
 }
 
@@ -54,7 +54,7 @@ bool loaderEnvironmentChanged() {
 }
 
 void refuse() {
-  const char* path = std::getenv("LD_LIBRARY_PATH");
+  const char* path = hmdGetEnvironmentValue("LD_LIBRARY_PATH");
   utlReport("%s", kSetuidRootMsg);
   utlReport("%s", kTrustedDirectoriesMsg);
   utlReport("\t%s\n", path ? path : "");
@@ -64,7 +64,7 @@ void refuse() {
 
 void hmdRememberStartEnvironment() {
   startEnvironment = {envValue("LD_LIBRARY_PATH"), envValue("LD_PRELOAD"),
-                      std::getenv(geteuid() == 0 ? kEnvChecked : kReexecMarker) != nullptr};
+                      hmdGetEnvironmentValue(geteuid() == 0 ? kEnvChecked : kReexecMarker) != nullptr};
   // The marks are for this image only. Neither the configuration nor the
   // application sees them, and no launcher the application starts takes
   // itself for a re-execution.
@@ -79,7 +79,7 @@ void hmdRememberStartEnvironment() {
     if (text.starts_with("KRX_")) settings.emplace_back(text.substr(0, text.find('=')));
   }
   for (const std::string& name : settings) {
-    if (std::getenv(name.c_str()) == nullptr) continue;
+    if (hmdGetEnvironmentValue(name.c_str()) == nullptr) continue;
     ut_tproda("Ignoring %s in a set-ID launcher", name.c_str());
     unsetenv(name.c_str());
   }
@@ -109,7 +109,7 @@ bool hmdSetEnvironment(bool* restartFlag) {
     jmdClearJavaEnvironment();
     return true;
   }
-  const char* path = std::getenv("LD_LIBRARY_PATH");
+  const char* path = hmdGetEnvironmentValue("LD_LIBRARY_PATH");
   ut_tproda("export LD_LIBRARY_PATH=%s", path ? path : "");
 
   if (reexecuted) {

@@ -95,6 +95,8 @@ std::optional<std::string> hmdWriteEnvironment() {
 
 const char* hmdGetEnvironmentValue(const char* name) { return std::getenv(name); }
 
+bool hmdIsSafetyNetOn() { return hmdGetEnvironmentValue("KRX_NO_SAFETY_NET") == nullptr; }
+
 long long hmdGetFileSize(const char* path) {
   File stream(std::fopen(path, "rb"));
   if (!stream) return -1;

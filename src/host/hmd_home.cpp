@@ -41,7 +41,7 @@ bool exists(const std::string& path) {
 // shell's own lookup may have been done differently). Empty elements are
 // skipped rather than meaning the current directory.
 std::optional<std::string> findOnPath(const char* argv0) {
-  const char* path = std::getenv("PATH");
+  const char* path = hmdGetEnvironmentValue("PATH");
   if (path == nullptr) return std::nullopt;
   for (const std::string& element : utlSplitList(path, ":")) {
     std::string candidate = element.substr(0, kPathMax - 1);

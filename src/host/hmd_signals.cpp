@@ -7,7 +7,6 @@
 #include <strings.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <string>
 
 #include "config/cfg.h"
@@ -164,16 +163,16 @@ int hmdBeforeCreateJVM() {
   }
   if (cfgIsHandleShutdownEnabled()) {
     unblockInheritedSignals();
-    if (equalsIgnoringCase(std::getenv("KRX_SET_NATIVE_HANDLER"), "before")) hmdInstallSignalHandlers();
+    if (equalsIgnoringCase(hmdGetEnvironmentValue("KRX_SET_NATIVE_HANDLER"), "before")) hmdInstallSignalHandlers();
   }
   return hmdStartSignalDispatch();
 }
 
 int hmdAfterCreateJVM() {
   if (!cfgIsHandleShutdownEnabled()) return 0;
-  const char* when = std::getenv("KRX_SET_NATIVE_HANDLER");
+  const char* when = hmdGetEnvironmentValue("KRX_SET_NATIVE_HANDLER");
   if (when == nullptr || equalsIgnoringCase(when, "after")) hmdInstallSignalHandlers();
-  if (std::getenv("KRX_SET_JAVA_HANDLER") == nullptr) {
+  if (hmdGetEnvironmentValue("KRX_SET_JAVA_HANDLER") == nullptr) {
     jsvSetSystemProperty("launcher.signalhandler.installed", "true");
     ut_tproda("Turn off Java Shutdown Hooks");
   }

@@ -14,6 +14,7 @@
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/fil.h"
+#include "host/hmd.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -27,8 +28,6 @@ constexpr const char* kHowToFixMsg =
 constexpr const char* kUseJavaHomeMsg = "Check your installation and use %sjavahome to specify the JDK or JRE location\n";
 constexpr const char* kJ2eeHomeMsg = "Sun's J2EE Reference Implementation found in %s.\n";
 constexpr const char* kJ2seRequiredMsg = "Corvane Kestrix requires J2SE, not J2EE.\n";
-constexpr const char* kOpenErrorMsg = "Error: Unable to open configuration file '%s'.\n";
-constexpr const char* kReadErrorMsg = "Error: Unable to read configuration file '%s' - error %d.\n";
 constexpr const char* kNoJvmMsg = "Error: No JVM found in '%s'.\n";
 constexpr const char* kNoSuitableJvmMsg = "Unable to find a suitable Java VM in %s\n";
 constexpr const char* kNoXUsageIbmMsg = "Unable to get -X options list from this VM. Try 'java -X'.\n";
@@ -255,7 +254,7 @@ void discoverJavaHome() {
   // What every peer honours, after what the command line and the
   // configuration named. A set-ID launcher takes no installation from its
   // caller.
-  const char* javaHome = std::getenv("JAVA_HOME");
+  const char* javaHome = hmdGetEnvironmentValue("JAVA_HOME");
   if (javaHome != nullptr && !utlIsSetIdMode()) {
     std::string place = "JAVA_HOME=" + std::string(javaHome);
     if (*javaHome == '\0') {
@@ -266,7 +265,7 @@ void discoverJavaHome() {
     }
     ut_tproda("JAVA_HOME '%s' is no usable Java installation: skipped", javaHome);
   }
-  const char* path = std::getenv("PATH");
+  const char* path = hmdGetEnvironmentValue("PATH");
   // A set-ID launcher's PATH is its caller's: the Java it named would run
   // with the launcher's privileges.
   if (utlIsSetIdMode() && path != nullptr) {
@@ -390,7 +389,7 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
 
 std::optional<std::string> jevGetJavaVMLibDir(int size) {
   if (!jevDetermineJVMType(state.vmInfo, state.vmHome, kPathMax)) return std::nullopt;
-  if (exists(state.vmHome + "/lib/j2ee.jar") && std::getenv("KRX_NO_SAFETY_NET") == nullptr &&
+  if (exists(state.vmHome + "/lib/j2ee.jar") && hmdIsSafetyNetOn() &&
       !cfgIsAllowRIEnabled()) {
     utlReport(kJ2eeHomeMsg, state.vmHome.c_str());
     utlReport("%s", kJ2seRequiredMsg);

@@ -2,8 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-
+#include "host/hmd.h"
 #include "host/platform.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
@@ -32,7 +31,7 @@ const char* flavourDirectory(const VMInfo& info) {
 bool isIbmLayout(const VMInfo& info) { return !kSolaris && info.jvmVendor == kVendorIbm; }
 
 const char* envOrEmpty(const char* name) {
-  const char* value = std::getenv(name);
+  const char* value = hmdGetEnvironmentValue(name);
   return value ? value : "";
 }
 
@@ -73,7 +72,7 @@ bool jmdLoadJavaVM(InvocationFunctions* ifn) {
     modularDir = jevGetJavaVMLibDir(kPathMax).value_or("");
     if (!modularDir.empty()) library = modularDir + "/" + getJVMSharedLib();
   }
-  int mode = std::getenv("LD_BIND_NOW") ? RTLD_NOW : RTLD_LAZY;
+  int mode = hmdGetEnvironmentValue("LD_BIND_NOW") ? RTLD_NOW : RTLD_LAZY;
   if constexpr (kSolaris) mode |= RTLD_GLOBAL;
 
   void* handle = dlopen(library.c_str(), mode);
@@ -130,7 +129,7 @@ bool jmdSetJavaEnvironment(bool* changed) {
     prepend(parent + "/native_threads");
   }
   if constexpr (!kSolaris) {
-    const char* preemptClose = std::getenv("J2SE_PREEMPTCLOSE");
+    const char* preemptClose = hmdGetEnvironmentValue("J2SE_PREEMPTCLOSE");
     if (preemptClose != nullptr && std::string_view(preemptClose) == "1" &&
         utlEnforceEnvValue("LD_PRELOAD", "libpreemptive_close.so", ":", 1)) {
       *changed = true;

@@ -172,7 +172,7 @@ void JvmOptionList::clear() {
 
 void jopInit() {
   state = JopState{};
-  state.krxSaftyNet = std::getenv("KRX_NO_SAFETY_NET") == nullptr;
+  state.krxSaftyNet = hmdIsSafetyNetOn();
 }
 
 void jopTerm() { state = JopState{}; }
@@ -351,8 +351,6 @@ void jopSetCmdLineClassPath(const char* arg, const char* path) {
 const PathArray& jopGetCmdLineClassPath() { return state.cmdLineCP; }
 
 int jopGetClassPathLocation() { return classPathLocation; }
-
-bool jopIsSafetyNetOn() { return state.krxSaftyNet; }
 
 const char* jopFindRelativePath() {
   // The options through which the JVM loads classes, libraries or agents

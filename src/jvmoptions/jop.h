@@ -71,7 +71,8 @@ class JvmOptionList {
 };
 
 /// Empties both lists, the Java home and path, and the finalization state;
-/// reads KRX_NO_SAFETY_NET for the safety net.
+/// takes the safety net (hmdIsSafetyNetOn) as it is now for the class path
+/// check of this launch.
 void jopInit();
 /// Releases everything jopInit set up.
 void jopTerm();
@@ -135,6 +136,3 @@ void jopSetCmdLineClassPath(const char* arg, const char* path);
 /// The command-line class path (empty when none was given).
 const PathArray& jopGetCmdLineClassPath();
 int jopGetClassPathLocation();
-
-/// True unless KRX_NO_SAFETY_NET was set when jopInit ran.
-bool jopIsSafetyNetOn();

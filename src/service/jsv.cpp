@@ -110,9 +110,11 @@ int jsvInvokeMain(jobjectArray args) {
   jclass cls = nullptr;
   jmethodID main = nullptr;
   switch (jsvGetStaticMethod(entryClass, s.mainMethod, "([Ljava/lang/String;)V", &cls, &main)) {
-    case 1:
+    case MethodLookup::kFound:
+      break;
+    case MethodLookup::kNoClass:
       return 1;
-    case 2:
+    case MethodLookup::kNoMethod:
       utlReport(kNoMainMethodMsg, s.mainMethod, entryClass);
       return 1;
   }
@@ -170,16 +172,11 @@ int jsvStartApp(int argc, const std::vector<std::string>& argv) {
 bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& method, bool& initialised,
                         const char* missingMessage) {
   if (initialised) return true;
-  switch (jsvGetStaticMethod("java/lang/System", name, signature, &properties.javaLangSystemClass, &method)) {
-    case 0:
-      initialised = true;
-      return true;
-    case 2:
-      utlReport("%s", missingMessage);
-      return false;
-    default:
-      return false;
-  }
+  MethodLookup found =
+      jsvGetStaticMethod("java/lang/System", name, signature, &properties.javaLangSystemClass, &method);
+  if (found == MethodLookup::kNoMethod) utlReport("%s", missingMessage);
+  initialised = found == MethodLookup::kFound;
+  return initialised;
 }
 
 }  // namespace
@@ -201,8 +198,8 @@ void jsvDotToSlash(std::string& text) {
   }
 }
 
-int jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
-                       jmethodID* method) {
+MethodLookup jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
+                                jmethodID* method) {
   JNIEnv* env = mainEnv();
   std::string slashed = className;
   jsvDotToSlash(slashed);
@@ -212,10 +209,10 @@ int jsvGetStaticMethod(const char* className, const char* methodName, const char
     // say): the JVM's description of the exception tells which.
     utlReport(kClassNotFoundMsg, className);
     if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
-    return 1;
+    return MethodLookup::kNoClass;
   }
   *method = env->GetStaticMethodID(*cls, methodName, signature);
-  return *method != nullptr ? 0 : 2;
+  return *method != nullptr ? MethodLookup::kFound : MethodLookup::kNoMethod;
 }
 
 namespace {
@@ -422,7 +419,7 @@ int jsvJudgeJVM(const JvmIdentity& jvm) {
   // One known JVM build is refused when strict checks are configured, unless
   // it runs with its fix or a security policy works around its fault.
   if (cfgIsStrictVMCheckEnabled() && jvm.vmVendor == "Sun Microsystems Inc." &&
-      jvm.vmVersion.starts_with("1.3.1-b24") && std::getenv("KRX_NO_SAFETY_NET") == nullptr) {
+      jvm.vmVersion.starts_with("1.3.1-b24") && hmdIsSafetyNetOn()) {
     if (jvm.vmInfo.starts_with("1.3.1-b24") || jopIsPropSet("-Djava.security.policy=") ||
         cfgIsPropSet("-Djava.security.policy=")) {
       utlReport("\n%s\n", UNSUP_JVM_MSG);

@@ -36,9 +36,16 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
                   int argc, const std::vector<std::string>& argv);
 /// Destroys the JVM (waiting for its non-daemon threads).
 int jsvDestroyJVM();
-/// 0 found, 1 class not found (reported), 2 no such static method.
-int jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
-                       jmethodID* method);
+/// What looking up a static method found.
+enum class MethodLookup {
+  kFound,     ///< cls and method are set
+  kNoClass,   ///< the class was not found or failed to load (reported)
+  kNoMethod,  ///< the class has no such static method (not reported: the caller knows what was wanted)
+};
+
+/// Looks up a static method of a class named with '.' or '/'.
+MethodLookup jsvGetStaticMethod(const char* className, const char* methodName, const char* signature, jclass* cls,
+                                jmethodID* method);
 /// Rewrites every '.' as '/', in place.
 void jsvDotToSlash(std::string& text);
 

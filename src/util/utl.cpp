@@ -376,7 +376,7 @@ std::vector<std::string> utlSplitList(std::string_view list, const char* delimit
 }
 
 int utlEnforceEnvValue(const char* name, const char* value, const char* separator, int position) {
-  const char* current = std::getenv(name);
+  const char* current = hmdGetEnvironmentValue(name);
   if (current != nullptr) {
     const bool present = separator != nullptr
                              ? std::ranges::count(utlSplitList(current, separator), value) > 0
@@ -397,7 +397,7 @@ int utlEnforceEnvValue(const char* name, const char* value, const char* separato
 }
 
 int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* separator) {
-  const char* current = std::getenv(name);
+  const char* current = hmdGetEnvironmentValue(name);
   if (current == nullptr) return 0;
   std::string definition = std::string(name) + '=';
   bool removed = false;

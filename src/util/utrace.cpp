@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "host/hmd.h"
 #include "util/utl.h"
 
 // constinit: modules may trace from their own static initialisers, so the
@@ -96,7 +97,7 @@ void ut_ton(int level) {
 int ut_tison() { return ut_TraceData.level != 0 ? 1 : 0; }
 
 char* GetTraceSetting(char* buffer, int size) {
-  const char* value = std::getenv("UTRACE");
+  const char* value = hmdGetEnvironmentValue("UTRACE");
   if (value == nullptr || size <= 0) return nullptr;
   // A longer value is cut rather than refused: its leading options still
   // apply, which is what the user most likely meant.
