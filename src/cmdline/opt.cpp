@@ -29,6 +29,7 @@ struct OptState {
   bool jpdaStartPaused = false;
   bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
   std::optional<std::string> jpdaAddr;
+  std::optional<std::string> serviceName;
   bool refused = false;               ///< the parse stopped at an option refused in set-ID mode
 };
 
@@ -130,6 +131,7 @@ void optTerm() {
   state.argv = {};
   state.appArgv = {};
   state.residual = {};
+  state.serviceName.reset();
 }
 
 bool optParseArgument(int* argc, char*** argv) {
@@ -313,6 +315,8 @@ bool optIsJPDAStartPaused() { return state.jpdaHadSuspendFlag ? state.jpdaStartP
 
 const char* optGetJPDAAddr() { return state.jpdaAddr ? state.jpdaAddr->c_str() : cfgGetJPDAAddr(); }
 
+const char* optGetServiceName() { return state.serviceName ? state.serviceName->c_str() : nullptr; }
+
 void optPrintUsage() {
   std::printf(" <+options> <args>\n\nwhere options include:\n");
   for (const LauncherOption& row : javaOptionsList) {
@@ -418,5 +422,10 @@ bool optSetSig(bool, const char*, const OptionValue& value) {
   for (const std::string& name : utlSplitList(value.text, ",")) {
     if (!hmdSetSignalIgnore(name.c_str())) return false;
   }
+  return true;
+}
+
+bool optSetServiceName(bool clear, const char*, const OptionValue& value) {
+  state.serviceName = clear || value.text == nullptr ? std::nullopt : std::optional<std::string>(value.text);
   return true;
 }

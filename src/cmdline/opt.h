@@ -101,6 +101,7 @@ bool optIsJPDAEnabled();
 bool optIsJPDAStartPaused();
 /// The command line's debugger address when it gave one, else the configuration's.
 const char* optGetJPDAAddr();
+const char* optGetServiceName();
 /// Prints the option part of the usage text.
 void optPrintUsage();
 
@@ -115,3 +116,4 @@ bool optSetJVMSubType(bool clear, const char* arg, const OptionValue& value);
 bool optSetCmdLineClassPath(bool clear, const char* arg, const OptionValue& value);
 bool optSetJPDA(bool clear, const char* arg, const OptionValue& value);
 bool optSetSig(bool clear, const char* arg, const OptionValue& value);
+bool optSetServiceName(bool clear, const char* arg, const OptionValue& value);
