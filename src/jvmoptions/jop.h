@@ -60,7 +60,6 @@ class JvmOptionList {
   JavaVMOption* data() { return options_; }
   const JavaVMOption* data() const { return options_; }
   int count() const { return count_; }
-  int capacity() const { return capacity_; }
   JopOrigin origin(int index) const { return origins_[static_cast<std::size_t>(index)]; }
 
  private:
