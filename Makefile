@@ -28,6 +28,8 @@ build-%: deps
 	cmake --preset $*
 	cmake --build --preset $*
 
+# ctest runs the tests of a profile side by side, as many at once as its test
+# preset's execution.jobs says (CMakePresets.json).
 test-%: build-%
 	ctest --preset $*
 

@@ -1,11 +1,14 @@
 package jltest;
 
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * Waits for the launcher's shutdown calls: prints "ready", then runs until cleanup has been called as many times as
  * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
- * main has returned; with "hook", a shutdown hook says when it runs. Two cleanup calls at once print "overlap".
+ * main has returned; with "hook", a shutdown hook says when it runs; with "until=FILE", main also waits until FILE
+ * exists, so that the caller decides when the application may end. Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
@@ -16,9 +19,12 @@ public class Waiter {
         if (java.util.Arrays.asList(args).contains("hook")) {
             Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook")));
         }
+        Path until = java.util.Arrays.stream(args).filter(arg -> arg.startsWith("until="))
+                .map(arg -> Path.of(arg.substring(6))).findFirst().orElse(null);
         System.out.println("ready");
         long deadline = System.currentTimeMillis() + 60_000;
-        while (cleanups.get() < stopAfter && System.currentTimeMillis() < deadline) {
+        while ((cleanups.get() < stopAfter || (until != null && !Files.exists(until)))
+                && System.currentTimeMillis() < deadline) {
             Thread.sleep(20);
         }
         if (java.util.Arrays.asList(args).contains("linger")) {
