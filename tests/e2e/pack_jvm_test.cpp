@@ -2,12 +2,12 @@
 // JDKs, and refuses what it cannot pack without writing anything.
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "launcher.h"
+#include "zero_jar.h"
 #include "version.h"
 
 namespace {
@@ -33,22 +33,6 @@ class PackTest : public ::testing::Test {
 };
 
 std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
-
-// A jar whose entries each hold size zero bytes, deflated at the fastest
-// level from a sparse file: a few hundred kilobytes on disk for 96 MiB.
-std::string zeroJar(const TempDir& dir, const std::string& name, std::size_t size,
-                    const std::vector<std::string>& entries) {
-  std::string zeros = dir.writeFile("zeros", "");
-  std::filesystem::resize_file(zeros, size);
-  zip_t* jar = zip_open(dir.file(name).c_str(), ZIP_CREATE | ZIP_EXCL, nullptr);
-  for (const std::string& entry : entries) {
-    zip_int64_t index = zip_file_add(jar, entry.c_str(), zip_source_file(jar, zeros.c_str(), 0, -1), 0);
-    zip_set_file_compression(jar, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
-  }
-  EXPECT_EQ(zip_close(jar), 0) << zip_strerror(jar);
-  std::filesystem::remove(zeros);
-  return dir.file(name);
-}
 
 TEST_F(PackTest, MergedJarsRunFromAnywhereOnEveryJdk) {
   std::string config = dir.writeFile("app.config", "apparg --from-config");
