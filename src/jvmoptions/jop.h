@@ -91,13 +91,14 @@ bool jopIsPropSet(std::string_view name);
 /// Appends count options of an array to the parameters, copying them.
 void jopMergeJVMOptions(const JavaVMOption* options, int count);
 /// Appends the property "-D<key>=" listing the given options separated by
-/// newlines; nothing when count is 0 or less.
+/// newlines, the launcher's own record of what it was given; nothing when
+/// count is 0 or less.
 void jopConsolidateParams(std::string_view key, const JavaVMOption* options, int count);
 
 /// The final option list and its length: null and 0 before finalization.
 JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
-/// The origin of the final option at index (0 to the count).
+/// The origin of the final option at index (below the count).
 JopOrigin jopGetFinalOptionOrigin(int index);
 /// Builds the final option list; does nothing once finalized.
 void jopFinalizeJVMOptions();
