@@ -258,13 +258,19 @@ bool cfgIncludeDir(std::string& param) {
   bool readable = fd >= 0 && fstat(fd, &info) == 0 && filIsFileAccessCorrect(directory.c_str(), info);
   DIR* dir = readable ? fdopendir(fd) : nullptr;
   if (dir == nullptr && fd >= 0) close(fd);
+  // In the byte order of the names, not the order the file system lists
+  // them in, so that 10-site.config comes before 90-local.config everywhere.
+  std::vector<std::string> names;
   while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-    if (!hasExtension(entry->d_name, ".config")) continue;
-    std::string name = directory + "/" + entry->d_name;
+    if (hasExtension(entry->d_name, ".config")) names.emplace_back(entry->d_name);
+  }
+  if (dir != nullptr) closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& file : names) {
+    std::string name = directory + "/" + file;
     s().launcherConfigFileName = name;
     if (!cfgProcessConfigFile(name) && filInputRefused()) break;
   }
-  if (dir != nullptr) closedir(dir);
   s().launcherConfigFileName = remembered;
   return !filInputRefused();
 }

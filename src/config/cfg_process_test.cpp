@@ -93,16 +93,20 @@ TEST_F(ProcessingTest, IncludedFilesSeeTheirOwnDirectoryAndLaterLinesSeeVariable
   EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"inner"}));
 }
 
+// In name order, whatever order the directory lists them in: a site's
+// 10-site.config comes before its 90-local.config on every file system.
 TEST_F(ProcessingTest, IncludeDirProcessesConfigFilesOnlyAndToleratesTheirErrors) {
-  dir.writeFile("d/x.config", "bogus\n");
   dir.writeFile("d/y.CONFIG", "apparg from-y\n");
+  dir.writeFile("d/x.config", "bogus\n");
+  dir.writeFile("d/90-local.config", "apparg from-90\n");
+  dir.writeFile("d/10-site.config", "apparg from-10\n");
   dir.writeFile("d/.config", "apparg from-dot\n");
   dir.writeFile("d/z.cfg", "apparg from-cfg\n");
   Processed result = process("includedir d\napparg last\n");
   EXPECT_TRUE(result.ok);
   EXPECT_EQ(result.err, "Error: Unrecognized directive 'bogus' at line 1 in configuration file '" +
                             dir.file("d/x.config") + "'.\n");
-  EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"from-y", "last"}));
+  EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"from-10", "from-90", "from-y", "last"}));
   EXPECT_TRUE(process("includedir no-such-dir\n").ok);
 }
 
