@@ -181,6 +181,9 @@ const char* cfgGetCmdPrefix();
 /// Stores the requirement text in message (when given) and tells whether the
 /// JVM version text meets the configured requirement.
 bool cfgIsJVMVersionAcceptable(const char* version, std::string* message);
+/// True when the configuration asks for a version other than the built-in
+/// minimum (1.3.1 or higher), which every runtime meets.
+bool cfgIsJVMVersionRequired();
 /// Why a JVM version text fails the requirement ("version 11.0.2 is too
 /// low"); empty when it meets it.
 std::string cfgWhyJVMVersionIsRefused(const char* version);

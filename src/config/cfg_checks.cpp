@@ -115,6 +115,10 @@ bool cfgVMVersionCmd(std::string& param) {
   return true;
 }
 
+bool cfgIsJVMVersionRequired() {
+  return s().requiredVMVersion != kMinimumVersion + 1 || !s().VMVersionCanBeHigher;
+}
+
 bool cfgIsJVMVersionAcceptable(const char* version, std::string* message) {
   if (message != nullptr) *message = s().requiredVMVersionMessage;
   Version found;

@@ -51,6 +51,12 @@ bool cfgHeapSizeOption(std::string_view prefix, const std::string& param, Memory
                        std::optional<std::string>& option) {
   option.reset();
   if (param.find("auto") != std::string::npos) return true;
+  // A number without a unit is bytes; below 1024 no JVM takes it, and it is
+  // almost always a size in megabytes whose "m" was forgotten.
+  if (!param.empty() && param.size() <= 4 && param.find_first_not_of("0123456789") == std::string::npos &&
+      std::stoi(param) < 1024) {
+    return false;
+  }
   if (param.empty() || param.back() != '%') {
     option = std::string(prefix) + param;
     return true;

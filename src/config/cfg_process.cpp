@@ -32,6 +32,11 @@ constexpr const char* kNestedTooDeepMsg =
     "Error: Configuration files are nested more than %d deep at '%s'.\n";
 
 constexpr const char* kInvalidNumberFormat = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
+// What is wrong with a heap size is most often its forgotten unit.
+constexpr const char* kInvalidHeapSizeFormat =
+    "Error: Invalid number in '%s' at line %d in configuration file '%s'.\n"
+    "A heap size takes a unit (64m, 2g), a share of the memory (50%%) or auto; a number alone counts bytes, which "
+    "the JVM takes only as a multiple of 1024 of at least 2 MB.";
 constexpr const char* kUnrecognizedVMTypeFormat =
     "Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidOptionFormat = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
@@ -137,8 +142,8 @@ const DirectiveEntry directiveList[] = {
     {.name = "vmparam", .handler = cfgSetVMParam},
     {.name = "vmparams", .handler = cfgSetVMParams, .emptyAllowed = true},
     {.name = "vmprop", .handler = cfgSetVMProp},
-    {.name = "vmmemmin", .handler = cfgSetVMMemMin, .errorFormat = kInvalidNumberFormat},
-    {.name = "vmmemmax", .handler = cfgSetVMMemMax, .errorFormat = kInvalidNumberFormat},
+    {.name = "vmmemmin", .handler = cfgSetVMMemMin, .errorFormat = kInvalidHeapSizeFormat},
+    {.name = "vmmemmax", .handler = cfgSetVMMemMax, .errorFormat = kInvalidHeapSizeFormat},
     {.name = "nosplash", .handler = cfgSetNoSplash},
     {.name = "socket", .handler = cfgSetSocketPort},
     {.name = "copyenv", .handler = cfgSetCopyEnv},

@@ -16,9 +16,12 @@ TEST_F(ProcessingTest, CommentsAndBlankLinesOnlySucceed) {
 }
 
 TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
+  const std::string kHeapSizeHint =
+      "A heap size takes a unit (64m, 2g), a share of the memory (50%%) or auto; a number alone counts bytes, which "
+      "the JVM takes only as a multiple of 1024 of at least 2 MB.\n";
   struct Case {
     const char* text;
-    const char* message;  // %s is the file name
+    std::string message;  // %s is the file name
   } cases[] = {
       {"Mainclass x", "Error: Unrecognized directive 'Mainclass x' at line 1 in configuration file '%s'.\n"},
       {"# c\nmainclass\tx", "Error: Unrecognized directive 'mainclass\tx' at line 2 in configuration file '%s'.\n"},
@@ -29,9 +32,13 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
       {"restartonexit 256", "Error: Invalid number in 'restartonexit 256' at line 1 in configuration file '%s'.\n"},
       {"cd no/such/dir", "Error: Unable to process 'cd no/such/dir' at line 1 in configuration file '%s'.\n"},
-      {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n"},
+      {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n" +
+                             kHeapSizeHint},
       {"vmmemmax 99999999999999999999%",
-       "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n"},
+       "Error: Invalid number in 'vmmemmax 99999999999999999999%%' at line 1 in configuration file '%s'.\n" +
+           kHeapSizeHint},
+      {"\nvmmemmin 512", "Error: Invalid number in 'vmmemmin 512' at line 2 in configuration file '%s'.\n" +
+                             kHeapSizeHint},
       {"bo\x1b]0;owned\x07gus\x7f\xc2\x9b", "Error: Unrecognized directive 'bo\\x1b]0;owned\\x07gus\\x7f\\xc2\\x9b' "
                                           "at line 1 in configuration file '%s'.\n"},
       {"vmtype Server", "Error: Unrecognized VM type in 'vmtype Server' at line 1 in configuration file '%s'.\n"},
@@ -41,8 +48,8 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
   for (const Case& c : cases) {
     Processed result = process(std::string(c.text) + "\nmainclass never.Reached\n");
     EXPECT_FALSE(result.ok) << c.text;
-    char expected[512];
-    std::snprintf(expected, sizeof expected, c.message, dir.file("app.config").c_str());
+    char expected[1024];
+    std::snprintf(expected, sizeof expected, c.message.c_str(), dir.file("app.config").c_str());
     EXPECT_EQ(result.err, expected) << c.text;
     EXPECT_EQ(cfgGetMainClass(), nullptr) << c.text;
   }

@@ -22,6 +22,10 @@
 namespace {
 
 constexpr const char* kNoSupportedJvmMsg = "Unable to find a supported JDK or JRE version. %s\n";
+constexpr const char* kNoJvmFoundMsg = "Unable to find a JDK or JRE.\n";
+constexpr const char* kFixNamedHomeMsg =
+    "Correct %s to name a usable JDK or JRE, or remove it to let the launcher search JAVA_HOME, PATH and "
+    "/usr/lib/jvm.\n";
 constexpr const char* kHowToFixMsg =
     "Install a JDK or JRE (such as Debian's openjdk-17-jre-headless), set JAVA_HOME to one, or name it with "
     "javahome in the configuration.\n";
@@ -277,6 +281,13 @@ void discoverJavaHome() {
     utlPathStringToArray(directories, path, false);
     for (const std::string& directory : directories) {
       std::string java = directory.substr(0, kPathMax - 1) + "/java";
+      // A link left behind when a Java was removed is a place the user may
+      // think holds one.
+      struct stat link;
+      if (lstat(java.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && !exists(java)) {
+        state.rejected.push_back("PATH " + java + ": broken link");
+        continue;
+      }
       if (!isExecutableFile(java)) continue;
       std::string home = homeOfJava(java);
       VMInfo info;
@@ -305,9 +316,15 @@ std::string chosenPlace() {
   return (optIsOptionOn("+javahome", true) ? "+javahome " : "javahome ") + std::string(home ? home : "");
 }
 
+// Each place with its reason, then what would help: a home named with
+// +javahome or javahome wins over JAVA_HOME, so only changing it does.
 void reportPlacesLookedAt() {
   for (const std::string& line : state.rejected) utlReport("  %s\n", line.c_str());
-  utlReport("%s", kHowToFixMsg);
+  if (!state.chosenFrom.empty() || jopGetJavaHome() == nullptr) {
+    utlReport("%s", kHowToFixMsg);
+  } else {
+    utlReport(kFixNamedHomeMsg, optIsOptionOn("+javahome", true) ? "+javahome" : "javahome in the configuration");
+  }
 }
 
 }  // namespace
@@ -377,9 +394,15 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
     home.clear();
   }
   if (!home.empty()) return true;
+  // The built-in minimum is no requirement of the user's: naming it would
+  // only mislead.
   std::string requirement;
   cfgIsJVMVersionAcceptable(nullptr, &requirement);
-  utlReport(kNoSupportedJvmMsg, requirement.c_str());
+  if (cfgIsJVMVersionRequired()) {
+    utlReport(kNoSupportedJvmMsg, requirement.c_str());
+  } else {
+    utlReport("%s", kNoJvmFoundMsg);
+  }
   utlReport(kUseJavaHomeMsg, "+");
   // Named on the command line or in the configuration: nothing else was tried.
   if (javaHome != nullptr && *javaHome != '\0') state.rejected.push_back(chosenPlace() + ": " + rejection(javaHome));

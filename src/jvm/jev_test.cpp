@@ -206,11 +206,11 @@ TEST_F(JvmDiscoveryTest, FailuresAreReported) {
   jopTerm();
   jopInit();
   EXPECT_EQ(libDir(dir.file("nothing-here")).err,
-            "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+            "Unable to find a JDK or JRE.\n"
             "Check your installation and use +javahome to specify the JDK or JRE location\n"
             "  javahome " + dir.file("nothing-here") + ": missing\n"
-            "Install a JDK or JRE (such as Debian's openjdk-17-jre-headless), set JAVA_HOME to one, or name it with "
-            "javahome in the configuration.\n");
+            "Correct javahome in the configuration to name a usable JDK or JRE, or remove it to let the launcher "
+            "search JAVA_HOME, PATH and /usr/lib/jvm.\n");
 }
 
 TEST_F(JvmDiscoveryTest, ReferenceImplementationInTheHomeIsRefusedUnlessAllowed) {

@@ -51,7 +51,9 @@ TEST_F(JudgeTest, VersionRequirementRefusesWithTheRequirementText) {
   Judged judged = judge({"", "", "", "", "", "", "", "17.0.15"});
   EXPECT_EQ(judged.result, 1);
   EXPECT_EQ(judged.err, std::string("Unable to find a supported JDK or JRE version. Version 1.4.0 is required.\n") +
-                            kCheckJavaHome + "\n  javahome /opt/jdk: version 17.0.15 is too high\n" + kNoJavaFix);
+                            kCheckJavaHome + "\n  javahome /opt/jdk: version 17.0.15 is too high\n" +
+                            "Correct javahome in the configuration to name a usable JDK or JRE, or remove it to let the "
+                            "launcher search JAVA_HOME, PATH and /usr/lib/jvm.\n");
   EXPECT_EQ(judge({"", "", "", "", "", "", "", "1.4.0"}).result, 0);
 }
 

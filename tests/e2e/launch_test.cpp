@@ -46,15 +46,20 @@ TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   for (const std::string& home : {dir.writeFile("a-file", "x"), dir.makeDir("empty")}) {
     ProcessResult result = run("javahome " + home + "\n");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, kNoJavaLines + "  javahome " + home + ": not a Java home\n" + kNoJavaFix);
+    EXPECT_EQ(result.err, kNoJavaLines + "  javahome " + home + ": not a Java home\n" +
+                              noJavaFixFor("javahome in the configuration"));
   }
   std::string fakeJava = dir.writeFile("bin/java", "#!/bin/sh\n", 0755);
   ProcessResult result =
       runLauncher(launcher, {launcher, "+javahome", dir.file("none")},
                   {{"PATH", dir.file("bin")}, {"JAVA_HOME", dir.file("empty")}}, dir.path());
-  EXPECT_EQ(result.err, kNoJavaLines + "  +javahome " + dir.file("none") + ": missing\n" + kNoJavaFix);
-  result = run("# no javahome\n", {}, {{"PATH", "/nonexistent:" + dir.file("bin")}, {"JAVA_HOME", ""}});
-  EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=: empty\n  PATH " + fakeJava + ": not a Java home\n" + kNoJavaFix);
+  EXPECT_EQ(result.err, kNoJavaLines + "  +javahome " + dir.file("none") + ": missing\n" + noJavaFixFor("+javahome"));
+  // A link left behind by a removed Java is named too.
+  std::string broken = dir.symlink(dir.file("removed/bin/java"), "old/java");
+  result = run("# no javahome\n", {},
+               {{"PATH", "/nonexistent:" + dir.file("old") + ":" + dir.file("bin")}, {"JAVA_HOME", ""}});
+  EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=: empty\n  PATH " + broken + ": broken link\n  PATH " + fakeJava +
+                            ": not a Java home\n" + kNoJavaFix);
   // A modular runtime whose JVM library is missing.
   for (const char* file : {"jdk/bin/java", "jdk/lib/modules", "jdk/lib/jvm.cfg"}) dir.writeFile(file, "", 0755);
   dir.writeFile("jdk/release", "JAVA_VERSION=\"21\"\n");

@@ -13,11 +13,17 @@ std::string testJdkHome();
 /// The directory holding that JDK's libjvm.so.
 std::string testJvmLibraryDir();
 
-/// What a launch prints when no Java installation can be found (the default
-/// version requirement) and no place was looked at in vain.
+/// What a launch prints when no Java installation can be found (no version
+/// required) and no place was looked at in vain.
 inline const std::string kNoJavaLines =
-    "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+    "Unable to find a JDK or JRE.\n"
     "Check your installation and use +javahome to specify the JDK or JRE location\n";
+/// The fix for a Java home named with option ("+javahome", "javahome in the
+/// configuration"), which wins over JAVA_HOME and PATH.
+inline std::string noJavaFixFor(const std::string& option) {
+  return "Correct " + option + " to name a usable JDK or JRE, or remove it to let the launcher search JAVA_HOME, "
+         "PATH and /usr/lib/jvm.\n";
+}
 inline const std::string kNoJavaFix =
     "Install a JDK or JRE (such as Debian's openjdk-17-jre-headless), set JAVA_HOME to one, or name it with javahome "
     "in the configuration.\n";
