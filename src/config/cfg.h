@@ -130,6 +130,9 @@ const PathArray& cfgGetShLibPath();
 /// The class path without the entries that are also on the boot class path
 /// (those are dropped from the class path itself), or none when empty.
 std::optional<std::string> cfgGetClassPath();
+/// Each addpath entry that did not exist and was left out of the class path,
+/// as "'<path>' (line N of '<file>')".
+const std::vector<std::string>& cfgGetMissingClassPath();
 /// The boot class path, or none when empty.
 std::optional<std::string> cfgGetBootClassPath();
 const char* cfgGetCurrentDir();

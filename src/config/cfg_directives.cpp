@@ -86,6 +86,17 @@ bool cfgAddLibPath(std::string& param) {
 
 bool cfgAddPath(std::string& param) {
   utlPathStringToArray(s().classpath, param.c_str(), s().makePathsAbsolute);
+  // A mistyped jar name is left out, and the class that should have come
+  // from it is then missing with no word of why: the entry is kept to name.
+  for (const std::string& element : utlSplitList(param, ":")) {
+    std::string path = utlMakeAbsPath(element, s().makePathsAbsolute);
+    if (utlFileExists(path)) continue;
+    std::string file = s().launcherConfigFileName.value_or("");
+    ut_tproda("The class path entry '%s' (line %d of '%s') does not exist: left out", path.c_str(),
+              filGetCurrentLineNumber(), file.c_str());
+    s().missingClassPath.push_back("'" + path + "' (line " + std::to_string(filGetCurrentLineNumber()) + " of '" +
+                                   file + "')");
+  }
   return true;
 }
 
@@ -295,6 +306,8 @@ std::optional<std::string> cfgGetClassPath() {
   utlRemoveFromArray(s().classpath, s().bootclasspath);
   return utlPathArrayToString(s().classpath);
 }
+
+const std::vector<std::string>& cfgGetMissingClassPath() { return s().missingClassPath; }
 
 std::optional<std::string> cfgGetBootClassPath() { return utlPathArrayToString(s().bootclasspath); }
 

@@ -19,6 +19,8 @@ struct CfgState {
   // Paths and classes.
   PathArray shlibpath;
   PathArray classpath;
+  /// addpath entries that did not exist, each with its line and file.
+  std::vector<std::string> missingClassPath;
   PathArray bootclasspath;
   std::optional<NameValueList> skipPath;
   std::optional<std::string> currentDir;

@@ -27,6 +27,7 @@ namespace {
 constexpr const char* kCreateFailedMsg = "Unable to create JVM.\n";
 constexpr const char* kNoMainMethodMsg = "No 'static void %s(java.lang.String[])' method in %s.\n";
 constexpr const char* kClassNotFoundMsg = "Failed to load class %s\n";
+constexpr const char* kMissingClassPathMsg = "The class path lacks %s, which does not exist.\n";
 constexpr const char* kDetachFailedMsg = "Could not detach main thread.\n";
 constexpr const char* kNoGetPropertyMsg =
     "No 'static java.lang.String getProperty(java.lang.String)' method in java.lang.System.\n";
@@ -208,6 +209,7 @@ MethodLookup jsvGetStaticMethod(const char* className, const char* methodName, c
     // The class may exist and still fail to load (compiled for a newer Java,
     // say): the JVM's description of the exception tells which.
     utlReport(kClassNotFoundMsg, className);
+    for (const std::string& missing : cfgGetMissingClassPath()) utlReport(kMissingClassPathMsg, missing.c_str());
     if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
     return MethodLookup::kNoClass;
   }

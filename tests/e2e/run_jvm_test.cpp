@@ -94,6 +94,11 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
        "Failed to load class jltest.Missing\nException in thread \"main\" java.lang.NoClassDefFoundError: "
        "jltest/Missing\nCaused by: java.lang.ClassNotFoundException: jltest.Missing\n",
        true},
+      // A mistyped jar is named when the class it should have held is missing.
+      {"addpath " + dir.file("app/lib/typo.jar") + "\nmainclass jltest.Missing\n",
+       "Failed to load class jltest.Missing\nThe class path lacks '" + dir.file("app/lib/typo.jar") + "' (line 4 of '" +
+           dir.file("app/bin/myapp.config") + "'), which does not exist.\nException in thread \"main\" ",
+       true},
       {"mainclass jltest.ShowLaunch\n",
        "Failed to load class jltest.ShowLaunch\nException in thread \"main\" java.lang.UnsupportedClassVersionError: "
        "jltest/ShowLaunch has been compiled by a more recent version of the Java Runtime (class file version 200.0), ",
