@@ -209,7 +209,11 @@ MethodLookup jsvGetStaticMethod(const char* className, const char* methodName, c
     // The class may exist and still fail to load (compiled for a newer Java,
     // say): the JVM's description of the exception tells which.
     utlReport(kClassNotFoundMsg, className);
-    for (const std::string& missing : cfgGetMissingClassPath()) utlReport(kMissingClassPathMsg, missing.c_str());
+    // The configuration's paths are not the business of a set-ID launcher's
+    // caller.
+    if (!utlIsSetIdMode()) {
+      for (const std::string& missing : cfgGetMissingClassPath()) utlReport(kMissingClassPathMsg, missing.c_str());
+    }
     if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
     return MethodLookup::kNoClass;
   }

@@ -143,7 +143,8 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
        "Exception in thread \"main\" java.lang.UnsatisfiedLinkError: no jltestnative in java.library.path"},
       {"library", "addpath ../lib/jltest.jar\nmainclass jltest.Native\n", {}, false, 1, "",
        "Exception in thread \"main\" java.lang.UnsatisfiedLinkError: no jltestnative in java.library.path"},
-      {"class", "mainclass jltest.Tell\n", {}, false, 1, "", "Failed to load class jltest.Tell\n"},
+      {"class", "addpath ../lib/typo.jar\nmainclass jltest.Tell\n", {}, false, 1, "",
+       "Failed to load class jltest.Tell\nException in thread \"main\" "},
       {"relative class path", "options leavepathsrelative\naddpath .\nmainclass jltest.Tell\n", {}, false, 1, "",
        "Error: The JVM option '-Djava.class.path=.' names a path in the working directory, which the caller of a "
        "set-ID launcher chooses.\n"},
