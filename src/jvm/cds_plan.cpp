@@ -122,7 +122,9 @@ struct Hash {
   }
   Hash& add(std::uint64_t number) { return add(std::to_string(number)); }
   Hash& add(const CdsFileStamp& file) {
-    return add(file.size).add(static_cast<std::uint64_t>(file.seconds)).add(static_cast<std::uint64_t>(file.nanoseconds));
+    return add(file.size)
+        .add(static_cast<std::uint64_t>(file.seconds))
+        .add(static_cast<std::uint64_t>(file.nanoseconds));
   }
   std::string hex() const {
     char text[17];
@@ -130,13 +132,6 @@ struct Hash {
     return text;
   }
 };
-
-std::string format(const char* pattern, const std::string& value) {
-  int size = std::snprintf(nullptr, 0, pattern, value.c_str());
-  std::string text(static_cast<std::size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, pattern, value.c_str());
-  return text;
-}
 
 // The application's name as a file name can hold it, so that a user can tell
 // the archives apart.
@@ -174,8 +169,8 @@ std::optional<std::string> classPathPrint(const CdsLaunch& launch, CdsFacts& fac
       for (const std::string& file : utlSplitList(option.substr(prefix.size()), ":")) {
         std::optional<CdsFileStamp> stamp = facts.regularFile(file);
         if (!stamp) {
-          plan.notes.push_back(format("'%s' on the class path is no jar file; only classes from jar files are archived",
-                                      file));
+          plan.notes.push_back("'" + file +
+                               "' on the class path is no jar file; only classes from jar files are archived");
           return std::nullopt;
         }
         print.add(file).add(*stamp);
@@ -241,7 +236,7 @@ bool planTarget(const CdsLaunch& launch, CdsFacts& facts, CdsPlan& plan) {
   // The JVM reads a ':' in an archive's name as the start of another one.
   auto nameable = [&plan](const std::string& path) {
     if (path.find(':') == std::string::npos) return true;
-    plan.notes.push_back(format("the JVM cannot name archives in '%s'", path));
+    plan.notes.push_back("the JVM cannot name archives in '" + path + "'");
     return false;
   };
   if (!nameable(*directory)) return false;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -138,8 +139,7 @@ void JvmOptionList::insert(int index, std::string_view text, void* extraInfo, Jo
   JavaVMOption added = options_[count_ - 1];
   std::memmove(options_ + index + 1, options_ + index, sizeof(JavaVMOption) * (count_ - 1 - index));
   options_[index] = added;
-  origins_.pop_back();
-  origins_.insert(origins_.begin() + index, origin);
+  std::rotate(origins_.begin() + index, origins_.end() - 1, origins_.end());
 }
 
 bool JvmOptionList::remove(std::string_view text) {
