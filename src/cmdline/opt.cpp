@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
+#include "cmdline/argfiles.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "jvm/jev.h"
@@ -24,6 +26,7 @@ struct OptState {
   std::vector<char*> argv;            ///< accepted launcher options and their values (the process's strings)
   std::vector<std::string> appArgv;   ///< application arguments (owned copies)
   std::vector<char*> residual;        ///< what optParseArgument hands back, null-terminated
+  std::deque<std::string> fileWords;  ///< the words of +@ files, where the arguments point
   bool shellMode = false;
   bool jpdaEnabled = false;
   bool jpdaStartPaused = false;
@@ -96,6 +99,9 @@ const LauncherOption javaOptionsList[] = {
      .helpText = "Turns on JPDA to allow debugging from a JPDA debugger", .refusedWhenSetId = true},
     {.name = "+J", .prefixMatch = true, .handler = optAddJvmOption, .showInUsage = true, .argDescription = "<option>",
      .helpText = "Passes the option to the Java VM as it stands", .refusedWhenSetId = true},
+    {.name = "+@", .prefixMatch = true, .showInUsage = true, .argDescription = "<file>",
+     .helpText = "Reads options and arguments from the file, as java reads @file", .refusedWhenSetId = true,
+     .readsArgumentFile = true},
     {.name = "+sig", .handler = optSetSig, .arg = OptionArg::kNextArgument, .caseInsensitive = true},
 };
 const int javaOptionsListCount = static_cast<int>(std::size(javaOptionsList));
@@ -131,15 +137,19 @@ void optTerm() {
   state.argv = {};
   state.appArgv = {};
   state.residual = {};
+  state.fileWords = {};
   state.serviceName.reset();
 }
 
 bool optParseArgument(int* argc, char*** argv) {
   bool result = true;
   int residualStart = -1;
-  for (int i = 0; i < *argc; ++i) {
-    char* arg = (*argv)[i];
+  std::vector<char*> args(*argv, *argv + *argc);
+  int fileWordsEnd = 0;  // the arguments before it came from an argument file
+  for (int i = 0; i < static_cast<int>(args.size()); ++i) {
+    char* arg = args[i];
     const LauncherOption* row = findOption(arg);
+    if (row != nullptr && row->readsArgumentFile && i < fileWordsEnd) row = nullptr;
     if (row == nullptr) {
       optAddApplicationArgument(arg);
       ut_tproda("Processed <%s> application arg", arg);
@@ -155,11 +165,29 @@ bool optParseArgument(int* argc, char*** argv) {
       result = false;
       break;
     }
+    if (row->readsArgumentFile) {
+      std::string path = arg + std::strlen(row->name);
+      std::optional<std::vector<std::string>> words = argReadArgumentFile(path);
+      if (!words) {
+        utlReport("%s\n", argOpenFailureMessage(path).c_str());
+        state.refused = true;
+        result = false;
+        break;
+      }
+      ut_tproda("Read %zu arguments from <%s>", words->size(), arg);
+      std::vector<char*> inserted;
+      for (std::string& word : *words) inserted.push_back(state.fileWords.emplace_back(std::move(word)).data());
+      args.erase(args.begin() + i);
+      args.insert(args.begin() + i, inserted.begin(), inserted.end());
+      fileWordsEnd = i + static_cast<int>(inserted.size());
+      --i;
+      continue;
+    }
     int optionIndex = i;
     OptionValue value;
     if (row->arg == OptionArg::kNextArgument) {
-      if (i + 1 == *argc) return false;
-      value.text = (*argv)[++i];
+      if (i + 1 == static_cast<int>(args.size())) return false;
+      value.text = args[++i];
     } else if (row->arg == OptionArg::kConstant) {
       value.number = row->constant;
     }
@@ -180,9 +208,9 @@ bool optParseArgument(int* argc, char*** argv) {
   }
   state.residual.clear();
   if (residualStart >= 0) {
-    state.residual.assign(*argv + residualStart, *argv + *argc);
+    state.residual.assign(args.begin() + residualStart, args.end());
     state.residual.push_back(nullptr);
-    *argc = *argc - residualStart;
+    *argc = static_cast<int>(args.size()) - residualStart;
     *argv = state.residual.data();
   } else {
     *argc = 0;

@@ -41,6 +41,9 @@ struct LauncherOption {
   /// Refused in set-ID mode: it chooses code or files the JVM uses, or shows
   /// the configuration, which the caller may not be allowed to read.
   bool refusedWhenSetId = false;
+  /// The rest of the argument names a file whose words stand in its place,
+  /// read as java reads an @file. Words from a file are not expanded again.
+  bool readsArgumentFile = false;
 };
 
 /// The launcher options, in matching order.

@@ -9,6 +9,7 @@
 #include <vector>
 #include <sys/stat.h>
 
+#include "cmdline/argfiles.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
@@ -37,6 +38,7 @@ constexpr const char* kCdCommentLine = "# All paths passed to the launcher comma
 
 struct JapState {
   std::string appName;  ///< argv[0] as invoked, for the help text
+  VersionBanner banner = VersionBanner::kNone;  ///< asked for in JDK_JAVA_OPTIONS
 };
 
 JapState state;
@@ -59,30 +61,22 @@ bool forwardToRunningInstance(int port) {
 }
 
 constexpr const char* kPickedUpMsg = "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n";
-constexpr const char* kUnmatchedQuoteMsg = "Error: Unmatched quote in environment variable JDK_JAVA_OPTIONS\n";
-constexpr const char* kMainClassInOptionsMsg =
-    "Error: Cannot specify main class in environment variable JDK_JAVA_OPTIONS\n";
 
 // A modular runtime's java takes JVM options from JDK_JAVA_OPTIONS, ahead of
 // its command line's, and says so; users expect the same of a launcher in its
-// place. A printed java command picks them up itself when it runs. False
-// after a reported error.
+// place, read by the same rules. A printed java command picks them up itself
+// when it runs. False after a reported error.
 bool pickUpJdkJavaOptions() {
   const char* value = hmdGetEnvironmentValue("JDK_JAVA_OPTIONS");
   if (value == nullptr || jevGetJVMVersion() != kLayoutModular || optIsOptionOn("+javacmd", true)) return true;
   utlReport(kPickedUpMsg, value);
-  std::optional<std::vector<std::string>> options = utlSplitWords(value);
-  if (!options) {
-    utlReport("%s", kUnmatchedQuoteMsg);
+  JdkJavaOptions options = argReadJdkJavaOptions(value);
+  if (!options.error.empty()) {
+    utlReport("%s\n", options.error.c_str());
     return false;
   }
-  for (const std::string& option : *options) {
-    if (!option.starts_with("-")) {
-      utlReport("%s", kMainClassInOptionsMsg);
-      return false;
-    }
-  }
-  jopPrependOptions(*options);
+  jopPrependOptions(options.jvmOptions);
+  state.banner = options.banner;
   return true;
 }
 
@@ -127,6 +121,7 @@ void japTerm() {
 
 int japStart(LaunchRecord* record) {
   japInit();
+  state = JapState{};
   state.appName = record->argv[0];
 
   int argc = record->argc - 1;
@@ -257,6 +252,7 @@ int japStart2(LaunchRecord* record) {
   int created = jsvCreateJVM();
   if (created != 0) return created;
   cdsCheckArchiveMapped();
+  if (state.banner != VersionBanner::kNone) jsvPrintVersion(state.banner == VersionBanner::kStandardError);
   int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
                           optGetApplicationArgCount(), optGetApplicationArgList());
   int destroyed = jsvDestroyJVM();

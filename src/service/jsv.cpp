@@ -300,6 +300,20 @@ int jsvPrintXUsage() {
   return result;
 }
 
+void jsvPrintVersion(bool toStandardError) {
+  JNIEnv* env = mainEnv();
+  jclass props = env->FindClass("java/lang/VersionProps");
+  jmethodID print = props ? env->GetStaticMethodID(props, "print", "(Z)V") : nullptr;
+  if (print == nullptr) {
+    env->ExceptionClear();
+    ut_tproda("The Java runtime has no version printer");
+  } else {
+    env->CallStaticVoidMethod(props, print, toStandardError ? JNI_TRUE : JNI_FALSE);
+    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+  }
+  if (props != nullptr) env->DeleteLocalRef(props);
+}
+
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv) {
   JsvState& s = jsvState();

@@ -24,6 +24,10 @@ bool jsvIsCreatingJVM();
 /// printer, in a JVM created for it and destroyed afterwards: 0 printed,
 /// 1 after a reported failure, 2 when the runtime has no such printer.
 int jsvPrintXUsage();
+/// Prints the runtime's version as java -showversion (toStandardError: the
+/// text of java -version) or --show-version (that of java --version) does,
+/// in the JVM created for the launch.
+void jsvPrintVersion(bool toStandardError);
 /// True when an exit status is the application's own: a status through
 /// System.exit (systemExit) once the entry method was called, else the
 /// status of an entry method that returned (getExitStatus's value, if any).

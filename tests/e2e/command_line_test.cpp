@@ -32,7 +32,8 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          (jpda ? line("+jpda", "[:[{paused|running}][,address=[<host>:]<port#>]]",
                       "Turns on JPDA to allow debugging from a JPDA debugger")
                : "") +
-         line("+J", "<option>", "Passes the option to the Java VM as it stands");
+         line("+J", "<option>", "Passes the option to the Java VM as it stands") +
+         line("+@", "<file>", "Reads options and arguments from the file, as java reads @file");
 }
 
 class CommandLineTest : public ::testing::Test {

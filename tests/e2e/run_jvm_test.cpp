@@ -259,7 +259,8 @@ TEST_P(RunTest, WithAppArgsJvmOptionsOfTheCommandLineReachTheApplication) {
 
   configure("mainclass com.sun.tools.javac.Main\noptions appargs\n");
   dir.writeFile("W.java", "class W { java.util.List l; }\n");
-  result = run({"+J-Xmx64m", "-Xlint:all", "-d", dir.path(), "W.java"});
+  dir.writeFile("sources", "W.java\n");  // javac's own argument file, left to javac
+  result = run({"+J-Xmx64m", "-Xlint:all", "-d", dir.path(), "@sources"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1), "W.java:1: warning: [rawtypes] found raw type: List\n");
   EXPECT_TRUE(std::filesystem::exists(dir.file("W.class")));
@@ -293,6 +294,39 @@ TEST_P(RunTest, JvmOptionsFromTheEnvironment) {
     EXPECT_EQ(result.status, c.status) << label << result.err;
     EXPECT_EQ(result.out, c.out) << label;
     EXPECT_EQ(result.err, c.err) << label;
+  }
+}
+
+// Argument files and JDK_JAVA_OPTIONS give the launcher what they give the
+// JDK's own java: the same words, options, refusals and messages.
+TEST_P(RunTest, ArgumentFilesAndJdkJavaOptionsAsJavaReadsThem) {
+  const std::string java = GetParam() + "/bin/java";
+  const std::string words =
+      "plain 'single quoted' \"double quoted\" mid\"dle q\"uote back\\slash\n"
+      "\"esc\\tape \\\"q\\\" \\\\\" \"joined \\\n    line\" # a comment\n"
+      "dropped#with the rest of the line\n\"open quote\n'' last";
+  dir.writeFile("words", words);
+  dir.writeFile("java-words", "-cp " + jar + " jltest.ShowLaunch\n" + words);
+  configure("mainclass jltest.ShowLaunch\n");
+  ProcessResult ours = run({"+@words"});
+  ProcessResult theirs = runLauncher(java, {java, "@java-words"}, {}, dir.path());
+  EXPECT_EQ(ours.status, 0) << ours.err;
+  EXPECT_EQ(ours.out, theirs.out);
+  EXPECT_EQ(ours.err, theirs.err);
+
+  dir.writeFile("options", "-Dtell=\"from a file\" # and a comment\n");
+  dir.writeFile("final", "-Dtell=x -jar\n");
+  configure("mainclass jltest.Tell\n");
+  for (const std::string& value : std::vector<std::string>{
+           "--add-opens java.base/java.lang=ALL-UNNAMED --add-exports nosuch/x=ALL-UNNAMED -Dtell=opened",
+        "-cp " + jar + " -Dtell=cp", "@/dev/null", "-showversion", "--show-version", "-jar", "@options",
+        "@final", "@missing", "-Dtell=a\\b", "-cp", "--add-opens"}) {
+    std::map<std::string, std::optional<std::string>> env = {{"JDK_JAVA_OPTIONS", value}};
+    ours = run({"a"}, env);
+    theirs = runLauncher(java, {java, "-cp", jar, "jltest.Tell", "a"}, env, dir.path());
+    EXPECT_EQ(ours.status, theirs.status) << value << ours.err;
+    EXPECT_EQ(ours.out, theirs.out) << value;
+    EXPECT_EQ(ours.err, theirs.err) << value;
   }
 }
 
