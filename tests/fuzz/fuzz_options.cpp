@@ -1,10 +1,12 @@
 // The launcher's command line: the input split at NUL bytes into arguments,
 // parsed as the launcher parses its own, then the conversion of the options
-// the configuration does not enable and the JVM options built from them.
+// the configuration does not enable and the JVM options built from them;
+// then the same text as an argument file and as JDK_JAVA_OPTIONS.
 // The configuration enables +usage and +jpda and leaves +version disabled.
 #include <string>
 #include <vector>
 
+#include "cmdline/argfiles.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "fuzz_support.h"
@@ -38,16 +40,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char** rest = argv.data();
   bool parsed = optParseArgument(&argc, &rest);
   // What is handed back is the tail of the arguments from an option that
-  // stops parsing, or nothing.
-  FUZZ_CHECK(argc >= 0 && argc <= static_cast<int>(args.size()));
+  // stops parsing, or nothing; the words of an argument file (+@) stand in
+  // its place.
+  bool argumentFile = false;
+  for (const std::string& arg : args) argumentFile = argumentFile || arg.starts_with("+@");
+  FUZZ_CHECK(argumentFile || (argc >= 0 && argc <= static_cast<int>(args.size())));
   if (argc == 0) {
     FUZZ_CHECK(rest == nullptr);
-  } else {
+  } else if (!argumentFile) {
     for (int i = 0; i <= argc; ++i) FUZZ_CHECK(rest[i] == argv[args.size() - argc + i]);
   }
   if (parsed) {
     optConvertDisabledArguments();
     jopFinalizeJVMOptions();
   }
+  // The same text as an argument file and as JDK_JAVA_OPTIONS: java's
+  // splitting rules, and a refusal or options, never both.
+  for (const std::string& word : argSplitArgumentFile(text)) FUZZ_CHECK(word.size() <= text.size());
+  JdkJavaOptions fromVariable = argReadJdkJavaOptions(text);
+  FUZZ_CHECK(fromVariable.error.empty() || fromVariable.error.starts_with("Error: "));
   return 0;
 }
