@@ -87,6 +87,11 @@ bool cfgSetVMParam(std::string& param);
 /// other as a parameter, in order. Empty adds nothing; false for an unclosed
 /// quote.
 bool cfgSetVMParams(std::string& param);
+/// The JVM options of a file, one for each word between blanks, tabs and
+/// line ends (quotes and '#' are kept as written), added as cfgSetVMParams
+/// adds them. A file that does not exist, or is no regular file, adds
+/// nothing; false when it cannot be read or is refused (reported).
+bool cfgSetVMParamsFile(std::string& param);
 bool cfgSetVMProp(std::string& param);
 bool cfgSetVMMemMin(std::string& param);
 bool cfgSetVMMemMax(std::string& param);
@@ -103,6 +108,10 @@ bool cfgWriteExportEnv();
 bool cfgSetCurrentDir(std::string& param);
 bool cfgSetDaemonSupport(std::string& param);
 bool cfgAddAppArg(std::string& param);
+/// The application arguments of the parameter, split into words as a shell
+/// splits them (so "" is an empty argument), inserted as cfgAddAppArg
+/// inserts one. Empty adds nothing; false for an unclosed quote.
+bool cfgAddAppArgs(std::string& param);
 bool cfgAddBootPath(std::string& param);
 bool cfgAddBootJars(std::string& param);
 bool cfgAddSkipPath(std::string& param);

@@ -225,6 +225,13 @@ bool cfgAddAppArg(std::string& param) {
   return true;
 }
 
+bool cfgAddAppArgs(std::string& param) {
+  std::optional<std::vector<std::string>> words = utlSplitWords(param);
+  if (!words) return false;
+  for (const std::string& word : *words) insertAppArg(word);
+  return true;
+}
+
 bool cfgSetNoSplash(std::string& param) {
   if (param.find("true") == std::string::npos) return false;
   insertAppArg("-nosplash");

@@ -20,19 +20,21 @@ std::vector<std::string> finalOptions() {
 }
 
 // Every directive word is known, in lower case only, and every directive
-// but vmparams (whose parameter a macro may empty) needs a parameter.
+// but vmparams and addparams (whose parameters a macro may empty) needs a
+// parameter.
 TEST_F(DirectiveTest, EveryDirectiveIsKnownAndNeedsAParameter) {
   const std::string names[] = {"addlibpath", "javahome", "javapath", "vmtype", "mainclass", "mainmethod",
                                "versionclass", "usageclass", "exitclass", "restartonexit", "usageonexit", "addpath",
-                               "addjars", "vmparam", "vmparams", "vmprop", "vmmemmin", "vmmemmax", "nosplash",
-                               "socket", "copyenv", "exportenv", "cd", "daemonsupport", "apparg",
-                               "addparam", "addbootpath", "addbootjars", "addskippath", "include", "includedir",
+                               "addjars", "vmparam", "vmparams", "vmparamsfile", "vmprop", "vmmemmin", "vmmemmax",
+                               "nosplash", "socket", "copyenv", "exportenv", "cd", "daemonsupport", "apparg",
+                               "addparam", "addparams", "addbootpath", "addbootjars", "addskippath", "include", "includedir",
                                "set", "export", "setfromoption", "dirmustexist", "jpda", "options",
                                "cmdprefix", "vmversion"};
   ASSERT_EQ(std::size(names), static_cast<std::size_t>(directiveListCount));
   const std::string at = "' at line 1 in configuration file '" + dir.file("app.config") + "'.\n";
   for (const std::string& name : names) {
-    EXPECT_EQ(process(name + "\n").err, name == "vmparams" ? "" : "Error: Parameter required for '" + name + at)
+    const bool emptyAllowed = name == "vmparams" || name == "addparams";
+    EXPECT_EQ(process(name + "\n").err, emptyAllowed ? "" : "Error: Parameter required for '" + name + at)
         << name;
     std::string upper = name;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -130,6 +132,11 @@ TEST_F(DirectiveTest, ConfiguredArgumentsComeFirstInOrder) {
   optAddApplicationArgument("y");
   EXPECT_TRUE(process("apparg a\naddparam b\nnosplash true please\n").ok);
   EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"a", "b", "-nosplash", "x", "y"}));
+  // Words as a shell splits them, an empty one included, in the same place.
+  EXPECT_TRUE(process("addparams -cp \"\" 'two words'\naddparams $env(CFG_TEST_UNSET)\napparg c\n").ok);
+  EXPECT_EQ(optGetApplicationArgList(),
+            (std::vector<std::string>{"a", "b", "-nosplash", "-cp", "", "two words", "c", "x", "y"}));
+  EXPECT_FALSE(process("addparams 'open\n").ok);
 }
 
 TEST_F(DirectiveTest, PathListsKeepExistingDistinctElements) {
@@ -206,6 +213,15 @@ TEST_F(DirectiveTest, ParametersPrecedePropertiesInTheFinalList) {
   EXPECT_EQ(cfgGetSocketPort(), 7001);
   EXPECT_TRUE(cfgIsPropSet("-Da="));
   EXPECT_TRUE(cfgIsParamSet("-Da="));
+}
+
+// The words of a file as mvn takes .mvn/jvm.config: no quotes, no comments;
+// a file that is not there adds nothing.
+TEST_F(DirectiveTest, ParametersFileAddsItsWordsAndAMissingOneNothing) {
+  dir.writeFile("jvm.config", "-Xint\t-Dq=\"a b\"\r\n\n  # -Dc=1 \\\n-Xss1m\n");
+  dir.makeDir("directory.config");
+  EXPECT_TRUE(process("vmparamsfile jvm.config\nvmparamsfile missing.config\nvmparamsfile directory.config\n").ok);
+  EXPECT_EQ(finalOptions(), (std::vector<std::string>{"-Xint", "b\"", "#", "\\", "-Xss1m", "-Dq=\"a", "-Dc=1"}));
 }
 
 TEST_F(DirectiveTest, SocketPortMustBeAUsablePort) {

@@ -1,6 +1,8 @@
 // The configuration's own JVM parameters and system properties, and the
 // directives that add them.
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
+#include "config/fil.h"
 #include "host/hmd.h"
 #include "host/sysinfo.h"
 #include "util/utl.h"
@@ -34,6 +37,17 @@ MemorySize availableMemory() {
     total = static_cast<MemorySize>(limit->bytes);
   }
   return total;
+}
+
+// Each -D word is a property, every other a parameter, in order.
+void addOptions(const std::vector<std::string>& words) {
+  for (const std::string& word : words) {
+    if (word.starts_with("-D")) {
+      cfgAddProp(word, nullptr);
+    } else {
+      cfgAddParam(word, nullptr);
+    }
+  }
 }
 
 bool setHeapSize(std::string_view prefix, const std::string& param) {
@@ -121,14 +135,37 @@ bool cfgSetVMParam(std::string& param) {
 bool cfgSetVMParams(std::string& param) {
   std::optional<std::vector<std::string>> words = utlSplitWords(param);
   if (!words) return false;
-  for (const std::string& word : *words) {
-    if (word.starts_with("-D")) {
-      cfgAddProp(word, nullptr);
-    } else {
-      cfgAddParam(word, nullptr);
-    }
-  }
+  addOptions(*words);
   return true;
+}
+
+// The words are taken as Maven's mvn takes .mvn/jvm.config: line ends
+// become blanks and the text is split at blanks, with no quotes and no
+// comments. Most projects have no such file, so a missing one (or a
+// directory of that name) adds nothing; one that is there but cannot be
+// read fails, rather than run without the options the project asks for. A
+// set-ID launcher reads it only under the ownership rule of its
+// configuration files.
+bool cfgSetVMParamsFile(std::string& param) {
+  std::string path = utlMakeAbsPath(param, s().makePathsAbsolute);
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    ut_tproda("No JVM options file <%s>: nothing added", path.c_str());
+    return true;
+  }
+  FILE* stream = filOpenFile(path.c_str(), "r", true);
+  if (stream == nullptr) {
+    if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
+    return false;
+  }
+  while (const char* line = filReadLineFromFile(stream)) addOptions(utlSplitList(line, " \t\r"));
+  bool complete = !filInputRefused();
+  if (int error = std::ferror(stream); complete && error) {
+    utlReport(kReadErrorMsg, path.c_str(), error);
+    complete = false;
+  }
+  filCloseFile(stream);
+  return complete;
 }
 
 bool cfgSetVMProp(std::string& param) {

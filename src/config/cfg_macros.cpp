@@ -3,8 +3,8 @@
 // Grammar of a macro, recognised wherever a '$' appears in a line:
 //
 //   macro   := '$' kind '(' name [ ':' default ] ')'
-//   kind    := var | sys | file | regThenEnv | envThenReg | env | reg
-//              (compared ignoring case)
+//   kind    := var | sys | file | findup | regThenEnv | envThenReg | env
+//              | reg (compared ignoring case)
 //   name    := the text after the '(' up to the first ':' or ')'; not empty
 //   default := the text after that ':' up to the first ')'
 //
@@ -19,6 +19,7 @@
 // machine has.
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,8 @@ constexpr char kUnrecognisedMacro[] = "Unrecognised macro <%s>";
 constexpr char kUndefinedVariable[] = "Undefined variable <%s>";
 constexpr char kUnknownValue[] = "<UNKNOWN>";
 constexpr char kCallersEnvironment[] = "Taking the default of $env(%s): a set-ID launcher reads no caller's environment";
+constexpr char kCallersDirectory[] =
+    "Taking the default of $findup(%s): a set-ID launcher searches no caller's directory";
 
 /// Parses the macro that text begins with (text starts at its '$').
 /// Fills name and defaultValue, each cut to limit characters, and returns
@@ -74,6 +77,10 @@ void cfgExpandEnvThenRegMacro(const std::string& name, const std::string& defaul
 void cfgExpandVarMacro(const std::string& name, const std::string& defaultValue);
 /// Appends name with every backslash turned into '/'.
 void cfgExpandFileMacro(const std::string& name);
+/// Appends the nearest directory, from the working directory up to (not
+/// including) the root, that holds a directory called name; else the
+/// default, or the working directory when the default is empty.
+void cfgExpandFindUpMacro(const std::string& name, const std::string& defaultValue);
 
 using MacroHandler = void (*)(const std::string& name, const std::string& defaultValue);
 
@@ -90,6 +97,7 @@ const MacroKind kMacroKinds[] = {
     {"$var(", cfgExpandVarMacro, true},
     {"$sys(", cfgExpandVarMacro, true},
     {"$file(", [](const std::string& name, const std::string&) { cfgExpandFileMacro(name); }, false},
+    {"$findup(", cfgExpandFindUpMacro, true},
     {"$regThenEnv(", cfgExpandRegThenEnvMacro, true},
     {"$envThenReg(", cfgExpandEnvThenRegMacro, true},
     {"$env(", cfgExpandEnvMacro, true},
@@ -103,6 +111,13 @@ struct BuiltInVar {
   std::optional<std::string> (*value)();
 };
 
+// A directory that cannot be named (removed, or too long) is "" rather
+// than a half path.
+std::string workingDirectory() {
+  char buffer[kPathMax];
+  return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
 const BuiltInVar kBuiltInVars[] = {
     // Deliberately not normalised: configurations get exactly this text.
     {"installRoot", [] { return std::optional<std::string>(hmdGetFullLauncherPath() + "/.."); }},
@@ -111,13 +126,7 @@ const BuiltInVar kBuiltInVars[] = {
        const char* home = jopGetJavaHome();
        return home ? std::optional<std::string>(home) : std::nullopt;
      }},
-    {"CWD",
-     [] {
-       // A directory that cannot be named (removed, or too long) inserts
-       // nothing rather than a half path.
-       char buffer[kPathMax];
-       return std::optional<std::string>(getcwd(buffer, sizeof buffer) ? buffer : "");
-     }},
+    {"CWD", [] { return std::optional<std::string>(workingDirectory()); }},
     {"PID", [] { return std::optional<std::string>(std::to_string(getpid())); }},
     {"fileSep", [] { return std::optional<std::string>("/"); }},
     {"pathSep", [] { return std::optional<std::string>(":"); }},
@@ -235,6 +244,30 @@ void cfgExpandFileMacro(const std::string& name) {
   std::string path = name;
   utlFixDirSeparators(path);
   cfgCopyNToLine(path, path.size());
+}
+
+// The search Maven's own mvn script makes for a project's .mvn directory,
+// so that a recipe finds the directory mvn finds: the root is left out. The
+// start is the working directory as $var(CWD) names it, links resolved.
+void cfgExpandFindUpMacro(const std::string& name, const std::string& defaultValue) {
+  // The working directory and the directories above it are the caller's: a
+  // set-ID launcher that read a file found there would let the caller choose
+  // its options.
+  if (utlIsSetIdMode()) {
+    ut_tproda(kCallersDirectory, name.c_str());
+    appendValue(std::nullopt, defaultValue);
+    return;
+  }
+  const std::string start = workingDirectory();
+  for (std::string directory = start; directory.size() > 1;
+       directory.erase(std::max<std::size_t>(directory.rfind('/'), 1))) {
+    struct stat info;
+    if (stat((directory + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      appendValue(directory, "");
+      return;
+    }
+  }
+  appendValue(std::nullopt, defaultValue.empty() ? start : defaultValue);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,6 +98,33 @@ TEST_F(MacroTest, BuiltInsComeFirstAndIgnoreCaseVariablesDoNot) {
   EXPECT_EQ(expand("$var(JDKHome:/d) $var(jdkhome:/d)").text, "/v /d");
   jopSetJavaHome("/jdk");
   EXPECT_EQ(expand("$var(JDKHome) $var(jdkhome)").text, "/jdk /jdk");
+}
+
+// The nearest directory holding a directory of that name, from the working
+// directory up; a file of that name does not count.
+TEST_F(MacroTest, FindUpNamesTheNearestDirectoryHoldingADirectoryOfThatName) {
+  dir.makeDir("p/.mvn");
+  dir.writeFile("p/sub/.mvn", "");
+  dir.makeDir("p/sub/deeper/.mvn/x");
+  const std::string root = std::filesystem::canonical(dir.path()).string();
+  const std::string none = "jlauncher-test-no-such-entry";
+  const struct {
+    std::string cwd, line, expected;
+  } rows[] = {
+      {"p", "$findup(.mvn)/.mvn", root + "/p/.mvn"},
+      {"p/sub", "$FINDUP(.mvn:/d)", root + "/p"},
+      {"p/sub/deeper/.mvn/x", "$findup(.mvn)", root + "/p/sub/deeper"},
+      {"p/sub/deeper/.mvn/x", "$findup(p)", root},
+      {"p/sub", "$findup(" + none + ":/d)", "/d"},
+      {"p/sub", "$findup(" + none + ") $findup(" + none + ":)", root + "/p/sub " + root + "/p/sub"},
+  };
+  char start[kPathMax];
+  ASSERT_NE(getcwd(start, sizeof start), nullptr);
+  for (const auto& row : rows) {
+    ASSERT_EQ(chdir(dir.file(row.cwd).c_str()), 0) << row.cwd;
+    EXPECT_EQ(cfgExpandMacros(row.line), row.expected) << row.cwd << ": " << row.line;
+  }
+  ASSERT_EQ(chdir(start), 0);
 }
 
 TEST_F(MacroTest, LongValuesAreInsertedWholeAndNamesAndDefaultsAreCut) {

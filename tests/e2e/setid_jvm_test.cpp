@@ -131,6 +131,8 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
   dir.copyFile(jniTestLibrary(), "user/libjltestnative.so");
   ASSERT_EQ(std::system(("cd " + user + " && unzip -q " + testAppsJar() + " jltest/Tell.class").c_str()), 0);
   dir.writeFile("app/bin/site.config", "vmprop tell=site\n");
+  // A project's JVM options where the caller works (root's own file even).
+  dir.writeFile("user/.mvn/jvm.config", "-Dtell=caller\n");
   const std::string tell = "addpath ../lib/jltest.jar\nmainclass jltest.Tell\n";
   struct Case {
     const char* name;
@@ -156,6 +158,8 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
        false, 0, "configured 0\n", ""},
       {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,
        "site 0\n", ""},
+      {"$findup in vmparamsfile", tell + "vmprop tell=configured\nvmparamsfile $findup(.mvn)/.mvn/jvm.config\n", {},
+       false, 0, "configured 0\n", ""},
   };
   for (const Case& c : cases) {
     configure("", c.application);
