@@ -7,7 +7,7 @@
 #include <cstring>
 #include <deque>
 
-#include "cmdline/argfiles.h"
+#include "jvmoptions/jop_javacmd.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "jvm/jev.h"
@@ -167,9 +167,9 @@ bool optParseArgument(int* argc, char*** argv) {
     }
     if (row->readsArgumentFile) {
       std::string path = arg + std::strlen(row->name);
-      std::optional<std::vector<std::string>> words = argReadArgumentFile(path);
+      std::optional<std::vector<std::string>> words = jopReadArgumentFile(path);
       if (!words) {
-        utlReport("%s\n", argOpenFailureMessage(path).c_str());
+        utlReport("%s\n", jopArgumentFileOpenMessage(path).c_str());
         state.refused = true;
         result = false;
         break;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "jvmoptions/jop.h"
+#include "jvmoptions/jop_javacmd.h"
 #include "util/utl.h"
 
 // ---------------------------------------------------------------------------
@@ -180,6 +181,9 @@ bool cfgIsAllowJavaOnPathEnabled();
 /// True once "appargs" was given: -D..., -X... and -verbose... on the command
 /// line are application arguments, not JVM options.
 bool cfgIsAppArgsEnabled();
+/// The version banner a -showversion or --show-version among the JVM
+/// parameters (vmparams, vmparamsfile) asks for.
+VersionBanner cfgGetVersionBanner();
 /// True once "startupcache" was given: the launcher keeps a class-data
 /// archive of the application in the user's cache directory.
 bool cfgIsStartupCacheEnabled();

@@ -224,6 +224,8 @@ bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }
 bool cfgIsAllowRIEnabled() { return s().allowri; }
 bool cfgIsAllowJavaOnPathEnabled() { return s().allowJavaOnPath; }
 bool cfgIsAppArgsEnabled() { return s().appArgs; }
+
+VersionBanner cfgGetVersionBanner() { return s().versionBanner; }
 bool cfgIsStartupCacheEnabled() { return s().startupCache; }
 bool cfgIsMakePathsAbsolute() { return s().makePathsAbsolute; }
 bool cfgIsJPDASupportEnabled() { return s().jpdaSupportEnabled; }

@@ -39,15 +39,24 @@ MemorySize availableMemory() {
   return total;
 }
 
-// Each -D word is a property, every other a parameter, in order.
-void addOptions(const std::vector<std::string>& words) {
-  for (const std::string& word : words) {
-    if (word.starts_with("-D")) {
-      cfgAddProp(word, nullptr);
+// Words written for the java command, as the JVM takes them (--add-opens X
+// as one option, -showversion as the banner): each -D option is a property,
+// every other a parameter, in order. False when an option lacks its value.
+bool addOptions(const std::vector<std::string>& words) {
+  JavaCommandOptions options = jopTakeJavaCommandOptions(words);
+  if (!options.error.empty()) {
+    ut_tproda("%s", options.error.c_str());
+    return false;
+  }
+  for (const std::string& option : options.jvmOptions) {
+    if (option.starts_with("-D")) {
+      cfgAddProp(option, nullptr);
     } else {
-      cfgAddParam(word, nullptr);
+      cfgAddParam(option, nullptr);
     }
   }
+  if (options.banner != VersionBanner::kNone) s().versionBanner = options.banner;
+  return true;
 }
 
 bool setHeapSize(std::string_view prefix, const std::string& param) {
@@ -134,9 +143,7 @@ bool cfgSetVMParam(std::string& param) {
 
 bool cfgSetVMParams(std::string& param) {
   std::optional<std::vector<std::string>> words = utlSplitWords(param);
-  if (!words) return false;
-  addOptions(*words);
-  return true;
+  return words && addOptions(*words);
 }
 
 // The words are taken as Maven's mvn takes .mvn/jvm.config: line ends
@@ -158,14 +165,17 @@ bool cfgSetVMParamsFile(std::string& param) {
     if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
     return false;
   }
-  while (const char* line = filReadLineFromFile(stream)) addOptions(utlSplitList(line, " \t\r"));
+  std::vector<std::string> words;
+  while (const char* line = filReadLineFromFile(stream)) {
+    for (std::string& word : utlSplitList(line, " \t\r")) words.push_back(std::move(word));
+  }
   bool complete = !filInputRefused();
   if (int error = std::ferror(stream); complete && error) {
     utlReport(kReadErrorMsg, path.c_str(), error);
     complete = false;
   }
   filCloseFile(stream);
-  return complete;
+  return complete && addOptions(words);
 }
 
 bool cfgSetVMProp(std::string& param) {

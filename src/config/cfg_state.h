@@ -8,6 +8,7 @@
 
 #include "host/sysinfo.h"
 #include "jvmoptions/jop.h"
+#include "jvmoptions/jop_javacmd.h"
 #include "util/utl.h"
 
 struct CfgState {
@@ -50,6 +51,7 @@ struct CfgState {
   bool allowJavaOnPath = true;
   bool appArgs = false;  ///< -D, -X and -verbose on the command line are application arguments
   bool startupCache = false;  ///< keep a class-data archive of the application for faster start-up
+  VersionBanner versionBanner = VersionBanner::kNone;  ///< -showversion among the JVM parameters
 
   // JPDA.
   bool jpdaSupportEnabled = false;

@@ -9,7 +9,7 @@
 #include <vector>
 #include <sys/stat.h>
 
-#include "cmdline/argfiles.h"
+#include "jvmoptions/jop_javacmd.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
@@ -66,11 +66,11 @@ constexpr const char* kPickedUpMsg = "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n";
 // its command line's, and says so; users expect the same of a launcher in its
 // place, read by the same rules. A printed java command picks them up itself
 // when it runs. False after a reported error.
-bool pickUpJdkJavaOptions() {
+bool pickUpJavaCommandOptions() {
   const char* value = hmdGetEnvironmentValue("JDK_JAVA_OPTIONS");
   if (value == nullptr || jevGetJVMVersion() != kLayoutModular || optIsOptionOn("+javacmd", true)) return true;
   utlReport(kPickedUpMsg, value);
-  JdkJavaOptions options = argReadJdkJavaOptions(value);
+  JavaCommandOptions options = jopReadJavaCommandOptions(value);
   if (!options.error.empty()) {
     utlReport("%s\n", options.error.c_str());
     return false;
@@ -178,7 +178,7 @@ int japStart2(LaunchRecord* record) {
 
   if (!hmdSetEnvironment(record->restartFlag)) return 1;
   if (*record->restartFlag) return 0;
-  if (!jevInit() || !pickUpJdkJavaOptions()) return 1;
+  if (!jevInit() || !pickUpJavaCommandOptions()) return 1;
   // The environment is the JVM's now. A printed java command runs later, in
   // an environment of its own, and a dump written for it would only be left
   // behind.
@@ -252,7 +252,10 @@ int japStart2(LaunchRecord* record) {
   int created = jsvCreateJVM();
   if (created != 0) return created;
   cdsCheckArchiveMapped();
-  if (state.banner != VersionBanner::kNone) jsvPrintVersion(state.banner == VersionBanner::kStandardError);
+  // The configuration's banner option comes after the variable's, as the
+  // command line's does for java.
+  VersionBanner banner = cfgGetVersionBanner() != VersionBanner::kNone ? cfgGetVersionBanner() : state.banner;
+  if (banner != VersionBanner::kNone) jsvPrintVersion(banner == VersionBanner::kStandardError);
   int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
                           optGetApplicationArgCount(), optGetApplicationArgList());
   int destroyed = jsvDestroyJVM();

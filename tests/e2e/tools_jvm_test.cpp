@@ -79,11 +79,12 @@ TEST_F(ToolTest, MavenDebugBuildWithMavenOpts) {
 }
 
 // The project's .mvn directory, found from a subdirectory as mvn finds it:
-// its jvm.config gives the JVM a property the POM reads, its maven.config
-// quiets Maven. Both print the same error about the module the property
-// names, and nothing else.
+// its jvm.config gives the JVM a property the POM reads and options in the
+// java command's form, its maven.config quiets Maven. Both print the version
+// and the same error about the module the property names, and nothing else.
 TEST_F(ToolTest, MavenProjectSettingsFromAParentDirectoryAsMvnReadsThem) {
-  dir.writeFile("project/.mvn/jvm.config", "-Dmodule.name=from-jvm-config\n-Xss2m\n");
+  dir.writeFile("project/.mvn/jvm.config",
+                "-Dmodule.name=from-jvm-config\n-Xss2m -showversion --add-opens java.base/java.lang=ALL-UNNAMED\n");
   dir.writeFile("project/.mvn/maven.config", "-q\n");
   dir.writeFile("project/sub/pom.xml",
                 "<project><modelVersion>4.0.0</modelVersion><groupId>t</groupId><artifactId>t</artifactId>"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/argfiles.h"
+#include "jvmoptions/jop_javacmd.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "fuzz_support.h"
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The same text as an argument file and as JDK_JAVA_OPTIONS: java's
   // splitting rules, and a refusal or options, never both.
-  for (const std::string& word : argSplitArgumentFile(text)) FUZZ_CHECK(word.size() <= text.size());
-  JdkJavaOptions fromVariable = argReadJdkJavaOptions(text);
+  for (const std::string& word : jopSplitArgumentFile(text)) FUZZ_CHECK(word.size() <= text.size());
+  JavaCommandOptions fromVariable = jopReadJavaCommandOptions(text);
   FUZZ_CHECK(fromVariable.error.empty() || fromVariable.error.starts_with("Error: "));
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "cmdline/argfiles.h"
+#include "jvmoptions/jop_javacmd.h"
 
 #include <algorithm>
 #include <cctype>
@@ -134,9 +134,48 @@ std::optional<std::vector<std::string>> splitVariable(std::string_view text) {
   return words;
 }
 
+// Each option (with the argument file it came from, if any) as java takes
+// it. JDK_JAVA_OPTIONS, unlike a command line, may neither name what to run
+// nor end the launch.
+void takeOptions(const std::vector<std::pair<std::string, std::string>>& options, bool fromVariable,
+                 JavaCommandOptions& result) {
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    const auto& [option, file] = options[i];
+    const JavaCommandOption* row = findJavaCommandOption(option);
+    bool endsLaunch = row != nullptr && (row->use == JavaUse::kFinal || row->use == JavaUse::kAction);
+    if (fromVariable && !option.starts_with("-")) {
+      result.error = format(kMainClassMsg, kVariable);
+    } else if (fromVariable && option == "--disable-@files") {
+      continue;
+    } else if (fromVariable && endsLaunch && row->use == JavaUse::kAction) {
+      result.error = format(kJavaActionMsg, option.c_str(), kVariable);
+    } else if (fromVariable && endsLaunch) {
+      result.error = file.empty() ? format(kNotAllowedMsg, option.c_str(), kVariable)
+                                  : format(kNotAllowedInFileMsg, option.c_str(), file.c_str(), kVariable);
+    } else if (row == nullptr || endsLaunch) {
+      result.jvmOptions.push_back(option);
+    } else if (row->use == JavaUse::kProperty) {
+      result.jvmOptions.push_back(row->text);
+    } else if (row->use == JavaUse::kBanner) {
+      result.banner = row->banner;
+    } else if (row->use == JavaUse::kClassPath && row->prefixMatch) {
+      result.jvmOptions.push_back("-Djava.class.path=" + jopExpandClassPathWildcards(option.substr(option.find('=') + 1)));
+    } else if (row->use == JavaUse::kNameValue || row->use == JavaUse::kClassPath) {
+      if (++i == options.size()) {
+        result.error = format(kRequiresMsg, option.c_str(), row->lacks);
+      } else if (row->use == JavaUse::kClassPath) {
+        result.jvmOptions.push_back("-Djava.class.path=" + jopExpandClassPathWildcards(options[i].first));
+      } else {
+        result.jvmOptions.push_back(std::string(row->text) + "=" + options[i].first);
+      }
+    }
+    if (!result.error.empty()) return;
+  }
+}
+
 }  // namespace
 
-std::vector<std::string> argSplitArgumentFile(std::string_view text) {
+std::vector<std::string> jopSplitArgumentFile(std::string_view text) {
   std::vector<std::string> words;
   std::string word;
   bool inWord = false;  // quotes alone make a word, an empty one
@@ -188,7 +227,7 @@ std::vector<std::string> argSplitArgumentFile(std::string_view text) {
   return words;
 }
 
-std::optional<std::vector<std::string>> argReadArgumentFile(const std::string& path) {
+std::optional<std::vector<std::string>> jopReadArgumentFile(const std::string& path) {
   // Not a directory, which opens but has no text; a device such as
   // /dev/null is read like a file.
   std::error_code error;
@@ -198,12 +237,12 @@ std::optional<std::vector<std::string>> argReadArgumentFile(const std::string& p
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) return std::nullopt;
-  return argSplitArgumentFile(text.str());
+  return jopSplitArgumentFile(text.str());
 }
 
-std::string argOpenFailureMessage(const std::string& path) { return format(kCouldNotOpenMsg, path.c_str()); }
+std::string jopArgumentFileOpenMessage(const std::string& path) { return format(kCouldNotOpenMsg, path.c_str()); }
 
-std::string argExpandClassPathWildcards(std::string_view classPath) {
+std::string jopExpandClassPathWildcards(std::string_view classPath) {
   std::string expanded;
   for (const std::string& element : utlSplitList(classPath, ":")) {
     std::vector<std::string> jars;
@@ -223,8 +262,8 @@ std::string argExpandClassPathWildcards(std::string_view classPath) {
   return expanded;
 }
 
-JdkJavaOptions argReadJdkJavaOptions(std::string_view value) {
-  JdkJavaOptions result;
+JavaCommandOptions jopReadJavaCommandOptions(std::string_view value) {
+  JavaCommandOptions result;
   std::optional<std::vector<std::string>> words = splitVariable(value);
   if (!words) {
     result.error = format(kUnmatchedQuoteMsg, kVariable);
@@ -239,43 +278,21 @@ JdkJavaOptions argReadJdkJavaOptions(std::string_view value) {
       options.emplace_back(word, "");
     } else if (word[1] == '@') {
       options.emplace_back(word.substr(1), "");
-    } else if (std::optional<std::vector<std::string>> read = argReadArgumentFile(word.substr(1))) {
+    } else if (std::optional<std::vector<std::string>> read = jopReadArgumentFile(word.substr(1))) {
       for (std::string& option : *read) options.emplace_back(std::move(option), word);
     } else {
-      result.error = argOpenFailureMessage(word.substr(1));
+      result.error = jopArgumentFileOpenMessage(word.substr(1));
       return result;
     }
   }
-  for (std::size_t i = 0; i < options.size(); ++i) {
-    const auto& [option, file] = options[i];
-    const JavaCommandOption* row = findJavaCommandOption(option);
-    if (!option.starts_with("-")) {
-      result.error = format(kMainClassMsg, kVariable);
-    } else if (option == "--disable-@files") {
-      continue;
-    } else if (row == nullptr) {
-      result.jvmOptions.push_back(option);
-    } else if (row->use == JavaUse::kFinal) {
-      result.error = file.empty() ? format(kNotAllowedMsg, option.c_str(), kVariable)
-                                  : format(kNotAllowedInFileMsg, option.c_str(), file.c_str(), kVariable);
-    } else if (row->use == JavaUse::kAction) {
-      result.error = format(kJavaActionMsg, option.c_str(), kVariable);
-    } else if (row->use == JavaUse::kProperty) {
-      result.jvmOptions.push_back(row->text);
-    } else if (row->use == JavaUse::kBanner) {
-      result.banner = row->banner;
-    } else if (row->use == JavaUse::kClassPath && row->prefixMatch) {
-      result.jvmOptions.push_back("-Djava.class.path=" + argExpandClassPathWildcards(option.substr(option.find('=') + 1)));
-    } else if (row->use == JavaUse::kNameValue || row->use == JavaUse::kClassPath) {
-      if (++i == options.size()) {
-        result.error = format(kRequiresMsg, option.c_str(), row->lacks);
-      } else if (row->use == JavaUse::kClassPath) {
-        result.jvmOptions.push_back("-Djava.class.path=" + argExpandClassPathWildcards(options[i].first));
-      } else {
-        result.jvmOptions.push_back(std::string(row->text) + "=" + options[i].first);
-      }
-    }
-    if (!result.error.empty()) return result;
-  }
+  takeOptions(options, true, result);
+  return result;
+}
+
+JavaCommandOptions jopTakeJavaCommandOptions(const std::vector<std::string>& words) {
+  std::vector<std::pair<std::string, std::string>> options;
+  for (const std::string& word : words) options.emplace_back(word, "");
+  JavaCommandOptions result;
+  takeOptions(options, false, result);
   return result;
 }

@@ -14,13 +14,13 @@
 /// end of a line, joins the next line without its leading white space; # out
 /// of quotes comments out the rest of the line, with the word it began in;
 /// the end of a line ends a word even in an open quote.
-std::vector<std::string> argSplitArgumentFile(std::string_view text);
+std::vector<std::string> jopSplitArgumentFile(std::string_view text);
 
 /// The words of an argument file, or nullopt when it cannot be read.
-std::optional<std::vector<std::string>> argReadArgumentFile(const std::string& path);
+std::optional<std::vector<std::string>> jopReadArgumentFile(const std::string& path);
 
 /// java's message for an argument file it cannot read.
-std::string argOpenFailureMessage(const std::string& path);
+std::string jopArgumentFileOpenMessage(const std::string& path);
 
 /// Where a version banner asked for in JDK_JAVA_OPTIONS is printed.
 enum class VersionBanner {
@@ -29,12 +29,21 @@ enum class VersionBanner {
   kStandardOutput,  ///< --show-version: java --version's text
 };
 
-/// What JDK_JAVA_OPTIONS asks of a launch.
-struct JdkJavaOptions {
-  std::vector<std::string> jvmOptions;  ///< for the JVM, in order, ahead of the command line's
+/// What options written for the java command ask of a launch.
+struct JavaCommandOptions {
+  std::vector<std::string> jvmOptions;  ///< for the JVM, in order
   VersionBanner banner = VersionBanner::kNone;
-  std::string error;  ///< java's message (one line, no newline) when the value is refused
+  std::string error;  ///< java's message (one line, no newline) when the options are refused
 };
+
+/// Options as the java command takes them on its command line, made what
+/// the JVM takes: an option with a separate value (--add-opens X, -p X ...)
+/// becomes the JVM's name=value form, the class path options (-cp X,
+/// --class-path=X ...) the java.class.path property (wildcards expanded), a
+/// version banner option the banner; -client and -server have no effect;
+/// every other word is the JVM's as it stands. An option without its value
+/// is refused.
+JavaCommandOptions jopTakeJavaCommandOptions(const std::vector<std::string>& words);
 
 /// Reads a JDK_JAVA_OPTIONS value as java does: words split on white space
 /// with '...' and "..." kept whole (no escapes), argument files expanded
@@ -43,9 +52,9 @@ struct JdkJavaOptions {
 /// the class path (wildcards expanded), the version banner options noted, and
 /// java's refusals of a main class and of options that replace or end the
 /// launch.
-JdkJavaOptions argReadJdkJavaOptions(std::string_view value);
+JavaCommandOptions jopReadJavaCommandOptions(std::string_view value);
 
 /// The expansion of a class path as java gives it for -cp: an element "*" or
 /// ending in "/*" stands for the .jar and .JAR files of its directory, in the
 /// byte order of their names.
-std::string argExpandClassPathWildcards(std::string_view classPath);
+std::string jopExpandClassPathWildcards(std::string_view classPath);
