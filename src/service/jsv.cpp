@@ -317,6 +317,14 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
   return result;
 }
 
+int jsvFindEntry(const char* entryClass, const char* mainMethod) {
+  jclass cls = nullptr;
+  jmethodID main = nullptr;
+  if (findEntryMethod(entryClass, mainMethod, &cls, &main) != 0) return 1;
+  ut_tproda("Found entry class 'static void %s.%s(java.lang.String[])': not calling it", entryClass, mainMethod);
+  return 0;
+}
+
 int jsvDestroyJVM() {
   JsvState& s = jsvState();
   if (JavaVM* vm = s.jvm.load()) {

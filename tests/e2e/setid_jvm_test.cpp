@@ -87,6 +87,7 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
        "Error: The option '+J-agentpath:" + dir.file("user/libagent.so") + refused, "", 1},
       // The printed command and the trace would show the configuration.
       {"+javacmd", {"+javacmd"}, {}, "", "Error: The option '+javacmd" + refused, "", 1},
+      {"+check", {"+check"}, {}, "", "Error: The option '+check" + refused, "", 1},
       {"+debug", {counter, "+debug"}, {}, "", "Error: The option '+debug" + refused, "", 1},
       {"UTRACE", {counter, "0", "status"}, {{"UTRACE", "-p -f" + secret}}, "",
        "Error: The environment variable 'UTRACE' is not allowed: this launcher runs with set-user-ID or set-group-ID "
