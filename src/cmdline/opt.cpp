@@ -28,6 +28,7 @@ struct OptState {
   std::vector<char*> residual;        ///< what optParseArgument hands back, null-terminated
   std::deque<std::string> fileWords;  ///< the words of +@ files, where the arguments point
   bool shellMode = false;
+  bool check = false;                 ///< +check: everything up to the entry call, which is not made
   bool jpdaEnabled = false;
   bool jpdaStartPaused = false;
   bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
@@ -62,6 +63,8 @@ const LauncherOption javaOptionsList[] = {
     {.name = "+shell", .handler = optSetShellMode, .caseInsensitive = true},
     {.name = "+javacmd", .caseInsensitive = true, .refusedWhenSetId = true},
     {.name = "+javag", .caseInsensitive = true},
+    {.name = "+check", .handler = optSetCheck, .showInUsage = true, .caseInsensitive = true,
+     .helpText = "Checks that the application would start, without running it", .refusedWhenSetId = true},
     {.name = "+javahome", .handler = optSetJavaHome, .arg = OptionArg::kNextArgument, .showInUsage = true,
      .caseInsensitive = true, .argDescription = " <directory>",
      .helpText = "Specifies the installation directory of the Java VM", .refusedWhenSetId = true},
@@ -337,6 +340,8 @@ bool optIsOptionOn(std::string_view name, bool caseInsensitive) {
 
 bool optIsShellMode() { return state.shellMode; }
 
+bool optIsCheck() { return state.check; }
+
 bool optIsJPDAEnabled() { return state.jpdaEnabled; }
 
 bool optIsJPDAStartPaused() { return state.jpdaHadSuspendFlag ? state.jpdaStartPaused : cfgIsJPDAStartPaused(); }
@@ -375,6 +380,14 @@ bool optSetConfigFile(bool, const char* arg, const OptionValue& value) {
 
 bool optSetShellMode(bool, const char*, const OptionValue&) {
   state.shellMode = true;
+  return true;
+}
+
+// Kept as a flag rather than looked up among the recorded options: a
+// configuration's cmdprefix changes how those are looked up, and a check
+// taken as absent would run the application it was to spare.
+bool optSetCheck(bool, const char*, const OptionValue&) {
+  state.check = true;
   return true;
 }
 

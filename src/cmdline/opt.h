@@ -99,6 +99,8 @@ void optRemoveArgument(std::string_view name, bool prefixMatch, const char** arg
 /// by name (ignoring case when caseInsensitive is set).
 bool optIsOptionOn(std::string_view name, bool caseInsensitive);
 bool optIsShellMode();
+/// +check was given: the launch stops right before the entry call.
+bool optIsCheck();
 bool optIsJPDAEnabled();
 /// The command line's start mode when it gave one, else the configuration's.
 bool optIsJPDAStartPaused();
@@ -111,6 +113,7 @@ void optPrintUsage();
 bool optSetDebugOn(bool clear, const char* arg, const OptionValue& value);
 bool optSetConfigFile(bool clear, const char* arg, const OptionValue& value);
 bool optSetShellMode(bool clear, const char* arg, const OptionValue& value);
+bool optSetCheck(bool clear, const char* arg, const OptionValue& value);
 bool optSetJavaHome(bool clear, const char* arg, const OptionValue& value);
 bool optAddProp(bool clear, const char* arg, const OptionValue& value);
 bool optAddParam(bool clear, const char* arg, const OptionValue& value);

@@ -143,6 +143,10 @@ std::optional<std::string> cfgGetClassPath();
 /// Each addpath entry that did not exist and was left out of the class path,
 /// as "'<path>' (line N of '<file>')".
 const std::vector<std::string>& cfgGetMissingClassPath();
+/// Names each of them on standard error, once in a launch however often it
+/// is asked; nothing in set-ID mode, whose caller may not read the
+/// configuration.
+void cfgReportMissingClassPath();
 /// The boot class path, or none when empty.
 std::optional<std::string> cfgGetBootClassPath();
 const char* cfgGetCurrentDir();

@@ -26,6 +26,7 @@ namespace {
 
 constexpr const char* kJ2eeFoundMsg = "Sun's J2EE Reference Implementation found in '%s/j2ee.jar'.\n";
 constexpr const char* kJ2eeExclusiveMsg = "Corvane Kestrix and Sun's J2EE are mutually exclusive. Uninstall J2EE.\n";
+constexpr const char* kMissingClassPathMsg = "The class path lacks %s, which does not exist.\n";
 
 CfgState& s() { return cfgState(); }
 
@@ -315,6 +316,14 @@ std::optional<std::string> cfgGetClassPath() {
 }
 
 const std::vector<std::string>& cfgGetMissingClassPath() { return s().missingClassPath; }
+
+void cfgReportMissingClassPath() {
+  // A failed class lookup names them, and so does +check at its end: the
+  // user needs to read them once.
+  if (s().missingClassPathReported || utlIsSetIdMode()) return;
+  s().missingClassPathReported = true;
+  for (const std::string& missing : s().missingClassPath) utlReport(kMissingClassPathMsg, missing.c_str());
+}
 
 std::optional<std::string> cfgGetBootClassPath() { return utlPathArrayToString(s().bootclasspath); }
 

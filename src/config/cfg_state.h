@@ -22,6 +22,7 @@ struct CfgState {
   PathArray classpath;
   /// addpath entries that did not exist, each with its line and file.
   std::vector<std::string> missingClassPath;
+  bool missingClassPathReported = false;  ///< named on standard error in this launch
   PathArray bootclasspath;
   std::optional<NameValueList> skipPath;
   std::optional<std::string> currentDir;

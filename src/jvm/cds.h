@@ -44,7 +44,7 @@ struct CdsFileStamp {
 
 /// The launch as the cache sees it, from memory alone.
 struct CdsLaunch {
-  bool printOnly = false;            ///< +javacmd: nothing is made or recorded
+  bool printOnly = false;            ///< +javacmd or +check: nothing is made or recorded
   bool setId = false;                ///< set-user-ID or set-group-ID privileges
   bool modularFromHome = false;      ///< a modular runtime loaded from its home
   std::string entryClass;            ///< the class the launch runs
@@ -137,7 +137,8 @@ void cdsTerm();
 /// With "options startupcache", once the final option list is built: puts
 /// the options that map the application's archive at the front of the list,
 /// or, when it has no usable archive yet, the options that record one. With
-/// printOnly (+javacmd) nothing runs, so nothing is recorded either.
+/// printOnly (+javacmd, +check) no application runs, so nothing is recorded
+/// either.
 void cdsAddArchiveOptions(const char* entryClass, bool printOnly);
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.

@@ -35,6 +35,7 @@ constexpr const char* kForeignListenerMsg =
 constexpr const char* kExportEnvCommentLine =
     "# exportenv: the application gets no environment dump (corvane.exportenv) from this command";
 constexpr const char* kCdCommentLine = "# All paths passed to the launcher command must be absolute for this cd to be valid";
+constexpr const char* kCheckPassedMsg = "Would run %s.%s with the Java in '%s'.\n";
 
 struct JapState {
   std::string appName;  ///< argv[0] as invoked, for the help text
@@ -104,6 +105,21 @@ int printXUsage() {
   return jevPrintXUsage() ? 0 : 1;
 }
 
+// The end of a +check, where a launch calls the entry method: the JVM that
+// found the class goes without running anything. A configured class path
+// entry that does not exist fails the check even when the class came from
+// elsewhere: classes the application loads later may well have been in it,
+// and a check is run to find a broken installation before it runs (java's
+// own --dry-run, which has no configuration to blame, passes over them).
+int endCheck(const char* entryClass, const char* entryMethod) {
+  int result = jsvFindEntry(entryClass, entryMethod);
+  int destroyed = jsvDestroyJVM();
+  if (result == 0) result = destroyed;
+  if (result == 0 && !cfgGetMissingClassPath().empty()) result = 1;
+  if (result == 0) std::printf(kCheckPassedMsg, entryClass, entryMethod, jevGetJVMHome());
+  return result;
+}
+
 }  // namespace
 
 void japInit() {
@@ -157,6 +173,10 @@ int japStart(LaunchRecord* record) {
   if (parsed) {
     LaunchRecord stages{record->homeDir, argc, argv, record->exitHook, record->restartFlag};
     result = japStart2(&stages);
+    // Whatever failed the check, the entries are part of its report (+help
+    // and -X, which win over it, have none); the image a re-execution starts
+    // makes the report instead.
+    if (optIsCheck() && result != 0 && !*record->restartFlag) cfgReportMissingClassPath();
   }
   if (!parsed || (result != 0 && result == cfgGetUsageOnExitCode())) japPrintHelp();
   japTerm();
@@ -164,8 +184,10 @@ int japStart(LaunchRecord* record) {
 }
 
 int japStart2(LaunchRecord* record) {
-  // A re-executed image must not deliver the arguments a second time.
-  if (optIsShellMode() && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
+  // A checked launch leaves a running instance alone, and a re-executed image
+  // must not deliver the arguments a second time.
+  bool checking = optIsCheck();
+  if (optIsShellMode() && !checking && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
       forwardToRunningInstance(cfgGetSocketPort())) {
     return 0;
   }
@@ -181,9 +203,9 @@ int japStart2(LaunchRecord* record) {
   if (!jevInit() || !pickUpJavaCommandOptions()) return 1;
   // The environment is the JVM's now. A printed java command runs later, in
   // an environment of its own, and a dump written for it would only be left
-  // behind.
+  // behind; a check runs no application to read one.
   bool printOnly = optIsOptionOn("+javacmd", true);
-  if (!printOnly && !cfgWriteExportEnv()) return 1;
+  if (!printOnly && !checking && !cfgWriteExportEnv()) return 1;
   jopFinalizeJVMOptions();
   // What the JVM would look up in the working directory, the caller of a
   // set-ID launcher chooses.
@@ -230,7 +252,9 @@ int japStart2(LaunchRecord* record) {
     entryMethod = cfgGetMainMethod();
   }
 
-  cdsAddArchiveOptions(entryClass, printOnly);
+  // A check maps the application's archive as a launch would, and records
+  // none: nothing runs for it to record.
+  cdsAddArchiveOptions(entryClass, printOnly || checking);
   if (printOnly) {
     japPrintJavaCmd(entryClass);
     return 0;
@@ -251,6 +275,7 @@ int japStart2(LaunchRecord* record) {
 
   int created = jsvCreateJVM();
   if (created != 0) return created;
+  if (checking) return endCheck(entryClass, entryMethod);
   cdsCheckArchiveMapped();
   // The configuration's banner option comes after the variable's, as the
   // command line's does for java.

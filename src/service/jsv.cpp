@@ -27,7 +27,6 @@ namespace {
 constexpr const char* kCreateFailedMsg = "Unable to create JVM.\n";
 constexpr const char* kNoMainMethodMsg = "No 'static void %s(java.lang.String[])' method in %s.\n";
 constexpr const char* kClassNotFoundMsg = "Failed to load class %s\n";
-constexpr const char* kMissingClassPathMsg = "The class path lacks %s, which does not exist.\n";
 constexpr const char* kDetachFailedMsg = "Could not detach main thread.\n";
 constexpr const char* kNoGetPropertyMsg =
     "No 'static java.lang.String getProperty(java.lang.String)' method in java.lang.System.\n";
@@ -104,21 +103,28 @@ jobjectArray jsvMakeArgsArray(int argc, const std::vector<std::string>& argv) {
   return array;
 }
 
+// Finds the entry class and its static method taking the arguments; 0, or 1
+// after a reported failure.
+int findEntryMethod(const char* entryClass, const char* mainMethod, jclass* cls, jmethodID* main) {
+  switch (jsvGetStaticMethod(entryClass, mainMethod, "([Ljava/lang/String;)V", cls, main)) {
+    case MethodLookup::kFound:
+      return 0;
+    case MethodLookup::kNoClass:
+      return 1;
+    case MethodLookup::kNoMethod:
+      utlReport(kNoMainMethodMsg, mainMethod, entryClass);
+      return 1;
+  }
+  return 1;
+}
+
 int jsvInvokeMain(jobjectArray args) {
   JsvState& s = jsvState();
   JNIEnv* env = s.env;
   const char* entryClass = s.entryClass.load();
   jclass cls = nullptr;
   jmethodID main = nullptr;
-  switch (jsvGetStaticMethod(entryClass, s.mainMethod, "([Ljava/lang/String;)V", &cls, &main)) {
-    case MethodLookup::kFound:
-      break;
-    case MethodLookup::kNoClass:
-      return 1;
-    case MethodLookup::kNoMethod:
-      utlReport(kNoMainMethodMsg, s.mainMethod, entryClass);
-      return 1;
-  }
+  if (findEntryMethod(entryClass, s.mainMethod, &cls, &main) != 0) return 1;
   ut_tproda("Calling entry class 'static void %s.%s(java.lang.String[])'", entryClass, s.mainMethod);
   ut_tcommit();
   s.entryCalled = true;
@@ -209,11 +215,7 @@ MethodLookup jsvGetStaticMethod(const char* className, const char* methodName, c
     // The class may exist and still fail to load (compiled for a newer Java,
     // say): the JVM's description of the exception tells which.
     utlReport(kClassNotFoundMsg, className);
-    // The configuration's paths are not the business of a set-ID launcher's
-    // caller.
-    if (!utlIsSetIdMode()) {
-      for (const std::string& missing : cfgGetMissingClassPath()) utlReport(kMissingClassPathMsg, missing.c_str());
-    }
+    cfgReportMissingClassPath();
     if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
     return MethodLookup::kNoClass;
   }
@@ -327,6 +329,14 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
   s.exitClass = nullptr;
   s.entryClass = nullptr;
   return result;
+}
+
+int jsvFindEntry(const char* entryClass, const char* mainMethod) {
+  jclass cls = nullptr;
+  jmethodID main = nullptr;
+  if (findEntryMethod(entryClass, mainMethod, &cls, &main) != 0) return 1;
+  ut_tproda("Found entry class 'static void %s.%s(java.lang.String[])': not calling it", entryClass, mainMethod);
+  return 0;
 }
 
 int jsvDestroyJVM() {

@@ -38,6 +38,11 @@ bool jsvIsApplicationStatus(bool systemExit);
 /// escaped it.
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv);
+/// What jsvRunService does before the entry call, and no more: looks up the
+/// entry class (loading and initialising it, as a launch does) and its
+/// static method, reporting what is missing as jsvRunService would; calls
+/// nothing. 0 when both are found, else 1.
+int jsvFindEntry(const char* entryClass, const char* mainMethod);
 /// Destroys the JVM (waiting for its non-daemon threads).
 int jsvDestroyJVM();
 /// What looking up a static method found.

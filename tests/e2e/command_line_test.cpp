@@ -18,6 +18,7 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          (version ? line("+version", "", "Prints product copyright and version information") : "") +
          line("+debug", "", "Runs with debugging information enabled") +
          line("+config", " <config filename>", "Uses the specified configuration file instead of the default") +
+         line("+check", "", "Checks that the application would start, without running it") +
          line("+javahome", " <directory>", "Specifies the installation directory of the Java VM") +
          line("-D", "<name>=<value>", "Sets a Java system property") +
          line("-verbose", "[:{class|gc|jni}]", "Enables verbose output from the Java VM") +

@@ -61,6 +61,8 @@ TEST_P(RunTest, ExitStatusOfTheEntryClass) {
       {{"status", "4", "exit", "6"}, 6, ""},
       // After getExitStatus supplied 0, a later System.exit(3) does not change the status.
       {{"status", "0", "later-exit", "3"}, 0, "main returns\nstatus 0\n"},
+      // Checked, the application does not run.
+      {{"+check", "status", "3"}, 0, "Would run jltest.Status.main with the Java in '" + GetParam() + "'.\n"},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);
@@ -84,6 +86,10 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
   newer[6] = 0;
   newer[7] = static_cast<char>(200);
   dir.writeFile("newer/jltest/ShowLaunch.class", newer);
+  auto lacksTypo = [&](int line) {
+    return "The class path lacks '" + dir.file("app/lib/typo.jar") + "' (line " + std::to_string(line) + " of '" +
+           dir.file("app/bin/myapp.config") + "'), which does not exist.\n";
+  };
   struct Case {
     std::string config;
     std::string err;
@@ -107,6 +113,19 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
       {"mainclass jltest.ShowLaunch\njpda address=none\n", "ERROR: transport error 103: invalid port number specified\n",
        true, {"+jpda"}},
       {"mainclass jltest.NoMain\n", "No 'static void main(java.lang.String[])' method in jltest.NoMain.\n"},
+      // A check reports what the launch would, and names each missing
+      // entry, even when the class was found elsewhere or the Java was not.
+      {"mainclass jltest.Missing\n",
+       "Failed to load class jltest.Missing\nException in thread \"main\" java.lang.NoClassDefFoundError: ", true,
+       {"+check"}},
+      {"mainclass jltest.NoMain\n", "No 'static void main(java.lang.String[])' method in jltest.NoMain.\n", false,
+       {"+check"}},
+      {"addpath ../lib/typo.jar\nmainclass jltest.Status\n", lacksTypo(4), false, {"+check", "status", "0"}},
+      {"addpath ../lib/typo.jar\nmainclass jltest.Status\n",
+       kNoJavaLines + "  +javahome /nowhere: missing\n" + noJavaFixFor("+javahome") + lacksTypo(4), false,
+       {"+javahome", "/nowhere", "+check"}},
+      // A command prefix changes no +check into the application's argument.
+      {"cmdprefix my\naddpath ../lib/typo.jar\nmainclass jltest.Status\n", lacksTypo(5), false, {"+check"}},
       {"mainclass jltest.Status.run()\n", "No 'static void run(java.lang.String[])' method in jltest.Status.\n"},
       {"mainclass jltest.ShowLaunch\nvmparam -Xfoo\n", "Unrecognized option: -Xfoo\nUnable to create JVM.\n"},
       {"mainclass jltest.ShowLaunch\nvmversion 1.4.0\n",

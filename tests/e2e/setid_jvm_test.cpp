@@ -88,6 +88,7 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       // The printed command and the trace would show the configuration.
       {"+javacmd", {"+javacmd"}, {}, "", "Error: The option '+javacmd" + refused, "", 1},
       {"+@", {"+@" + dir.file("user/args")}, {}, "", "Error: The option '+@" + dir.file("user/args") + refused, "", 1},
+      {"+check", {"+check"}, {}, "", "Error: The option '+check" + refused, "", 1},
       {"+debug", {counter, "+debug"}, {}, "", "Error: The option '+debug" + refused, "", 1},
       {"UTRACE", {counter, "0", "status"}, {{"UTRACE", "-p -f" + secret}}, "",
        "Error: The environment variable 'UTRACE' is not allowed: this launcher runs with set-user-ID or set-group-ID "

@@ -138,8 +138,9 @@ TEST_P(StartupCacheTest, DamagedOrRefusedArchivesAreRecordedAgainSilently) {
 
 TEST_P(StartupCacheTest, PrintedCommandUsesTheArchive) {
   ProcessResult printed = runProcess(command({"+javacmd", "status", "0"}));
-  // Nothing is recorded for a command that is only printed.
+  // Nothing is recorded for a command that is only printed, nor for a check.
   EXPECT_EQ(printed.out.find("*=off"), std::string::npos) << printed.out;
+  EXPECT_EQ(runProcess(command({"+check", "status", "0"})).status, 0);
   ASSERT_FALSE(runMapped());
   auto [archive, stamp] = archiveAndStamp();
   printed = runProcess(command({"+javacmd", "status", "0"}));
