@@ -67,7 +67,7 @@ constexpr const char* kPickedUpMsg = "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n";
 // its command line's, and says so; users expect the same of a launcher in its
 // place, read by the same rules. A printed java command picks them up itself
 // when it runs. False after a reported error.
-bool pickUpJavaCommandOptions() {
+bool pickUpJdkJavaOptions() {
   const char* value = hmdGetEnvironmentValue("JDK_JAVA_OPTIONS");
   if (value == nullptr || jevGetJVMVersion() != kLayoutModular || optIsOptionOn("+javacmd", true)) return true;
   utlReport(kPickedUpMsg, value);
@@ -200,7 +200,7 @@ int japStart2(LaunchRecord* record) {
 
   if (!hmdSetEnvironment(record->restartFlag)) return 1;
   if (*record->restartFlag) return 0;
-  if (!jevInit() || !pickUpJavaCommandOptions()) return 1;
+  if (!jevInit() || !pickUpJdkJavaOptions()) return 1;
   // The environment is the JVM's now. A printed java command runs later, in
   // an environment of its own, and a dump written for it would only be left
   // behind; a check runs no application to read one.
