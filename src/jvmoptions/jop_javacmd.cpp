@@ -22,14 +22,6 @@ constexpr const char* kJavaActionMsg =
     "Error: Option %s in environment variable %s is an action of the java command, which this launcher does not take";
 constexpr const char* kCouldNotOpenMsg = "Error: could not open `%s'";
 
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-  int size = std::snprintf(nullptr, 0, pattern, args...);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, pattern, args...);
-  return text;
-}
-
 // What the java command does with an option of its own, one that the JVM
 // would not take as it stands.
 enum class JavaUse {
@@ -144,14 +136,14 @@ void takeOptions(const std::vector<std::pair<std::string, std::string>>& options
     const JavaCommandOption* row = findJavaCommandOption(option);
     bool endsLaunch = row != nullptr && (row->use == JavaUse::kFinal || row->use == JavaUse::kAction);
     if (fromVariable && !option.starts_with("-")) {
-      result.error = format(kMainClassMsg, kVariable);
+      result.error = utlFormat(kMainClassMsg, kVariable);
     } else if (fromVariable && option == "--disable-@files") {
       continue;
     } else if (fromVariable && endsLaunch && row->use == JavaUse::kAction) {
-      result.error = format(kJavaActionMsg, option.c_str(), kVariable);
+      result.error = utlFormat(kJavaActionMsg, option.c_str(), kVariable);
     } else if (fromVariable && endsLaunch) {
-      result.error = file.empty() ? format(kNotAllowedMsg, option.c_str(), kVariable)
-                                  : format(kNotAllowedInFileMsg, option.c_str(), file.c_str(), kVariable);
+      result.error = file.empty() ? utlFormat(kNotAllowedMsg, option.c_str(), kVariable)
+                                  : utlFormat(kNotAllowedInFileMsg, option.c_str(), file.c_str(), kVariable);
     } else if (row == nullptr || endsLaunch) {
       result.jvmOptions.push_back(option);
     } else if (row->use == JavaUse::kProperty) {
@@ -162,7 +154,7 @@ void takeOptions(const std::vector<std::pair<std::string, std::string>>& options
       result.jvmOptions.push_back("-Djava.class.path=" + jopExpandClassPathWildcards(option.substr(option.find('=') + 1)));
     } else if (row->use == JavaUse::kNameValue || row->use == JavaUse::kClassPath) {
       if (++i == options.size()) {
-        result.error = format(kRequiresMsg, option.c_str(), row->lacks);
+        result.error = utlFormat(kRequiresMsg, option.c_str(), row->lacks);
       } else if (row->use == JavaUse::kClassPath) {
         result.jvmOptions.push_back("-Djava.class.path=" + jopExpandClassPathWildcards(options[i].first));
       } else {
@@ -240,7 +232,7 @@ std::optional<std::vector<std::string>> jopReadArgumentFile(const std::string& p
   return jopSplitArgumentFile(text.str());
 }
 
-std::string jopArgumentFileOpenMessage(const std::string& path) { return format(kCouldNotOpenMsg, path.c_str()); }
+std::string jopArgumentFileOpenMessage(const std::string& path) { return utlFormat(kCouldNotOpenMsg, path.c_str()); }
 
 std::string jopExpandClassPathWildcards(std::string_view classPath) {
   std::string expanded;
@@ -266,7 +258,7 @@ JavaCommandOptions jopReadJavaCommandOptions(std::string_view value) {
   JavaCommandOptions result;
   std::optional<std::vector<std::string>> words = splitVariable(value);
   if (!words) {
-    result.error = format(kUnmatchedQuoteMsg, kVariable);
+    result.error = utlFormat(kUnmatchedQuoteMsg, kVariable);
     return result;
   }
   // Each word with the argument file it came from, if any.

@@ -159,6 +159,8 @@ void utlPutEnv(std::string definition);
 /// Control characters other than newline and tab, which may come from a
 /// configuration line or an argument, are written escaped ("\x1b").
 void utlReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// The text printf would write for format and its arguments.
+std::string utlFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 /// Ends the process with the given status through the C library's exit, so
 /// that every deliberate end of the process is easy to find.

@@ -3,6 +3,7 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,22 +41,37 @@ std::string utlEscapeControls(std::string_view text) {
   return escaped;
 }
 
-void utlReport(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+namespace {
+
+std::string formatArguments(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   int length = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  if (length > 0) {
-    std::string text(static_cast<std::size_t>(length), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-    // Text a terminal would act upon (an escape sequence in a bad line, say)
-    // is shown, not obeyed.
-    std::string shown = utlEscapeControls(text);
-    std::fwrite(shown.data(), 1, shown.size(), stderr);
-  }
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
   va_end(again);
+  return text;
+}
+
+}  // namespace
+
+std::string utlFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = formatArguments(format, args);
+  va_end(args);
+  return text;
+}
+
+void utlReport(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = formatArguments(format, args);
+  va_end(args);
+  // Text a terminal would act upon (an escape sequence in a bad line, say)
+  // is shown, not obeyed.
+  std::string shown = utlEscapeControls(text);
+  std::fwrite(shown.data(), 1, shown.size(), stderr);
 }
 
 bool utlIsSetIdMode() {
