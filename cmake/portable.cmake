@@ -21,12 +21,17 @@ if(NOT LAUNCHER_PORTABLE STREQUAL "OFF" AND LAUNCHER_PLATFORM STREQUAL "linux" A
   set(why "no Debian 11 build root (scripts/bullseye-root.sh ensure makes it, as root)")
   if(NOT no_root)
     # Each of the compilers runs in the root with the sources, the build, the
-    # JNI headers and CMake's own probes at the same paths as here.
+    # JNI headers and CMake's own probes at the same paths as here. The
+    # root's own headers are left out of the dependency files (-MMD for
+    # -MD): this machine has other files at their paths, which would make
+    # every build compile everything again.
     set(tools ${CMAKE_BINARY_DIR}/portable-tools)
     set(binds "${PROJECT_SOURCE_DIR}:${CMAKE_BINARY_DIR}:${JNI_HEADER_DIR}:${CMAKE_ROOT}")
     foreach(compiler gcc g++)
-      file(WRITE ${tools}/${compiler}
-        "#!/bin/sh\nexec sh '${PROJECT_SOURCE_DIR}/cmake/chroot-run.sh' '${root}' '${binds}' ${compiler} \"$@\"\n")
+      file(WRITE ${tools}/${compiler} "#!/bin/sh
+for arg; do shift; [ \"$arg\" != -MD ] || arg=-MMD; set -- \"$@\" \"$arg\"; done
+exec sh '${PROJECT_SOURCE_DIR}/cmake/chroot-run.sh' '${root}' '${binds}' ${compiler} \"$@\"
+")
       file(CHMOD ${tools}/${compiler} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
            WORLD_READ WORLD_EXECUTE)
     endforeach()

@@ -27,7 +27,7 @@ make_root() {
   new=$root.new
   rm -rf "$new"
   mkdir -p "$new"
-  echo "Making the Debian 11 build root $root (once; a few minutes)"
+  echo "Making the Debian 11 build root $root (once; a few minutes)" >&2
   debootstrap --variant=minbase --arch="$arch" --include="$packages" bullseye "$new" "$mirror" \
     > "$new.log" 2>&1 || { tail -20 "$new.log" >&2; echo "debootstrap failed, see $new.log" >&2; exit 1; }
   printf 'deb-src %s bullseye main\n' "$mirror" >> "$new/etc/apt/sources.list"
