@@ -17,10 +17,11 @@ mirror=http://deb.debian.org/debian
 stamp="jlauncher build root 1: g++ zlib1g-dev, libzip static"
 packages=g++,make,cmake,zlib1g-dev,dpkg-dev,ca-certificates
 
+# Only root can try the compiler (chroot); CMake tries it again in any case.
 usable() {
   [ "$(cat "$root/.jlauncher-root" 2>/dev/null)" = "$stamp" ] &&
     [ -f "$root/usr/local/lib/libzip.a" ] &&
-    chroot "$root" g++ --version >/dev/null 2>&1
+    if [ "$(id -u)" -eq 0 ]; then chroot "$root" g++ --version >/dev/null 2>&1; else [ -x "$root/usr/bin/g++" ]; fi
 }
 
 make_root() {
