@@ -26,7 +26,7 @@ usable() {
 
 make_root() {
   new=$root.new
-  rm -rf "$new"
+  rm -rf --one-file-system "$new"
   mkdir -p "$new"
   echo "Making the Debian 11 build root $root (once; a few minutes)" >&2
   debootstrap --variant=minbase --arch="$arch" --include="$packages" bullseye "$new" "$mirror" \
@@ -51,7 +51,7 @@ make_root() {
     rm -rf /usr/src/libzip /var/lib/apt/lists/*' >> "$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; echo "building libzip failed, see $new.log" >&2; exit 1; }
   echo "$stamp" > "$new/.jlauncher-root"
-  rm -rf "$root" "$new.log"
+  rm -rf --one-file-system "$root" "$new.log"
   mv "$new" "$root"
 }
 

@@ -23,11 +23,11 @@ run() {
 }
 if ! run java -version >/dev/null 2>&1; then
   echo "Making the Debian 11 root $root with Java 17 (once; a few minutes)"
-  rm -rf "$root.new"
+  rm -rf --one-file-system "$root.new"
   mkdir -p "$(dirname "$root")"
   debootstrap --variant=minbase --arch="$arch" --include=openjdk-17-jre-headless bullseye "$root.new" \
     http://deb.debian.org/debian > "$root.log" 2>&1 || fail "debootstrap failed, see $root.log"
-  rm -rf "$root" "$root.log"
+  rm -rf --one-file-system "$root" "$root.log"
   mv "$root.new" "$root"
 fi
 
