@@ -1,5 +1,6 @@
-# `make demo` and `make test`, which the README's ./make.sh runs. Both install
-# their build dependencies first when run as root.
+# `make demo` and `make test`, which the README's ./make.sh runs, and the
+# packages (`make deb`, `make rpm`) and release archive (`make dist`). Each
+# installs its build dependencies first when run as root.
 
 PRESETS := default asan solaris
 # The solaris profile cross-built for big-endian SPARC, its unit tests run
@@ -16,13 +17,34 @@ TEST_FUZZ_SECONDS := 20
 
 # build-<preset> and test-<preset> are pattern rules, which make skips for
 # phony targets; no file of those names is ever made.
-.PHONY: demo test fuzz deps deps-demo deb bench clean
+.PHONY: demo test fuzz deps deps-demo deps-deb deps-rpm deps-dist portable-root deb rpm dist bench clean
 
 deps:
 	@scripts/ensure-deps.sh test
 
 deps-demo:
 	@scripts/ensure-deps.sh demo
+
+deps-deb:
+	@scripts/ensure-deps.sh deb
+
+deps-rpm:
+	@scripts/ensure-deps.sh rpm
+
+deps-dist:
+	@scripts/ensure-deps.sh dist
+
+# The Debian 11 root that the portable launcher and packer are built in
+# (cmake/portable.cmake), made once when run as root. Without it the builds
+# go on, and installs and packages get this machine's launcher.
+portable-root:
+	@if [ "$$(id -u)" -eq 0 ]; then \
+	  scripts/bullseye-root.sh ensure >/dev/null || echo "No Debian 11 build root: no portable launcher"; \
+	elif ! scripts/bullseye-root.sh check >/dev/null; then \
+	  echo "No Debian 11 build root, which only root can make: no portable launcher"; \
+	fi
+
+build-default: portable-root
 
 build-%: deps
 	cmake --preset $*
@@ -39,9 +61,26 @@ demo: deps-demo
 	cmake --build --preset demo
 	@scripts/demo.sh build/demo
 
-# The Debian package, from the default build: build/default/jlauncher_<version>_<arch>.deb.
-deb: build-default
-	cd build/default && cpack -G DEB
+# The packages and the archive, from the release profile (no tests) in
+# build/release: jlauncher_<version>_<arch>.deb and jlauncher-pack_...deb,
+# jlauncher-<version>-1.<arch>.rpm and jlauncher-pack-...rpm, and
+# jlauncher-<version>-linux-<arch>.tar.gz.
+define build-release
+cmake --preset release
+cmake --build --preset release
+endef
+
+deb: deps-deb portable-root
+	$(build-release)
+	cd build/release && cpack -G DEB
+
+rpm: deps-rpm portable-root
+	$(build-release)
+	cd build/release && cpack -G RPM
+
+dist: deps-dist portable-root
+	$(build-release)
+	cd build/release && cpack -G TGZ
 
 # Every profile is built and tested, and then the fuzzers run, even when an
 # earlier step fails; the target fails if any did.

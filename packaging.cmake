@@ -1,35 +1,103 @@
-# The Debian package, made by `cpack -G DEB` from the default build.
+# What `cmake --install` installs, and the packages CPack makes of it: the
+# Debian packages (`cpack -G DEB`), the RPM packages (`cpack -G RPM`) and
+# the release archive (`cpack -G TGZ`). Two components:
+#   launcher  jlauncher, the companion library, its pages, the example
+#   pack      jlauncher-pack and its page: its own package, so that only the
+#             packer's users get libzip
+# The RPM packages and the archive are for other systems than this one,
+# where Debian's libzip is missing: they take the portable packer, with
+# libzip linked in (component pack_portable), and the archive also README
+# and LICENSE (component dist). cmake/cpack-generators.cmake chooses.
 
-install(FILES debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
+
+# The launcher that jlauncher-pack finds beside itself is the one it puts
+# into applications: the portable one wherever it was built.
+if(LAUNCHER_PORTABLE_ENABLED)
+  install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
+  install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
+          EXCLUDE_FROM_ALL)
+else()
+  install(TARGETS jlauncher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
+  install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
+          EXCLUDE_FROM_ALL)
+endif()
+install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack)
+
 # Debian's changelog of a native package, compressed as dpkg expects it.
 add_custom_command(OUTPUT changelog.gz
   COMMAND ${GZIP_EXECUTABLE} -9n -c ${PROJECT_SOURCE_DIR}/debian/changelog > changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/debian/changelog)
 add_custom_target(debian_changelog ALL DEPENDS changelog.gz)
-install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Each package documents itself in a directory of its own name.
+foreach(component launcher pack pack_portable)
+  set(docdir ${CMAKE_INSTALL_DATADIR}/doc/jlauncher)
+  set(exclude)
+  if(NOT component STREQUAL "launcher")
+    set(docdir ${CMAKE_INSTALL_DATADIR}/doc/jlauncher-pack)
+  endif()
+  if(component STREQUAL "pack_portable")
+    set(exclude EXCLUDE_FROM_ALL)
+  endif()
+  install(FILES debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir}
+          COMPONENT ${component} ${exclude})
+endforeach()
+install(FILES README.md DESTINATION . COMPONENT dist EXCLUDE_FROM_ALL)
+if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+  install(FILES LICENSE DESTINATION . COMPONENT dist EXCLUDE_FROM_ALL)
+endif()
 
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME jlauncher)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "jlauncher developers <jlauncher@corvane.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "native launcher for Java applications")
-# The long description; CPack puts the summary above it and indents it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "jlauncher starts a Java application in place of the java command. Installed
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-generators.cmake)
+# The release archive: jlauncher-<version>-linux-<arch>.tar.gz.
+set(CPACK_JLAUNCHER_DIST_NAME jlauncher-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+# Each package's summary and description (CPack indents them for Debian).
+set(launcher_summary "native launcher for Java applications")
+set(launcher_description "jlauncher starts a Java application in place of the java command. Installed
 beside the application under the application's name, it finds a Java
 runtime, builds the JVM options, system properties and class path from a
 configuration file (or from the comment of an archive appended to it),
 loads the JVM into its own process and runs the application's main class.
 
-jlauncher-pack makes a single executable file of the launcher and an
-application's jars. The companion library jlauncher.jar lets the
-application ask the launcher for a thread dump.")
+The companion library jlauncher.jar lets the application ask the launcher
+for a thread dump.")
+set(pack_summary "single-file Java applications for jlauncher")
+set(pack_description "jlauncher-pack makes a single executable file of the jlauncher launcher
+and an application's jars: the jars merged into one archive appended to
+the launcher, with the application's configuration as its comment.")
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION java)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "default-jre-headless | java-runtime-headless")
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME jlauncher)
+set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION "${launcher_summary}\n${launcher_description}")
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_RECOMMENDS "default-jre-headless | java-runtime-headless")
+set(CPACK_DEBIAN_PACK_PACKAGE_NAME jlauncher-pack)
+set(CPACK_DEBIAN_PACK_DESCRIPTION "${pack_summary}\n${pack_description}")
+set(CPACK_DEBIAN_PACK_PACKAGE_DEPENDS "jlauncher (= ${PROJECT_VERSION})")
+
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_LICENSE "Apache-2.0")
+# The files, without the links to debugging information that rpmbuild adds,
+# and without directories that the system's own packages own.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/java /usr/share/man /usr/share/man/man1
+    /usr/share/man/man5)
+set(CPACK_RPM_LAUNCHER_PACKAGE_NAME jlauncher)
+set(CPACK_RPM_LAUNCHER_PACKAGE_SUMMARY "${launcher_summary}")
+set(CPACK_RPM_LAUNCHER_PACKAGE_DESCRIPTION "${launcher_description}")
+set(CPACK_RPM_PACK_PORTABLE_PACKAGE_NAME jlauncher-pack)
+set(CPACK_RPM_PACK_PORTABLE_PACKAGE_SUMMARY "${pack_summary}")
+set(CPACK_RPM_PACK_PORTABLE_PACKAGE_DESCRIPTION "${pack_description}")
+set(CPACK_RPM_PACK_PORTABLE_PACKAGE_REQUIRES "jlauncher = ${PROJECT_VERSION}")
+
 # Permissions as dpkg would make them, whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

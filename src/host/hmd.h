@@ -3,6 +3,7 @@
 #pragma once
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -123,6 +124,9 @@ bool hmdSetEnvironment(bool* restartFlag);
 /// Marks every descriptor from 3 up close-on-exec, so that a new image of
 /// the launcher starts with none of this one's files and sockets.
 void hmdCloseDescriptorsOnExec();
+/// Adds to `actions` the closing of every descriptor from 3 up, so that the
+/// spawned program gets none of the launcher's files and sockets.
+void hmdSpawnClosesDescriptors(posix_spawn_file_actions_t* actions);
 
 // ---------------------------------------------------------------------------
 // Signals. While the JVM runs, hang-up, interrupt and terminate lead to an

@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -120,18 +122,54 @@ bool hmdSetEnvironment(bool* restartFlag) {
   return true;
 }
 
-void hmdCloseDescriptorsOnExec() {
-  if constexpr (!kSolaris) {
-    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-  }
-  // Kernels before Linux 5.11, and Solaris: each open descriptor by name.
+namespace {
+
+// Marks every descriptor from 3 up close-on-exec in one call. A C library
+// before glibc 2.34 (the portable build's) has no wrapper for the system
+// call, which is the same without it; glibc 2.31 does not even name it, the
+// kernel's headers do.
+#if LAUNCHER_HAVE_CLOSE_RANGE
+int closeRangeOnExec() { return close_range(3, ~0U, CLOSE_RANGE_CLOEXEC); }
+#else
+int closeRangeOnExec() {
+  constexpr unsigned kCloseRangeCloexec = 1U << 2;  // CLOSE_RANGE_CLOEXEC, Linux 5.11
+  return static_cast<int>(syscall(__NR_close_range, 3U, ~0U, kCloseRangeCloexec));
+}
+#endif
+
+// Calls `action` with each descriptor from 3 up that is open now, by name.
+template <typename Action>
+void forEachDescriptorFrom3(Action action) {
   DIR* open = opendir("/proc/self/fd");
   if (open == nullptr) return;
   while (const dirent* entry = readdir(open)) {
     int fd = std::atoi(entry->d_name);
-    if (fd < 3 || fd == dirfd(open)) continue;
-    int flags = fcntl(fd, F_GETFD);
-    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    if (fd >= 3 && fd != dirfd(open)) action(fd);
   }
   closedir(open);
 }
+
+}  // namespace
+
+void hmdCloseDescriptorsOnExec() {
+  if constexpr (!kSolaris) {
+    if (closeRangeOnExec() == 0) return;
+  }
+  // Kernels before Linux 5.11, and Solaris: each open descriptor by name.
+  forEachDescriptorFrom3([](int fd) {
+    int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  });
+}
+
+#if LAUNCHER_HAVE_SPAWN_CLOSEFROM
+void hmdSpawnClosesDescriptors(posix_spawn_file_actions_t* actions) {
+  posix_spawn_file_actions_addclosefrom_np(actions, 3);
+}
+#else
+// Before glibc 2.34: the descriptors open now, one by one (one that another
+// thread opens before the spawn stays open in the child).
+void hmdSpawnClosesDescriptors(posix_spawn_file_actions_t* actions) {
+  forEachDescriptorFrom3([actions](int fd) { posix_spawn_file_actions_addclose(actions, fd); });
+}
+#endif

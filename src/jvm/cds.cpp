@@ -171,7 +171,7 @@ JavaOutcome runJava(const std::vector<std::string>& options) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  hmdSpawnClosesDescriptors(&actions);
   pid_t pid;
   int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);

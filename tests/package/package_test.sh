@@ -2,37 +2,93 @@
 # Installs the project as a user would, then packs the installed example with
 # the installed jlauncher-pack and runs it, and runs the companion library
 # under plain java.
-#   package_test.sh install BUILD_DIR JDK   cmake --install into a temporary prefix
-#   package_test.sh deb BUILD_DIR JDK       cpack -G DEB, its file list, lintian,
-#                                           and the package's files unpacked
+#   package_test.sh MODE BUILD_DIR JDK [PORTABLE]
+#     install   cmake --install into a temporary prefix
+#     deb       cpack -G DEB: each package's files (package-files.txt) and
+#               relations, lintian, and both packages' files unpacked
+#     rpm       cpack -G RPM: each package's files and requirements
+#     dist      cpack -G TGZ: the release archive's files, unpacked
+# PORTABLE is ON when the build made the portable launcher and packer: then
+# the installed launcher, and the archive's packer, must pass
+# portable_check.sh, and the packages need no C++ runtime.
 set -eu
-mode=$1 build=$2 jdk=$3
+mode=$1 build=$2 jdk=$3 portable=${4:-OFF}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# The files a package installs, as package-files.txt lists them.
+expected() { awk -v package="$1" '$1 == package { print $2 }' "$here/package-files.txt"; }
+# A list of files with the API pages only by their index.
+without_api() { grep -v '/share/doc/jlauncher/api/.' || true; }
+cpack_into_work() { (cd "$work" && cpack -G "$1" --config "$build/CPackConfig.cmake" -B "$work/out" >/dev/null); }
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+portable_binaries=bin/jlauncher
 
 case $mode in
   install)
     cmake --install "$build" --prefix "$work/prefix" >/dev/null
     prefix=$work/prefix
+    # The check fails on what this machine's compiler makes.
+    if [ "$portable" = ON ] && sh "$here/portable_check.sh" "$build/src/jlauncher" >/dev/null 2>&1; then
+      fail "portable_check.sh passes the host build's launcher"
+    fi
     ;;
   deb)
-    (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >/dev/null)
-    deb=$(ls "$work"/out/jlauncher_*_"$(dpkg --print-architecture)".deb)
-    # Every file the package installs (the API pages only by their index).
-    dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | grep -v '^./usr/share/doc/jlauncher/api/.' \
-      > "$work/files"
-    dpkg-deb -c "$deb" | awk '{print $6}' | grep -qx './usr/share/doc/jlauncher/api/index.html' ||
+    cpack_into_work DEB
+    for package in jlauncher jlauncher-pack; do
+      deb=$(ls "$work"/out/"$package"_*_"$(dpkg --print-architecture)".deb)
+      dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' > "$work/$package.all"
+      without_api < "$work/$package.all" > "$work/$package.files"
+      expected "$package" | diff -u - "$work/$package.files" || fail "the $package package's file list changed"
+      dpkg-deb -f "$deb" Depends > "$work/$package.depends"
+      lintian --allow-root "$deb" > "$work/lintian" 2>&1 || true
+      ! grep '^E:' "$work/lintian" || fail "lintian reports errors in $package"
+      dpkg-deb -x "$deb" "$work/root"
+    done
+    grep -qx './usr/share/doc/jlauncher/api/index.html' "$work/jlauncher.all" ||
       fail "no API documentation in the package"
-    diff -u "$here/deb-files.txt" "$work/files" || fail "the package's file list changed"
-    dpkg-deb -f "$deb" Depends | grep -q 'libzip4' || fail "Depends lacks libzip4: $(dpkg-deb -f "$deb" Depends)"
-    [ "$(dpkg-deb -f "$deb" Recommends)" = "default-jre-headless | java-runtime-headless" ] ||
-      fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
-    lintian --allow-root "$deb" > "$work/lintian" 2>&1 || true
-    ! grep '^E:' "$work/lintian" || fail "lintian reports errors"
-    dpkg-deb -x "$deb" "$work/root"
+    ! grep -q 'libzip' "$work/jlauncher.depends" || fail "jlauncher depends on libzip: $(cat "$work/jlauncher.depends")"
+    grep -q "^jlauncher (= $version), .*libzip4" "$work/jlauncher-pack.depends" ||
+      fail "jlauncher-pack's Depends: $(cat "$work/jlauncher-pack.depends")"
+    if [ "$portable" = ON ] && grep -q 'libstdc++\|libgcc' "$work/jlauncher.depends"; then
+      fail "the portable launcher depends on a C++ runtime: $(cat "$work/jlauncher.depends")"
+    fi
+    [ "$(dpkg-deb -f "$work"/out/jlauncher_*.deb Recommends)" = "default-jre-headless | java-runtime-headless" ] ||
+      fail "Recommends: $(dpkg-deb -f "$work"/out/jlauncher_*.deb Recommends)"
     prefix=$work/root/usr
+    ;;
+  rpm)
+    cpack_into_work RPM
+    for package in jlauncher jlauncher-pack; do
+      rpm=$(ls "$work"/out/"$package"-"$version"-*.rpm)
+      rpm -qp --qf '[%{FILEMODES:perms} .%{FILENAMES}\n]' "$rpm" | awk '!/^d/ {print $2}' | without_api \
+        > "$work/$package.files"
+      expected "$package" | diff -u - "$work/$package.files" || fail "the $package RPM's file list changed"
+      rpm -qpR "$rpm" > "$work/$package.requires"
+      ! grep -q 'libzip' "$work/$package.requires" || fail "$package requires libzip: $(cat "$work/$package.requires")"
+      if [ "$portable" = ON ] && grep -q 'libstdc++\|GLIBCXX\|CXXABI' "$work/$package.requires"; then
+        fail "$package requires a C++ runtime: $(cat "$work/$package.requires")"
+      fi
+    done
+    grep -qx "jlauncher = $version" "$work/jlauncher-pack.requires" ||
+      fail "jlauncher-pack requires: $(cat "$work/jlauncher-pack.requires")"
+    echo "PASS: $mode"
+    exit 0
+    ;;
+  dist)
+    cpack_into_work TGZ
+    archive=$(ls "$work"/out/jlauncher-"$version"-linux-*.tar.gz)
+    mkdir "$work/root"
+    tar -xzf "$archive" -C "$work/root"
+    prefix=$work/root/$(basename "$archive" .tar.gz)
+    # The packages' files under the archive's directory, with README.md and
+    # LICENSE beside bin/.
+    { expected jlauncher; expected jlauncher-pack; } | sed 's|^\./usr/|./|' > "$work/expected"
+    for doc in README.md LICENSE; do [ ! -f "$here/../../$doc" ] || echo "./$doc" >> "$work/expected"; done
+    (cd "$prefix" && find . ! -type d | without_api | LC_ALL=C sort) > "$work/files"
+    LC_ALL=C sort "$work/expected" | diff -u - "$work/files" || fail "the archive's file list changed"
+    portable_binaries="bin/jlauncher bin/jlauncher-pack"
     ;;
   *) fail "unknown mode $mode" ;;
 esac
@@ -41,6 +97,9 @@ examples=$prefix/share/doc/jlauncher/examples/hello
 cd "$work"
 env -u JAVA_HOME "$prefix/bin/jlauncher-pack" -o hello "$examples/hello.jar" "$prefix/share/java/jlauncher.jar" ||
   fail "jlauncher-pack failed"
+if [ "$portable" = ON ]; then
+  (cd "$prefix" && sh "$here/portable_check.sh" $portable_binaries "$work/hello") || fail "not portable"
+fi
 out=$(env -u UTRACE -u LD_LIBRARY_PATH -u LD_PRELOAD JAVA_HOME="$jdk" PATH=/usr/bin:/bin ./hello one 'two words')
 for line in "Hello, world!" "Running under jlauncher: yes" "  argument: one" "  argument: two words"; do
   printf '%s\n' "$out" | grep -qxF "$line" || fail "the packed example printed: $out"

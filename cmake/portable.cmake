@@ -1,0 +1,79 @@
+# The portable launcher and packer, the ones that installs, packages and
+# archives ship: compiled with Debian 11's g++ 10 against its glibc 2.31,
+# with the C++ runtime and libzip linked in, so that a single-file
+# application runs on any x86-64 Linux with glibc 2.31 or later (Debian 11,
+# Ubuntu 20.04, RHEL 9 and newer) whatever C++ runtime it has. The compiler
+# runs inside the root that `scripts/bullseye-root.sh ensure` makes once;
+# without that root, installs and packages get the host build instead.
+#
+# Sets LAUNCHER_PORTABLE_ENABLED and, when it is on, LAUNCHER_PORTABLE_LAUNCHER
+# and LAUNCHER_PORTABLE_PACKER (the built files).
+
+set(LAUNCHER_PORTABLE AUTO CACHE STRING
+    "Build the portable launcher and packer: AUTO (when the Debian 11 build root exists), ON or OFF")
+set_property(CACHE LAUNCHER_PORTABLE PROPERTY STRINGS AUTO ON OFF)
+set(LAUNCHER_PORTABLE_ENABLED OFF)
+
+if(NOT LAUNCHER_PORTABLE STREQUAL "OFF" AND LAUNCHER_PLATFORM STREQUAL "linux" AND NOT LAUNCHER_SANITIZE
+   AND NOT LAUNCHER_FUZZ)
+  execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/scripts/bullseye-root.sh check
+    OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE no_root)
+  set(why "no Debian 11 build root (scripts/bullseye-root.sh ensure makes it, as root)")
+  if(NOT no_root)
+    # Each of the compilers runs in the root with the sources, the build, the
+    # JNI headers and CMake's own probes at the same paths as here. The
+    # root's own headers are left out of the dependency files (-MMD for
+    # -MD): this machine has other files at their paths, which would make
+    # every build compile everything again.
+    set(tools ${CMAKE_BINARY_DIR}/portable-tools)
+    set(binds "${PROJECT_SOURCE_DIR}:${CMAKE_BINARY_DIR}:${JNI_HEADER_DIR}:${CMAKE_ROOT}")
+    foreach(compiler gcc g++)
+      file(WRITE ${tools}/${compiler} "#!/bin/sh
+for arg; do shift; [ \"$arg\" != -MD ] || arg=-MMD; set -- \"$@\" \"$arg\"; done
+exec sh '${PROJECT_SOURCE_DIR}/cmake/chroot-run.sh' '${root}' '${binds}' ${compiler} \"$@\"
+")
+      file(CHMOD ${tools}/${compiler} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+           WORLD_READ WORLD_EXECUTE)
+    endforeach()
+    execute_process(COMMAND ${tools}/g++ -dumpversion OUTPUT_VARIABLE version
+      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_VARIABLE error RESULT_VARIABLE failed)
+    if(failed)
+      set(why "the compiler of ${root} does not run here: ${error}")
+    else()
+      set(LAUNCHER_PORTABLE_ENABLED ON)
+    endif()
+  endif()
+  if(LAUNCHER_PORTABLE_ENABLED)
+    message(STATUS "Portable launcher and packer: g++ ${version} of ${root}")
+  elseif(LAUNCHER_PORTABLE STREQUAL "ON")
+    message(FATAL_ERROR "LAUNCHER_PORTABLE is ON, but there is ${why}")
+  else()
+    message(STATUS "No portable launcher: ${why}; installs and packages get this build's")
+  endif()
+endif()
+
+if(LAUNCHER_PORTABLE_ENABLED)
+  include(ExternalProject)
+  set(dir ${CMAKE_BINARY_DIR}/portable)
+  set(LAUNCHER_PORTABLE_LAUNCHER ${dir}/src/jlauncher)
+  set(LAUNCHER_PORTABLE_PACKER ${dir}/src/jlauncher-pack)
+  # libzip and zlib as the root holds them, static, named for the compiler's
+  # linker inside the root.
+  ExternalProject_Add(portable
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${dir}
+    CMAKE_CACHE_ARGS
+      -DCMAKE_C_COMPILER:FILEPATH=${tools}/gcc
+      -DCMAKE_CXX_COMPILER:FILEPATH=${tools}/g++
+      -DCMAKE_BUILD_TYPE:STRING=RelWithDebInfo
+      "-DCMAKE_EXE_LINKER_FLAGS:STRING=-static-libstdc++ -static-libgcc -s"
+      -DLIBZIP_LIBRARY:STRING=-l:libzip.a
+      -DCMAKE_CXX_STANDARD_LIBRARIES:STRING=-l:libz.a
+      -DLIBZIP_INCLUDE_DIR:PATH=/usr/local/include
+      -DLAUNCHER_TESTS:BOOL=OFF
+      -DLAUNCHER_PORTABLE:STRING=OFF
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir} --target jlauncher jlauncher-pack
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${LAUNCHER_PORTABLE_LAUNCHER} ${LAUNCHER_PORTABLE_PACKER}
+    INSTALL_COMMAND "")
+endif()
