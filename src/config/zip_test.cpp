@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "temp_dir.h"
 
@@ -40,9 +42,12 @@ class ZipTest : public testing::Test {
     std::string zip = readFile(dir.file("a.zip"));
     return byTool ? zip : zip.substr(0, zip.size() - 2) + endRecord(comment).substr(20);
   }
-  /// The comment found in a file holding content, and what was printed.
-  std::pair<std::optional<std::string>, std::string> search(const std::string& content) {
-    std::string path = dir.writeFile("app", content, 0755);
+  /// The comment found in a file holding content after a hole of that many
+  /// bytes (which take no disk space), and what was printed.
+  std::pair<std::optional<std::string>, std::string> search(const std::string& content, off_t hole = 0) {
+    std::string path = dir.writeFile("app", "", 0755);
+    std::filesystem::resize_file(path, hole);
+    std::ofstream(path, std::ios::binary | std::ios::app) << content;
     testing::internal::CaptureStdout();
     std::optional<std::string> comment = zipGetZipComment(path.c_str());
     return {comment, testing::internal::GetCapturedStdout()};
@@ -84,15 +89,17 @@ TEST_F(ZipTest, OnlyARecordEndingTheFileCounts) {
 
 TEST_F(ZipTest, RecordIsFoundAcrossWindowBoundaries) {
   // The first window covers the last 65536 bytes: a comment of 65515 bytes or
-  // more puts the record before it, partly or wholly.
+  // more puts the record before it, partly or wholly. The last case is a
+  // single-file application of 3 GiB, read at offsets past what 32 bits hold.
   struct Case {
     std::size_t prefix;
     std::size_t length;
-  } cases[] = {{150000, 65514}, {150000, 65515}, {150000, 65535}, {43, 65535}, {0, 65535}};
+    off_t hole = 0;
+  } cases[] = {{150000, 65514}, {150000, 65515}, {150000, 65535}, {43, 65535}, {0, 65535}, {0, 65535, off_t{3} << 30}};
   for (const Case& c : cases) {
     std::string text;
     for (std::size_t i = 0; i < c.length; ++i) text += static_cast<char>('a' + i % 26);
-    EXPECT_EQ(search(executable(c.prefix) + endRecord(text)).first, text) << c.prefix << " " << c.length;
+    EXPECT_EQ(search(executable(c.prefix) + endRecord(text), c.hole).first, text) << c.prefix << " " << c.length;
   }
 }
 

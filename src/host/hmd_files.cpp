@@ -17,6 +17,10 @@
 
 extern "C" char** environ;
 
+// The archive comment is read at the end of the executable, which may lie
+// beyond 2 GiB: the build must give every profile 64-bit file offsets.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 namespace {
 
 constexpr const char* kCannotCreateTempFile = "Unable to create temporary file.\n";

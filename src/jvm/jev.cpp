@@ -98,6 +98,20 @@ long long versionRank(const std::string& version) {
   return rank;
 }
 
+// True when the home holds JVM libraries and each of them, whichever flavour
+// jvm.cfg would choose, is for another architecture than the launcher's.
+bool onlyForeignLibraries(const std::string& home, VMInfo info) {
+  bool any = false;
+  for (int flavour : {kSubTypeClassic, kSubTypeClient, kSubTypeServer}) {
+    info.jvmSubType = flavour;
+    std::string library = jmdGetJVMSharedLib(home, info);
+    if (!exists(library)) continue;
+    if (!jmdIsForeignLibrary(library)) return false;
+    any = true;
+  }
+  return any;
+}
+
 // Why a directory is no Java home the launcher can use; empty when it is
 // one, and then info describes it.
 std::string rejection(VMInfo& info, const std::string& home) {
@@ -108,6 +122,12 @@ std::string rejection(VMInfo& info, const std::string& home) {
   if (info.jvmVersion == kLayoutModular && !exists(home + "/lib/server/libjvm.so") &&
       !exists(home + "/lib/client/libjvm.so")) {
     return "no JVM library";
+  }
+  // The loader would refuse it (a 64-bit Java on the PATH of a 32-bit
+  // launcher): the search goes on to the next place instead.
+  if (onlyForeignLibraries(home, info)) {
+    ut_tproda("The JVM library of %s is for another architecture than the launcher's", home.c_str());
+    return "for another architecture";
   }
   return "";
 }

@@ -41,6 +41,14 @@ class JvmDiscoveryTest : public ConfigTest {
     return home;
   }
 
+  // A modular runtime whose server library holds the given bytes.
+  std::string modularHome(const std::string& relative, const std::string& library) {
+    for (const char* file : {"/bin/java", "/lib/modules", "/lib/jvm.cfg"}) dir.writeFile(relative + file, "", 0755);
+    dir.writeFile(relative + "/release", "JAVA_VERSION=\"21\"\n");
+    dir.writeFile(relative + "/lib/server/libjvm.so", library);
+    return dir.file(relative);
+  }
+
   struct LibDir {
     std::optional<std::string> dir;
     std::string err, trace;
@@ -57,7 +65,7 @@ class JvmDiscoveryTest : public ConfigTest {
   }
 
   static constexpr const char* kSaved[] = {"LD_LIBRARY_PATH", "LD_PRELOAD", "J2SE_PREEMPTCLOSE", "KRX_NO_SAFETY_NET",
-                                           "PATH"};
+                                           "PATH", "JAVA_HOME"};
   std::vector<std::pair<const char*, std::optional<std::string>>> saved;
 };
 
@@ -273,14 +281,20 @@ TEST_F(JvmDiscoveryTest, DefaultJvmIsFoundThroughPathAndItsLinks) {
   jevConfigureDefaultJVM();
   EXPECT_STREQ(jopGetJavaHome(), home.c_str());
 
+  // JAVA_HOME and the first java on PATH hold a library for another
+  // architecture, which is passed over; the next java links to a runtime
+  // whose library is the fake JVM, built for the launcher's CPU.
   jopTerm();
   jopInit();
-  dir.symlink(testJdkHome() + "/bin/java", "links/bin/java");
-  setenv("PATH", dir.file("links/bin").c_str(), 1);
+  std::string foreign = modularHome("foreign", foreignElfHeader());
+  std::string native = modularHome("native", readFile(fakeJvmLibrary()));
+  dir.symlink(native + "/bin/java", "links/bin/java");
+  setenv("JAVA_HOME", foreign.c_str(), 1);
+  setenv("PATH", (foreign + "/bin:" + dir.file("links/bin")).c_str(), 1);
   std::string out = traced([] { jevConfigureDefaultJVM(); });
-  EXPECT_STREQ(jopGetJavaHome(), testJdkHome().c_str());
-  EXPECT_NE(out.find(dir.file("links/bin/java") + " is a link to " + testJdkHome() + "/bin/java; trying the Java home " +
-                     testJdkHome() + "\n"),
+  EXPECT_STREQ(jopGetJavaHome(), native.c_str());
+  EXPECT_NE(out.find(dir.file("links/bin/java") + " is a link to " + native + "/bin/java; trying the Java home " +
+                     native + "\n"),
             std::string::npos)
       << out;
 

@@ -1,6 +1,12 @@
 #include "jvm/jmd.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "host/hmd.h"
 #include "host/platform.h"
@@ -59,6 +65,26 @@ std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VM
   if (info.jvmVersion == kLayoutModular) return home + "/lib/jvm.cfg";
   std::string archDir = info.jvmVersion == kLayout14 ? std::string("/") + kArchDir : "";
   return home + (info.jvmType == kJvmTypeJdk ? "/jre/lib" : "/lib") + archDir + "/jvm.cfg";
+}
+
+bool jmdIsForeignLibrary(const std::string& path) {
+  // e_ident (16 bytes), e_type and e_machine lie at the same offsets in both
+  // ELF classes. The file is opened without blocking and read only when it is
+  // a regular file: a Java home found on PATH is anyone's.
+  unsigned char header[20];
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool whole = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+               read(fd, header, sizeof header) == static_cast<ssize_t>(sizeof header);
+  close(fd);
+  if (!whole || header[0] != 0x7f || header[1] != 'E' || header[2] != 'L' || header[3] != 'F') return false;
+  const unsigned elfClass = header[4];
+  const unsigned data = header[5];
+  // e_machine is in the file's own byte order.
+  const unsigned machine = data == 2 ? (header[18] << 8 | header[19]) : (header[18] | header[19] << 8);
+  return elfClass != kElfClass || data != kElfData ||
+         std::find(std::begin(kElfMachines), std::end(kElfMachines), machine) == std::end(kElfMachines);
 }
 
 bool jmdIsThisJVMInstalled(VMInfo& /*info*/, std::string& /*home*/, int /*size*/) { return false; }

@@ -26,6 +26,10 @@ const char* getJVMSharedLib();
 std::string jmdGetJVMSharedLib(const std::string& home, const VMInfo& info);
 /// The path of the installation's jvm.cfg; none for an IBM JVM, which has none.
 std::optional<std::string> jmdGetJVMConfigFile(const std::string& home, const VMInfo& info);
+/// True when the file at path is a shared library for another architecture
+/// than the launcher's (another ELF class, byte order or machine), which the
+/// loader would refuse. Anything that is not ELF is left to the loader.
+bool jmdIsForeignLibrary(const std::string& path);
 /// A system-wide default JVM; these platforms have none.
 bool jmdIsThisJVMInstalled(VMInfo& info, std::string& home, int size);
 

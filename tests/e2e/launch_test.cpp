@@ -65,6 +65,10 @@ TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   dir.writeFile("jdk/release", "JAVA_VERSION=\"21\"\n");
   result = run("# no javahome\n", {}, {{"JAVA_HOME", dir.file("jdk")}});
   EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=" + dir.file("jdk") + ": no JVM library\n" + kNoJavaFix);
+  // One whose library is for another architecture than the launcher's.
+  dir.writeFile("jdk/lib/server/libjvm.so", foreignElfHeader());
+  result = run("# no javahome\n", {}, {{"JAVA_HOME", dir.file("jdk")}});
+  EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=" + dir.file("jdk") + ": for another architecture\n" + kNoJavaFix);
 }
 
 TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {

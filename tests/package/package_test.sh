@@ -106,4 +106,6 @@ for line in "Hello, world!" "Running under jlauncher: yes" "  argument: one" "  
 done
 out=$("$jdk/bin/java" -cp "$examples/hello.jar:$prefix/share/java/jlauncher.jar" demo.Hello)
 printf '%s\n' "$out" | grep -qxF "Running under jlauncher: no" || fail "plain java printed: $out"
+unzip -p "$prefix/share/java/jlauncher.jar" META-INF/MANIFEST.MF | grep -qx 'Bundle-License: Apache-2.0.\?' ||
+  fail "the companion library's manifest names no licence"
 echo "PASS: $mode"

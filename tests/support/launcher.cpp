@@ -70,6 +70,15 @@ std::string packApplication(const TempDir& dir, const std::string& relative, con
   return packed;
 }
 
+std::string foreignElfHeader() {
+  // e_ident (the magic, ELFCLASS32 or 64, little-endian, version 1), e_type
+  // (a shared object) and e_machine (EM_386, or EM_X86_64 for i386).
+  const bool i386 = std::string(kArchDir) == "i386";
+  std::string header = {'\x7f', 'E', 'L', 'F', i386 ? '\2' : '\1', 1, 1};
+  header.resize(16, '\0');
+  return header + std::string{3, 0, i386 ? '\x3e' : '\3', 0};
+}
+
 std::string oldLayoutLibraryDir(const std::string& home, bool jdk) {
   return home + (jdk ? "/jre/lib/" : "/lib/") + kArchDir;
 }

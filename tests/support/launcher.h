@@ -57,6 +57,10 @@ std::string packApplication(const TempDir& dir, const std::string& relative, con
 /// layout (1 = v1.3, 2 = v1.4) keeps it. Libraries are the caller's.
 std::string makeSunJavaHome(const TempDir& dir, const std::string& relative, bool jdk, int layout,
                             const std::string& jvmCfg);
+/// The start of the ELF header of a shared library for another architecture
+/// than the launcher's (32-bit x86; 64-bit x86 for a 32-bit x86 launcher):
+/// enough for a libjvm.so that the launcher passes over unloaded.
+std::string foreignElfHeader();
 /// The directory of an old-layout home that holds the flavour directories.
 std::string oldLayoutLibraryDir(const std::string& home, bool jdk);
 
