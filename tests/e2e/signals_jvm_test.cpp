@@ -289,19 +289,12 @@ TEST_P(SignalTest, ServiceManagerStopsAJvmWaitingForItsThreads) {
 }
 
 TEST_P(SignalTest, WatchdogPingsWhileTheJvmAnswers) {
-  struct Case {
-    std::optional<std::string> pid;
-    bool pinged;
-  } cases[] = {{std::nullopt, true}, {"1", false}};
-  for (const Case& c : cases) {
-    NotifyListener manager(true, dir.path());
-    auto process = start("options handleexit\n", {"1"},
-                         {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "200000"}, {"WATCHDOG_PID", c.pid}});
-    // Five intervals are enough for a ping, and a generous wait for a busy machine.
-    EXPECT_EQ(manager.waitFor("WATCHDOG=1", c.pinged ? 5000 : 1000), c.pinged) << (c.pid ? *c.pid : "unset");
-    process->signal(SIGTERM);
-    process->finish();
-  }
+  NotifyListener manager(true, dir.path());
+  auto process = start("options handleexit\n", {"1"}, {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "200000"}});
+  // Twenty-five intervals: a generous wait for a busy machine.
+  EXPECT_TRUE(manager.waitFor("WATCHDOG=1", 5000));
+  process->signal(SIGTERM);
+  process->finish();
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, SignalTest, ::testing::ValuesIn(installedJdks()),
