@@ -28,6 +28,7 @@ constexpr const char* kWatchdogUsec = "WATCHDOG_USEC";
 constexpr const char* kWatchdogPid = "WATCHDOG_PID";
 constexpr const char* kInvocationId = "INVOCATION_ID";
 constexpr const char* kWatchdogPing = "WATCHDOG=1";
+constexpr int kSendFlags = kSolaris ? 0 : MSG_NOSIGNAL;
 /// How long stopping the watchdog waits for a thread caught in a JVM that
 /// does not answer before leaving it to the end of the process.
 constexpr std::chrono::seconds kWatchdogJoinWait{1};
@@ -155,7 +156,7 @@ bool ntfSend(const std::string& message) {
     ++length;
   }
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  bool sent = fd >= 0 && sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
+  bool sent = fd >= 0 && sendto(fd, message.data(), message.size(), kSendFlags,
                                 reinterpret_cast<const sockaddr*>(&address), length) ==
                              static_cast<ssize_t>(message.size());
   if (fd >= 0) close(fd);
