@@ -1,6 +1,8 @@
 // The notify protocol of systemd, spoken without libsystemd: the protocol is
 // a handful of text datagrams, and the launcher must not depend on a library
 // that single-file applications would have to find on every machine.
+// Solaris has no systemd, so nothing sets the variables there; the code is
+// plain POSIX and the same for both profiles.
 
 #include "service/ntf.h"
 
@@ -96,7 +98,6 @@ void runWatchdog(bool (*answers)()) {
 
 void ntfInit() {
   state = NtfState{};
-  if constexpr (kSolaris) return;  // the protocol is systemd's, which Solaris has not
   const char* names[] = {kNotifySocket, kWatchdogUsec, kWatchdogPid, kInvocationId};
   if (utlIsSetIdMode()) {
     // The caller could have the privileged launcher write to a socket of
