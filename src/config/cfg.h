@@ -180,6 +180,9 @@ void cfgAddVar(std::string_view text);
 
 bool cfgIsStrictVMCheckEnabled();
 bool cfgIsHandleShutdownEnabled();
+/// True when "options notifyready" leaves telling the service manager that
+/// the service is ready to the application (through its companion class).
+bool cfgIsNotifyReadyEnabled();
 bool cfgIsAllowRIEnabled();
 bool cfgIsAllowJavaOnPathEnabled();
 /// True once "appargs" was given: -D..., -X... and -verbose... on the command

@@ -36,6 +36,7 @@ const OptionEntry optionList[] = {
     {"allowjavaonpath", &CfgState::allowJavaOnPath},
     {"appargs", &CfgState::appArgs},
     {"startupcache", &CfgState::startupCache},
+    {"notifyready", &CfgState::notifyReady},
 };
 
 
@@ -221,6 +222,7 @@ bool cfgEnsureDirExists(std::string& param) {
 
 bool cfgIsStrictVMCheckEnabled() { return s().strictVMChecks; }
 bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }
+bool cfgIsNotifyReadyEnabled() { return s().notifyReady; }
 bool cfgIsAllowRIEnabled() { return s().allowri; }
 bool cfgIsAllowJavaOnPathEnabled() { return s().allowJavaOnPath; }
 bool cfgIsAppArgsEnabled() { return s().appArgs; }

@@ -14,6 +14,7 @@
 #include "jvmoptions/jop.h"
 #include "launcher/jap.h"
 #include "service/jsv.h"
+#include "service/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 #include "version.h"
@@ -46,6 +47,7 @@ int launcherMain(int argc, char** argv) {
   utlInit();
   ut_tproda("jlauncher %s", JLAUNCHER_VERSION);
   hmdRememberStartEnvironment();
+  ntfInit();
   // The trace shows the configuration, which the caller of a set-ID
   // launcher may not be allowed to read.
   if (const char* trace = hmdGetEnvironmentValue(kTraceVariable); trace && *trace && utlIsSetIdMode()) {
@@ -75,10 +77,15 @@ int launcherMain(int argc, char** argv) {
   }
   utlTerm();
   returned_thru_main = true;
-  return checkForRestart(result, restart, jsvIsApplicationStatus(false));
+  int status = checkForRestart(result, restart, jsvIsApplicationStatus(false));
+  ntfTerm();
+  return status;
 }
 
 void atExitHandler() {
+  // A watchdog thread still running when the process ends would end it
+  // with std::terminate instead.
+  ntfStopWatchdog();
   hmdRemoveLaunchFiles();
   cdsTerm();
   if (returned_thru_main) return;
@@ -111,6 +118,7 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   // writes its own temporary files.
   hmdRemoveLaunchFiles();
   hmdCloseDescriptorsOnExec();
+  ntfRestoreEnvironment();
   // A set-ID launcher runs its own file again, never what a caller-chosen
   // argv[0] or PATH names.
   if (utlIsSetIdMode()) {

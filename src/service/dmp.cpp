@@ -1,11 +1,15 @@
 // Native methods of com/corvane/launcher/JavaLauncher: a stack dump on
-// request, the test whether the launcher can do that, and the registry
-// operations, which have no store behind them on Unix.
+// request, the test whether the launcher can do that, the registry
+// operations, which have no store behind them on Unix, and the messages to
+// the service manager.
 
 #include "service/dmp.h"
 
+#include <string>
+
 #include "jvm/jev.h"
 #include "service/jsv.h"
+#include "service/ntf.h"
 #include "util/utrace.h"
 
 namespace {
@@ -32,6 +36,21 @@ jboolean JNICALL hmdWriteRegistryStringValue0(JNIEnv*, jclass, jint, jstring, js
 jboolean JNICALL hmdWriteRegistryBinaryValue0(JNIEnv*, jclass, jint, jstring, jstring, jbyteArray) { return JNI_FALSE; }
 jboolean JNICALL hmdWriteRegistryDwordValue0(JNIEnv*, jclass, jint, jstring, jstring, jint) { return JNI_FALSE; }
 
+jboolean JNICALL notifyReady0(JNIEnv*, jclass) { return ntfSend("READY=1") ? JNI_TRUE : JNI_FALSE; }
+
+// The status is one line of the protocol: a line break would start another
+// assignment, which the application did not mean to send.
+jboolean JNICALL notifyStatus0(JNIEnv* env, jclass, jstring status) {
+  const char* chars = status != nullptr ? env->GetStringUTFChars(status, nullptr) : nullptr;
+  if (chars == nullptr) return JNI_FALSE;
+  std::string message = std::string("STATUS=") + chars;
+  env->ReleaseStringUTFChars(status, chars);
+  for (char& c : message) {
+    if (c == '\n') c = ' ';
+  }
+  return ntfSend(message) ? JNI_TRUE : JNI_FALSE;
+}
+
 template <typename F>
 void* fn(F function) {
   return reinterpret_cast<void*>(function);
@@ -57,6 +76,13 @@ const JNINativeMethod nm[] = {
      fn(hmdWriteRegistryDwordValue0)},
 };
 
+// Registered apart from the others: a companion class from an older release
+// lacks them, and must keep the rest.
+const JNINativeMethod serviceNatives[] = {
+    {const_cast<char*>("notifyReady0"), const_cast<char*>("()Z"), fn(notifyReady0)},
+    {const_cast<char*>("notifyStatus0"), const_cast<char*>("(Ljava/lang/String;)Z"), fn(notifyStatus0)},
+};
+
 }  // namespace
 
 void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction) {
@@ -79,5 +105,9 @@ void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction) {
     env->ExceptionClear();
   } else {
     ut_tproda("Registered stack dump handler");
+  }
+  if (env->RegisterNatives(cls, serviceNatives, static_cast<jint>(std::size(serviceNatives))) != 0) {
+    env->ExceptionClear();
+    ut_tproda("The JavaLauncher class has no service manager methods");
   }
 }

@@ -16,6 +16,7 @@
 #include "jvmoptions/jop.h"
 #include "service/dmp.h"
 #include "service/jsv_state.h"
+#include "service/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
@@ -118,6 +119,25 @@ int findEntryMethod(const char* entryClass, const char* mainMethod, jclass* cls,
   return 1;
 }
 
+// The watchdog's question: does the JVM still run Java code? A JVM held at
+// a safepoint or out of memory answers late or not at all. The thread is a
+// daemon, so that it never keeps the JVM waiting at its end.
+bool jvmAnswers() {
+  JavaVM* vm = jsvState().jvm.load();
+  JNIEnv* env = nullptr;
+  if (vm == nullptr || vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) {
+    return false;
+  }
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID nanoTime = system ? env->GetStaticMethodID(system, "nanoTime", "()J") : nullptr;
+  if (nanoTime != nullptr) env->CallStaticLongMethod(system, nanoTime);
+  bool answered = nanoTime != nullptr && env->ExceptionOccurred() == nullptr;
+  env->ExceptionClear();
+  if (system != nullptr) env->DeleteLocalRef(system);
+  vm->DetachCurrentThread();
+  return answered;
+}
+
 int jsvInvokeMain(jobjectArray args) {
   JsvState& s = jsvState();
   JNIEnv* env = s.env;
@@ -128,6 +148,11 @@ int jsvInvokeMain(jobjectArray args) {
   ut_tproda("Calling entry class 'static void %s.%s(java.lang.String[])'", entryClass, s.mainMethod);
   ut_tcommit();
   s.entryCalled = true;
+  // The launcher's part of the start is done. A main that serves until it
+  // is stopped never returns, so the manager hears it now, unless the
+  // application said it will tell once it really serves.
+  if (!cfgIsNotifyReadyEnabled()) ntfSend("READY=1");
+  ntfStartWatchdog(jvmAnswers);
   env->CallStaticVoidMethod(cls, main, args);
 
   // An exception escaping the entry method (or getExitStatus) is printed and
@@ -252,6 +277,7 @@ int createJavaVM() {
 
   // One JVM per process: a second call works on the existing one.
   if (s.jvm.load() == nullptr) {
+    ntfHideFromJvm();
     JavaVM* vm = nullptr;
     s.creating = true;
     jint created = jevGetInvocationFunction()->CreateJavaVM(&vm, reinterpret_cast<void**>(&s.env), &JVMInitArgs);
@@ -324,6 +350,7 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
   s.mainMethod = mainMethod;
   s.exitMethod = exitMethod;
   s.entryClass = entryClass;
+  s.stopClass = exitClass;
   s.exitClass = exitClass;
   int result = jsvStartApp(argc, argv);
   s.exitClass = nullptr;
@@ -346,6 +373,8 @@ int jsvDestroyJVM() {
     vm->DestroyJavaVM();
     s.abortPhase = 0;
   }
+  ntfStopWatchdog();
+  s.stopClass = nullptr;
   s.jvm = nullptr;
   s.env = nullptr;
   ut_tproda("JVM destroyed");

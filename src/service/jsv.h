@@ -35,7 +35,8 @@ void jsvPrintVersion(bool toStandardError);
 bool jsvIsApplicationStatus(bool systemExit);
 /// Runs the static method of the entry class with the arguments; returns the
 /// application's exit status, or 1 when it could not be run or an exception
-/// escaped it.
+/// escaped it. Just before the call it tells the service manager that the
+/// service is ready (unless the application will) and starts the watchdog.
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv);
 /// What jsvRunService does before the entry call, and no more: looks up the
@@ -43,7 +44,7 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
 /// static method, reporting what is missing as jsvRunService would; calls
 /// nothing. 0 when both are found, else 1.
 int jsvFindEntry(const char* entryClass, const char* mainMethod);
-/// Destroys the JVM (waiting for its non-daemon threads).
+/// Destroys the JVM (waiting for its non-daemon threads), then stops the watchdog.
 int jsvDestroyJVM();
 /// What looking up a static method found.
 enum class MethodLookup {
@@ -75,9 +76,12 @@ int jsvGetSystemProperty(const char* name, std::string& value, std::size_t capac
 /// Sets a system property; 0 on success, 1 after a reported failure.
 int jsvSetSystemProperty(const char* name, const char* value);
 
-/// Orderly shutdown on a signal: calls the application's exit method while it
-/// runs (without one, ends it as the JVM would on that signal); during JVM
-/// destruction explains the wait, then forces the exit.
+/// Orderly shutdown on a signal: tells the service manager on SIGTERM that
+/// the service stops; calls the application's exit method while it runs
+/// (without one, ends it as the JVM would on that signal); during JVM
+/// destruction explains the wait, then forces the exit, except that a
+/// service manager's SIGTERM then ends the JVM through System.exit (0 when
+/// the exit method ran and returned normally, else 128 + the signal).
 void jsvAbortService(bool flag, int signal);
 /// Dumps the stacks of all Java threads (from a signal thread).
 void jsvDumpAllStacks();

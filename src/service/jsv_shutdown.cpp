@@ -1,13 +1,17 @@
 // Orderly shutdown and stack dumps, called on signal threads while the main
 // thread runs the entry class or waits in DestroyJavaVM.
 
+#include <signal.h>
+
 #include <chrono>
 #include <thread>
 
+#include "config/cfg.h"
 #include "host/hmd.h"
 #include "jvm/jev.h"
 #include "service/jsv.h"
 #include "service/jsv_state.h"
+#include "service/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
@@ -32,13 +36,9 @@ JNIEnv* attach(JavaVM* vm) {
   return env;
 }
 
-// Without an exit method to call, the signal must still end the
-// application: as the JVM's own handlers would have (the launcher's replaced
-// them), through System.exit with 128 + the signal number, so that shutdown
-// hooks run.
-void exitAsTheJvmWould(JNIEnv* env, const char* why, int signal) {
-  int status = 128 + signal;
-  ut_tproda("%s: ending the application with status %d, as the JVM does on signal %d", why, status, signal);
+// Ends the application through System.exit(status), so that shutdown hooks
+// run; returns only when that was refused.
+void systemExit(JNIEnv* env, int status) {
   env->ExceptionClear();
   jclass system = env->FindClass("java/lang/System");
   jmethodID exit = system ? env->GetStaticMethodID(system, "exit", "(I)V") : nullptr;
@@ -46,27 +46,60 @@ void exitAsTheJvmWould(JNIEnv* env, const char* why, int signal) {
   if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();  // a security manager refused
 }
 
-// Calls the application's exit method, "public static void <exitMethod>(boolean)".
-void callExitMethod(const char* exitClass, bool flag, int signal) {
+// Without an exit method to call, the signal must still end the
+// application: as the JVM's own handlers would have (the launcher's replaced
+// them), through System.exit with 128 + the signal number.
+void exitAsTheJvmWould(JNIEnv* env, const char* why, int signal) {
+  int status = 128 + signal;
+  ut_tproda("%s: ending the application with status %d, as the JVM does on signal %d", why, status, signal);
+  systemExit(env, status);
+}
+
+// Calls the application's exit method, "public static void <exitMethod>(boolean)";
+// true when it ran and returned normally.
+bool callExitMethod(const char* exitClass, bool flag, int signal) {
   JsvState& s = jsvState();
   const char* exitMethod = s.exitMethod.load();
   ut_tproda("Shutting down, trying to invoke \"public static void %s(boolean)\" of %s", exitMethod, exitClass);
   JavaVM* vm = s.jvm.load();
   JNIEnv* env = attach(vm);
-  if (env == nullptr) return;
+  if (env == nullptr) return false;
   std::string name = exitClass;
   jsvDotToSlash(name);
   jclass cls = env->FindClass(name.c_str());
   jmethodID method = cls ? env->GetStaticMethodID(cls, exitMethod, "(Z)V") : nullptr;
+  bool returned = false;
   if (method != nullptr) {
     env->CallStaticVoidMethod(cls, method, static_cast<jboolean>(flag));
-    if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+    returned = env->ExceptionOccurred() == nullptr;
+    if (!returned) env->ExceptionDescribe();
   } else if (cls == nullptr) {
     exitAsTheJvmWould(env, (std::string("No exit class ") + exitClass).c_str(), signal);
   } else {
     std::string why = std::string("No 'public static void ") + exitMethod + "(boolean)' method in " + exitClass;
     exitAsTheJvmWould(env, why.c_str(), signal);
   }
+  vm->DetachCurrentThread();
+  return returned;
+}
+
+// A service manager's SIGTERM is an order to stop within its timeout, not an
+// interrupt a user repeats: once main has returned, waiting for the
+// application's threads would end only in the manager's SIGKILL, with no
+// shutdown hook run. The JVM is asked to exit instead, as it would on that
+// signal; an exit method that returns normally has stopped the application
+// in order, and the status says so.
+void exitForServiceManager(bool flag, int signal) {
+  JsvState& s = jsvState();
+  int status = 128 + signal;
+  if (const char* exitClass = s.stopClass.load(); exitClass != nullptr && callExitMethod(exitClass, flag, signal)) {
+    status = 0;
+  }
+  JavaVM* vm = s.jvm.load();
+  JNIEnv* env = attach(vm);
+  if (env == nullptr) return;
+  ut_tproda("Stopped by the service manager while the JVM waits for its threads: ending it with status %d", status);
+  systemExit(env, status);
   vm->DetachCurrentThread();
 }
 
@@ -119,8 +152,13 @@ bool printDiagnosticThreadDump(JNIEnv* env) {
 
 void jsvAbortService(bool flag, int signal) {
   JsvState& s = jsvState();
+  if (signal == SIGTERM) ntfSend("STOPPING=1");
   if (const char* exitClass = s.exitClass.load()) {
     callExitMethod(exitClass, flag, signal);
+    return;
+  }
+  if (signal == SIGTERM && s.abortPhase.load() != 0 && (ntfIsUnderServiceManager() || cfgGetDaemonSupport())) {
+    exitForServiceManager(flag, signal);
     return;
   }
   // During JVM destruction the first interrupt explains the wait and the next

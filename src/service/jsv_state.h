@@ -15,6 +15,7 @@ struct JsvState {
   const char* mainMethod = nullptr;
   std::atomic<const char*> exitClass{nullptr};   ///< set while the entry class runs, when one is known
   std::atomic<const char*> exitMethod{nullptr};
+  std::atomic<const char*> stopClass{nullptr};   ///< the exit class, kept until the JVM is destroyed
   std::atomic<bool> forcingExit{false};  ///< a forced exit is under way
   std::atomic<bool> creating{false};     ///< JNI_CreateJavaVM has not returned yet
   std::atomic<bool> entryCalled{false};  ///< the entry method was called: System.exit is the application's

@@ -17,6 +17,7 @@
 
 #include "launcher.h"
 #include "loopback.h"
+#include "notify.h"
 
 namespace {
 
@@ -142,10 +143,13 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
   for (const Case& c : cases) {
     // The status of the launcher's own failures is no restart request.
     configure("restartonexit 1\n" + c.config);
-    ProcessResult result = run(c.args);
+    NotifyListener manager(true, "");
+    ProcessResult result = run(c.args, {{"NOTIFY_SOCKET", manager.address()}});
     EXPECT_EQ(result.status, 1) << c.config;
     EXPECT_EQ(c.described ? result.err.substr(0, c.err.size()) : result.err, c.err) << c.config;
     EXPECT_EQ(result.out, "") << c.config;
+    // Only the application that was started was ever ready.
+    EXPECT_EQ(manager.messages().empty(), c.args[0] != "throw") << c.config;
   }
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "launcher.h"
+#include "notify.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
   configure("restartonexit 3\njpda running\noptions startupcache\n");
   std::string refused = "' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
   std::string counter = dir.file("user/starts");
+  NotifyListener manager(true, dir.path());
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -100,6 +102,8 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
         {"_JAVA_OPTIONS", "-XX:OnError=" + evil},
         {"JDK_JAVA_OPTIONS", "-agentpath:" + dir.file("user/libagent.so")},
         {"KRX_NO_SAFETY_NET", "1"},
+        // Where the privileged launcher would send datagrams.
+        {"NOTIFY_SOCKET", manager.address()},
         // Root's archive, recorded where the caller says.
         {"XDG_CACHE_HOME", dir.file("user/cache")}},
        "", "", startsIn(1), 0},
@@ -117,6 +121,7 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
     EXPECT_FALSE(fs::exists(dir.file("user/ran"))) << c.name;
     EXPECT_FALSE(fs::exists(dir.file("user/cache"))) << c.name;
   }
+  EXPECT_EQ(manager.messages(), std::vector<std::string>{});
   // Nor do the caller's JAVA_HOME and PATH choose the Java installation.
   dir.writeFile("app/bin/myapp.config", "addpath ../lib/jltest.jar\nmainclass jltest.Restart\n", 0600);
   ProcessResult result =

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "launcher.h"
+#include "notify.h"
 
 namespace {
 
@@ -230,6 +231,70 @@ TEST_P(SignalTest, InstallationFollowsTheEnvironment) {
     EXPECT_EQ(installed != std::string::npos && installed > created, c.installedAfter);
     EXPECT_EQ(result.out.find("Turn off Java Shutdown Hooks\n") != std::string::npos, c.javaTold);
   }
+}
+
+TEST_P(SignalTest, ServiceManagerHearsReadinessAndStopping) {
+  struct Case {
+    std::string config;
+    std::vector<std::string> args;
+    bool abstract;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"options handleexit\n", {"1"}, true, {"READY=1", "STOPPING=1"}},
+      {"options handleexit\n", {"1", "notify"}, false, {"READY=1", "STATUS=serving", "READY=1", "STOPPING=1"}},
+      {"options handleexit,notifyready\n", {"1", "notify"}, true, {"STATUS=serving", "READY=1", "STOPPING=1"}},
+  };
+  for (const Case& c : cases) {
+    NotifyListener manager(c.abstract, dir.path());
+    auto process = start(c.config, c.args, {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "60000000"}});
+    process->signal(SIGTERM);
+    ProcessResult result = process->finish();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(manager.messages(), c.messages) << c.config;
+    // The application speaks through the launcher; what it starts does not.
+    EXPECT_EQ(result.out.find("notified true true null null\n") != std::string::npos, c.args.size() > 1);
+  }
+}
+
+TEST_P(SignalTest, ServiceManagerStopsAJvmWaitingForItsThreads) {
+  struct Case {
+    int signal;
+    bool managed;
+    std::string exitClass;
+    int status;
+    std::string err, out;
+  } cases[] = {
+      {SIGTERM, true, "exitclass jltest.Waiter.missing()\n", 143, "", "shutdown hook\n"},
+      {SIGTERM, true, "", 0, "", "cleanup true\n"},
+      {SIGINT, true, "", 1, std::string(kWaitingLines) + kForcingLines, "lingering\nmain ends\n"},
+      {SIGTERM, false, "", 1, std::string(kWaitingLines) + kForcingLines, "lingering\nmain ends\n"},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, std::optional<std::string>> env = {{"UTRACE", "-p"}};
+    if (c.managed) env.emplace("INVOCATION_ID", "0123456789abcdef");
+    auto process = start("options handleexit\n" + c.exitClass, {"0", "linger", "hook"}, env);
+    ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
+    pause(500);
+    process->signal(c.signal);
+    if (c.status == 1) {
+      pause(1000);
+      process->signal(c.signal);
+    }
+    ProcessResult result = process->finish();
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("shutdown hook\n") != std::string::npos, c.status != 1) << result.out;
+  }
+}
+
+TEST_P(SignalTest, WatchdogPingsWhileTheJvmAnswers) {
+  NotifyListener manager(true, dir.path());
+  auto process = start("options handleexit\n", {"1"}, {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "200000"}});
+  // Twenty-five intervals: a generous wait for a busy machine.
+  EXPECT_TRUE(manager.waitFor("WATCHDOG=1", 5000));
+  process->signal(SIGTERM);
+  process->finish();
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, SignalTest, ::testing::ValuesIn(installedJdks()),

@@ -17,7 +17,8 @@ struct ProcessCommand {
   std::vector<std::string> argv;  ///< the full argument vector, argv[0] included
   /// Environment changes on top of the caller's environment, from which the
   /// launcher's own variables (UTRACE, LD_LIBRARY_PATH, LD_PRELOAD, KRX_*,
-  /// JAVA_HOME, JDK_JAVA_OPTIONS) are always removed first. A nullopt value
+  /// JAVA_HOME, JDK_JAVA_OPTIONS, and a service manager's NOTIFY_SOCKET,
+  /// WATCHDOG_* and INVOCATION_ID) are always removed first. A nullopt value
   /// unsets the name.
   std::map<std::string, std::optional<std::string>> env;
   std::string cwd;          ///< working directory; the caller's when empty

@@ -4,11 +4,14 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.concurrent.atomic.AtomicInteger;
 
+import com.corvane.launcher.JavaLauncher;
+
 /**
  * Waits for the launcher's shutdown calls: prints "ready", then runs until cleanup has been called as many times as
  * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
  * main has returned; with "hook", a shutdown hook says when it runs; with "until=FILE", main also waits until FILE
- * exists, so that the caller decides when the application may end. Two cleanup calls at once print "overlap".
+ * exists, so that the caller decides when the application may end; with "notify", it tells the service manager
+ * its status and that it is ready, and which notify variables it sees. Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
@@ -21,6 +24,10 @@ public class Waiter {
         }
         Path until = java.util.Arrays.stream(args).filter(arg -> arg.startsWith("until="))
                 .map(arg -> Path.of(arg.substring(6))).findFirst().orElse(null);
+        if (java.util.Arrays.asList(args).contains("notify")) {
+            System.out.println("notified " + JavaLauncher.notifyStatus0("serving") + " " + JavaLauncher.notifyReady0()
+                    + " " + System.getenv("NOTIFY_SOCKET") + " " + System.getenv("WATCHDOG_USEC"));
+        }
         System.out.println("ready");
         long deadline = System.currentTimeMillis() + 60_000;
         while ((cleanups.get() < stopAfter || (until != null && !Files.exists(until)))

@@ -53,8 +53,39 @@ public final class JavaLauncher {
         if (nativeAvailable) hideSplashScreen0();
     }
 
-    // Served by the launcher, which registers all ten by these names and signatures. The registry
-    // operations have no store behind them on Unix and give fixed answers.
+    /**
+     * Tells the service manager (systemd, through the socket it names in {@code NOTIFY_SOCKET}) that the
+     * application is ready to serve. The launcher says so itself when it calls {@code main}, unless its
+     * configuration has {@code options notifyready}: then the application calls this once it really serves.
+     *
+     * @return true when the message was sent, false without a service manager and outside the launcher
+     */
+    public static boolean notifyReady() {
+        try {
+            return nativeAvailable && notifyReady0();
+        } catch (UnsatisfiedLinkError e) {
+            return false; // a launcher from before service managers were supported
+        }
+    }
+
+    /**
+     * Tells the service manager what the application is doing, in one line that {@code systemctl status}
+     * shows (a line break in the text is sent as a space).
+     *
+     * @param status the text to show
+     * @return true when the message was sent, false without a service manager and outside the launcher
+     */
+    public static boolean notifyStatus(String status) {
+        try {
+            return nativeAvailable && status != null && notifyStatus0(status);
+        } catch (UnsatisfiedLinkError e) {
+            return false; // a launcher from before service managers were supported
+        }
+    }
+
+    // Served by the launcher, which registers the first ten by these names and signatures, and the
+    // service manager's two apart, so that an older class keeps the rest. The registry operations have no
+    // store behind them on Unix and give fixed answers.
     private static native boolean dumpAllStacks0();
 
     private static native void hideSplashScreen0();
@@ -74,4 +105,8 @@ public final class JavaLauncher {
     private static native boolean writeRegistryBinaryValue0(int root, String key, String value, byte[] data);
 
     private static native boolean writeRegistryDwordValue0(int root, String key, String value, int data);
+
+    private static native boolean notifyReady0();
+
+    private static native boolean notifyStatus0(String status);
 }

@@ -23,4 +23,8 @@ public class JavaLauncher {
     public static native boolean writeRegistryBinaryValue0(int root, String key, String value, byte[] data);
 
     public static native boolean writeRegistryDwordValue0(int root, String key, String value, int data);
+
+    public static native boolean notifyReady0();
+
+    public static native boolean notifyStatus0(String status);
 }

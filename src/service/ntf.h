@@ -1,0 +1,36 @@
+// Telling a service manager how the service fares, through the notify
+// protocol of systemd: text datagrams to the AF_UNIX socket named by
+// NOTIFY_SOCKET (a leading '@' names the abstract namespace), and the
+// watchdog pings that WATCHDOG_USEC asks for.
+#pragma once
+
+#include <string>
+
+/// Reads NOTIFY_SOCKET, WATCHDOG_USEC, WATCHDOG_PID and INVOCATION_ID once,
+/// at start-up (a set-ID launcher ignores the caller's, and says so in the
+/// trace). The variables stay in the environment until ntfHideFromJvm, so
+/// that a re-executed image finds them.
+void ntfInit();
+/// Stops the watchdog (waiting a little for its thread) and forgets the
+/// service manager.
+void ntfTerm();
+/// True when a service manager started the launcher: NOTIFY_SOCKET or
+/// INVOCATION_ID was set.
+bool ntfIsUnderServiceManager();
+/// Removes the notify and watchdog variables from the environment: the JVM
+/// and the processes it starts must not speak for the service.
+void ntfHideFromJvm();
+/// Puts the variables back before the launcher executes itself again to
+/// restart the application, whose new image is the same service.
+void ntfRestoreEnvironment();
+/// Sends one message ("READY=1", "STATUS=…") to the service manager; false
+/// when there is no socket or the datagram could not be sent (traced).
+bool ntfSend(const std::string& message);
+/// Starts the watchdog thread when WATCHDOG_USEC asked for one: every half
+/// interval it calls answers, which must return within the interval for
+/// the ping "WATCHDOG=1" to be sent. Does nothing when already running.
+void ntfStartWatchdog(bool (*answers)());
+/// Stops the watchdog thread; it is joined when it ends within a second.
+void ntfStopWatchdog();
+/// The watchdog interval in microseconds, 0 when none was asked for.
+long long ntfWatchdogMicroseconds();

@@ -1,0 +1,60 @@
+#include "service/ntf.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "notify.h"
+
+namespace {
+
+// The launcher as the service of a listener, with a watchdog of 100 ms for pid.
+void serve(const NotifyListener& manager, const std::string& pid) {
+  setenv("NOTIFY_SOCKET", manager.address().c_str(), 1);
+  setenv("WATCHDOG_USEC", "100000", 1);
+  setenv("WATCHDOG_PID", pid.c_str(), 1);
+  ntfInit();
+}
+
+// Only a JVM that answers within the interval keeps the service alive, and
+// only the process the watchdog is meant for pings.
+TEST(NotifyTest, WatchdogPingsOnlyForTimelyAnswers) {
+  auto late = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    return true;
+  };
+  struct Case {
+    bool (*answers)();
+    std::string pid;
+    bool pinged;
+  } cases[] = {{[] { return true; }, std::to_string(getpid()), true},
+               {[] { return false; }, std::to_string(getpid()), false},
+               {late, std::to_string(getpid()), false},
+               {[] { return true; }, "1", false}};
+  for (const Case& c : cases) {
+    NotifyListener manager(true, "");
+    serve(manager, c.pid);
+    ntfStartWatchdog(c.answers);
+    EXPECT_EQ(manager.waitFor("WATCHDOG=1", c.pinged ? 5000 : 1000), c.pinged) << c.pid;
+    ntfTerm();
+  }
+  ntfHideFromJvm();
+}
+
+// The JVM does not see the variables; a restart, the same service again, does.
+TEST(NotifyTest, RestartGetsTheVariablesBack) {
+  NotifyListener manager(true, "");
+  serve(manager, "1");
+  ntfHideFromJvm();
+  EXPECT_EQ(getenv("NOTIFY_SOCKET"), nullptr);
+  EXPECT_TRUE(ntfSend("STATUS=hidden"));
+  ntfRestoreEnvironment();
+  EXPECT_EQ(std::string(getenv("NOTIFY_SOCKET")) + getenv("WATCHDOG_USEC"), manager.address() + "100000");
+  EXPECT_EQ(manager.messages(), std::vector<std::string>{"STATUS=hidden"});
+  ntfTerm();
+  ntfHideFromJvm();
+}
+
+}  // namespace
