@@ -43,6 +43,8 @@ struct JavaCommandOption {
   VersionBanner banner = VersionBanner::kNone;
 };
 
+// What a missing value lacks, word for word as java prints it, since users
+// compare the two launchers' messages.
 constexpr const char* kModules = "modules to be specified";
 constexpr const char* kModulePath = "module path specification";
 constexpr const char* kClassPathLacks = "class path specification";
