@@ -197,14 +197,16 @@ int japStart(LaunchRecord* record) {
 }
 
 int japStart2(LaunchRecord* record) {
-  // A checked launch leaves a running instance alone, and a re-executed image
-  // must not deliver the arguments a second time.
-  bool checking = optIsCheck();
+  // The unit runs the launcher as installed; what follows +unit is the
+  // service's command line.
   if (optIsOptionOn("+unit", true)) {
     std::vector<std::string> args(record->argv + 1, record->argv + record->argc);
     std::fputs(dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile()).c_str(), stdout);
     return 0;
   }
+  // A checked launch leaves a running instance alone, and a re-executed image
+  // must not deliver the arguments a second time.
+  bool checking = optIsCheck();
   if (optIsShellMode() && !checking && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
       forwardToRunningInstance(cfgGetSocketPort())) {
     return 0;
