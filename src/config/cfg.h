@@ -80,6 +80,9 @@ bool cfgSetUsageClass(std::string& param);
 bool cfgSetExitClass(std::string& param);
 bool cfgSetRestartOnExitCode(std::string& param);
 bool cfgSetUsageOnExitCode(std::string& param);
+/// "<count>/<seconds>": restartonexit restarts at most count times within
+/// seconds; false unless both are whole numbers from 1 (count up to 1000).
+bool cfgSetRestartLimit(std::string& param);
 bool cfgAddPath(std::string& param);
 bool cfgAddJars(std::string& param);
 bool cfgSetVMParam(std::string& param);
@@ -108,6 +111,9 @@ bool cfgIsExportEnvEnabled();
 bool cfgWriteExportEnv();
 bool cfgSetCurrentDir(std::string& param);
 bool cfgSetDaemonSupport(std::string& param);
+/// The file the running launcher writes its process id to, relative to the
+/// configuration file.
+bool cfgSetPidFile(std::string& param);
 bool cfgAddAppArg(std::string& param);
 /// The application arguments of the parameter, split into words as a shell
 /// splits them (so "" is an empty argument), inserted as cfgAddAppArg
@@ -162,6 +168,11 @@ int cfgGetRestartOnExitCode();
 int cfgGetUsageOnExitCode();
 bool cfgGetDaemonSupport();
 const char* cfgGetDaemonLogDir();
+/// The pid file's absolute path, or null when none is configured.
+const char* cfgGetPidFile();
+/// The restart limit: at most count restarts within seconds.
+int cfgGetRestartLimitCount();
+int cfgGetRestartLimitSeconds();
 
 // ---------------------------------------------------------------------------
 // Macros and variables.

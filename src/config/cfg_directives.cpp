@@ -177,6 +177,21 @@ bool cfgSetRestartOnExitCode(std::string& param) {
 
 bool cfgSetUsageOnExitCode(std::string& param) { return parseExitCode(param, s().usageCode); }
 
+// The history of restarts travels in the environment of the next image, one
+// entry a restart: the count is bounded to keep it small.
+bool cfgSetRestartLimit(std::string& param) {
+  std::size_t slash = param.find('/');
+  int count = 0;
+  int seconds = 0;
+  if (slash == std::string::npos || !parseExitCode(param.substr(0, slash), count) ||
+      !parseExitCode(param.substr(slash + 1), seconds) || count < 1 || count > 1000 || seconds < 1) {
+    return false;
+  }
+  s().restartLimitCount = count;
+  s().restartLimitSeconds = seconds;
+  return true;
+}
+
 // --- Java home, JVM library and flavour ---------------------------------------
 // The command line is parsed first, so a value it gave wins; within the
 // configuration the first value wins.
@@ -252,6 +267,11 @@ bool cfgSetCurrentDir(std::string& param) {
 bool cfgSetDaemonSupport(std::string& param) {
   s().daemonLogDir = absolute(param);
   s().daemonSupport = true;
+  return true;
+}
+
+bool cfgSetPidFile(std::string& param) {
+  s().pidFile = absolute(param);
   return true;
 }
 
@@ -340,3 +360,6 @@ int cfgGetRestartOnExitCode() { return s().restartCode; }
 int cfgGetUsageOnExitCode() { return s().usageCode; }
 bool cfgGetDaemonSupport() { return s().daemonSupport; }
 const char* cfgGetDaemonLogDir() { return cStr(s().daemonLogDir); }
+const char* cfgGetPidFile() { return cStr(s().pidFile); }
+int cfgGetRestartLimitCount() { return s().restartLimitCount; }
+int cfgGetRestartLimitSeconds() { return s().restartLimitSeconds; }

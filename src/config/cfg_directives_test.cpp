@@ -24,9 +24,9 @@ std::vector<std::string> finalOptions() {
 // parameter.
 TEST_F(DirectiveTest, EveryDirectiveIsKnownAndNeedsAParameter) {
   const std::string names[] = {"addlibpath", "javahome", "javapath", "vmtype", "mainclass", "mainmethod",
-                               "versionclass", "usageclass", "exitclass", "restartonexit", "usageonexit", "addpath",
+                               "versionclass", "usageclass", "exitclass", "restartonexit", "restartlimit", "usageonexit", "addpath",
                                "addjars", "vmparam", "vmparams", "vmparamsfile", "vmprop", "vmmemmin", "vmmemmax",
-                               "nosplash", "socket", "copyenv", "exportenv", "cd", "daemonsupport", "apparg",
+                               "nosplash", "socket", "copyenv", "exportenv", "cd", "daemonsupport", "pidfile", "apparg",
                                "addparam", "addparams", "addbootpath", "addbootjars", "addskippath", "include", "includedir",
                                "set", "export", "setfromoption", "dirmustexist", "jpda", "options",
                                "cmdprefix", "vmversion"};
@@ -190,8 +190,12 @@ TEST_F(DirectiveTest, ReferenceImplementationInAJarDirectoryEndsTheLauncher) {
 
 TEST_F(DirectiveTest, WorkingDirectoryDaemonSupportAndExport) {
   dir.makeDir("run");
-  EXPECT_TRUE(process("cd work/../run\ndaemonsupport logs\nexport CFG_TEST_EXPORTED=bar\napparg $env(CFG_TEST_EXPORTED)\n").ok);
+  EXPECT_TRUE(process("cd work/../run\ndaemonsupport logs\nexport CFG_TEST_EXPORTED=bar\napparg $env(CFG_TEST_EXPORTED)\n"
+                      "pidfile run/app.pid\nrestartlimit 2/60\n").ok);
   EXPECT_STREQ(cfgGetCurrentDir(), dir.file("run").c_str());
+  EXPECT_STREQ(cfgGetPidFile(), dir.file("run/app.pid").c_str());
+  EXPECT_EQ(cfgGetRestartLimitCount(), 2);
+  EXPECT_EQ(cfgGetRestartLimitSeconds(), 60);
   EXPECT_TRUE(cfgGetDaemonSupport());
   EXPECT_STREQ(cfgGetDaemonLogDir(), dir.file("logs").c_str());
   EXPECT_EQ(optGetApplicationArgList(), (std::vector<std::string>{"bar"}));

@@ -136,6 +136,7 @@ const DirectiveEntry directiveList[] = {
     {.name = "usageclass", .handler = cfgSetUsageClass},
     {.name = "exitclass", .handler = cfgSetExitClass},
     {.name = "restartonexit", .handler = cfgSetRestartOnExitCode, .errorFormat = kInvalidNumberFormat},
+    {.name = "restartlimit", .handler = cfgSetRestartLimit, .errorFormat = kInvalidNumberFormat},
     {.name = "usageonexit", .handler = cfgSetUsageOnExitCode, .errorFormat = kInvalidNumberFormat},
     {.name = "addpath", .handler = cfgAddPath},
     {.name = "addjars", .handler = cfgAddJars},
@@ -151,6 +152,7 @@ const DirectiveEntry directiveList[] = {
     {.name = "exportenv", .handler = cfgSetExportEnv},
     {.name = "cd", .handler = cfgSetCurrentDir},
     {.name = "daemonsupport", .handler = cfgSetDaemonSupport},
+    {.name = "pidfile", .handler = cfgSetPidFile},
     {.name = "apparg", .handler = cfgAddAppArg},
     {.name = "addparam", .handler = cfgAddAppArg},
     {.name = "addparams", .handler = cfgAddAppArgs, .emptyAllowed = true},
@@ -188,6 +190,8 @@ void cfgTerm() {
   CfgState released;
   released.restartCode = state.restartCode;
   released.usageCode = state.usageCode;
+  released.restartLimitCount = state.restartLimitCount;
+  released.restartLimitSeconds = state.restartLimitSeconds;
   state = std::move(released);
 }
 

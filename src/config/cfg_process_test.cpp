@@ -31,6 +31,9 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"vmparams -Dx='open", "Error: Unable to process 'vmparams -Dx='open' at line 1 in configuration file '%s'.\n"},
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},
       {"restartonexit 256", "Error: Invalid number in 'restartonexit 256' at line 1 in configuration file '%s'.\n"},
+      {"restartlimit 5", "Error: Invalid number in 'restartlimit 5' at line 1 in configuration file '%s'.\n"},
+      {"restartlimit 0/10", "Error: Invalid number in 'restartlimit 0/10' at line 1 in configuration file '%s'.\n"},
+      {"restartlimit 3/1s", "Error: Invalid number in 'restartlimit 3/1s' at line 1 in configuration file '%s'.\n"},
       {"cd no/such/dir", "Error: Unable to process 'cd no/such/dir' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n" +
                              kHeapSizeHint},

@@ -32,10 +32,14 @@ struct CfgState {
   std::optional<std::string> usageClass, usageMethod;
   std::optional<std::string> exitClass, exitMethod;
   int restartCode = 0;
+  /// At most restartLimitCount restarts within restartLimitSeconds.
+  int restartLimitCount = 5;
+  int restartLimitSeconds = 10;
   int usageCode = 0;
   int firstCommandOptionAppArg = 1;
   bool daemonSupport = false;
   std::optional<std::string> daemonLogDir;
+  std::optional<std::string> pidFile;
   bool krxSaftyNet = true;
 
   // Macros and variables.

@@ -27,7 +27,7 @@ constexpr int kHup = 0;
 constexpr int kInt = 1;
 
 struct SignalState {
-  bool sigHandlerInstalled = false;
+  bool installed[std::size(kInitialSignals)] = {};  ///< rows whose handler is in force
   struct sigaction oldActions[std::size(kInitialSignals)] = {};
 };
 
@@ -87,12 +87,18 @@ bool hmdSetSignalIgnore(const char* name) {
   return false;
 }
 
+namespace {
+
+void installFirst(int index) {
+  install(index, &state.oldActions[index]);
+  signals[index].oldHandler = state.oldActions[index].sa_handler;
+  state.installed[index] = true;
+}
+
+}  // namespace
+
 void hmdInstallSignalHandlers() {
-  for (int i = 0; i < numSignals; ++i) {
-    install(i, &state.oldActions[i]);
-    signals[i].oldHandler = state.oldActions[i].sa_handler;
-  }
-  state.sigHandlerInstalled = true;
+  for (int i = 0; i < numSignals; ++i) installFirst(i);
   ut_tproda("Installed Signal Handler");
 }
 
@@ -159,7 +165,8 @@ int hmdBeforeCreateJVM() {
     signal(SIGINT, SIG_IGN);
     signals[kInt].handler = SIG_IGN;
     ut_tproda("Running nohup'd so also ignore SIGINT");
-    signals[kHup].handler = SIG_IGN;
+    // A daemon's hang-up comes from logrotate, not from a terminal.
+    if (!cfgGetDaemonSupport()) signals[kHup].handler = SIG_IGN;
   }
   if (cfgIsHandleShutdownEnabled()) {
     unblockInheritedSignals();
@@ -169,7 +176,15 @@ int hmdBeforeCreateJVM() {
 }
 
 int hmdAfterCreateJVM() {
-  if (!cfgIsHandleShutdownEnabled()) return 0;
+  // Without orderly shutdown the JVM keeps its own handlers, but a daemon's
+  // hang-up must reopen the log rather than end the JVM.
+  if (!cfgIsHandleShutdownEnabled()) {
+    if (cfgGetDaemonSupport() && signals[kHup].handler != SIG_IGN) {
+      installFirst(kHup);
+      ut_tproda("Installed the hang-up handler, which reopens the log");
+    }
+    return 0;
+  }
   const char* when = hmdGetEnvironmentValue("KRX_SET_NATIVE_HANDLER");
   if (when == nullptr || equalsIgnoringCase(when, "after")) hmdInstallSignalHandlers();
   if (hmdGetEnvironmentValue("KRX_SET_JAVA_HANDLER") == nullptr) {
@@ -180,8 +195,8 @@ int hmdAfterCreateJVM() {
 }
 
 int hmdAfterDestoryJVM() {
-  if (state.sigHandlerInstalled) {
-    for (int i = 0; i < numSignals; ++i) sigaction(signals[i].number, &state.oldActions[i], nullptr);
+  for (int i = 0; i < numSignals; ++i) {
+    if (state.installed[i]) sigaction(signals[i].number, &state.oldActions[i], nullptr);
   }
   return 0;
 }

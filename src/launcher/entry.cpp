@@ -13,6 +13,7 @@
 #include "jvm/cds.h"
 #include "jvmoptions/jop.h"
 #include "launcher/jap.h"
+#include "service/dmn.h"
 #include "service/jsv.h"
 #include "service/ntf.h"
 #include "util/utl.h"
@@ -47,6 +48,7 @@ int launcherMain(int argc, char** argv) {
   utlInit();
   ut_tproda("jlauncher %s", JLAUNCHER_VERSION);
   hmdRememberStartEnvironment();
+  dmnInit();
   ntfInit();
   // The trace shows the configuration, which the caller of a set-ID
   // launcher may not be allowed to read.
@@ -87,6 +89,7 @@ void atExitHandler() {
   // with std::terminate instead.
   ntfStopWatchdog();
   hmdRemoveLaunchFiles();
+  dmnRemovePidFile();
   cdsTerm();
   if (returned_thru_main) return;
   ut_tproda("C runtime exit() was called");
@@ -104,9 +107,16 @@ void atExitHandler() {
 int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   // The launcher's own failures end the launch whatever their status: a
   // restart would only fail the same way again, without end.
-  bool due = (code == 0 && restartRequest) ||
-             (code != 0 && applicationCode && code == cfgGetRestartOnExitCode());
+  bool reexecution = code == 0 && restartRequest;
+  bool due = reexecution || (code != 0 && applicationCode && code == cfgGetRestartOnExitCode());
   if (!due) return code;
+  // An application that fails at once would otherwise be restarted without
+  // end, as fast as a JVM starts.
+  if (reexecution) {
+    dmnKeepHistory();
+  } else if (!dmnBeforeRestart(code, cfgGetRestartLimitCount(), cfgGetRestartLimitSeconds())) {
+    return code;
+  }
 
   ut_tproda("Reset CWD to '%s'", original_workingdir.c_str());
   if (!original_workingdir.empty()) (void)chdir(original_workingdir.c_str());

@@ -24,7 +24,8 @@ int launcherMain(int argc, char** argv);
 void atExitHandler();
 /// Returns code, or re-executes the launcher when a restart is due: code 0
 /// with a restart request, or the configured restart code when the
-/// application produced it (applicationCode).
+/// application produced it (applicationCode), unless the application was
+/// restarted as often as the restart limit allows (reported).
 int checkForRestart(int code, bool restartRequest, bool applicationCode);
 /// The JVM exit hook given to the JVM as the "exit" option.
 void JNICALL JVMExitHandler(jint code);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include "jvmoptions/jop_javacmd.h"
@@ -17,6 +18,7 @@
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "launcher/sockets.h"
+#include "service/dmn.h"
 #include "service/jsv.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -120,6 +122,17 @@ int endCheck(const char* entryClass, const char* entryMethod) {
   return result;
 }
 
+// A service's files, made just before the JVM: the pid file names the
+// process that is about to run the application (a second instance is told
+// so on the terminal), and the log receives all that the JVM and the
+// application print. False after a reported error.
+bool startService() {
+  const char* name = hmdGetApplicationName();
+  if (const char* pidFile = cfgGetPidFile(); pidFile != nullptr && !dmnWritePidFile(pidFile, name)) return false;
+  const char* logDir = cfgGetDaemonLogDir();
+  return logDir == nullptr || dmnRedirectOutput(logDir, name);
+}
+
 }  // namespace
 
 void japInit() {
@@ -184,6 +197,13 @@ int japStart(LaunchRecord* record) {
 }
 
 int japStart2(LaunchRecord* record) {
+  // The unit runs the launcher as installed; what follows +unit is the
+  // service's command line.
+  if (optIsOptionOn("+unit", true)) {
+    std::vector<std::string> args(record->argv + 1, record->argv + record->argc);
+    std::fputs(dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile()).c_str(), stdout);
+    return 0;
+  }
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.
   bool checking = optIsCheck();
@@ -227,6 +247,7 @@ int japStart2(LaunchRecord* record) {
 
   const char* entryClass;
   const char* entryMethod;
+  bool serving = false;
   if (optIsOptionOn("+version", true)) {
     if (versionClass == nullptr) {
       ut_tproda("Version class is undefined.\n");
@@ -250,6 +271,7 @@ int japStart2(LaunchRecord* record) {
       return 1;
     }
     entryMethod = cfgGetMainMethod();
+    serving = true;
   }
 
   // A check maps the application's archive as a launch would, and records
@@ -273,6 +295,7 @@ int japStart2(LaunchRecord* record) {
     jopAddFinalOption("exit", JopOrigin::kLauncherOnly, reinterpret_cast<void*>(record->exitHook));
   }
 
+  if (serving && !checking && !startService()) return 1;
   int created = jsvCreateJVM();
   if (created != 0) return created;
   if (checking) return endCheck(entryClass, entryMethod);
@@ -299,7 +322,14 @@ const char* japConfigureForSSL(const char* mainClass) {
   return kLoginClass;
 }
 
-void japStop(bool flag, int signal) { jsvAbortService(flag, signal); }
+void japStop(bool flag, int signal) {
+  // A daemon's hang-up is logrotate's request to reopen the log it renamed.
+  if (signal == SIGHUP && cfgGetDaemonSupport()) {
+    dmnReopenLog();
+    return;
+  }
+  jsvAbortService(flag, signal);
+}
 
 void japDumpAllStacks() { jsvDumpAllStacks(); }
 

@@ -34,7 +34,7 @@ int japStart2(LaunchRecord* record);
 /// application home holds security keys, else mainClass; null for null.
 const char* japConfigureForSSL(const char* mainClass);
 /// Orderly shutdown of the running application on a signal (signal handling
-/// passes true for flag).
+/// passes true for flag); with daemonsupport, a hang-up reopens the log instead.
 void japStop(bool flag, int signal);
 /// Dumps the stacks of all Java threads.
 void japDumpAllStacks();

@@ -115,4 +115,17 @@ TEST_F(CommandLineTest, DisabledOptionsReachTheApplicationAndEnabledOnesDoNot) {
   EXPECT_EQ(result.err, kNoJavaMsg);
 }
 
+// Ready for systemctl edit --full --force: the real file, and each argument
+// as systemd reads it back.
+TEST_F(CommandLineTest, UnitRunsTheInstalledApplicationAsAService) {
+  dir.writeFile("app/bin/myapp.config", "pidfile ../run/myapp.pid\n");
+  ProcessResult result = run({"-v", "+unit", "--port", "80", "two words", "say \"hi\"\\", "50%", "$HOME", ""});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "[Unit]\nDescription=myapp\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + launcher +
+                            " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\nKillMode=mixed\n"
+                            "TimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\nSuccessExitStatus=143\nPIDFile=" +
+                            dir.file("app/run/myapp.pid") + "\n\n[Install]\nWantedBy=multi-user.target\n");
+}
+
 }  // namespace

@@ -381,6 +381,22 @@ TEST_P(RunTest, RestartOnTheConfiguredExitCode) {
   }
 }
 
+// Each restarted image takes the pid file it wrote for its own; the limit
+// ends the restarts with the application's status.
+TEST_P(RunTest, RestartsStopAtTheLimit) {
+  for (const char* how : {"status", "exit"}) {
+    std::string counter = dir.file(std::string("starts-") + how);
+    configure("mainclass jltest.Restart\nrestartonexit 3\nrestartlimit 2/60\npidfile ../../myapp.pid\n");
+    ProcessResult result = run({counter, "3", how, "100"});
+    EXPECT_EQ(result.status, 3) << how;
+    std::string start = " in " + dir.path() + "\n";
+    EXPECT_EQ(result.out, "start 1" + start + "start 2" + start + "start 3" + start) << how;
+    EXPECT_EQ(result.err, "Not restarting the application, which ended with status 3: it was restarted 2 times "
+                          "within 60 seconds.\n") << how;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("myapp.pid"))) << how;
+  }
+}
+
 TEST_P(RunTest, RestartsStartWithNoneOfTheOldDescriptors) {
   std::string port = std::to_string(freeLoopbackPort());
   configure("mainclass jltest.Restart\nrestartonexit 3\nsocket " + port + "\n");

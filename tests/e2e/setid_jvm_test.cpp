@@ -160,6 +160,12 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
       {"relative agent", tell + "vmparam -javaagent:agent.jar=/opt/x.conf\n", {}, false, 1, "",
        "Error: The JVM option '-javaagent:agent.jar=/opt/x.conf' names a path in the working directory, which the "
        "caller of a set-ID launcher chooses.\n"},
+      {"pid file", tell + "pidfile ../../user/myapp.pid\n", {}, false, 1, "",
+       "Error: The pid file '" + user + "/myapp.pid' is not written: '" + user + "' can be changed by other users; a "
+       "set-ID launcher writes only where nobody else can change what it writes.\n"},
+      {"log file", tell + "daemonsupport ../../user\n", {}, false, 1, "",
+       "Error: The log file '" + user + "/myapp.log' is not written: '" + user + "' can be changed by other users; a "
+       "set-ID launcher writes only where nobody else can change what it writes.\n"},
       {"$env in vmparams", tell + "vmparams $env(APP_OPTS:-Dtell=configured)\n", {{"APP_OPTS", "-Dtell=caller"}},
        false, 0, "configured 0\n", ""},
       {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,

@@ -297,6 +297,76 @@ TEST_P(SignalTest, WatchdogPingsWhileTheJvmAnswers) {
   process->finish();
 }
 
+// The pid file names the launcher while it runs, whatever a file left
+// behind named, and goes with it however it ends.
+TEST_P(SignalTest, PidFileNamesTheRunningLauncher) {
+  std::string pidFile = dir.file("run/myapp.pid");
+  dir.makeDir("run");
+  struct Case {
+    const char* name;
+    std::string before, config;
+    int signal, status;
+  } cases[] = {
+      {"no file", "", "options handleexit\n", SIGTERM, 0},
+      {"a process that is gone", "2147483647\n", "", SIGTERM, 143},
+      {"another program", std::to_string(getpid()) + "\n", "options handleexit\n", SIGINT, 0},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(pidFile);
+    if (!c.before.empty()) dir.writeFile("run/myapp.pid", c.before);
+    auto process = start(c.config + "pidfile ../../run/myapp.pid\n", {"1"});
+    std::string pid = std::to_string(process->pid());
+    EXPECT_EQ(readFile(pidFile), pid + "\n") << c.name;
+    EXPECT_EQ(std::filesystem::status(pidFile).permissions(), std::filesystem::perms(0644)) << c.name;
+    ProcessResult second = runLauncher(launcher, {launcher, "1"}, {{"PATH", kPathWithoutJava}}, dir.path());
+    EXPECT_EQ(second.status, 1) << c.name;
+    EXPECT_EQ(second.err, "Error: myapp is already running (pid " + pid + ").\n") << c.name;
+    EXPECT_EQ(second.out, "") << c.name;
+    process->signal(c.signal);
+    ProcessResult result = process->finish();
+    EXPECT_EQ(result.status, c.status) << c.name << result.err;
+    EXPECT_FALSE(std::filesystem::exists(pidFile)) << c.name;
+  }
+}
+
+// A daemon's output goes to its log, which logrotate renames and then asks
+// to be reopened with a hang-up; under a journal it stays where it was.
+TEST_P(SignalTest, DaemonOutputGoesToALogReopenedOnHangUp) {
+  std::string log = dir.file("logs/myapp.log");
+  dir.makeDir("logs");
+  auto journaled = start("daemonsupport ../../logs\n", {"1", "hook"}, {{"JOURNAL_STREAM", "8:4242"}});
+  journaled->signal(SIGTERM);
+  EXPECT_EQ(journaled->finish().out, "ready\nshutdown hook\n");
+  EXPECT_FALSE(std::filesystem::exists(log));
+
+  dir.writeFile("app/bin/myapp.config", "javahome " + GetParam() +
+                                            "\naddpath ../lib/jltest.jar\nmainclass jltest.Waiter\ndaemonsupport ../../logs\n");
+  ProcessCommand command;
+  command.program = launcher;
+  command.argv = {launcher, "1", "hook"};
+  command.env = {{"PATH", kPathWithoutJava}, {"UTRACE", "-p"}};
+  command.cwd = dir.path();
+  RunningProcess process(command);
+  // The trace says when each file has taken the output.
+  auto waitFor = [](const std::string& path, const std::string& text) {
+    for (int tries = 0; tries < 3000 && readFile(path).find(text) == std::string::npos; ++tries) pause(10);
+    return readFile(path).find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(waitFor(log, "ready\n"));
+  std::filesystem::rename(log, log + ".1");
+  process.signal(SIGHUP);
+  ASSERT_TRUE(waitFor(log, "Reopened '" + log + "'\n"));
+  process.signal(SIGTERM);
+  ProcessResult result = process.finish();
+  EXPECT_EQ(result.status, 143);
+  EXPECT_EQ(result.out.find("ready"), std::string::npos);
+  EXPECT_NE(result.out.find("Output goes to '" + log + "'\n"), std::string::npos) << result.out;
+  EXPECT_EQ(occurrences(readFile(log + ".1"), "ready\n"), 1);
+  EXPECT_EQ(occurrences(readFile(log + ".1"), "shutdown hook\n"), 0);
+  EXPECT_EQ(occurrences(readFile(log), "shutdown hook\n"), 1);
+  EXPECT_EQ(std::filesystem::status(log).permissions(), std::filesystem::perms(0640));
+}
+
 INSTANTIATE_TEST_SUITE_P(Jdks, SignalTest, ::testing::ValuesIn(installedJdks()),
                          [](const auto& info) { return jdkTestName(info.param); });
 

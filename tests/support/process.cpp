@@ -19,7 +19,7 @@ namespace {
 bool isLauncherVariable(const std::string& name) {
   return name == "UTRACE" || name == "LD_LIBRARY_PATH" || name == "LD_PRELOAD" || name == "JAVA_HOME" ||
          name == "JDK_JAVA_OPTIONS" || name.rfind("KRX_", 0) == 0 || name == "NOTIFY_SOCKET" ||
-         name.rfind("WATCHDOG_", 0) == 0 || name == "INVOCATION_ID";
+         name.rfind("WATCHDOG_", 0) == 0 || name == "INVOCATION_ID" || name == "JOURNAL_STREAM";
 }
 
 std::vector<std::string> buildEnvironment(const ProcessCommand& command) {

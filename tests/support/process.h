@@ -18,7 +18,7 @@ struct ProcessCommand {
   /// Environment changes on top of the caller's environment, from which the
   /// launcher's own variables (UTRACE, LD_LIBRARY_PATH, LD_PRELOAD, KRX_*,
   /// JAVA_HOME, JDK_JAVA_OPTIONS, and a service manager's NOTIFY_SOCKET,
-  /// WATCHDOG_* and INVOCATION_ID) are always removed first. A nullopt value
+  /// WATCHDOG_*, INVOCATION_ID and JOURNAL_STREAM) are always removed first. A nullopt value
   /// unsets the name.
   std::map<std::string, std::optional<std::string>> env;
   std::string cwd;          ///< working directory; the caller's when empty

@@ -1,0 +1,286 @@
+// Running as a daemon: the pid file, the log file, the restart history and
+// the systemd unit.
+
+#include "service/dmn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "host/hmd.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+namespace {
+
+constexpr const char* kAlreadyRunningMsg = "Error: %s is already running (pid %ld).\n";
+constexpr const char* kPidFileFailedMsg = "Error: Unable to write the pid file '%s': %s.\n";
+constexpr const char* kLogFailedMsg = "Error: Unable to open the log file '%s': %s.\n";
+constexpr const char* kUntrustedDirMsg =
+    "Error: The %s '%s' is not written: %s; a set-ID launcher writes only where nobody else can change what it "
+    "writes.\n";
+constexpr const char* kRestartLimitMsg =
+    "Not restarting the application, which ended with status %d: it was restarted %d times within %d seconds.\n";
+
+// The restart history of the images before this one: the times of their
+// restarts, comma-separated.
+constexpr const char* kRestartsVariable = "JLAUNCHER_RESTARTS";
+// What a pid file may hold: a number and a line end; anything longer names
+// no process of ours.
+constexpr std::size_t kPidFileLimit = 32;
+
+struct DmnState {
+  std::string pidFile;               ///< written by this process; removed at its end
+  std::string logFile;               ///< where standard output and error go, "" when left alone
+  std::vector<long long> restarts;   ///< the history handed on by the previous image
+};
+
+DmnState state;
+
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A set-ID launcher writes its files with its privileges: where others can
+// rename or replace entries, they would choose what it overwrites.
+bool trustedDirectory(const std::string& directory, const char* what, const std::string& path) {
+  if (!utlIsSetIdMode()) return true;
+  std::string why;
+  if (hmdPrivateDirectory(directory, false, why)) return true;
+  utlReport(kUntrustedDirMsg, what, path.c_str(), why.c_str());
+  return false;
+}
+
+std::string readLink(const std::string& path) {
+  char target[kPathMax + 1];
+  ssize_t length = readlink(path.c_str(), target, kPathMax);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// True when the process runs the same executable file as this one: another
+// instance of this launcher. A process of another user whose executable
+// cannot be read counts as none.
+bool runsThisLauncher(long pid) {
+  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+  std::string theirs = readLink("/proc/" + std::to_string(pid) + "/exe");
+  return !theirs.empty() && theirs == readLink("/proc/self/exe");
+}
+
+// The process id a pid file names, or none when it names none.
+std::optional<long> readPid(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char text[kPidFileLimit + 1];
+  ssize_t length = read(fd, text, kPidFileLimit);
+  close(fd);
+  if (length <= 0) return std::nullopt;
+  text[length] = '\0';
+  char* end = nullptr;
+  long pid = std::strtol(text, &end, 10);
+  if (end == text || (*end != '\0' && *end != '\n') || pid <= 0) return std::nullopt;
+  return pid;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+long long monotonicMilliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// systemd expands specifiers (%n, %i) in every setting's value.
+std::string specifiersEscaped(std::string_view text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '%' ? std::string("%%") : std::string(1, c);
+  return escaped;
+}
+
+void handOnHistory(const std::vector<long long>& history) {
+  std::string value;
+  for (long long time : history) value += (value.empty() ? "" : ",") + std::to_string(time);
+  if (value.empty()) {
+    unsetenv(kRestartsVariable);
+  } else {
+    setenv(kRestartsVariable, value.c_str(), 1);
+  }
+}
+
+// Opens the log file for appending, never through a link.
+int openLog(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
+}
+
+// Standard output and error become the file; the JVM and the application
+// write to descriptors 1 and 2, so they follow without knowing.
+void takeOver(int fd) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  dup2(fd, STDOUT_FILENO);
+  dup2(fd, STDERR_FILENO);
+  close(fd);
+}
+
+}  // namespace
+
+void dmnInit() {
+  state = DmnState{};
+  if (const char* history = hmdGetEnvironmentValue(kRestartsVariable)) {
+    for (const std::string& time : utlSplitList(history, ",")) {
+      char* end = nullptr;
+      long long value = std::strtoll(time.c_str(), &end, 10);
+      if (end != time.c_str() && *end == '\0') state.restarts.push_back(value);
+    }
+    unsetenv(kRestartsVariable);
+  }
+}
+
+void dmnTerm() { state = DmnState{}; }
+
+bool dmnWritePidFile(const std::string& path, const char* name) {
+  if (!trustedDirectory(directoryOf(path), "pid file", path)) return false;
+  if (std::optional<long> pid = readPid(path); pid && *pid != getpid()) {
+    if (runsThisLauncher(*pid)) {
+      utlReport(kAlreadyRunningMsg, name, *pid);
+      return false;
+    }
+    ut_tproda("Replacing the pid file '%s' of process %ld, which is no instance of this launcher", path.c_str(), *pid);
+  }
+  std::string temporary = path + ".XXXXXX";
+  int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  bool written = fd >= 0 && fchmod(fd, 0644) == 0 && writeAll(fd, std::to_string(getpid()) + "\n");
+  int error = errno;
+  if (fd >= 0 && close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && rename(temporary.c_str(), path.c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    if (fd >= 0) unlink(temporary.c_str());
+    utlReport(kPidFileFailedMsg, path.c_str(), std::strerror(error));
+    return false;
+  }
+  state.pidFile = path;
+  ut_tproda("Wrote the pid file '%s'", path.c_str());
+  return true;
+}
+
+void dmnRemovePidFile() {
+  if (state.pidFile.empty()) return;
+  unlink(state.pidFile.c_str());
+  state.pidFile.clear();
+}
+
+bool dmnRedirectOutput(const std::string& directory, const char* name) {
+  if (hmdGetEnvironmentValue("JOURNAL_STREAM") != nullptr) {
+    ut_tproda("Output left to the service manager, which keeps it (JOURNAL_STREAM is set)");
+    return true;
+  }
+  std::string path = directory + "/" + name + ".log";
+  if (!trustedDirectory(directory, "log file", path)) return false;
+  int fd = openLog(path);
+  if (fd < 0) {
+    utlReport(kLogFailedMsg, path.c_str(), std::strerror(errno));
+    return false;
+  }
+  ut_tproda("Output goes to '%s'", path.c_str());
+  takeOver(fd);
+  state.logFile = path;
+  return true;
+}
+
+void dmnReopenLog() {
+  if (state.logFile.empty()) {
+    ut_tproda("No log file to reopen");
+    return;
+  }
+  int fd = openLog(state.logFile);
+  // The old file, renamed, still takes the output: better than none.
+  if (fd < 0) {
+    utlReport(kLogFailedMsg, state.logFile.c_str(), std::strerror(errno));
+    return;
+  }
+  takeOver(fd);
+  ut_tproda("Reopened '%s'", state.logFile.c_str());
+}
+
+RestartPlan dmnPlanRestart(const std::vector<long long>& history, long long now, int count, int seconds) {
+  RestartPlan plan{false, {}};
+  for (long long time : history) {
+    if (now - time < static_cast<long long>(seconds) * 1000) plan.history.push_back(time);
+  }
+  plan.allowed = plan.history.size() < static_cast<std::size_t>(count);
+  if (plan.allowed) plan.history.push_back(now);
+  return plan;
+}
+
+bool dmnBeforeRestart(int status, int count, int seconds) {
+  RestartPlan plan = dmnPlanRestart(state.restarts, monotonicMilliseconds(), count, seconds);
+  if (!plan.allowed) {
+    utlReport(kRestartLimitMsg, status, count, seconds);
+    return false;
+  }
+  handOnHistory(plan.history);
+  return true;
+}
+
+void dmnKeepHistory() { handOnHistory(state.restarts); }
+
+std::string dmnSystemdWord(std::string_view word) {
+  bool quote = word.empty() || word == ";";
+  for (char c : word) {
+    if (std::strchr(" \t\n\"'\\", c) != nullptr || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) quote = true;
+  }
+  std::string text;
+  if (quote) text += '"';
+  for (char c : word) {
+    if (c == '%' || c == '$') {
+      text += std::string(2, c);
+    } else if (quote && (c == '"' || c == '\\')) {
+      text += std::string("\\") + c;
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+      text += escaped;
+    } else {
+      text += c;
+    }
+  }
+  if (quote) text += '"';
+  return text;
+}
+
+std::string dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
+                    const char* pidFile) {
+  std::string command = dmnSystemdWord(launcher);
+  for (const std::string& arg : args) command += " " + dmnSystemdWord(arg);
+  // The launcher tells when the application is ready and stops it in order
+  // on SIGTERM: KillMode=mixed leaves the JVM's own children to it first.
+  std::string unit = "[Unit]\nDescription=" + specifiersEscaped(name) +
+                     "\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + command +
+                     "\nKillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n"
+                     "SuccessExitStatus=143\n";
+  if (pidFile != nullptr) unit += "PIDFile=" + specifiersEscaped(pidFile) + "\n";
+  unit += "\n[Install]\nWantedBy=multi-user.target\n";
+  return unit;
+}

@@ -1,0 +1,60 @@
+// Running as a daemon: the pid file, the application's log file, the
+// history that bounds restarts, and the systemd unit that runs the
+// application as a service.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// Takes the restart history that the previous image of the launcher handed
+/// on out of the environment (the application never sees it). Called once,
+/// at start.
+void dmnInit();
+/// Forgets the pid file, the log file and the history.
+void dmnTerm();
+
+/// Writes the launcher's process id to path (absolute), under a temporary
+/// name in the same directory first, mode 0644. A file naming this very
+/// process (a restarted image) or a process that is gone or runs another
+/// program is replaced; one naming another running instance of this
+/// launcher ends the launch. In set-ID mode the directory must be one that
+/// nobody else can change. False after a reported error.
+bool dmnWritePidFile(const std::string& path, const char* name);
+/// Removes the pid file this process wrote, when it ends (not before a
+/// restart, whose new image is the same process).
+void dmnRemovePidFile();
+
+/// Sends standard output and error, the JVM's included, to <directory>/<name>.log
+/// (appended, created 0640), unless a service manager's journal already takes
+/// them (JOURNAL_STREAM is set). In set-ID mode the directory must be one
+/// that nobody else can change. False after a reported error.
+bool dmnRedirectOutput(const std::string& directory, const char* name);
+/// Opens the log file again under its name, after log rotation renamed it.
+/// Runs on a signal thread, never in a handler.
+void dmnReopenLog();
+
+/// What a restart request decides, given the times (milliseconds on the
+/// monotonic clock) of the restarts so far.
+struct RestartPlan {
+  bool allowed;                   ///< fewer than count restarts within the window
+  std::vector<long long> history;  ///< the restarts still within the window, with this one when allowed
+};
+/// At most count restarts within seconds: restarts older than the window are
+/// forgotten.
+RestartPlan dmnPlanRestart(const std::vector<long long>& history, long long now, int count, int seconds);
+/// Before the launcher executes itself again to restart the application
+/// that ended with status: true when the limit allows it, and the new image
+/// then receives the history; false after a reported refusal.
+bool dmnBeforeRestart(int status, int count, int seconds);
+/// Before a re-execution that is no restart of the application: the new
+/// image receives the history unchanged.
+void dmnKeepHistory();
+
+/// One word of a systemd command line: quoted when systemd would split or
+/// unescape it, with '%' and '$' doubled, which systemd would expand.
+std::string dmnSystemdWord(std::string_view word);
+/// The systemd unit that runs the launcher at launcher with args as a
+/// service named name; pidFile may be null.
+std::string dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
+                    const char* pidFile);
