@@ -138,6 +138,22 @@ void takeOver(int fd) {
   close(fd);
 }
 
+// True when standard output or error is the journal stream systemd names
+// in JOURNAL_STREAM ("device:inode"). Only the stream itself counts: a
+// shell started by a service passes the variable on to programs whose
+// output goes somewhere else.
+bool writesToJournal() {
+  const char* value = hmdGetEnvironmentValue("JOURNAL_STREAM");
+  unsigned long long device = 0, inode = 0;
+  char extra = 0;
+  if (value == nullptr || std::sscanf(value, "%llu:%llu%c", &device, &inode, &extra) != 2) return false;
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && status.st_dev == device && status.st_ino == inode) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void dmnInit() {
@@ -192,8 +208,8 @@ void dmnRemovePidFile() {
 }
 
 bool dmnRedirectOutput(const std::string& directory, const char* name) {
-  if (hmdGetEnvironmentValue("JOURNAL_STREAM") != nullptr) {
-    ut_tproda("Output left to the service manager, which keeps it (JOURNAL_STREAM is set)");
+  if (writesToJournal()) {
+    ut_tproda("Output left to the service manager's journal, which JOURNAL_STREAM names");
     return true;
   }
   std::string path = directory + "/" + name + ".log";

@@ -26,8 +26,8 @@ bool dmnWritePidFile(const std::string& path, const char* name);
 void dmnRemovePidFile();
 
 /// Sends standard output and error, the JVM's included, to <directory>/<name>.log
-/// (appended, created 0640), unless a service manager's journal already takes
-/// them (JOURNAL_STREAM is set). In set-ID mode the directory must be one
+/// (appended, created 0640), unless they are the journal stream that
+/// JOURNAL_STREAM names. In set-ID mode the directory must be one
 /// that nobody else can change. False after a reported error.
 bool dmnRedirectOutput(const std::string& directory, const char* name);
 /// Opens the log file again under its name, after log rotation renamed it.

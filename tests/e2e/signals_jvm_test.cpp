@@ -334,17 +334,26 @@ TEST_P(SignalTest, PidFileNamesTheRunningLauncher) {
 TEST_P(SignalTest, DaemonOutputGoesToALogReopenedOnHangUp) {
   std::string log = dir.file("logs/myapp.log");
   dir.makeDir("logs");
-  auto journaled = start("daemonsupport ../../logs\n", {"1", "hook"}, {{"JOURNAL_STREAM", "8:4242"}});
-  journaled->signal(SIGTERM);
-  EXPECT_EQ(journaled->finish().out, "ready\nshutdown hook\n");
-  EXPECT_FALSE(std::filesystem::exists(log));
-
   dir.writeFile("app/bin/myapp.config", "javahome " + GetParam() +
                                             "\naddpath ../lib/jltest.jar\nmainclass jltest.Waiter\ndaemonsupport ../../logs\n");
+  // The shell names the pipe it hands on as the journal stream, as systemd does.
+  ProcessCommand journaled;
+  journaled.program = "/bin/sh";
+  journaled.argv = {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$0\" \"$@\"", launcher, "1",
+                    "hook"};
+  journaled.env = {{"PATH", "/usr/bin:/bin"}};
+  journaled.cwd = dir.path();
+  RunningProcess underJournal(journaled);
+  ASSERT_TRUE(underJournal.waitForOutput("ready\n"));
+  underJournal.signal(SIGTERM);
+  EXPECT_EQ(underJournal.finish().out, "ready\nshutdown hook\n");
+  EXPECT_FALSE(std::filesystem::exists(log));
+
+  // A journal stream that is not where the output goes counts for nothing.
   ProcessCommand command;
   command.program = launcher;
   command.argv = {launcher, "1", "hook"};
-  command.env = {{"PATH", kPathWithoutJava}, {"UTRACE", "-p"}};
+  command.env = {{"PATH", kPathWithoutJava}, {"UTRACE", "-p"}, {"JOURNAL_STREAM", "8:4242"}};
   command.cwd = dir.path();
   RunningProcess process(command);
   // The trace says when each file has taken the output.
