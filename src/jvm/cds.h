@@ -47,6 +47,7 @@ struct CdsLaunch {
   bool printOnly = false;            ///< +javacmd or +check: nothing is made or recorded
   bool setId = false;                ///< set-user-ID or set-group-ID privileges
   bool modularFromHome = false;      ///< a modular runtime loaded from its home
+  bool quickStart = false;           ///< "options quickstart": the quick profile too
   std::string entryClass;            ///< the class the launch runs
   std::string applicationName;       ///< the name the launcher was run by
   std::vector<std::string> options;  ///< the final JVM options
@@ -99,10 +100,14 @@ struct CdsPlan {
   bool removeStale = false;
   /// kUse: the options at the front of the final list that map the archive.
   std::vector<std::string> front;
+  /// The quick profile's options the user's own leave to it, for the end
+  /// of the final list; the archive is named with them.
+  std::vector<std::string> profile;
 };
 
-/// Decides what the launch does with the cache ("options startupcache" is
-/// on). Asks facts only what the decision needs, in the order it needs it.
+/// Decides what the launch does with the cache ("options startupcache" or
+/// "options quickstart" is on), and which options of the quick profile it
+/// adds. Asks facts only what the decision needs, in the order it needs it.
 CdsPlan cdsPlan(const CdsLaunch& launch, CdsFacts& facts);
 
 /// The options of a recording launch, and of the second run that makes the
@@ -134,7 +139,9 @@ void cdsInit();
 /// When the process ends: removes what a recording left unpublished, and
 /// forgets the launch.
 void cdsTerm();
-/// With "options startupcache", once the final option list is built: puts
+/// With "options quickstart", once the final option list is built: appends
+/// the quick profile's options the user's leave to it. With it or with
+/// "options startupcache": puts
 /// the options that map the application's archive at the front of the list,
 /// or, when it has no usable archive yet, the options that record one. With
 /// printOnly (+javacmd, +check) no application runs, so nothing is recorded
@@ -143,6 +150,9 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly);
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.
 void cdsCheckArchiveMapped();
+/// Before the JVM's destruction, in which a recording JVM writes its dynamic
+/// archive: a service manager is asked for the time that takes.
+void cdsBeforeJvmEnds();
 /// When the JVM has ended normally (through its exit hook or its
 /// destruction): makes what this launch recorded the application's archive.
 void cdsFinishRecording();
