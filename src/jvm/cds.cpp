@@ -355,7 +355,6 @@ void createCache() {
   for (int number = 1; number < NSIG; ++number) {
     if (number != SIGKILL && number != SIGSTOP) signal(number, SIG_DFL);
   }
-  setpriority(PRIO_PROCESS, 0, kCreationNiceness);
   int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd < 3 && null >= 0; ++fd) dup2(null, fd);
   if (dup2(state.lock, 3) == 3) {
@@ -365,6 +364,8 @@ void createCache() {
   if (syscall(__NR_close_range, 4U, ~0U, 0U) != 0) {
     for (int fd = 4; fd < sysconf(_SC_OPEN_MAX); ++fd) close(fd);
   }
+  // Last, so that whoever sees the priority sees a detached process.
+  setpriority(PRIO_PROCESS, 0, kCreationNiceness);
   createCache();
   _exit(0);
 }
