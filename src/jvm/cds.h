@@ -2,11 +2,12 @@
 // Java runtime itself and kept in the user's cache directory, so that later
 // launches map the application's classes already parsed and verified instead
 // of loading them from its jars. The first launch records the archive while
-// the application runs and publishes it once the JVM has ended normally;
-// later launches use it. Whatever goes wrong leaves the launch as it would
-// have been without the cache: the JVM is never handed an archive that was
-// changed since it was published, and nothing of the cache reaches the
-// user's terminal.
+// the application runs and publishes it once the JVM has ended normally (an
+// ahead-of-time cache is made from the recording afterwards, by a detached
+// process that nobody waits for); later launches use it. Whatever goes wrong
+// leaves the launch as it would have been without the cache: the JVM is
+// never handed an archive that was changed since it was published, and
+// nothing of the cache reaches the user's terminal.
 //
 // The module decides in one place and acts in another. cdsPlan is a pure
 // function of the launch and of the file facts it asks for; the executor
@@ -141,11 +142,10 @@ void cdsInit();
 void cdsTerm();
 /// With "options quickstart", once the final option list is built: appends
 /// the quick profile's options the user's leave to it. With it or with
-/// "options startupcache": puts
-/// the options that map the application's archive at the front of the list,
-/// or, when it has no usable archive yet, the options that record one. With
-/// printOnly (+javacmd, +check) no application runs, so nothing is recorded
-/// either.
+/// "options startupcache": puts the options that map the application's
+/// archive at the front of the list, or, when it has no usable archive yet,
+/// the options that record one. With printOnly (+javacmd, +check) no
+/// application runs, so nothing is recorded either.
 void cdsAddArchiveOptions(const char* entryClass, bool printOnly);
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.
