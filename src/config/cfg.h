@@ -205,6 +205,9 @@ VersionBanner cfgGetVersionBanner();
 /// True once "startupcache" was given: the launcher keeps a class-data
 /// archive of the application in the user's cache directory.
 bool cfgIsStartupCacheEnabled();
+/// True once "quickstart" was given: the start-up cache, and the JVM options
+/// of a short-lived tool where the user's own options choose nothing else.
+bool cfgIsQuickStartEnabled();
 /// False once "leavepathsrelative" was given: configuration paths stay relative.
 bool cfgIsMakePathsAbsolute();
 bool cfgIsJPDASupportEnabled();

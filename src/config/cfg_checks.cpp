@@ -36,6 +36,7 @@ const OptionEntry optionList[] = {
     {"allowjavaonpath", &CfgState::allowJavaOnPath},
     {"appargs", &CfgState::appArgs},
     {"startupcache", &CfgState::startupCache},
+    {"quickstart", &CfgState::quickStart},
     {"notifyready", &CfgState::notifyReady},
 };
 
@@ -229,6 +230,7 @@ bool cfgIsAppArgsEnabled() { return s().appArgs; }
 
 VersionBanner cfgGetVersionBanner() { return s().versionBanner; }
 bool cfgIsStartupCacheEnabled() { return s().startupCache; }
+bool cfgIsQuickStartEnabled() { return s().quickStart; }
 bool cfgIsMakePathsAbsolute() { return s().makePathsAbsolute; }
 bool cfgIsJPDASupportEnabled() { return s().jpdaSupportEnabled; }
 bool cfgIsJPDAStartPaused() { return s().jpdaStartPaused; }

@@ -7,11 +7,12 @@ namespace {
 using CheckDirectiveTest = ConfigTest;
 
 TEST_F(CheckDirectiveTest, OptionsFlipTheirFlags) {
-  EXPECT_TRUE(process("options strictvm,handleexit,startupcache,notifyready\n").ok);
+  EXPECT_TRUE(process("options strictvm,handleexit,startupcache,notifyready,quickstart\n").ok);
   EXPECT_TRUE(cfgIsStrictVMCheckEnabled());
   EXPECT_TRUE(cfgIsHandleShutdownEnabled());
   EXPECT_TRUE(cfgIsStartupCacheEnabled());
   EXPECT_TRUE(cfgIsNotifyReadyEnabled());
+  EXPECT_TRUE(cfgIsQuickStartEnabled());
   EXPECT_TRUE(process("options strictvm,,strictvm,strictvm,allowjavaonpath,leavepathsrelative\n").ok);
   EXPECT_FALSE(cfgIsStrictVMCheckEnabled());
   EXPECT_FALSE(cfgIsAllowJavaOnPathEnabled());

@@ -56,6 +56,7 @@ struct CfgState {
   bool allowJavaOnPath = true;
   bool appArgs = false;  ///< -D, -X and -verbose on the command line are application arguments
   bool startupCache = false;  ///< keep a class-data archive of the application for faster start-up
+  bool quickStart = false;    ///< the start-up cache and the JVM profile of short-lived tools
   bool notifyReady = false;  ///< the application tells the service manager itself when it is ready
   VersionBanner versionBanner = VersionBanner::kNone;  ///< -showversion among the JVM parameters
 

@@ -4,8 +4,12 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,10 +28,9 @@
 #include "jvm/cds.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
+#include "service/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
-
-extern "C" char** environ;
 
 namespace {
 
@@ -35,11 +38,23 @@ namespace {
 /// leftovers of a recording that never ended, sooner.
 constexpr time_t kPruneAge = 30 * 24 * 3600;
 constexpr time_t kLeftoverAge = 24 * 3600;
-constexpr std::string_view kSuffixes[] = {".jsa", ".aot", ".stamp", ".failed", ".tmp"};
+constexpr std::string_view kSuffixes[] = {".jsa", ".aot", ".stamp", ".failed", ".tmp", ".lock"};
 /// A runtime's release file is a few hundred bytes.
 constexpr long long kMaxReleaseFile = 64 * 1024;
 // The stamps and failure marks are a line or two; anything longer is not one.
 constexpr std::size_t kMaxSmallFile = 4096;
+
+/// A slow first recording or creation must not trip the service manager's
+/// start or stop timeout: it is told to wait this long for the next word.
+constexpr const char* kExtendTimeout = "EXTEND_TIMEOUT_USEC=60000000";
+/// The creation after the application has ended yields to every other
+/// process: nobody waits for it.
+constexpr int kCreationNiceness = 19;
+/// All that the creation's java takes of the environment: what the recorded
+/// JVM took as options, and what sets its locale, time zone and temporary
+/// files.
+constexpr const char* kCreationEnvironment[] = {"PATH", "HOME",   "LANG",           "LC_ALL", "LC_CTYPE",
+                                                 "TZ",   "TMPDIR", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
 struct CdsState {
   CdsPlan plan;
@@ -48,6 +63,13 @@ struct CdsState {
   std::string created;    ///< this launch's AOT cache, before it is published
   std::vector<std::string> creation;
   bool finished = false;
+  /// Held while this launch records and until its archive is published (or
+  /// given up): other launches run without the cache meanwhile.
+  int lock = -1;
+  std::string lockPath;
+  /// This is the detached process that creates the cache: nothing of it
+  /// reaches the trace, whose file it no longer has.
+  bool detached = false;
 };
 
 CdsState state;
@@ -121,7 +143,7 @@ void removeArchive() {
 }
 
 void markFailed(const char* why) {
-  ut_tproda("Start-up cache: %s; not recorded again for this class path", why);
+  if (!state.detached) ut_tproda("Start-up cache: %s; not recorded again for this class path", why);
   hmdWritePrivateFile(state.plan.failed, cdsFailureMark(state.plan, "failed"));
 }
 
@@ -152,19 +174,33 @@ void pruneCache(const std::string& directory) {
 /// nothing of whether it would have succeeded.
 enum class JavaOutcome { kSucceeded, kFailed, kStopped };
 
-// Runs the runtime's java with its output discarded and waits for it.
-JavaOutcome runJava(const std::vector<std::string>& options) {
-  std::vector<std::string> args = {state.javaHome + "/bin/java"};
-  args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+// The creation's java command and environment, made before the launcher
+// forks: the detached process then only runs it.
+struct JavaCommand {
+  std::vector<std::string> args, env;
+};
+
+JavaCommand creationCommand() {
+  JavaCommand command{.args = {state.javaHome + "/bin/java"}, .env = {}};
+  command.args.insert(command.args.end(), state.creation.begin(), state.creation.end());
   // The recorded JVM took JDK_JAVA_OPTIONS among its options already.
-  std::vector<char*> env;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    if (!std::string_view(*entry).starts_with("JDK_JAVA_OPTIONS=")) env.push_back(*entry);
+  for (const char* name : kCreationEnvironment) {
+    if (const char* value = hmdGetEnvironmentValue(name)) command.env.push_back(std::string(name) + "=" + value);
   }
-  env.push_back(nullptr);
+  return command;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (std::string& text : strings) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Runs the runtime's java with its output discarded and waits for it.
+JavaOutcome runJava(JavaCommand command) {
+  std::vector<char*> argv = pointers(command.args);
+  std::vector<char*> env = pointers(command.env);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -176,7 +212,7 @@ JavaOutcome runJava(const std::vector<std::string>& options) {
   int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
-    ut_tproda("Start-up cache: cannot run %s (%s)", argv[0], std::strerror(spawned));
+    if (!state.detached) ut_tproda("Start-up cache: cannot run %s (%s)", argv[0], std::strerror(spawned));
     return JavaOutcome::kFailed;
   }
   int status = 0;
@@ -184,24 +220,31 @@ JavaOutcome runJava(const std::vector<std::string>& options) {
     if (errno != EINTR) return JavaOutcome::kStopped;
   }
   if (!WIFEXITED(status)) {
-    ut_tproda("Start-up cache: %s ended by signal %d", argv[0], WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    if (!state.detached) {
+      ut_tproda("Start-up cache: %s ended by signal %d", argv[0], WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    }
     return JavaOutcome::kStopped;
   }
-  ut_tproda("Start-up cache: %s ended with status %d", argv[0], WEXITSTATUS(status));
+  if (!state.detached) ut_tproda("Start-up cache: %s ended with status %d", argv[0], WEXITSTATUS(status));
   return WEXITSTATUS(status) == 0 ? JavaOutcome::kSucceeded : JavaOutcome::kFailed;
 }
 
 // Moves a complete recording into place. Its data reach the disk first: a
 // crash must not leave a short archive under the published name, which the
-// JVM would map and fault on.
+// JVM would map and fault on. The stamp comes before the name (renaming
+// keeps the file's time), so that a launch never finds the new archive
+// without it and takes it for a damaged one.
 bool publish(const std::string& from) {
   struct stat st;
   int fd = hmdOpenPrivateFile(from, O_RDONLY, &st);
   bool whole = fd >= 0 && st.st_size > 0 && fsync(fd) == 0;
   if (fd >= 0) close(fd);
-  if (!whole || std::rename(from.c_str(), state.plan.archive.c_str()) != 0) return false;
-  ut_tproda("Start-up cache: recorded %s", state.plan.archive.c_str());
-  return hmdWritePrivateFile(state.plan.stamp, cdsStampText(stampOf(st), state.plan.classPathPrint));
+  if (!whole || !hmdWritePrivateFile(state.plan.stamp, cdsStampText(stampOf(st), state.plan.classPathPrint)) ||
+      std::rename(from.c_str(), state.plan.archive.c_str()) != 0) {
+    return false;
+  }
+  if (!state.detached) ut_tproda("Start-up cache: recorded %s", state.plan.archive.c_str());
+  return true;
 }
 
 // The archive, or the device and inode of it, among the process's mappings.
@@ -227,17 +270,47 @@ bool isMapped(const std::string& path) {
   return false;
 }
 
-// Removes what a recording left unpublished.
+// Removes what a recording left unpublished, and lets other launches record.
 void discardRecording() {
   if (state.plan.mode != CdsMode::kRecord) return;
   unlink(state.recording.c_str());
   if (!state.created.empty()) unlink(state.created.c_str());
+  // Removed while still held: a launch that opened it meanwhile may record
+  // too, to files of its own, as two launches did before there was a lock.
+  if (state.lock >= 0) {
+    unlink(state.lockPath.c_str());
+    close(state.lock);
+    state.lock = -1;
+  }
+}
+
+// Takes the recording of the plan's archive for this launch; false while
+// another launch records it or creates its cache.
+bool lockRecording() {
+  state.lockPath = state.plan.base + ".lock";
+  int fd = open(state.lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+      flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  // A lock file older than the pruning age would be removed under the
+  // launch that holds it.
+  futimens(fd, nullptr);
+  state.lock = fd;
+  return true;
 }
 
 // Makes this launch's own files, before the JVM writes to them, and the
 // options that record into them.
 void startRecording(const std::vector<std::string>& options) {
   const CdsPlan& plan = state.plan;
+  if (!lockRecording()) {
+    ut_tproda("Start-up cache: another launch records %s: running without it", plan.archive.c_str());
+    state.plan.mode = CdsMode::kOff;
+    return;
+  }
   pruneCache(plan.directory);
   bool aot = plan.kind == CdsKind::kAot;
   std::optional<std::string> recording = hmdCreatePrivateFile(plan.base, aot ? ".aotconf.tmp" : ".jsa.tmp");
@@ -246,6 +319,7 @@ void startRecording(const std::vector<std::string>& options) {
     if (recording) unlink(recording->c_str());
     ut_tproda("Start-up cache: cannot create a file in %s (%s): running without it", plan.directory.c_str(),
               std::strerror(errno));
+    discardRecording();
     state.plan.mode = CdsMode::kOff;
     return;
   }
@@ -255,6 +329,64 @@ void startRecording(const std::vector<std::string>& options) {
   state.creation = std::move(record.creation);
   jopAmendFinalOptions(record.front, record.back);
   ut_tproda("Start-up cache: recording %s", plan.archive.c_str());
+  ntfSend(kExtendTimeout);
+}
+
+// Makes the ahead-of-time cache from what the application recorded, and
+// publishes it.
+void createCache() {
+  JavaOutcome outcome =
+      hmdGetFileSize(state.recording.c_str()) > 0 ? runJava(creationCommand()) : JavaOutcome::kFailed;
+  // A creation stopped by a signal leaves the recording to the next launch.
+  if (outcome == JavaOutcome::kFailed || (outcome == JavaOutcome::kSucceeded && !publish(state.created))) {
+    markFailed("the runtime made no archive");
+  }
+  discardRecording();
+}
+
+// The detached process: a session of its own, no terminal, the lowest
+// priority, /dev/null for its standard files and no descriptor of the
+// launcher's but the lock, which it holds until the cache is published.
+[[noreturn]] void runDetached() {
+  state.detached = true;
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int number = 1; number < NSIG; ++number) {
+    if (number != SIGKILL && number != SIGSTOP) signal(number, SIG_DFL);
+  }
+  int null = open("/dev/null", O_RDWR);
+  for (int fd = 0; fd < 3 && null >= 0; ++fd) dup2(null, fd);
+  if (dup2(state.lock, 3) == 3) {
+    fcntl(3, F_SETFD, FD_CLOEXEC);
+    state.lock = 3;
+  }
+  if (syscall(__NR_close_range, 4U, ~0U, 0U) != 0) {
+    for (int fd = 4; fd < sysconf(_SC_OPEN_MAX); ++fd) close(fd);
+  }
+  // Last, so that whoever sees the priority sees a detached process.
+  setpriority(PRIO_PROCESS, 0, kCreationNiceness);
+  createCache();
+  _exit(0);
+}
+
+// Creates the cache in a process that outlives the launcher and that
+// nothing waits for: the intermediate child starts a session and the
+// grandchild, then ends at once, so that init adopts and reaps the
+// grandchild. False when the process could not be started.
+bool detachCreation() {
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    setsid();
+    pid_t grandchild = fork();
+    if (grandchild == 0) runDetached();
+    _exit(grandchild > 0 ? 0 : 1);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -267,12 +399,13 @@ void cdsTerm() {
 }
 
 void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
-  if (!cfgIsStartupCacheEnabled()) return;
+  if (!cfgIsStartupCacheEnabled() && !cfgIsQuickStartEnabled()) return;
   const char* name = hmdGetApplicationName();
   CdsLaunch launch{
       .printOnly = printOnly,
       .setId = utlIsSetIdMode(),
       .modularFromHome = jevGetJVMVersion() == kLayoutModular && jopGetJavaPath() == nullptr,
+      .quickStart = cfgIsQuickStartEnabled(),
       .entryClass = entryClass,
       .applicationName = name != nullptr ? name : "",
       .options = {},
@@ -288,6 +421,8 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
   state.plan = cdsPlan(launch, facts);
 
   for (const std::string& note : state.plan.notes) ut_tproda("Start-up cache: %s", note.c_str());
+  jopAmendFinalOptions({}, state.plan.profile);
+  launch.options.insert(launch.options.end(), state.plan.profile.begin(), state.plan.profile.end());
   if (state.plan.removeStale) removeArchive();
   if (state.plan.mode == CdsMode::kUse) jopAmendFinalOptions(state.plan.front, {});
   if (state.plan.mode == CdsMode::kRecord) startRecording(launch.options);
@@ -308,18 +443,29 @@ void cdsCheckArchiveMapped() {
   }
 }
 
+void cdsBeforeJvmEnds() {
+  if (state.plan.mode == CdsMode::kRecord && state.plan.kind == CdsKind::kDynamic) ntfSend(kExtendTimeout);
+}
+
 void cdsFinishRecording() {
   if (state.plan.mode != CdsMode::kRecord || state.finished) return;
   state.finished = true;
-  JavaOutcome outcome = JavaOutcome::kSucceeded;
-  std::string recorded = state.recording;
-  if (state.plan.kind == CdsKind::kAot) {
-    recorded = state.created;
-    outcome = hmdGetFileSize(state.recording.c_str()) > 0 ? runJava(state.creation) : JavaOutcome::kFailed;
+  if (state.plan.kind == CdsKind::kDynamic) {
+    if (!publish(state.recording)) markFailed("the runtime made no archive");
+    discardRecording();
+    return;
   }
-  // A creation stopped by a signal leaves the recording to the next launch.
-  if (outcome == JavaOutcome::kFailed || (outcome == JavaOutcome::kSucceeded && !publish(recorded))) {
-    markFailed("the runtime made no archive");
+  // A service manager ends what the service leaves running when it stops,
+  // and a service's processes are better kept in view: under one the
+  // launcher waits for the creation, after asking for the time it takes.
+  if (!ntfIsUnderServiceManager() && detachCreation()) {
+    ut_tproda("Start-up cache: creating %s in the background", state.plan.archive.c_str());
+    // The detached process removes the recording and the lock when done.
+    state.plan.mode = CdsMode::kOff;
+    close(state.lock);
+    state.lock = -1;
+    return;
   }
-  discardRecording();
+  ntfSend(kExtendTimeout);
+  createCache();
 }

@@ -2,11 +2,12 @@
 // Java runtime itself and kept in the user's cache directory, so that later
 // launches map the application's classes already parsed and verified instead
 // of loading them from its jars. The first launch records the archive while
-// the application runs and publishes it once the JVM has ended normally;
-// later launches use it. Whatever goes wrong leaves the launch as it would
-// have been without the cache: the JVM is never handed an archive that was
-// changed since it was published, and nothing of the cache reaches the
-// user's terminal.
+// the application runs and publishes it once the JVM has ended normally (an
+// ahead-of-time cache is made from the recording afterwards, by a detached
+// process that nobody waits for); later launches use it. Whatever goes wrong
+// leaves the launch as it would have been without the cache: the JVM is
+// never handed an archive that was changed since it was published, and
+// nothing of the cache reaches the user's terminal.
 //
 // The module decides in one place and acts in another. cdsPlan is a pure
 // function of the launch and of the file facts it asks for; the executor
@@ -47,6 +48,7 @@ struct CdsLaunch {
   bool printOnly = false;            ///< +javacmd or +check: nothing is made or recorded
   bool setId = false;                ///< set-user-ID or set-group-ID privileges
   bool modularFromHome = false;      ///< a modular runtime loaded from its home
+  bool quickStart = false;           ///< "options quickstart": the quick profile too
   std::string entryClass;            ///< the class the launch runs
   std::string applicationName;       ///< the name the launcher was run by
   std::vector<std::string> options;  ///< the final JVM options
@@ -99,10 +101,14 @@ struct CdsPlan {
   bool removeStale = false;
   /// kUse: the options at the front of the final list that map the archive.
   std::vector<std::string> front;
+  /// The quick profile's options the user's own leave to it, for the end
+  /// of the final list; the archive is named with them.
+  std::vector<std::string> profile;
 };
 
-/// Decides what the launch does with the cache ("options startupcache" is
-/// on). Asks facts only what the decision needs, in the order it needs it.
+/// Decides what the launch does with the cache ("options startupcache" or
+/// "options quickstart" is on), and which options of the quick profile it
+/// adds. Asks facts only what the decision needs, in the order it needs it.
 CdsPlan cdsPlan(const CdsLaunch& launch, CdsFacts& facts);
 
 /// The options of a recording launch, and of the second run that makes the
@@ -134,15 +140,19 @@ void cdsInit();
 /// When the process ends: removes what a recording left unpublished, and
 /// forgets the launch.
 void cdsTerm();
-/// With "options startupcache", once the final option list is built: puts
-/// the options that map the application's archive at the front of the list,
-/// or, when it has no usable archive yet, the options that record one. With
-/// printOnly (+javacmd, +check) no application runs, so nothing is recorded
-/// either.
+/// With "options quickstart", once the final option list is built: appends
+/// the quick profile's options the user's leave to it. With it or with
+/// "options startupcache": puts the options that map the application's
+/// archive at the front of the list, or, when it has no usable archive yet,
+/// the options that record one. With printOnly (+javacmd, +check) no
+/// application runs, so nothing is recorded either.
 void cdsAddArchiveOptions(const char* entryClass, bool printOnly);
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.
 void cdsCheckArchiveMapped();
+/// Before the JVM's destruction, in which a recording JVM writes its dynamic
+/// archive: a service manager is asked for the time that takes.
+void cdsBeforeJvmEnds();
 /// When the JVM has ended normally (through its exit hook or its
 /// destruction): makes what this launch recorded the application's archive.
 void cdsFinishRecording();

@@ -1,6 +1,7 @@
 // The start-up cache's decisions: from the launch and the file facts to a
 // plan. Nothing here touches a file; the facts interface does, on request.
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +94,24 @@ constexpr OptionRule kOptionRules[] = {
     {"-D", OptionUse::kNone},
 };
 
+/// An option of the quick profile, added unless one of the user's options
+/// chooses otherwise: one that begins with a prefix given (and ends with the
+/// end given, when there is one).
+struct ProfileRule {
+  std::string_view option;
+  std::vector<std::string_view> chosenBy;
+  std::string_view chosenEnd = {};
+};
+
+// A tool that runs for seconds on few cores: C2's compilations cost more
+// than they return, the serial collector starts no threads of its own, and
+// without performance data no file is made in /tmp for every run.
+const ProfileRule kProfileRules[] = {
+    {.option = "-XX:TieredStopAtLevel=1", .chosenBy = {"-XX:TieredStopAtLevel=", "-XX:-TieredCompilation"}},
+    {.option = "-XX:+UseSerialGC", .chosenBy = {"-XX:+Use", "-XX:-Use"}, .chosenEnd = "GC"},
+    {.option = "-XX:-UsePerfData", .chosenBy = {"-XX:+UsePerfData", "-XX:-UsePerfData"}},
+};
+
 OptionUse useOf(std::string_view option) {
   for (const OptionRule& rule : kOptionRules) {
     if (option.starts_with(rule.prefix)) return rule.use;
@@ -106,6 +125,28 @@ const std::string* findOption(const std::vector<std::string>& options, OptionUse
     if (useOf(option) == use) return &option;
   }
   return nullptr;
+}
+
+// The quick profile's options that none of the user's choose otherwise:
+// the final options, and those the JVM takes from the environment (two
+// collectors stop it).
+std::vector<std::string> quickProfile(const CdsLaunch& launch) {
+  if (!launch.quickStart || !launch.modularFromHome) return {};
+  std::vector<std::string> own = launch.options;
+  for (const std::optional<std::string>& variable : {launch.javaToolOptions, launch.javaOptions}) {
+    if (!variable) continue;
+    for (const std::string& word : utlSplitList(*variable, " \t\n")) own.push_back(word);
+  }
+  std::vector<std::string> profile;
+  for (const ProfileRule& rule : kProfileRules) {
+    bool chosen = std::any_of(own.begin(), own.end(), [&rule](std::string_view option) {
+      return option.ends_with(rule.chosenEnd) &&
+             std::any_of(rule.chosenBy.begin(), rule.chosenBy.end(),
+                         [option](std::string_view prefix) { return option.starts_with(prefix); });
+    });
+    if (!chosen) profile.emplace_back(rule.option);
+  }
+  return profile;
 }
 
 // 64-bit FNV-1a, for file names: two launches that differ share a name
@@ -265,8 +306,12 @@ std::string cdsStampText(const CdsFileStamp& archive, const std::string& classPa
 
 std::string cdsFailureMark(const CdsPlan& plan, const char* what) { return plan.classPathPrint + " " + what + "\n"; }
 
-CdsPlan cdsPlan(const CdsLaunch& launch, CdsFacts& facts) {
+CdsPlan cdsPlan(const CdsLaunch& given, CdsFacts& facts) {
   CdsPlan plan;
+  plan.profile = quickProfile(given);
+  // The archive is the one of the options the JVM is given in the end.
+  CdsLaunch launch = given;
+  launch.options.insert(launch.options.end(), plan.profile.begin(), plan.profile.end());
   if (!planTarget(launch, facts, plan)) return plan;
 
   // The archive is the one published for this class path, unchanged since.

@@ -71,6 +71,7 @@ TEST(StartupCachePlanTest, DecidesFromTheLaunchAndTheFiles) {
     CdsMode mode;
     std::vector<std::string> notes;  ///< "@" stands for the archive's path
     bool removeStale = false;
+    std::vector<std::string> profile = {};
   } cases[] = {
       {"first launch records", [](CdsLaunch&, FakeFacts&) {}, CdsMode::kRecord, {}},
       {"published archive is used", [](CdsLaunch& l, FakeFacts& f) { publish(l, f); }, CdsMode::kUse, {"using @"}},
@@ -144,6 +145,32 @@ TEST(StartupCachePlanTest, DecidesFromTheLaunchAndTheFiles) {
        }, CdsMode::kOff, {"not recording with the option -XX:+PrintFlagsFinal"}},
       {"printing under a dynamic archive", [](CdsLaunch& l, FakeFacts&) { l.options.push_back("-XX:+PrintGC"); },
        CdsMode::kRecord, {}},
+      {"quick start", [](CdsLaunch& l, FakeFacts&) { l.quickStart = true; }, CdsMode::kRecord, {}, false,
+       {"-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:-UsePerfData"}},
+      // Mapped with -XX:AOTCache alone: -Xshare beside it stops Java 25.
+      {"quick start, published on Java 25", [](CdsLaunch& l, FakeFacts& f) {
+         f.version = "25";
+         l.quickStart = true;
+         publish(l, f);
+       }, CdsMode::kUse, {"using @"}, false, {"-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:-UsePerfData"}},
+      {"the user's choices win", [](CdsLaunch& l, FakeFacts&) {
+         l.quickStart = true;
+         l.options.insert(l.options.begin(), {"-XX:TieredStopAtLevel=4", "-XX:+UseG1GC", "-XX:+UsePerfData"});
+       }, CdsMode::kRecord, {}},
+      {"a collector of the environment's", [](CdsLaunch& l, FakeFacts&) {
+         l.quickStart = true;
+         l.javaToolOptions = "-Xss2m\t-XX:-TieredCompilation";
+         l.javaOptions = "-XX:+UseParallelGC";
+       }, CdsMode::kRecord, {}, false, {"-XX:-UsePerfData"}},
+      {"quick start on an old runtime", [](CdsLaunch& l, FakeFacts&) {
+         l.quickStart = true;
+         l.modularFromHome = false;
+       }, CdsMode::kOff, {"only for a modular Java runtime loaded from its home"}},
+      {"quick start without a cache", [](CdsLaunch& l, FakeFacts&) {
+         l.quickStart = true;
+         l.setId = true;
+       }, CdsMode::kOff, {"not in set-ID mode, whose caller chooses the cache directory"}, false,
+       {"-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:-UsePerfData"}},
   };
   for (const Case& c : cases) {
     CdsLaunch launch = aLaunch();
@@ -158,6 +185,7 @@ TEST(StartupCachePlanTest, DecidesFromTheLaunchAndTheFiles) {
     EXPECT_EQ(plan.mode, c.mode) << c.name;
     EXPECT_EQ(plan.notes, notes) << c.name;
     EXPECT_EQ(plan.removeStale, c.removeStale) << c.name;
+    EXPECT_EQ(plan.profile, c.profile) << c.name;
     if (plan.mode == CdsMode::kOff) continue;
     std::string suffix = facts.version->starts_with("25") ? ".aot" : ".jsa";
     EXPECT_EQ(plan.archive, plan.base + suffix) << c.name;
@@ -208,6 +236,7 @@ TEST(StartupCachePlanTest, ArchiveNameFollowsWhatShapesTheArchive) {
       {"_JAVA_OPTIONS", [](CdsLaunch& l, FakeFacts&) { l.javaOptions = "-Xint"; }, false},
       {"a module property", [](CdsLaunch& l, FakeFacts&) { l.options.push_back("-Djdk.module.main=m"); }, false},
       {"the runtime updated", [](CdsLaunch&, FakeFacts& f) { f.files["/jdk/lib/server/libjvm.so"].size = 10; }, false},
+      {"quick start", [](CdsLaunch& l, FakeFacts&) { l.quickStart = true; }, false},
   };
   FakeFacts facts;
   std::string archive = cdsPlan(aLaunch(), facts).archive;
@@ -217,6 +246,11 @@ TEST(StartupCachePlanTest, ArchiveNameFollowsWhatShapesTheArchive) {
     c.change(launch, changed);
     EXPECT_EQ(cdsPlan(launch, changed).archive == archive, c.sameArchive) << c.name;
   }
+  // The name follows the options the JVM is given, whoever chose them.
+  CdsLaunch quick = aLaunch(), written = aLaunch();
+  quick.quickStart = true;
+  written.options.insert(written.options.end(), {"-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:-UsePerfData"});
+  EXPECT_EQ(cdsPlan(quick, facts).archive, cdsPlan(written, facts).archive);
 }
 
 TEST(StartupCachePlanTest, RecordingOptions) {

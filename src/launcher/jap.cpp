@@ -306,6 +306,7 @@ int japStart2(LaunchRecord* record) {
   if (banner != VersionBanner::kNone) jsvPrintVersion(banner == VersionBanner::kStandardError);
   int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
                           optGetApplicationArgCount(), optGetApplicationArgList());
+  cdsBeforeJvmEnds();
   int destroyed = jsvDestroyJVM();
   cdsFinishRecording();
   return ran != 0 ? ran : destroyed;

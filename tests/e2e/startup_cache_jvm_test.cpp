@@ -2,9 +2,13 @@
 // application's class-data archive and later launches map it, as the JVM's
 // own class loading log tells; an archive that was damaged, went stale or
 // that the JVM refuses is recorded again without a word on the terminal; a
-// cache directory the launcher cannot write means running without it.
+// cache directory the launcher cannot write means running without it. On
+// Java 25 the cache is made after the launcher has ended, by a process of
+// its own, which the tests wait for.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +17,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "launcher.h"
+#include "notify.h"
 
 namespace {
 
@@ -48,18 +57,32 @@ class StartupCacheTest : public ::testing::TestWithParam<std::string> {
   // class from the archive.
   bool runMapped() {
     ProcessResult result = runProcess(command({"status", "0"}));
+    cacheFiles();
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "main returns\nstatus 0\n");
     EXPECT_EQ(result.err, "");
     return readFile(log).find("jltest.Status source: shared objects file") != std::string::npos;
   }
+  // The files of the cache once no launch records or creates anything in
+  // it (a recording holds a lock file, a write goes through a temporary).
   std::vector<std::string> cacheFiles() const {
+    auto busy = [](const std::string& name) { return name.ends_with(".lock") || name.ends_with(".tmp"); };
     std::vector<std::string> names;
-    if (fs::is_directory(cache)) {
-      for (const auto& entry : fs::directory_iterator(cache)) names.push_back(entry.path().filename());
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);;) {
+      names.clear();
+      if (fs::is_directory(cache)) {
+        for (const auto& entry : fs::directory_iterator(cache)) names.push_back(entry.path().filename());
+      }
+      if (std::none_of(names.begin(), names.end(), busy) || std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+  int javaMajor() const {
+    std::string release = readFile(GetParam() + "/release");
+    std::size_t version = release.find("JAVA_VERSION=\"");
+    return version == std::string::npos ? 0 : std::stoi(release.substr(version + 14));
   }
   // The archive and its stamp, the only files of the cache.
   std::pair<std::string, std::string> archiveAndStamp() const {
@@ -75,8 +98,9 @@ class StartupCacheTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(StartupCacheTest, FirstLaunchesRecordAndLaterOnesMap) {
-  // Two first launches at once, one ending through System.exit: each records
-  // to a file of its own, and what ends up published is whole.
+  // Two first launches at once, one ending through System.exit: one records
+  // while the other runs without the cache, and what ends up published is
+  // whole.
   RunningProcess exiting(command({"exit", "4"}));
   RunningProcess returning(command({"status", "0"}));
   ProcessResult exited = exiting.finish();
@@ -250,6 +274,78 @@ TEST_P(StartupCacheTest, FailedRecordingIsNotRepeated) {
   EXPECT_EQ(result.err, "");
   EXPECT_NE(result.out.find(".aot failed before: running without it\n"), std::string::npos) << result.out;
   EXPECT_EQ(cacheFiles(), files);
+}
+
+// The quick profile: the archive, as with the start-up cache, and the JIT's
+// first tier alone, as the JVM's own compilation log tells.
+TEST_P(StartupCacheTest, QuickStartMapsTheArchiveWithTheFirstTierAlone) {
+  std::string jit = dir.file("jit.log");
+  std::string config = readFile(dir.file("app/bin/myapp.config"));
+  dir.writeFile("app/bin/myapp.config", config.substr(0, config.find("options startupcache")) +
+                                            "vmparam -Xlog:jit+compilation=debug:file=" + jit +
+                                            "\noptions quickstart\n");
+  EXPECT_FALSE(runMapped());
+  EXPECT_TRUE(runMapped()) << readFile(log);
+  // "<id> <attributes> <tier> <method> ...", tier 0 for native wrappers.
+  std::regex compiled(R"(\]\s+\d+[%sbn! ]*([1-4])\s+\S+::)");
+  std::string compilations = readFile(jit);
+  std::set<std::string> tiers;
+  for (std::sregex_iterator it(compilations.begin(), compilations.end(), compiled), end; it != end; ++it) {
+    tiers.insert((*it)[1]);
+  }
+  EXPECT_EQ(tiers, std::set<std::string>{"1"}) << readFile(jit);
+}
+
+// The first launch does not wait for the ahead-of-time cache: a process of
+// its own makes it afterwards, in a session of its own, without a terminal,
+// at the lowest priority, with /dev/null for its standard files and nothing
+// else of the launcher's open but its lock.
+TEST_P(StartupCacheTest, CacheIsCreatedAfterTheLaunchHasEnded) {
+  if (javaMajor() < 25) GTEST_SKIP() << "Java before 25 records its archive in the application's own JVM";
+  ProcessResult result = runProcess(command({"exit", "4"}));
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.out + result.err, "");
+  auto openFiles = [](const fs::path& process) {
+    std::error_code error;
+    std::vector<std::string> open;
+    for (const auto& fd : fs::directory_iterator(process / "fd", error)) open.push_back(fs::read_symlink(fd, error));
+    std::sort(open.begin(), open.end());
+    return open;
+  };
+  for (const auto& process : fs::directory_iterator("/proc")) {
+    std::vector<std::string> open = openFiles(process.path());
+    auto isLock = [this](const std::string& file) { return file.starts_with(cache) && file.ends_with(".lock"); };
+    if (std::none_of(open.begin(), open.end(), isLock)) continue;
+    // After the command's name: state, parent, group, session, terminal,
+    // ... and the niceness, which the process sets once detached.
+    std::vector<std::string> field;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      std::string stat = readFile(process.path() / "stat");
+      std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 2)));
+      field.assign(std::istream_iterator<std::string>(fields), {});
+      if (field.size() <= 16 || field[16] == "19") break;
+    }
+    if (field.size() <= 16) continue;  // it has ended
+    EXPECT_EQ(field[16], "19");
+    EXPECT_NE(std::stol(field[3]), static_cast<long>(getsid(0)));
+    EXPECT_EQ(field[4], "0");
+    open = openFiles(process.path());
+    EXPECT_LE(open.size(), 4u) << ::testing::PrintToString(open);
+    for (const std::string& file : open) EXPECT_TRUE(file == "/dev/null" || isLock(file)) << file;
+  }
+  archiveAndStamp();
+  EXPECT_TRUE(runMapped()) << readFile(log);
+}
+
+// Under a service manager, a recording launch asks for more time first: the
+// cache is made before it ends, within the start or stop timeout.
+TEST_P(StartupCacheTest, RecordingUnderAServiceManagerAsksForTime) {
+  NotifyListener manager(true, "");
+  ProcessResult result = runProcess(command({"status", "0"}, {{"NOTIFY_SOCKET", manager.address()}}));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(manager.waitFor("EXTEND_TIMEOUT_USEC=60000000", 1000)) << ::testing::PrintToString(manager.messages());
+  archiveAndStamp();
 }
 
 INSTANTIATE_TEST_SUITE_P(Jdks, StartupCacheTest, ::testing::ValuesIn(installedJdks()),
