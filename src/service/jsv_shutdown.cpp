@@ -8,6 +8,7 @@
 
 #include "config/cfg.h"
 #include "host/hmd.h"
+#include "jvm/cds.h"
 #include "jvm/jev.h"
 #include "service/jsv.h"
 #include "service/jsv_state.h"
@@ -152,7 +153,12 @@ bool printDiagnosticThreadDump(JNIEnv* env) {
 
 void jsvAbortService(bool flag, int signal) {
   JsvState& s = jsvState();
-  if (signal == SIGTERM) ntfSend("STOPPING=1");
+  if (signal == SIGTERM) {
+    ntfSend("STOPPING=1");
+    // The exit that follows writes a recorded archive before anything else
+    // of the launcher runs again.
+    cdsBeforeJvmEnds();
+  }
   if (const char* exitClass = s.exitClass.load()) {
     callExitMethod(exitClass, flag, signal);
     return;
