@@ -172,13 +172,6 @@ void dmnTerm() { state = DmnState{}; }
 
 bool dmnWritePidFile(const std::string& path, const char* name) {
   if (!trustedDirectory(directoryOf(path), "pid file", path)) return false;
-  if (std::optional<long> pid = readPid(path); pid && *pid != getpid()) {
-    if (runsThisLauncher(*pid)) {
-      utlReport(kAlreadyRunningMsg, name, *pid);
-      return false;
-    }
-    ut_tproda("Replacing the pid file '%s' of process %ld, which is no instance of this launcher", path.c_str(), *pid);
-  }
   std::string temporary = path + ".XXXXXX";
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
   bool written = fd >= 0 && fchmod(fd, 0644) == 0 && writeAll(fd, std::to_string(getpid()) + "\n");
@@ -187,9 +180,25 @@ bool dmnWritePidFile(const std::string& path, const char* name) {
     written = false;
     error = errno;
   }
-  if (written && rename(temporary.c_str(), path.c_str()) != 0) {
-    written = false;
-    error = errno;
+  // A link takes the name only while no file holds it: of two instances
+  // starting together, the second finds the first one's file. Where the
+  // name is held (or links are not to be had), what the file names decides.
+  if (written && link(temporary.c_str(), path.c_str()) == 0) {
+    unlink(temporary.c_str());
+  } else if (written) {
+    if (std::optional<long> pid = readPid(path); pid && *pid != getpid()) {
+      if (runsThisLauncher(*pid)) {
+        unlink(temporary.c_str());
+        utlReport(kAlreadyRunningMsg, name, *pid);
+        return false;
+      }
+      ut_tproda("Replacing the pid file '%s' of process %ld, which is no instance of this launcher", path.c_str(),
+                *pid);
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+      written = false;
+      error = errno;
+    }
   }
   if (!written) {
     if (fd >= 0) unlink(temporary.c_str());
