@@ -69,6 +69,11 @@ TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   dir.writeFile("jdk/lib/server/libjvm.so", foreignElfHeader());
   result = run("# no javahome\n", {}, {{"JAVA_HOME", dir.file("jdk")}});
   EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=" + dir.file("jdk") + ": for another architecture\n" + kNoJavaFix);
+  // Named, it is passed over all the same, where a load would fail.
+  result = run("javahome " + dir.file("jdk") + "\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, kNoJavaLines + "  javahome " + dir.file("jdk") + ": for another architecture\n" +
+                            noJavaFixFor("javahome in the configuration"));
 }
 
 TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {
