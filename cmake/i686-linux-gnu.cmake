@@ -19,10 +19,13 @@ if(CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL "x86_64")
   # no 32-bit libraries, and a launcher started by a test, or re-executing
   # itself, runs as it would on a 32-bit system. (qemu-i386 7.2 reports the
   # memory modulo 4 GiB to 32-bit programs and hangs the forked children of
-  # death tests.)
+  # death tests.) The search path is an old-style RPATH, which the loader
+  # also applies to the libraries' own dependencies (libstdc++'s libm), not
+  # a RUNPATH, which the host's 32-bit libraries would otherwise answer.
+  set(LAUNCHER_CROSS_RPATH "-Wl,--disable-new-dtags,-rpath,${LAUNCHER_CROSS_SYSROOT}/lib")
   set(CMAKE_EXE_LINKER_FLAGS_INIT
-      "-Wl,--dynamic-linker=${LAUNCHER_CROSS_SYSROOT}/lib/ld-linux.so.2 -Wl,-rpath,${LAUNCHER_CROSS_SYSROOT}/lib")
-  set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-rpath,${LAUNCHER_CROSS_SYSROOT}/lib")
+      "-Wl,--dynamic-linker=${LAUNCHER_CROSS_SYSROOT}/lib/ld-linux.so.2 ${LAUNCHER_CROSS_RPATH}")
+  set(CMAKE_SHARED_LINKER_FLAGS_INIT "${LAUNCHER_CROSS_RPATH}")
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L ${LAUNCHER_CROSS_SYSROOT})
 endif()
