@@ -11,6 +11,11 @@ ifneq ($(shell command -v qemu-sparc64 2>/dev/null),)
 PRESETS += sparc64
 endif
 endif
+# The Linux profile cross-built for 32-bit x86, whenever its cross compiler
+# is installed: an x86-64 kernel runs its tests itself.
+ifneq ($(shell command -v i686-linux-gnu-g++ 2>/dev/null),)
+PRESETS += i386
+endif
 # Seconds each fuzzer runs in `make fuzz`, and in `make test`.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS := 20

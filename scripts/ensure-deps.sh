@@ -12,10 +12,10 @@ deb="$dist dpkg-dev file"
 rpm="$dist rpm file"
 # The tests also need GoogleTest (and its sources for the cross build),
 # archive tools, clang for the fuzzers, the packaging tools, the Java tools
-# they run through the launcher, and the sparc64 cross tools and emulator for
-# the big-endian profile.
+# they run through the launcher, the sparc64 cross tools and emulator for
+# the big-endian profile, and the i686 cross tools for the 32-bit one.
 test="$demo debootstrap libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
-  maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user"
+  maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user g++-i686-linux-gnu libc6-dev-i386-cross"
 case "${1:-test}" in
   demo) packages=$demo ;;
   deb) packages=$deb ;;

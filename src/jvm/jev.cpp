@@ -84,6 +84,8 @@ namespace {
 
 // Where Debian installs its Java runtimes, each in a directory of its own.
 constexpr const char* kInstalledRuntimes = "/usr/lib/jvm";
+// Why a home whose JVM library the loader would refuse is passed over.
+constexpr const char* kForeignArchitecture = "for another architecture";
 
 // A version text as one comparable number: major, minor and micro groups.
 long long versionRank(const std::string& version) {
@@ -127,7 +129,7 @@ std::string rejection(VMInfo& info, const std::string& home) {
   // launcher): the search goes on to the next place instead.
   if (onlyForeignLibraries(home, info)) {
     ut_tproda("The JVM library of %s is for another architecture than the launcher's", home.c_str());
-    return "for another architecture";
+    return kForeignArchitecture;
   }
   return "";
 }
@@ -258,20 +260,26 @@ void jevTerm() {}
 
 namespace {
 
-// Takes home when it is usable; otherwise lists it as passed over.
-bool tryJavaHome(const std::string& place, const std::string& home) {
-  VMInfo info;
-  std::string why = rejection(info, home);
-  if (!why.empty()) {
-    state.rejected.push_back(place + ": " + why);
-    return false;
-  }
+// Takes home, found at place, as the Java home in use.
+void useJavaHome(const std::string& place, const std::string& home, VMInfo info) {
   // The flavour chosen on the command line or by vmtype stays.
   info.jvmSubType = state.vmInfo.jvmSubType;
   state.vmInfo = info;
   state.chosenFrom = place;
   jopSetJavaHome(home);
-  return true;
+}
+
+// Takes home when it is usable and returns an empty text; otherwise lists it
+// as passed over and returns why.
+std::string tryJavaHome(const std::string& place, const std::string& home) {
+  VMInfo info;
+  std::string why = rejection(info, home);
+  if (why.empty()) {
+    useJavaHome(place, home, info);
+  } else {
+    state.rejected.push_back(place + ": " + why);
+  }
+  return why;
 }
 
 void discoverJavaHome() {
@@ -283,7 +291,7 @@ void discoverJavaHome() {
     std::string place = "JAVA_HOME=" + std::string(javaHome);
     if (*javaHome == '\0') {
       state.rejected.push_back(place + ": empty");
-    } else if (std::string home = utlMakeAbsPath(javaHome, false); tryJavaHome(place, home)) {
+    } else if (std::string home = utlMakeAbsPath(javaHome, false); tryJavaHome(place, home).empty()) {
       ut_tproda("Using the Java home %s named by JAVA_HOME", home.c_str());
       return;
     }
@@ -296,6 +304,7 @@ void discoverJavaHome() {
     ut_tproda("Not searching PATH for Java in a set-ID launcher");
     path = nullptr;
   }
+  std::string foreignOnPath;
   if (cfgIsAllowJavaOnPathEnabled() && path != nullptr) {
     PathArray directories;
     utlPathStringToArray(directories, path, false);
@@ -319,10 +328,24 @@ void discoverJavaHome() {
                   homeOfJava(real.get()).c_str());
         home = homeOfJava(real.get());
       }
-      if (tryJavaHome("PATH " + java, home)) {
+      std::string why = tryJavaHome("PATH " + java, home);
+      if (why.empty()) {
         ut_tproda("Using the Java home %s of %s on PATH", home.c_str(), java.c_str());
         return;
       }
+      if (why == kForeignArchitecture) foreignOnPath = home;
+    }
+  }
+  // The java on PATH is the system's own (a 64-bit one for a 32-bit
+  // launcher): a runtime for the launcher's architecture is one installed
+  // beside it.
+  if (!foreignOnPath.empty()) {
+    if (std::optional<std::string> installed = newestAcceptableRuntime(foreignOnPath)) {
+      ut_tproda("Using the Java home %s installed in %s", installed->c_str(), kInstalledRuntimes);
+      VMInfo info;
+      jevBasicJDKJREChecks(info, *installed);
+      useJavaHome(*installed, *installed, info);
+      return;
     }
   }
   std::string home;
@@ -410,7 +433,9 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
   if (javaHome != nullptr && *javaHome != '\0' && home != javaHome) {
     ut_tproda("JavaHome has been reset to '%s'", javaHome);
     home = std::string(javaHome).substr(0, static_cast<std::size_t>(size));
-    if (jevBasicJDKJREChecks(info, home)) return true;
+    // A named home is checked as a found one is: a library the loader would
+    // refuse is reported with the places looked at, not as a load failure.
+    if (jevBasicJDKJREChecks(info, home) && !onlyForeignLibraries(home, info)) return true;
     home.clear();
   }
   if (!home.empty()) return true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "config/cfg_fixture.h"
@@ -297,6 +298,25 @@ TEST_F(JvmDiscoveryTest, DefaultJvmIsFoundThroughPathAndItsLinks) {
                      native + "\n"),
             std::string::npos)
       << out;
+
+  // A foreign java alone on PATH: the runtimes installed beside it are
+  // searched, and one of this machine's JDKs is taken where they are for
+  // the launcher's architecture.
+  jopTerm();
+  jopInit();
+  unsetenv("JAVA_HOME");
+  setenv("PATH", (foreign + "/bin").c_str(), 1);
+  jevConfigureDefaultJVM();
+  std::vector<std::string> jdks = installedJdks();
+  if (std::none_of(jdks.begin(), jdks.end(), [](const std::string& jdk) {
+        return jdk.starts_with("/usr/lib/jvm/") && !jmdIsForeignLibrary(jdk + "/lib/server/libjvm.so");
+      })) {
+    EXPECT_EQ(jopGetJavaHome(), nullptr);
+  } else {
+    ASSERT_NE(jopGetJavaHome(), nullptr);
+    EXPECT_NE(std::find(jdks.begin(), jdks.end(), std::filesystem::canonical(jopGetJavaHome()).string()), jdks.end())
+        << jopGetJavaHome();
+  }
 
   jopTerm();
   jopInit();

@@ -69,6 +69,11 @@ TEST_F(LaunchTest, HomeThatIsAFileOrHoldsNoJava) {
   dir.writeFile("jdk/lib/server/libjvm.so", foreignElfHeader());
   result = run("# no javahome\n", {}, {{"JAVA_HOME", dir.file("jdk")}});
   EXPECT_EQ(result.err, kNoJavaLines + "  JAVA_HOME=" + dir.file("jdk") + ": for another architecture\n" + kNoJavaFix);
+  // Named, it is passed over all the same, where a load would fail.
+  result = run("javahome " + dir.file("jdk") + "\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, kNoJavaLines + "  javahome " + dir.file("jdk") + ": for another architecture\n" +
+                            noJavaFixFor("javahome in the configuration"));
 }
 
 TEST_F(LaunchTest, OldLayoutHomeIsPreparedReexecutedAndLoaded) {
@@ -117,12 +122,13 @@ TEST_F(LaunchTest, LibraryFailures) {
   EXPECT_EQ(javapath.status, 1);
   EXPECT_EQ(javapath.err, "Error loading Java VM library: libjvm.so [" + loadError + "]\n");
 
-  // A library that is no JVM: the loader's message of the first lookup.
-  void* zlib = dlopen("libz.so.1", RTLD_LAZY);
-  ASSERT_NE(zlib, nullptr);
-  dlsym(zlib, "JNI_CreateJavaVM");
+  // A library that is no JVM: the loader's message of the first lookup. The
+  // C library's maths library is there for every architecture built.
+  void* libm = dlopen("libm.so.6", RTLD_LAZY);
+  ASSERT_NE(libm, nullptr);
+  dlsym(libm, "JNI_CreateJavaVM");
   std::string notAJvm = dlerror();
-  ProcessResult other = run("javahome " + home + "\njavapath libz.so.1\n");
+  ProcessResult other = run("javahome " + home + "\njavapath libm.so.6\n");
   EXPECT_EQ(other.status, 1);
   EXPECT_EQ(other.err, "Can't find JNI interfaces in: libjvm.so [" + notAJvm + "]\n");
 }
