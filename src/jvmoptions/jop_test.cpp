@@ -217,9 +217,9 @@ TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathEndsTheLauncher) {
 }
 
 TEST_F(FinalizeTest, GeneratedOptionsFollowTheConfiguration) {
-  ASSERT_TRUE(process("cd /work\noptions handleexit\n").ok);
+  ASSERT_TRUE(process("cd /tmp\noptions handleexit\n").ok);
   jevGetInvocationFunction()->DumpAllStacks = [](JNIEnv*, jclass) {};
-  EXPECT_EQ(finalOptions(), concat(launcherProperties(), {"-Duser.dir=/work", "-Xrs"}));
+  EXPECT_EQ(finalOptions(), concat(launcherProperties(), {"-Duser.dir=/tmp", "-Xrs"}));
 }
 
 TEST_F(FinalizeTest, DebuggerOptions) {
