@@ -293,6 +293,17 @@ TEST_P(SignalTest, WatchdogPingsWhileTheJvmAnswers) {
   auto process = start("options handleexit\n", {"1"}, {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "200000"}});
   // Twenty-five intervals: a generous wait for a busy machine.
   EXPECT_TRUE(manager.waitFor("WATCHDOG=1", 5000));
+  // Stopped, the service says nothing; after a stall of many intervals the
+  // pings come again.
+  process->signal(SIGSTOP);
+  pause(300);
+  std::size_t heard = manager.messages().size();
+  pause(1000);
+  EXPECT_EQ(manager.messages().size(), heard);
+  process->signal(SIGCONT);
+  for (int waits = 0; waits < 500 && manager.messages().size() == heard; ++waits) pause(10);
+  EXPECT_GT(manager.messages().size(), heard);
+  EXPECT_EQ(manager.messages().back(), "WATCHDOG=1");
   process->signal(SIGTERM);
   process->finish();
 }
