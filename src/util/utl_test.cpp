@@ -13,6 +13,7 @@
 #include "config/cfg.h"
 #include "host/hmd.h"
 #include "host/platform.h"
+#include "util/sha256.h"
 #include "util/utrace.h"
 
 namespace {
@@ -228,3 +229,17 @@ TEST(UtlWordsTest, SplitsAsAShellDoes) {
 TEST(UtlExitTest, ExitProcessEndsWithStatus) { EXPECT_EXIT(utlExitProcess(7), testing::ExitedWithCode(7), ""); }
 
 }  // namespace
+
+// The digests of the standard's own examples, one of them fed in pieces
+// that straddle the 64-byte blocks.
+TEST(UtlSha256Test, DigestsTheStandardExamples) {
+  EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  Sha256 pieces;
+  std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  for (std::size_t at = 0; at < text.size(); at += 7) {
+    pieces.update(text.data() + at, std::min<std::size_t>(7, text.size() - at));
+  }
+  EXPECT_EQ(pieces.hex(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(sha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
