@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jvmoptions/jop.h"
 #include "jvmoptions/jop_javacmd.h"
@@ -114,6 +115,12 @@ bool cfgSetDaemonSupport(std::string& param);
 /// The file the running launcher writes its process id to, relative to the
 /// configuration file.
 bool cfgSetPidFile(std::string& param);
+/// "SHA256 NAME": a jar the executable's archive carries whole, to be
+/// extracted under that name; false unless the hash is 64 lowercase hex
+/// digits and the name a plain file name.
+bool cfgAddPackedJar(std::string& param);
+/// "SHA256": the executable's archive carries a Java runtime.
+bool cfgSetPackedRuntime(std::string& param);
 bool cfgAddAppArg(std::string& param);
 /// The application arguments of the parameter, split into words as a shell
 /// splits them (so "" is an empty argument), inserted as cfgAddAppArg
@@ -173,6 +180,15 @@ const char* cfgGetPidFile();
 /// The restart limit: at most count restarts within seconds.
 int cfgGetRestartLimitCount();
 int cfgGetRestartLimitSeconds();
+/// A jar carried whole in the executable's archive.
+struct CfgPackedJar {
+  std::string hash;  ///< the SHA-256 of its bytes
+  std::string name;  ///< its file name once extracted
+};
+/// The carried jars, in class path order.
+const std::vector<CfgPackedJar>& cfgGetPackedJars();
+/// The SHA-256 that names the carried Java runtime, or null.
+const char* cfgGetPackedRuntime();
 
 // ---------------------------------------------------------------------------
 // Macros and variables.

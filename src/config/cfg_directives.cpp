@@ -275,6 +275,33 @@ bool cfgSetPidFile(std::string& param) {
   return true;
 }
 
+// The hash names a directory of the cache and the name a file in it: neither
+// may reach anywhere else.
+namespace {
+bool isHash(std::string_view text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+}  // namespace
+
+bool cfgAddPackedJar(std::string& param) {
+  std::size_t space = param.find(' ');
+  if (space == std::string::npos) return false;
+  std::string hash = param.substr(0, space);
+  std::string name = param.substr(space + 1);
+  bool plain = !name.empty() && name.front() != '.' &&
+               name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._+-") ==
+                   std::string::npos;
+  if (!isHash(hash) || !plain) return false;
+  s().packedJars.push_back({hash, name});
+  return true;
+}
+
+bool cfgSetPackedRuntime(std::string& param) {
+  if (!isHash(param)) return false;
+  s().packedRuntime = param;
+  return true;
+}
+
 // --- Nested files -------------------------------------------------------------
 
 bool cfgInclude(std::string& param) {
@@ -363,3 +390,5 @@ const char* cfgGetDaemonLogDir() { return cStr(s().daemonLogDir); }
 const char* cfgGetPidFile() { return cStr(s().pidFile); }
 int cfgGetRestartLimitCount() { return s().restartLimitCount; }
 int cfgGetRestartLimitSeconds() { return s().restartLimitSeconds; }
+const std::vector<CfgPackedJar>& cfgGetPackedJars() { return s().packedJars; }
+const char* cfgGetPackedRuntime() { return cStr(s().packedRuntime); }

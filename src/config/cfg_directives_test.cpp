@@ -26,7 +26,8 @@ TEST_F(DirectiveTest, EveryDirectiveIsKnownAndNeedsAParameter) {
   const std::string names[] = {"addlibpath", "javahome", "javapath", "vmtype", "mainclass", "mainmethod",
                                "versionclass", "usageclass", "exitclass", "restartonexit", "restartlimit", "usageonexit", "addpath",
                                "addjars", "vmparam", "vmparams", "vmparamsfile", "vmprop", "vmmemmin", "vmmemmax",
-                               "nosplash", "socket", "copyenv", "exportenv", "cd", "daemonsupport", "pidfile", "apparg",
+                               "nosplash", "socket", "copyenv", "exportenv", "cd", "daemonsupport", "pidfile", "packedjar",
+                               "packedruntime", "apparg",
                                "addparam", "addparams", "addbootpath", "addbootjars", "addskippath", "include", "includedir",
                                "set", "export", "setfromoption", "dirmustexist", "jpda", "options",
                                "cmdprefix", "vmversion"};

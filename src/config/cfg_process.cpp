@@ -153,6 +153,8 @@ const DirectiveEntry directiveList[] = {
     {.name = "cd", .handler = cfgSetCurrentDir},
     {.name = "daemonsupport", .handler = cfgSetDaemonSupport},
     {.name = "pidfile", .handler = cfgSetPidFile},
+    {.name = "packedjar", .handler = cfgAddPackedJar},
+    {.name = "packedruntime", .handler = cfgSetPackedRuntime},
     {.name = "apparg", .handler = cfgAddAppArg},
     {.name = "addparam", .handler = cfgAddAppArg},
     {.name = "addparams", .handler = cfgAddAppArgs, .emptyAllowed = true},

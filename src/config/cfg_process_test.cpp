@@ -35,6 +35,13 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"restartlimit 0/10", "Error: Invalid number in 'restartlimit 0/10' at line 1 in configuration file '%s'.\n"},
       {"restartlimit 3/1s", "Error: Invalid number in 'restartlimit 3/1s' at line 1 in configuration file '%s'.\n"},
       {"cd no/such/dir", "Error: Unable to process 'cd no/such/dir' at line 1 in configuration file '%s'.\n"},
+      // A carried jar's hash and name become a path in the user's cache.
+      {"packedjar 0000000000000000000000000000000000000000000000000000000000000000 ../app.jar",
+       "Error: Unable to process 'packedjar 0000000000000000000000000000000000000000000000000000000000000000 ../app.jar' at line 1 in configuration file '%s'.\n"},
+      {"packedjar 000000000000000000000000000000000000000000000000000000000000000G app.jar",
+       "Error: Unable to process 'packedjar 000000000000000000000000000000000000000000000000000000000000000G app.jar' at line 1 in configuration file '%s'.\n"},
+      {"packedruntime ../0000000000000000000000000000000000000000000000000000000000000",
+       "Error: Unable to process 'packedruntime ../0000000000000000000000000000000000000000000000000000000000000' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n" +
                              kHeapSizeHint},
       {"vmmemmax 99999999999999999999%",

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/cfg.h"
 #include "host/sysinfo.h"
 #include "jvmoptions/jop.h"
 #include "jvmoptions/jop_javacmd.h"
@@ -40,6 +41,8 @@ struct CfgState {
   bool daemonSupport = false;
   std::optional<std::string> daemonLogDir;
   std::optional<std::string> pidFile;
+  std::vector<CfgPackedJar> packedJars;
+  std::optional<std::string> packedRuntime;
   bool krxSaftyNet = true;
 
   // Macros and variables.

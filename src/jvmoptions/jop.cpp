@@ -14,6 +14,7 @@
 #include "config/zip.h"
 #include "host/hmd.h"
 #include "jvm/jev.h"
+#include "launcher/pkd.h"
 #include "util/utrace.h"
 
 namespace {
@@ -274,12 +275,13 @@ void jopFinalizeClassPath() {
   // it. A modular runtime finds it first on the application class path, so
   // that the application has its own class loader and class path as under
   // "java -cp"; on the boot class path it would also turn off the archived
-  // module graph. Without an archive it goes on no path.
+  // module graph. Without an archive it goes on no path. Jars the archive
+  // carries whole were extracted, and stand first in its place.
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-  std::string archive;
+  std::string archive = pkdGetClassPath();
   if (jevGetJVMVersion() != kLayoutModular) {
     putLauncherOnTheBootClassPath(launcher, boot, configured);
-  } else if (!launcher.empty() && zipHasArchive(launcher.c_str())) {
+  } else if (archive.empty() && !launcher.empty() && zipHasArchive(launcher.c_str())) {
     archive = launcher;
   }
 

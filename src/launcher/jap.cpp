@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "jvmoptions/jop_javacmd.h"
+#include "launcher/pkd.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
@@ -140,9 +141,11 @@ void japInit() {
   jopInit();
   optInit();
   cfgInit();
+  pkdInit();
 }
 
 void japTerm() {
+  pkdTerm();
   cfgTerm();
   optTerm();
   jopTerm();
@@ -212,6 +215,9 @@ int japStart2(LaunchRecord* record) {
     return 0;
   }
 
+  // What the executable carries whole is extracted before the Java home is
+  // chosen: it may carry the runtime.
+  if (!pkdPrepare()) return 1;
   if (jopGetJavaHome() == nullptr) jevConfigureDefaultJVM();
 
   const char* mainClass = cfgGetMainClass();
