@@ -25,7 +25,7 @@ constexpr const char* kUsageTail =
     "Class-Path names a file left outside. Otherwise the jars are stored whole, and the application\n"
     "extracts them on its first run into the user's cache ($XDG_CACHE_HOME/jlauncher, else\n"
     "~/.cache/jlauncher). The merged manifest is the first jar's, with each later jar's package\n"
-    "attributes as sections; on a path that still differs the first jar's entry is kept.\n";
+    "attributes as sections. With --flat, of a path that still differs the first jar's entry is kept.\n";
 
 constexpr const char* kSeeHelp = " (see jlauncher-pack --help)";
 constexpr const char* kUnknownOptionMsg = "unknown option '%s'";
@@ -65,7 +65,7 @@ constexpr PackOption kOptions[] = {
     {.longName = "flat", .help = "merge the jars even where that is not exact, warning of what is lost",
      .flag = &PackRequest::flat},
     {.longName = "allow-external",
-     .help = "keep Class-Path references to files outside OUTPUT (the jars are then kept whole)",
+     .help = "keep Class-Path references to files left outside (the jars are then kept whole)",
      .flag = &PackRequest::allowExternal},
     {.longName = "verbose", .help = "tell the layout chosen and every reason for it",
      .flag = &PackRequest::verbose},
