@@ -282,7 +282,6 @@ struct Jar {
   std::string path;  ///< as given, or as a Class-Path reference resolves
   Archive archive;
   PackManifest manifest{};
-  bool hasManifest = false;
   std::vector<std::string> signatureFiles{};
   std::vector<std::string> packages{};  ///< directories holding classes, "a/b/"
   bool versioned = false;               ///< has entries under META-INF/versions/
@@ -416,7 +415,6 @@ class Packer {
     EntryRead read = readEntry(archive, static_cast<zip_uint64_t>(index), path, &text, &error_);
     if (read == EntryRead::kTooLarge) return fail(tooLarge(kManifest, path));
     if (read != EntryRead::kDone) return false;
-    jars_[at].hasManifest = true;
     jars_[at].manifest = packParseManifest(text);
     std::istringstream references(packAttribute(jars_[at].manifest.main, "Class-Path").value_or(""));
     for (std::string reference; references >> reference;) {
