@@ -15,13 +15,15 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <utility>
+
+#include "util/sha256.h"
 
 namespace {
 
 constexpr const char* kManifest = "META-INF/MANIFEST.MF";
-constexpr const char* kServicesDir = "META-INF/services/";
 
 constexpr const char* kNoJarMsg = "no jar given (see jlauncher-pack --help)";
 constexpr const char* kCannotOpenJarMsg = "cannot read the jar '%s': %s";
@@ -45,6 +47,22 @@ constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
 constexpr const char* kSignatureLeftOutMsg =
     "leaving out the signature file '%s' of '%s': a merged archive is not signed";
 constexpr const char* kDuplicateLeftOutMsg = "'%s' of '%s' is left out: the one of '%s' is kept";
+constexpr const char* kClassPathMissingMsg =
+    "'%s' named by the Class-Path of '%s' does not exist; the packed application will not have it";
+constexpr const char* kClassPathNotJarMsg =
+    "'%s' named by the Class-Path of '%s' is not a jar file; the packed application will not have it";
+
+// Reasons to keep the jars whole.
+constexpr const char* kSignedMsg = "'%s' is signed";
+constexpr const char* kDiffersMsg = "'%s' differs between '%s' and '%s'";
+constexpr const char* kCannotMergeMsg = "'%s' of '%s' and '%s' cannot be merged";
+constexpr const char* kMultiReleaseMsg =
+    "'%s' has versioned entries, and its Multi-Release differs from that of the first jar '%s'";
+constexpr const char* kPackageAttributeMsg = "'%s' of '%s' cannot be given to its package '%s' in a merged manifest";
+constexpr const char* kClassPathExternalMsg = "'%s' named by the Class-Path of '%s' stays outside the output";
+
+constexpr const char* kKeptJarsDir = "jlauncher/jars/";
+constexpr const char* kLog4j2Plugins = "META-INF/org/apache/logging/log4j/core/config/plugins/Log4j2Plugins.dat";
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...) {
@@ -74,10 +92,6 @@ bool isSignatureFile(const std::string& name) {
     if (path.ends_with(suffix)) return true;
   }
   return false;
-}
-
-bool isServiceFile(const std::string& name) {
-  return name.starts_with(kServicesDir) && name.size() > std::strlen(kServicesDir) && !name.ends_with("/");
 }
 
 struct ZipCloser {
@@ -250,13 +264,102 @@ class TempOutput {
   bool created_;
 };
 
+// A path of the merged archive: every jar's copy of it, in jar order, and
+// its merged bytes when they are held rather than copied.
+struct Copy {
+  std::size_t jar;
+  zip_uint64_t index;
+};
+struct MergedPath {
+  std::string name;
+  std::vector<Copy> copies{};
+  bool held = false;
+  std::string data{};
+};
+
+// One jar of the application, in class path order.
+struct Jar {
+  std::string path;  ///< as given, or as a Class-Path reference resolves
+  Archive archive;
+  PackManifest manifest{};
+  std::vector<std::string> signatureFiles{};
+  std::vector<std::string> packages{};  ///< directories holding classes, "a/b/"
+  bool versioned = false;               ///< has entries under META-INF/versions/
+};
+
+// The attributes the JVM gives a package from the manifest of the jar it
+// was loaded from: a per-entry section named after the package's directory
+// first, then the main section.
+constexpr const char* kPackageAttributes[] = {
+    "Specification-Title",  "Specification-Version",  "Specification-Vendor", "Implementation-Title",
+    "Implementation-Version", "Implementation-Vendor", "Sealed"};
+
+bool isTrue(const std::optional<std::string>& value) { return value && upper(*value) == "TRUE"; }
+
+// A Class-Path entry is a URL: %-escapes decoded.
+std::string urlDecode(const std::string& text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
+// The file a Class-Path entry of the jar at jarPath names, resolved as the
+// JVM resolves it: relative to the jar's directory, or an absolute file:
+// URL. Empty when it names no file (another scheme).
+std::string resolveReference(const std::string& jarPath, const std::string& reference) {
+  std::size_t colon = reference.find(':');
+  bool hasScheme = colon != std::string::npos && colon > 1 &&
+                   reference.find_first_of("/?#") > colon && std::isalpha(static_cast<unsigned char>(reference[0]));
+  if (hasScheme) {
+    if (upper(reference.substr(0, colon)) != "FILE") return "";
+    std::string path = reference.substr(colon + 1);
+    if (path.starts_with("//")) path.erase(0, std::min(path.find('/', 2), path.size()));
+    return urlDecode(path);
+  }
+  if (reference.starts_with("/")) return urlDecode(reference);
+  return jarPath.substr(0, jarPath.rfind('/') + 1) + urlDecode(reference);
+}
+
+// The name a kept jar is extracted as: one safe path component, unique
+// among the application's jars.
+std::string keptJarName(const std::string& path, std::set<std::string>& used) {
+  std::string base = path.substr(path.rfind('/') + 1);
+  for (char& c : base) {
+    bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("._+-", c);
+    if (!safe || c == '\0') c = '_';
+  }
+  if (base.empty() || base[0] == '.') base.insert(0, "_");
+  std::size_t stem = base.ends_with(".jar") ? base.size() - 4 : base.size();
+  std::string name = base;
+  for (int n = 2; used.contains(name); ++n) name = base.substr(0, stem) + "-" + std::to_string(n) + base.substr(stem);
+  used.insert(name);
+  return name;
+}
+
 class Packer {
  public:
-  Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error)
-      : request_(request), warnings_(*warnings), error_(*error) {}
+  Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
+         std::vector<std::string>* notes)
+      : request_(request), warnings_(*warnings), error_(*error), notes_(notes) {}
 
   bool run() {
-    if (!openJars() || !makeConfiguration()) return false;
+    if (!openJars() || !findMainClass()) return false;
+    std::vector<PackFinding> findings;
+    if (!request_.keepJars && !scan(findings)) return false;
+    findings.insert(findings.end(), external_.begin(), external_.end());
+    PackChoice choice = packChooseLayout(findings, request_);
+    layout_ = choice.layout;
+    if (notes_ != nullptr) notes_->insert(notes_->end(), choice.notes.begin(), choice.notes.end());
+    warnings_.insert(warnings_.end(), choice.warnings.begin(), choice.warnings.end());
+    if (!makeConfiguration()) return false;
     struct stat existing;
     if (!request_.force && lstat(request_.output.c_str(), &existing) == 0) {
       return fail(format(kOutputExistsMsg, request_.output.c_str()));
@@ -283,35 +386,77 @@ class Packer {
   bool openJars() {
     if (request_.jars.empty()) return fail(kNoJarMsg);
     for (const std::string& jar : request_.jars) {
-      int error = 0;
-      zip_t* archive = zip_open(jar.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-      if (archive == nullptr) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, error);
-        fail(format(kCannotOpenJarMsg, jar.c_str(), zip_error_strerror(&zipError)));
-        zip_error_fini(&zipError);
-        return false;
-      }
-      jars_.emplace_back(archive);
+      if (!addJar(jar)) return false;
     }
     return true;
   }
 
-  bool makeConfiguration() {
-    std::string mainClass = request_.mainClass;
-    if (mainClass.empty()) {
-      zip_int64_t index = zip_name_locate(jars_.front().get(), kManifest, 0);
-      if (index >= 0) {
-        std::string manifest;
-        EntryRead read = readEntry(jars_.front().get(), static_cast<zip_uint64_t>(index), request_.jars.front(),
-                                   &manifest, &error_);
-        if (read == EntryRead::kTooLarge) return fail(tooLarge(kManifest, request_.jars.front()));
-        if (read != EntryRead::kDone) return false;
-        mainClass = packManifestMainClass(manifest);
+  // Adds a jar and then, depth first, the jars its Class-Path names, as the
+  // JVM puts them on the class path: right after the jar, each jar once.
+  bool addJar(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    std::string key = real != nullptr ? real : path;
+    std::free(real);
+    if (!opened_.insert(key).second) return true;
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (archive == nullptr) {
+      zip_error_t zipError;
+      zip_error_init_with_code(&zipError, error);
+      fail(format(kCannotOpenJarMsg, path.c_str(), zip_error_strerror(&zipError)));
+      zip_error_fini(&zipError);
+      return false;
+    }
+    std::size_t at = jars_.size();
+    jars_.push_back({.path = path, .archive = Archive(archive)});
+    zip_int64_t index = zip_name_locate(archive, kManifest, ZIP_FL_NOCASE);
+    if (index < 0) return true;
+    std::string text;
+    EntryRead read = readEntry(archive, static_cast<zip_uint64_t>(index), path, &text, &error_);
+    if (read == EntryRead::kTooLarge) return fail(tooLarge(kManifest, path));
+    if (read != EntryRead::kDone) return false;
+    jars_[at].manifest = packParseManifest(text);
+    std::istringstream references(packAttribute(jars_[at].manifest.main, "Class-Path").value_or(""));
+    for (std::string reference; references >> reference;) {
+      std::string file = resolveReference(path, reference);
+      struct stat info;
+      bool exists = !file.empty() && stat(file.c_str(), &info) == 0;
+      if (exists && S_ISREG(info.st_mode) && !reference.ends_with("/")) {
+        if (!addJar(file)) return false;
+        continue;
+      }
+      std::string shown = file.empty() ? reference : file;
+      std::string dropped = format(exists || file.empty() ? kClassPathNotJarMsg : kClassPathMissingMsg,
+                                   shown.c_str(), path.c_str());
+      if (!request_.allowExternal) {
+        warnings_.push_back(dropped);
+      } else {
+        external_.push_back({format(kClassPathExternalMsg, shown.c_str(), path.c_str()), {dropped}});
       }
     }
-    if (mainClass.empty()) return fail(format(kNoMainClassMsg, request_.jars.front().c_str()));
-    comment_ = "mainclass " + mainClass + "\n";
+    return true;
+  }
+
+  bool findMainClass() {
+    mainClass_ = request_.mainClass;
+    if (mainClass_.empty()) mainClass_ = packAttribute(jars_.front().manifest.main, "Main-Class").value_or("");
+    std::size_t first = mainClass_.find_first_not_of(' ');
+    mainClass_ = first == std::string::npos ? "" : mainClass_.substr(first, mainClass_.find_last_not_of(' ') - first + 1);
+    if (mainClass_.empty()) return fail(format(kNoMainClassMsg, request_.jars.front().c_str()));
+    return true;
+  }
+
+  bool makeConfiguration() {
+    comment_ = "mainclass " + mainClass_ + "\n";
+    if (layout_ == PackLayout::kKeptJars) {
+      std::set<std::string> used;
+      for (const Jar& jar : jars_) {
+        std::string hash;
+        if (!hashFile(jar.path, &hash)) return false;
+        keptNames_.push_back(keptJarName(jar.path, used));
+        comment_ += "packedjar " + hash + " " + keptNames_.back() + "\n";
+      }
+    }
     if (!request_.configFile.empty()) {
       std::ifstream config(request_.configFile, std::ios::binary);
       std::ostringstream lines;
@@ -326,6 +471,217 @@ class Packer {
     return true;
   }
 
+  bool hashFile(const std::string& path, std::string* hash) {
+    std::ifstream in(path, std::ios::binary);
+    Sha256 digest;
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0) digest.update(block, static_cast<std::size_t>(in.gcount()));
+    if (!in.eof() || in.bad()) return fail(format(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
+    *hash = digest.hex();
+    return true;
+  }
+
+  // Lists every jar's entries under their paths and finds what keeps a
+  // merge from being exact; the files whose format is known are read and
+  // merged here, the manifest made.
+  bool scan(std::vector<PackFinding>& findings) {
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t j = 0; j < jars_.size(); ++j) {
+      Jar& jar = jars_[j];
+      zip_t* archive = jar.archive.get();
+      std::set<std::string> packages;
+      zip_int64_t count = zip_get_num_entries(archive, 0);
+      for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+        const char* raw = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+        if (raw == nullptr) return fail(format(kCannotReadEntryMsg, i, jar.path.c_str(), zip_strerror(archive)));
+        std::string name = raw;
+        if (isSignatureFile(name)) {
+          jar.signatureFiles.push_back(name);
+          continue;
+        }
+        if (upper(name) == kManifest) name = kManifest;
+        if (name.starts_with("META-INF/versions/") && !name.ends_with("/")) jar.versioned = true;
+        std::size_t slash = name.rfind('/');
+        if (name.ends_with(".class") && !name.starts_with("META-INF/") && slash != std::string::npos &&
+            packages.insert(name.substr(0, slash + 1)).second) {
+          jar.packages.push_back(name.substr(0, slash + 1));
+        }
+        auto [at, added] = byName.emplace(name, paths_.size());
+        if (added) paths_.push_back({.name = name});
+        paths_[at->second].copies.push_back({j, i});
+      }
+      if (!jar.signatureFiles.empty()) {
+        PackFinding signed_{format(kSignedMsg, jar.path.c_str())};
+        for (const std::string& file : jar.signatureFiles) {
+          signed_.flatWarnings.push_back(format(kSignatureLeftOutMsg, file.c_str(), jar.path.c_str()));
+        }
+        findings.push_back(signed_);
+      }
+    }
+    for (MergedPath& path : paths_) {
+      if (path.name == kManifest || path.name.ends_with("/")) continue;
+      if (packIsMergedFile(path.name) ? !mergeKnown(path, findings) : !compareCopies(path, findings)) return false;
+    }
+    mergeManifests(findings);
+    return true;
+  }
+
+  std::string jarOf(const Copy& copy) const { return jars_[copy.jar].path; }
+
+  // Reads every copy of a file whose format is known and merges them.
+  bool mergeKnown(MergedPath& path, std::vector<PackFinding>& findings) {
+    std::string all;
+    std::vector<std::size_t> ends;
+    for (const Copy& copy : path.copies) {
+      EntryRead read = readEntry(jars_[copy.jar].archive.get(), copy.index, jarOf(copy), &all, &error_);
+      if (read == EntryRead::kTooLarge && ends.empty()) return fail(tooLarge(path.name, jarOf(copy)));
+      if (read == EntryRead::kTooLarge) {
+        return fail(format(kJoinedTooLargeMsg, path.name.c_str(), jarOf(copy).c_str(), kMaxHeldEntrySize >> 20));
+      }
+      if (read != EntryRead::kDone) return false;
+      ends.push_back(all.size());
+    }
+    path.held = true;
+    if (ends.size() == 1) {
+      path.data = std::move(all);
+      return true;
+    }
+    std::vector<std::string> copies;
+    for (std::size_t k = 0, start = 0; k < ends.size(); start = ends[k++]) {
+      copies.push_back(all.substr(start, ends[k] - start));
+    }
+    if (packMergeFile(path.name, copies, &path.data) == PackMergeResult::kMerged) return true;
+    // Merged anyway, the first jar's copy is kept.
+    path.data = copies.front();
+    std::size_t other = 1;
+    while (copies[other] == copies.front()) ++other;
+    PackFinding conflict{format(kCannotMergeMsg, path.name.c_str(), jarOf(path.copies.front()).c_str(),
+                                jarOf(path.copies[other]).c_str())};
+    for (std::size_t k = 1; k < copies.size(); ++k) {
+      if (copies[k] != copies.front()) conflict.flatWarnings.push_back(leftOut(path, k));
+    }
+    findings.push_back(conflict);
+    return true;
+  }
+
+  std::string leftOut(const MergedPath& path, std::size_t copy) const {
+    return format(kDuplicateLeftOutMsg, path.name.c_str(), jarOf(path.copies[copy]).c_str(),
+                  jarOf(path.copies.front()).c_str());
+  }
+
+  // Copies of any other file: the same bytes are one file; different ones
+  // a conflict the first jar would win.
+  bool compareCopies(const MergedPath& path, std::vector<PackFinding>& findings) {
+    std::vector<std::size_t> differing;
+    for (std::size_t k = 1; k < path.copies.size(); ++k) {
+      bool same = false;
+      if (!sameBytes(path.copies.front(), path.copies[k], &same)) return false;
+      if (!same) differing.push_back(k);
+    }
+    if (differing.empty()) return true;
+    const char* pattern = path.name == kLog4j2Plugins ? kCannotMergeMsg : kDiffersMsg;
+    PackFinding conflict{format(pattern, path.name.c_str(), jarOf(path.copies.front()).c_str(),
+                                jarOf(path.copies[differing.front()]).c_str())};
+    for (std::size_t k : differing) conflict.flatWarnings.push_back(leftOut(path, k));
+    findings.push_back(conflict);
+    return true;
+  }
+
+  // Whether two entries hold the same bytes, read side by side; false with
+  // *error set when either cannot be read.
+  bool sameBytes(const Copy& a, const Copy& b, bool* same) {
+    zip_t* archives[] = {jars_[a.jar].archive.get(), jars_[b.jar].archive.get()};
+    const Copy* copies[] = {&a, &b};
+    zip_stat_t stats[2];
+    for (int k = 0; k < 2; ++k) {
+      if (zip_stat_index(archives[k], copies[k]->index, 0, &stats[k]) != 0) {
+        return fail(format(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), zip_strerror(archives[k])));
+      }
+    }
+    *same = stats[0].size == stats[1].size && stats[0].crc == stats[1].crc;
+    if (!*same) return true;
+    std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> files[] = {
+        {zip_fopen_index(archives[0], a.index, 0), zip_fclose}, {zip_fopen_index(archives[1], b.index, 0), zip_fclose}};
+    char blocks[2][65536];
+    for (;;) {
+      zip_int64_t n[2];
+      for (int k = 0; k < 2; ++k) {
+        n[k] = files[k] ? zip_fread(files[k].get(), blocks[k], sizeof blocks[k]) : -1;
+        if (n[k] < 0) {
+          // readEntry says why, in the words a damaged jar gets elsewhere.
+          return readEntry(archives[k], copies[k]->index, jarOf(*copies[k]), nullptr, &error_) == EntryRead::kDone &&
+                 fail(format(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), "read error"));
+        }
+      }
+      if (n[0] != n[1] || std::memcmp(blocks[0], blocks[1], static_cast<std::size_t>(n[0])) != 0) {
+        *same = false;
+        return true;
+      }
+      if (n[0] == 0) return true;
+    }
+  }
+
+  // The merged manifest: the first jar's main section without its
+  // Class-Path (what it names is packed), the first jar's sections, and for
+  // each later jar the package attributes its main section gives its
+  // packages, as sections named after them; other sections first wins.
+  void mergeManifests(std::vector<PackFinding>& findings) {
+    const PackManifest& first = jars_.front().manifest;
+    PackManifest merged;
+    for (const auto& attribute : first.main) {
+      if (upper(attribute.first) != "CLASS-PATH") merged.main.push_back(attribute);
+    }
+    merged.sections = first.sections;
+    bool multiRelease = isTrue(packAttribute(first.main, "Multi-Release"));
+    auto sectionOf = [](const PackManifest& manifest, const std::string& name) -> const PackManifest::Attributes* {
+      for (const auto& [section, attributes] : manifest.sections) {
+        if (section == name) return &attributes;
+      }
+      return nullptr;
+    };
+    for (std::size_t j = 1; j < jars_.size(); ++j) {
+      const Jar& jar = jars_[j];
+      if (jar.versioned && isTrue(packAttribute(jar.manifest.main, "Multi-Release")) != multiRelease) {
+        findings.push_back({format(kMultiReleaseMsg, jar.path.c_str(), jars_.front().path.c_str())});
+      }
+      bool reported = false;
+      for (const std::string& package : jar.packages) {
+        const PackManifest::Attributes* own = sectionOf(jar.manifest, package);
+        const PackManifest::Attributes* kept = sectionOf(merged, package);
+        PackManifest::Attributes added = own != nullptr ? *own : PackManifest::Attributes{};
+        for (const char* name : kPackageAttributes) {
+          std::optional<std::string> wanted = own ? packAttribute(*own, name) : std::nullopt;
+          if (!wanted) wanted = packAttribute(jar.manifest.main, name);
+          std::optional<std::string> given = kept ? packAttribute(*kept, name) : std::nullopt;
+          if (!given) given = packAttribute(first.main, name);
+          if (wanted == given) continue;
+          if (wanted && kept == nullptr) {
+            if (!packAttribute(added, name)) added.emplace_back(name, *wanted);
+          } else if (!reported) {
+            // A package of two jars, or an attribute the first jar gives
+            // every package and this jar does not: no section says "none".
+            findings.push_back({format(kPackageAttributeMsg, name, jar.path.c_str(), package.c_str())});
+            reported = true;
+          }
+        }
+        if (kept == nullptr && !added.empty()) merged.sections.emplace_back(package, added);
+      }
+      for (const auto& section : jar.manifest.sections) {
+        if (sectionOf(merged, section.first) == nullptr) merged.sections.push_back(section);
+      }
+    }
+    for (MergedPath& path : paths_) {
+      if (path.name != kManifest) continue;
+      if (merged.main.empty() && merged.sections.empty()) {
+        path.copies.clear();
+        break;
+      }
+      if (merged.main.empty()) merged.main.emplace_back("Manifest-Version", "1.0");
+      path.held = true;
+      path.data = packWriteManifest(merged);
+    }
+  }
+
   bool write(int fd, const std::string& temp) {
     OutputSink sink;
     zip_error_init(&sink.error);
@@ -337,7 +693,7 @@ class Packer {
       ok = fail(format(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
       if (source) zip_source_free(source);
     }
-    ok = ok && merge(out) && setComment(out);
+    ok = ok && (layout_ == PackLayout::kKeptJars ? storeJars(out) : merge(out)) && setComment(out);
     if (ok && zip_close(out) != 0) ok = fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
     zip_error_fini(&sink.error);
@@ -354,67 +710,48 @@ class Packer {
     return fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
   }
 
-  // Every jar's entries in order, the first of each path kept; service files
-  // joined; signatures and later manifests left out.
-  bool merge(zip_t* out) {
-    std::map<std::string, std::string> keptFrom;  // path -> the jar it came from
-    std::vector<std::string> serviceOrder;
-    for (std::size_t j = 0; j < jars_.size(); ++j) {
-      zip_t* jar = jars_[j].get();
-      const std::string& jarName = request_.jars[j];
-      zip_int64_t count = zip_get_num_entries(jar, 0);
-      for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
-        const char* raw = zip_get_name(jar, i, ZIP_FL_ENC_RAW);
-        if (raw == nullptr) {
-          return fail(format(kCannotReadEntryMsg, i, jarName.c_str(), zip_strerror(jar)));
-        }
-        std::string name = raw;
-        if (isSignatureFile(name)) {
-          warnings_.push_back(format(kSignatureLeftOutMsg, name.c_str(), jarName.c_str()));
-          continue;
-        }
-        if (upper(name) == kManifest && j > 0) continue;
-        if (isServiceFile(name)) {
-          if (!services_.contains(name)) serviceOrder.push_back(name);
-          std::string& joined = services_[name];
-          bool first = joined.empty();
-          if (!first && !joined.ends_with("\n")) joined += "\n";
-          EntryRead read = readEntry(jar, i, jarName, &joined, &error_);
-          if (read == EntryRead::kTooLarge && first) return fail(tooLarge(name, jarName));
-          if (read == EntryRead::kTooLarge) {
-            return fail(format(kJoinedTooLargeMsg, name.c_str(), jarName.c_str(), kMaxHeldEntrySize >> 20));
-          }
-          if (read != EntryRead::kDone) return false;
-          continue;
-        }
-        auto [kept, added] = keptFrom.emplace(name, jarName);
-        if (!added) {
-          if (!name.ends_with("/")) {
-            warnings_.push_back(format(kDuplicateLeftOutMsg, name.c_str(), jarName.c_str(), kept->second.c_str()));
-          }
-          continue;
-        }
-        // The compressed data is copied as it is, so it is read through
-        // once first: a damaged entry fails here rather than in the JVM.
-        if (readEntry(jar, i, jarName, nullptr, &error_) != EntryRead::kDone) return false;
-        zip_source_t* entry = zip_source_zip(out, jar, i, 0, 0, -1);
-        if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
-          fail(format(kCannotCopyEntryMsg, name.c_str(), jarName.c_str(), zip_strerror(out)));
-          if (entry) zip_source_free(entry);
-          return false;
-        }
-      }
+  bool addEntry(zip_t* out, const std::string& name, zip_source_t* entry, const std::string& jar) {
+    zip_int64_t index = entry != nullptr ? zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) : -1;
+    if (index < 0) {
+      fail(jar.empty() ? format(kCannotAddMsg, name.c_str(), zip_strerror(out))
+                       : format(kCannotCopyEntryMsg, name.c_str(), jar.c_str(), zip_strerror(out)));
+      if (entry) zip_source_free(entry);
+      return false;
     }
-    // libzip reads the joined text when the archive is closed; services_
-    // holds it until then, so it is not copied.
-    for (const std::string& name : serviceOrder) {
-      const std::string& data = services_[name];
-      zip_source_t* entry = zip_source_buffer(out, data.data(), data.size(), 0);
-      if (entry == nullptr || zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) < 0) {
-        fail(format(kCannotAddMsg, name.c_str(), zip_strerror(out)));
-        if (entry) zip_source_free(entry);
-        return false;
+    // The launcher extracts a kept jar as the bytes it holds, uncompressed.
+    if (jar.empty() && layout_ == PackLayout::kKeptJars) {
+      return zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) == 0 ||
+             fail(format(kCannotAddMsg, name.c_str(), zip_strerror(out)));
+    }
+    return true;
+  }
+
+  // The kept-jars layout: each jar whole, as the launcher extracts it.
+  bool storeJars(zip_t* out) {
+    for (std::size_t j = 0; j < jars_.size(); ++j) {
+      std::string name = kKeptJarsDir + keptNames_[j];
+      if (!addEntry(out, name, zip_source_file(out, jars_[j].path.c_str(), 0, -1), "")) return false;
+    }
+    return true;
+  }
+
+  // The flat layout: each path once, in the order the jars first hold it:
+  // merged text where one was made, else the first jar's entry.
+  bool merge(zip_t* out) {
+    for (const MergedPath& path : paths_) {
+      if (path.copies.empty()) continue;
+      // libzip reads held text when the archive is closed; paths_ keeps it
+      // until then, so it is not copied.
+      if (path.held) {
+        if (!addEntry(out, path.name, zip_source_buffer(out, path.data.data(), path.data.size(), 0), "")) return false;
+        continue;
       }
+      const Copy& copy = path.copies.front();
+      zip_t* jar = jars_[copy.jar].archive.get();
+      // The compressed data is copied as it is, so it is read through once
+      // first: a damaged entry fails here rather than in the JVM.
+      if (readEntry(jar, copy.index, jarOf(copy), nullptr, &error_) != EntryRead::kDone) return false;
+      if (!addEntry(out, path.name, zip_source_zip(out, jar, copy.index, 0, 0, -1), jarOf(copy))) return false;
     }
     return true;
   }
@@ -422,9 +759,15 @@ class Packer {
   const PackRequest& request_;
   std::vector<std::string>& warnings_;
   std::string& error_;
-  std::vector<Archive> jars_;
+  std::vector<std::string>* notes_;
+  std::set<std::string> opened_;        ///< the real paths of the jars, each opened once
+  std::vector<Jar> jars_;               ///< in class path order
+  std::vector<PackFinding> external_;   ///< Class-Path references left outside (--allow-external)
+  std::vector<MergedPath> paths_;       ///< in the order the jars first hold them
+  std::string mainClass_;
+  PackLayout layout_ = PackLayout::kFlat;
+  std::vector<std::string> keptNames_;  ///< the kept jars' names, in jars_ order
   std::string comment_;
-  std::map<std::string, std::string> services_;  ///< path -> its text joined across the jars
 };
 
 }  // namespace
@@ -453,6 +796,7 @@ std::string packManifestMainClass(const std::string& manifest) {
   return first == std::string::npos ? "" : value.substr(first, value.find_last_not_of(' ') - first + 1);
 }
 
-bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error) {
-  return Packer(request, warnings, error).run();
+bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
+                     std::vector<std::string>* notes) {
+  return Packer(request, warnings, error, notes).run();
 }

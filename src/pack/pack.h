@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// What one run of jlauncher-pack is asked to make.
@@ -20,6 +22,10 @@ struct PackRequest {
   std::string launcher{};           ///< the launcher executable to copy; empty: the caller's default
   bool force = false;               ///< replace an existing output
   std::vector<std::string> jars{};  ///< merged in order; the first wins a duplicate
+  bool keepJars = false;            ///< store the jars whole, whatever merging would give
+  bool flat = false;                ///< merge the jars even where the result is not exact
+  bool allowExternal = false;       ///< let Class-Path references to files outside the output stay
+  bool verbose = false;             ///< say which layout was chosen and every reason
 };
 
 /// What a command line asks jlauncher-pack to do.
@@ -45,10 +51,66 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
 std::string packUsage();
 
 /// Writes the single-file application. Appends a line to *warnings for each
-/// entry left out; false with *error set on a failure. A failure, or an
-/// exception thrown through it, leaves no output behind and an existing one
-/// untouched.
-bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error);
+/// entry left out or reference dropped, and to *notes (when given) what is
+/// said of the layout chosen; false with *error set on a failure. A failure,
+/// or an exception thrown through it, leaves no output behind and an
+/// existing one untouched.
+bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
+                     std::vector<std::string>* notes = nullptr);
+
+/// How the archive holds the application: its jars merged into one class
+/// path entry, or the jars stored whole for the launcher to extract.
+enum class PackLayout { kFlat, kKeptJars };
+
+/// One thing the scan of the jars found that a merge would not reproduce
+/// exactly: a reason to keep the jars whole.
+struct PackFinding {
+  std::string reason;                       ///< why the jars are kept whole
+  std::vector<std::string> flatWarnings{};  ///< what --flat warns of instead; empty: the reason
+};
+
+/// The layout chosen and what is said of it.
+struct PackChoice {
+  PackLayout layout = PackLayout::kFlat;
+  std::vector<std::string> notes{};     ///< lines telling the choice (texts without prefix)
+  std::vector<std::string> warnings{};  ///< what merging anyway loses
+};
+
+/// Chooses the layout from what the scan found: merged only when nothing
+/// keeps the merge from being exact, unless --keep-jars or --flat decides.
+PackChoice packChooseLayout(const std::vector<PackFinding>& findings, const PackRequest& request);
+
+/// A manifest as the JVM reads it: the main section's attributes and the
+/// per-entry sections, each a list of (name, value) with continuation lines
+/// joined, in the order written.
+struct PackManifest {
+  using Attributes = std::vector<std::pair<std::string, std::string>>;
+  Attributes main{};
+  std::vector<std::pair<std::string, Attributes>> sections{};  ///< (the Name value, its attributes)
+};
+
+/// Reads a manifest's text. Lines end with CR LF, LF or CR.
+PackManifest packParseManifest(const std::string& text);
+
+/// The manifest's text: lines of at most 72 bytes continued with a space,
+/// each ending with CR LF, a blank line after each section.
+std::string packWriteManifest(const PackManifest& manifest);
+
+/// The value of the attribute named name in any case; none when absent.
+std::optional<std::string> packAttribute(const PackManifest::Attributes& attributes, const std::string& name);
+
+/// What merging the copies of one file gives.
+enum class PackMergeResult { kMerged, kConflict, kUnknown };
+
+/// Merges the copies of the file at path that several jars hold, in jar
+/// order, into *merged, when path is a file whose format is known (service
+/// lists and descriptors, Spring's files, licence texts). kConflict when the
+/// copies cannot be merged exactly, kUnknown when no format is known for
+/// path.
+PackMergeResult packMergeFile(const std::string& path, const std::vector<std::string>& copies, std::string* merged);
+
+/// Whether packMergeFile knows the format of path.
+bool packIsMergedFile(const std::string& path);
 
 /// The Main-Class attribute of a manifest's main section, its name in any
 /// case, its value with continuation lines joined and surrounding spaces

@@ -14,6 +14,7 @@
 
 namespace {
 
+constexpr const char* kNotePrefix = "jlauncher-pack: ";
 constexpr const char* kWarningPrefix = "jlauncher-pack: warning: ";
 constexpr const char* kErrorPrefix = "jlauncher-pack: error: ";
 constexpr const char* kOutOfMemoryMsg = "out of memory";
@@ -27,7 +28,8 @@ std::string defaultLauncher() {
   return path.substr(0, path.rfind('/') + 1) + "jlauncher";
 }
 
-bool packMain(int argc, char** argv, std::vector<std::string>* warnings, std::string* error) {
+bool packMain(int argc, char** argv, std::vector<std::string>* notes, std::vector<std::string>* warnings,
+              std::string* error) {
   PackRequest request;
   PackCommand command;
   if (!packReadCommandLine(argc, argv, &request, &command, error)) return false;
@@ -42,12 +44,14 @@ bool packMain(int argc, char** argv, std::vector<std::string>* warnings, std::st
       break;
   }
   if (request.launcher.empty()) request.launcher = defaultLauncher();
-  return packApplication(request, warnings, error);
+  return packApplication(request, warnings, error, notes);
 }
 
-// The one place jlauncher-pack's messages are written: the warnings, then
-// the error that ended the run, if it failed.
-void report(const std::vector<std::string>& warnings, const std::string* error) {
+// The one place jlauncher-pack's messages are written: what it says of the
+// layout, the warnings, then the error that ended the run, if it failed.
+void report(const std::vector<std::string>& notes, const std::vector<std::string>& warnings,
+            const std::string* error) {
+  for (const std::string& note : notes) std::fprintf(stderr, "%s%s\n", kNotePrefix, note.c_str());
   for (const std::string& warning : warnings) std::fprintf(stderr, "%s%s\n", kWarningPrefix, warning.c_str());
   if (error != nullptr) std::fprintf(stderr, "%s%s\n", kErrorPrefix, error->c_str());
 }
@@ -55,18 +59,19 @@ void report(const std::vector<std::string>& warnings, const std::string* error) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> notes;
   std::vector<std::string> warnings;
   std::string error;
   bool ok = false;
   // What the standard library throws, memory running out above all, ends the
   // run as any failure does; unwinding to here removes the temporary output.
   try {
-    ok = packMain(argc, argv, &warnings, &error);
+    ok = packMain(argc, argv, &notes, &warnings, &error);
   } catch (const std::bad_alloc&) {
     error = kOutOfMemoryMsg;
   } catch (const std::exception& exception) {
     error = exception.what();
   }
-  report(warnings, ok ? nullptr : &error);
+  report(notes, warnings, ok ? nullptr : &error);
   return ok ? 0 : 1;
 }

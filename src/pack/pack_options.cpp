@@ -13,20 +13,26 @@ namespace {
 
 constexpr const char* kUsageHead =
     "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
-    "                      JAR [JAR...]\n"
+    "                      [--keep-jars | --flat] [--allow-external] [--verbose] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
-    "merges the jars, whose comment is the application's configuration.\n"
+    "holds the jars, whose comment is the application's configuration.\n"
     "\n";
 constexpr const char* kUsageTail =
     "\n"
-    "On a path held by more than one jar the first jar's entry is kept; META-INF/services files are\n"
-    "joined, signature files are left out, and the manifest is the first jar's.\n";
+    "The jars, and the jars their manifests' Class-Path names, are merged into one archive when that\n"
+    "changes nothing: files held by more than one jar are the same or of a format merged exactly\n"
+    "(ServiceLoader lists, properties descriptors, Spring's files, licences); no jar is signed; no\n"
+    "Class-Path names a file left outside. Otherwise the jars are stored whole, and the application\n"
+    "extracts them on its first run into the user's cache ($XDG_CACHE_HOME/jlauncher, else\n"
+    "~/.cache/jlauncher). The merged manifest is the first jar's, with each later jar's package\n"
+    "attributes as sections. With --flat, of a path that still differs the first jar's entry is kept.\n";
 
 constexpr const char* kSeeHelp = " (see jlauncher-pack --help)";
 constexpr const char* kUnknownOptionMsg = "unknown option '%s'";
 constexpr const char* kNeedsValueMsg = "option '%s' needs a value";
 constexpr const char* kTakesNoValueMsg = "option '%s' takes no value";
 constexpr const char* kNoOutputMsg = "no output given: name it with -o";
+constexpr const char* kBothLayoutsMsg = "--keep-jars and --flat exclude each other";
 
 /// One option: how it is written, what --help says of it, and what it does,
 /// which is exactly one of storing its value, setting a flag or answering a
@@ -54,6 +60,15 @@ constexpr PackOption kOptions[] = {
      .help = "the launcher to copy (default: jlauncher beside jlauncher-pack)",
      .value = &PackRequest::launcher},
     {.longName = "force", .help = "replace OUTPUT when it exists", .flag = &PackRequest::force},
+    {.longName = "keep-jars", .help = "store the jars whole, even where merging them would be exact",
+     .flag = &PackRequest::keepJars},
+    {.longName = "flat", .help = "merge the jars even where that is not exact, warning of what is lost",
+     .flag = &PackRequest::flat},
+    {.longName = "allow-external",
+     .help = "keep Class-Path references to files left outside (the jars are then kept whole)",
+     .flag = &PackRequest::allowExternal},
+    {.longName = "verbose", .help = "tell the layout chosen and every reason for it",
+     .flag = &PackRequest::verbose},
     {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},
     {.longName = "version", .help = "print the version and exit", .command = PackCommand::kVersion},
 };
@@ -145,5 +160,6 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
   }
   for (int i = optind; i < argc; ++i) request->jars.emplace_back(argv[i]);
   if (request->output.empty()) return fail(error, kNoOutputMsg);
+  if (request->keepJars && request->flat) return fail(error, kBothLayoutsMsg);
   return true;
 }

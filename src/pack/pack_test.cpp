@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <utility>
+
+#include "util/sha256.h"
 
 #include "temp_dir.h"
 #include "zero_jar.h"
@@ -22,6 +25,38 @@ std::string makeJar(const TempDir& dir, const std::string& name, const Entries& 
   }
   EXPECT_EQ(zip_close(jar), 0) << zip_strerror(jar);
   return dir.file(name);
+}
+
+/// The entries of a packed output, read with libzip as any archive, and its
+/// comment under the name ""; the names of the entries stored uncompressed
+/// go to *stored when given.
+std::map<std::string, std::string> entriesOf(const std::string& path, std::set<std::string>* stored = nullptr) {
+  std::map<std::string, std::string> entries;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, nullptr);
+  if (archive == nullptr) return entries;
+  const char* comment = zip_get_archive_comment(archive, nullptr, 0);
+  entries[""] = comment ? comment : "";
+  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+    zip_stat_t stat;
+    zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+    std::string data(stat.size, '\0');
+    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+    zip_fread(file, data.data(), data.size());
+    zip_fclose(file);
+    entries[stat.name] = data;
+    if (stored != nullptr && stat.comp_method == ZIP_CM_STORE) stored->insert(stat.name);
+  }
+  zip_discard(archive);
+  return entries;
+}
+
+/// text with each "{x}" replaced by the path of dir's file x.jar.
+std::string inDir(std::string text, const std::string& dir) {
+  for (std::size_t at; (at = text.find('{')) != std::string::npos;) {
+    std::size_t end = text.find('}', at);
+    text.replace(at, end - at + 1, dir + "/" + text.substr(at + 1, end - at - 1) + ".jar");
+  }
+  return text;
 }
 
 std::set<std::string> filesIn(const std::string& dir) {
@@ -68,6 +103,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   const std::size_t mib = 1 << 20;
   std::string bomb = zeroJar(dir, "bomb.jar", 17 * mib, {"META-INF/MANIFEST.MF", "META-INF/services/x.Y"});
   std::string half = zeroJar(dir, "half.jar", 9 * mib, {"META-INF/services/x.Y"});
+  std::string half2 = dir.copyFile(half, "half2.jar");
+  std::string service = zeroJar(dir, "service.jar", 17 * mib, {"META-INF/services/x.Y"});
   struct Case {
     PackRequest request;
     std::string error;
@@ -86,11 +123,11 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {{.launcher = empty, .jars = {app}}, "cannot read the launcher '" + empty + "'"},
       {{.output = existing, .jars = {app}}, "'" + existing + "' exists; use --force to replace it"},
       {{.jars = {bomb}}, "'META-INF/MANIFEST.MF' of '" + bomb + "' is larger than 16 MiB"},
-      {{.mainClass = "x.Main", .jars = {other, bomb}},
-       "'META-INF/services/x.Y' of '" + bomb + "' is larger than 16 MiB",
-       {"leaving out the signature file 'META-INF/OTHER.SF' of '" + other + "': a merged archive is not signed"}},
-      {{.mainClass = "x.Main", .jars = {half, half}},
-       "'META-INF/services/x.Y' joined with that of '" + half + "' is larger than 16 MiB"},
+      // Refused before a layout is chosen: the signature is not yet warned of.
+      {{.mainClass = "x.Main", .jars = {other, service}},
+       "'META-INF/services/x.Y' of '" + service + "' is larger than 16 MiB"},
+      {{.mainClass = "x.Main", .jars = {half, half2}},
+       "'META-INF/services/x.Y' joined with that of '" + half2 + "' is larger than 16 MiB"},
   };
   const std::set<std::string> before = filesIn(dir.path());
   for (const Case& c : cases) {
@@ -100,6 +137,143 @@ TEST_F(PackTest, RefusalsWriteNothing) {
     EXPECT_EQ(filesIn(dir.path()), before) << c.error;
   }
   EXPECT_EQ(readFile(existing), "keep me");
+}
+
+// Each row: two or three jars (a, b, c), the options, and what the packer
+// chose and said. "{a}" stands for a.jar's path.
+TEST_F(PackTest, LayoutKeepsTheJarsWholeWhenMergingIsNotExact) {
+  const std::string main = "Main-Class: a.Main\n";
+  const Entries signedJar = {{"META-INF/B.SF", "s"}, {"META-INF/B.RSA", "r"}, {"b/B.class", "b"}};
+  const std::string plugins = "META-INF/org/apache/logging/log4j/core/config/plugins/Log4j2Plugins.dat";
+  struct Row {
+    std::vector<Entries> jars;
+    PackRequest options;
+    PackLayout layout;
+    std::vector<std::string> notes{};
+    std::vector<std::string> warnings{};
+  } rows[] = {
+      // Identical duplicates, directories and service lists merge exactly.
+      {{{{"META-INF/MANIFEST.MF", main}, {"x/", ""}, {"x/same.txt", "1"}, {"META-INF/services/s.S", "a.A"}},
+        {{"x/", ""}, {"x/same.txt", "1"}, {"META-INF/services/s.S", "b.B"}}},
+       {.verbose = true}, PackLayout::kFlat, {"the jars are merged: merging them loses nothing"}},
+      {{{{"META-INF/MANIFEST.MF", main}}, {{"b/B.class", "b"}}}, {.keepJars = true, .verbose = true},
+       PackLayout::kKeptJars, {"the jars are kept whole: --keep-jars was given"}},
+      {{{{"META-INF/MANIFEST.MF", main}, {"x.txt", "1"}}, {{"x.txt", "2"}}}, {}, PackLayout::kKeptJars,
+       {"the jars are kept whole: 'x.txt' differs between '{a}' and '{b}' (--verbose lists every reason)"}},
+      {{{{"META-INF/MANIFEST.MF", main}, {"x.txt", "1"}}, {{"x.txt", "2"}}}, {.flat = true}, PackLayout::kFlat, {},
+       {"'x.txt' of '{b}' is left out: the one of '{a}' is kept"}},
+      // The jars the end-to-end tests pack: a conflict and a signature.
+      {{{{"META-INF/MANIFEST.MF", main}, {"x.txt", "1"}}, signedJar, {{"x.txt", "3"}}}, {.verbose = true},
+       PackLayout::kKeptJars,
+       {"the jars are kept whole: '{b}' is signed",
+        "the jars are kept whole: 'x.txt' differs between '{a}' and '{c}'"}},
+      {{{{"META-INF/MANIFEST.MF", main}}, signedJar}, {.flat = true}, PackLayout::kFlat, {},
+       {"leaving out the signature file 'META-INF/B.SF' of '{b}': a merged archive is not signed",
+        "leaving out the signature file 'META-INF/B.RSA' of '{b}': a merged archive is not signed"}},
+      {{{{"META-INF/MANIFEST.MF", main}, {plugins, "1"}}, {{plugins, "2"}}}, {}, PackLayout::kKeptJars,
+       {"the jars are kept whole: '" + plugins + "' of '{a}' and '{b}' cannot be merged (--verbose lists every reason)"}},
+      {{{{"META-INF/MANIFEST.MF", main}, {"META-INF/services/s.S", "k=1\n"}}, {{"META-INF/services/s.S", "k=2\n"}}},
+       {.flat = true}, PackLayout::kFlat, {}, {"'META-INF/services/s.S' of '{b}' is left out: the one of '{a}' is kept"}},
+      {{{{"META-INF/MANIFEST.MF", main}},
+        {{"META-INF/MANIFEST.MF", "Multi-Release: true\n"}, {"META-INF/versions/11/b/B.class", "b"}}},
+       {.flat = true}, PackLayout::kFlat, {},
+       {"'{b}' has versioned entries, and its Multi-Release differs from that of the first jar '{a}'"}},
+      {{{{"META-INF/MANIFEST.MF", main + "Implementation-Version: 1\n"}}, {{"b/B.class", "b"}}}, {},
+       PackLayout::kKeptJars,
+       {"the jars are kept whole: 'Implementation-Version' of '{b}' cannot be given to its package 'b/' in a merged "
+        "manifest (--verbose lists every reason)"}},
+      {{{{"META-INF/MANIFEST.MF", main + "Class-Path: gone.jar\n"}}}, {.allowExternal = true}, PackLayout::kKeptJars,
+       {"the jars are kept whole: '" + dir.path() + "/row/gone.jar' named by the Class-Path of '{a}' stays outside the "
+        "output (--verbose lists every reason)"}},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(dir.file("row"));
+    PackRequest request = row.options;
+    for (std::size_t j = 0; j < row.jars.size(); ++j) {
+      dir.makeDir("row");
+      request.jars.push_back(makeJar(dir, "row/" + std::string(1, static_cast<char>('a' + j)) + ".jar", row.jars[j]));
+    }
+    request.force = true;
+    std::vector<std::string> notes;
+    warnings.clear();
+    request.output = dir.file("out");
+    request.launcher = launcher;
+    ASSERT_TRUE(packApplication(request, &warnings, &error, &notes)) << error;
+    std::vector<std::string> expectedNotes, expectedWarnings;
+    for (const std::string& note : row.notes) expectedNotes.push_back(inDir(note, dir.file("row")));
+    for (const std::string& warning : row.warnings) expectedWarnings.push_back(inDir(warning, dir.file("row")));
+    std::string comment = entriesOf(request.output)[""];
+    EXPECT_EQ(comment.find("packedjar ") != std::string::npos, row.layout == PackLayout::kKeptJars) << comment;
+    EXPECT_EQ(notes, expectedNotes);
+    EXPECT_EQ(warnings, expectedWarnings);
+  }
+}
+
+// Each row: the file two jars hold, and what the merged archive holds.
+TEST_F(PackTest, MergedFilesHoldBothJarsParts) {
+  const std::string groovy = "META-INF/groovy/org.codehaus.groovy.runtime.ExtensionModule";
+  const std::string longClass = "a." + std::string(70, 'x') + ".Main";
+  struct Row {
+    std::string path, first, second, merged;
+  } rows[] = {
+      {"META-INF/services/s.S", "# first\na.A", "b.B\n", "# first\na.A\nb.B\n"},
+      {"META-INF/services/s.S", "moduleName=m\nextensionClasses=a.A\n", "moduleName = m\nextensionClasses: b.B, a.A\n",
+       "moduleName=m\nextensionClasses=a.A,b.B\n"},
+      {groovy, "staticExtensionClasses=a.S\n", "staticExtensionClasses=b.S\n", "staticExtensionClasses=a.S,b.S\n"},
+      {"META-INF/spring.handlers", "http\\://a=a.H\n", "http\\://b=b.H", "http\\://a=a.H\nhttp\\://b=b.H"},
+      {"META-INF/spring.factories", "k=a.A,\\\n  a.B\n", "k=b.B\nj=c.C\n", "k=a.A,a.B,b.B\nj=c.C\n"},
+      {"META-INF/spring/x.imports", "a.A\nb.B\n", "b.B\nc.C\n", "a.A\nb.B\nc.C\n"},
+      {"META-INF/LICENSE.txt", "one\n", "two\n", "one\n\ntwo\n"},
+      {"META-INF/NOTICE", "same\n", "same\n", "same\n"},
+      {"data.bin", "same", "same", "same"},
+      // The first jar's main section without Class-Path (b.jar it names is
+      // packed), lines cut at 72 bytes; the second jar's package attributes
+      // as a section for its package.
+      {"META-INF/MANIFEST.MF", "Main-Class: " + longClass + "\nClass-Path: b.jar\n\nName: a/\nSealed: true\n",
+       "Implementation-Version: 2\n",
+       "Main-Class: " + longClass.substr(0, 60) + "\r\n " + longClass.substr(60) + "\r\n\r\nName: a/\r\n"
+       "Sealed: true\r\n\r\nName: b/\r\nImplementation-Version: 2\r\n\r\n"},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(dir.file("row"));
+    dir.makeDir("row");
+    Entries first = {{row.path, row.first}}, second = {{row.path, row.second}, {"b/B.class", "b"}};
+    if (!row.path.ends_with("MANIFEST.MF")) first.emplace_back("META-INF/MANIFEST.MF", "Main-Class: a.Main\n");
+    PackRequest request{.force = true, .jars = {makeJar(dir, "row/a.jar", first), makeJar(dir, "row/b.jar", second)}};
+    ASSERT_TRUE(pack(request)) << error;
+    EXPECT_EQ(entriesOf(dir.file("out"))[row.path], row.merged) << row.path;
+    EXPECT_EQ(warnings, std::vector<std::string>{}) << row.path;
+  }
+}
+
+// The jars a Class-Path names follow the jar that names them, each once, in
+// the order the JVM reads them; the kept jars are stored as they are, under
+// names of their own.
+TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
+  dir.makeDir("lib");
+  dir.makeDir("x");
+  std::string a = makeJar(dir, "a.jar", {{"META-INF/MANIFEST.MF",
+                                          "Main-Class: a.Main\nClass-Path: lib/b%20c.jar gone.jar lib/ http://h/d.jar\n"}});
+  std::string bc = makeJar(dir, "lib/b c.jar", {{"META-INF/MANIFEST.MF", "Class-Path: ../d.jar file:" + a + "\n"}});
+  std::string d = makeJar(dir, "d.jar", {{"d/D.class", "d"}});
+  std::string a2 = makeJar(dir, "x/a.jar", {{"x/X.class", "x"}});
+  ASSERT_TRUE(pack({.jars = {a, a2, d}, .keepJars = true})) << error;
+  std::set<std::string> stored;
+  std::map<std::string, std::string> entries = entriesOf(dir.file("out"), &stored);
+  std::string expected = "mainclass a.Main\n";
+  std::vector<std::pair<std::string, std::string>> kept = {{a, "a.jar"}, {bc, "b_c.jar"}, {d, "d.jar"}, {a2, "a-2.jar"}};
+  for (const auto& [path, name] : kept) {
+    expected += "packedjar " + sha256Hex(readFile(path)) + " " + name + "\n";
+    EXPECT_EQ(entries["jlauncher/jars/" + name], readFile(path)) << name;
+    EXPECT_TRUE(stored.contains("jlauncher/jars/" + name)) << name;
+  }
+  EXPECT_EQ(entries[""], expected);
+  EXPECT_EQ(entries.size(), kept.size() + 1);
+  const std::string tail = "' named by the Class-Path of '" + a + "' ";
+  EXPECT_EQ(warnings, (std::vector<std::string>{
+                          "'" + dir.file("gone.jar") + tail + "does not exist; the packed application will not have it",
+                          "'" + dir.file("lib/") + tail + "is not a jar file; the packed application will not have it",
+                          "'http://h/d.jar" + tail + "is not a jar file; the packed application will not have it"}));
 }
 
 TEST(PackManifestTest, MainClassOfTheMainSection) {
@@ -137,6 +311,7 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
       {{"-o", "out", "--bogus=1", "--help"}, "unknown option '--bogus=1'"},
       {{"-xo", "out"}, "unknown option '-x'"},
       {{"--force=yes", "--help"}, "option '--force' takes no value"},
+      {{"-o", "x", "--flat", "--keep-jars", "a.jar"}, "--keep-jars and --flat exclude each other"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

@@ -34,20 +34,23 @@ class PackTest : public ::testing::Test {
 
 std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
 
+// Merged with --flat: a conflicting resource and a signature would keep the
+// jars whole by default.
 TEST_F(PackTest, MergedJarsRunFromAnywhereOnEveryJdk) {
   std::string config = dir.writeFile("app.config", "apparg --from-config");
-  ProcessResult packed = pack({"-o", "myapp", "--config", config, kJarOne, COMPANION_JAR, kJarTwo});
+  ProcessResult packed = pack({"-o", "myapp", "--flat", "--config", config, kJarOne, COMPANION_JAR, kJarTwo});
   ASSERT_EQ(packed.status, 0) << packed.err;
   std::string kept = ": the one of '" + kJarOne + "' is kept";
-  for (const std::string& line : {warning("'jlpack/Greeter.class' of '" + kJarTwo + "' is left out" + kept),
-                                  warning("'jlpack/which.txt' of '" + kJarTwo + "' is left out" + kept),
+  // Both jars' Greeter.class are the same bytes: one file, said nothing of.
+  EXPECT_EQ(packed.err.find("Greeter.class"), std::string::npos) << packed.err;
+  for (const std::string& line : {warning("'jlpack/which.txt' of '" + kJarTwo + "' is left out" + kept),
                                   warning("leaving out the signature file 'META-INF/TWO.SF' of '" + kJarTwo +
                                           "': a merged archive is not signed"),
                                   warning("leaving out the signature file 'META-INF/TWO.RSA' of '" + kJarTwo +
                                           "': a merged archive is not signed")}) {
     EXPECT_NE(packed.err.find(line), std::string::npos) << packed.err;
   }
-  EXPECT_EQ(std::count(packed.err.begin(), packed.err.end(), '\n'), 4) << packed.err;
+  EXPECT_EQ(std::count(packed.err.begin(), packed.err.end(), '\n'), 3) << packed.err;
 
   // Offsets count from the start of the file: unzip reads it without a word
   // about extra bytes, and holds the configuration as the comment.
@@ -84,13 +87,43 @@ TEST_F(PackTest, MergedJarsRunFromAnywhereOnEveryJdk) {
 }
 
 TEST_F(PackTest, MainClassFromTheCommandLineAndTheFirstJarWins) {
-  EXPECT_EQ(pack({"-o", "myapp", "--main-class", "jlpack.App", kJarTwo, kJarOne, COMPANION_JAR}).status, 0);
+  EXPECT_EQ(pack({"-o", "myapp", "--flat", "--main-class", "jlpack.App", kJarTwo, kJarOne, COMPANION_JAR}).status, 0);
   ProcessResult result = run(dir.file("myapp"), {}, dir.path());
   EXPECT_EQ(result.out.substr(0, 36), "greeters [one, two]\nwhich two\nargs [") << result.err;
   // --force replaces an existing output.
   EXPECT_EQ(pack({"-o", "myapp", kJarOne, COMPANION_JAR}).status, 1);
   EXPECT_EQ(pack({"-o", "myapp", "--force", kJarOne, COMPANION_JAR}).status, 0);
   EXPECT_EQ(run(dir.file("myapp"), {}, dir.path()).out.substr(0, 29), "greeters [one]\nwhich one\nargs");
+}
+
+// Two libraries each list their extension classes in a descriptor of the
+// same name: merged key by key, the packed application finds both, as under
+// java -cp.
+TEST_F(PackTest, DescriptorsOfEveryJarMergeIntoOne) {
+  ProcessResult packed = pack({"-o", "extapp", PACK_EXT_ONE, PACK_EXT_TWO});
+  EXPECT_EQ(packed.status, 0);
+  EXPECT_EQ(packed.err, "");
+  ProcessResult plain = runLauncher(testJdkHome() + "/bin/java",
+                                    {"java", "-cp", std::string(PACK_EXT_ONE) + ":" + PACK_EXT_TWO, "jlext.App"});
+  ASSERT_EQ(plain.out, "jlext.One adds one\njlext.Two adds two\n") << plain.err;
+  ProcessResult result = run(dir.file("extapp"), {}, dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, plain.out);
+}
+
+// The jar a Class-Path names is packed: the application runs after it is gone.
+TEST_F(PackTest, ClassPathJarsArePacked) {
+  std::string app = dir.copyFile(PACK_CP_MAIN, "app/jlcp-main.jar");
+  std::string lib = dir.copyFile(PACK_CP_LIB, "app/jlcp-lib.jar");
+  ProcessResult plain = runLauncher(testJdkHome() + "/bin/java", {"java", "-jar", app});
+  ASSERT_EQ(plain.out, "main uses the library\n") << plain.err;
+  ProcessResult packed = pack({"-o", "cpapp", app});
+  EXPECT_EQ(packed.status, 0);
+  EXPECT_EQ(packed.err, "");
+  std::filesystem::remove(lib);
+  ProcessResult result = run(dir.file("cpapp"), {}, dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, plain.out);
 }
 
 // A refusal is reported once, with status 1, and leaves no output (and an
