@@ -56,8 +56,10 @@ std::optional<std::string> cacheBase() {
   const char* service = hmdGetEnvironmentValue("CACHE_DIRECTORY");
   if (service != nullptr && service[0] == '/') return std::string(service).substr(0, std::strcspn(service, ":"));
   const char* home = hmdGetEnvironmentValue("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache";
-  return std::nullopt;
+  if (home == nullptr || home[0] != '/') return std::nullopt;
+  std::string base = home;
+  while (base.ends_with('/')) base.pop_back();
+  return base + "/.cache";
 }
 
 // A file the user's launches stamped and nobody changed since.

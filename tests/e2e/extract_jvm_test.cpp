@@ -123,8 +123,8 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
        "Error: myapp has no cache directory to extract its jars or Java runtime into: '" + shared +
            "' can be changed by other users" + fix},
       {"a home the user cannot write, as for a service's dynamic user", app, {{"HOME", "/"}},
-       "Error: myapp has no cache directory to extract its jars or Java runtime into: '/.cache/jlauncher': "
-       "Permission denied" + fix},
+       "Error: myapp has no cache directory to extract its jars or Java runtime into: cannot write to "
+       "'/.cache/jlauncher' (Permission denied)" + fix},
       {"a set-ID launch", setId, {},
        "Error: setid carries jars or a Java runtime to extract into the user's cache, which a set-user-ID or "
        "set-group-ID launch never does.\n"},
