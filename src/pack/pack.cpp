@@ -320,6 +320,7 @@ class Packer {
       comment_ += lines.str();
       if (!comment_.ends_with("\n")) comment_ += "\n";
     }
+    if (!packPrepareRuntime(request_, &runtime_, &comment_, &error_)) return false;
     if (comment_.size() > kMaxCommentSize) {
       return fail(format(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
@@ -337,7 +338,7 @@ class Packer {
       ok = fail(format(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
       if (source) zip_source_free(source);
     }
-    ok = ok && merge(out) && setComment(out);
+    ok = ok && merge(out) && packAddRuntime(out, runtime_, &error_) && setComment(out);
     if (ok && zip_close(out) != 0) ok = fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
     zip_error_fini(&sink.error);
@@ -424,6 +425,7 @@ class Packer {
   std::string& error_;
   std::vector<Archive> jars_;
   std::string comment_;
+  PackRuntime runtime_;  ///< its files are read when the archive is written
   std::map<std::string, std::string> services_;  ///< path -> its text joined across the jars
 };
 

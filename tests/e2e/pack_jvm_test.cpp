@@ -2,6 +2,8 @@
 // JDKs, and refuses what it cannot pack without writing anything.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -125,6 +127,41 @@ TEST_F(PackTest, RefusalsWriteNothing) {
     EXPECT_EQ(left.size(), 2u) << c.err;
   }
   EXPECT_EQ(readFile(existing), "keep me");
+}
+
+// jlink makes a runtime of JDK 17 for the jars, in a temporary directory
+// that it leaves nothing of.
+TEST_F(PackTest, JlinkPacksARuntimeForTheJars) {
+  std::string tmp = dir.makeDir("tmp");
+  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", "myapp", "--jlink", "--strip-debug",
+                                             "--add-modules", "jdk.zipfs", kJarOne, COMPANION_JAR},
+                                     {{"JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"}, {"TMPDIR", tmp}},
+                                     dir.path());
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  zip_t* archive = zip_open(dir.file("myapp").c_str(), ZIP_RDONLY, nullptr);
+  ASSERT_NE(archive, nullptr);
+  std::string comment = zip_get_archive_comment(archive, nullptr, 0);
+  EXPECT_TRUE(comment.starts_with("mainclass jlpack.App\npackedruntime ")) << comment;
+  EXPECT_EQ(comment.size(), std::string("mainclass jlpack.App\npackedruntime \n").size() + 64) << comment;
+  zip_int64_t modules = zip_name_locate(archive, "jlauncher/runtime/lib/modules", 0);
+  zip_int64_t java = zip_name_locate(archive, "jlauncher/runtime/bin/java", 0);
+  ASSERT_GE(modules, 0);
+  ASSERT_GE(java, 0);
+  zip_uint8_t system;
+  zip_uint32_t attributes;
+  zip_file_get_external_attributes(archive, static_cast<zip_uint64_t>(java), 0, &system, &attributes);
+  EXPECT_EQ(attributes >> 16, S_IFREG | 0755u);
+  // The jars need java.base alone; jdk.zipfs was asked for.
+  std::string release(4096, '\0');
+  zip_file_t* file = zip_fopen(archive, "jlauncher/runtime/release", 0);
+  ASSERT_NE(file, nullptr);
+  release.resize(static_cast<std::size_t>(zip_fread(file, release.data(), release.size())));
+  zip_fclose(file);
+  EXPECT_NE(release.find("JAVA_VERSION=\"17."), std::string::npos) << release;
+  EXPECT_NE(release.find("\nMODULES=\"java.base jdk.zipfs\"\n"), std::string::npos) << release;
+  zip_close(archive);
 }
 
 TEST_F(PackTest, HelpAndVersion) {
