@@ -39,7 +39,8 @@ constexpr const char* kNotARuntimeMsg =
     "'%s' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)";
 constexpr const char* kCannotReadMsg = "cannot read '%s': %s";
 constexpr const char* kAbsoluteLinkMsg =
-    "the symbolic link '%s' points to '%s': a packed runtime's links must be relative";
+    "the symbolic link '%s' points to '%s': a packed runtime's links must be relative (--jlink makes a runtime "
+    "without such links)";
 constexpr const char* kOutsideLinkMsg = "the symbolic link '%s' points to '%s', outside the runtime '%s'";
 constexpr const char* kSpecialFileMsg =
     "'%s' is a %s: a packed runtime holds only directories, files and symbolic links";
@@ -90,9 +91,9 @@ bool readWhole(const std::string& path, std::string* data) {
 
 // ---- The version the configuration requires -------------------------------
 
-/// major * 1000000 + minor * 1000 + micro, as the launcher compares them.
+/// What a vmversion line asks for.
 struct Requirement {
-  int version = 0;
+  int version = 0;     ///< major * 1000000 + minor * 1000 + micro, as the launcher compares them
   char direction = 0;  ///< '+', '-' or 0 for exactly this version
   std::string text;    ///< as the line gives it
 };
@@ -371,8 +372,10 @@ bool runTool(const std::vector<std::string>& args, const std::string& outFile, c
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(spawned)));
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t waited;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  if (waited < 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
   std::string said;
   readWhole(errFile, &said);

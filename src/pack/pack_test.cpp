@@ -120,7 +120,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {{.jars = {app}, .runtime = dir.file("nojvm")}, "'" + dir.file("nojvm") +
        "' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)"},
       {{.jars = {app}, .runtime = absolute}, "the symbolic link '" + absolute +
-       "/lib/passwd' points to '/etc/passwd': a packed runtime's links must be relative"},
+       "/lib/passwd' points to '/etc/passwd': a packed runtime's links must be relative (--jlink makes a runtime "
+       "without such links)"},
       {{.jars = {app}, .runtime = outside}, "the symbolic link '" + outside +
        "/lib/release' points to '../../jre/release', outside the runtime '" + outside + "'"},
       {{.jars = {app}, .runtime = fifo},
