@@ -128,14 +128,14 @@ int readVersion(const std::string& text, int* value, std::size_t* rest) {
 // The requirement of the last vmversion line the launcher would take, or
 // none. A line with a macro in it is known only at launch, so it leaves the
 // requirement unknown and nothing is checked; a line of the wrong form is
-// the launcher's to report, and leaves the earlier one in place, as it does
-// there. Files the configuration includes are not read here.
+// passed over, as the launcher reports it and refuses to start anyway. Files
+// the configuration includes are not read here.
 std::optional<Requirement> configuredRequirement(const std::string& comment) {
   std::optional<Requirement> requirement;
   std::istringstream lines(comment);
   for (std::string line; std::getline(lines, line);) {
     line = trim(line);
-    if (!line.starts_with("vmversion ") && !line.starts_with("vmversion\t")) continue;
+    if (!line.starts_with("vmversion ")) continue;
     std::string param = trim(line.substr(std::strlen("vmversion")));
     if (param.find('$') != std::string::npos) {
       requirement.reset();
@@ -214,6 +214,9 @@ class RuntimeReader {
   RuntimeReader(const std::string& root, PackRuntime& runtime, std::string* error)
       : root_(root), runtime_(runtime), error_(error) {}
 
+  /// The hash of every entry read, once they all are.
+  std::string hash() { return hash_.hex(); }
+
   // Every entry below the root, each directory's in name order, a directory
   // before what it holds, so the same runtime always makes the same archive
   // and the same hash.
@@ -289,10 +292,6 @@ class RuntimeReader {
     return true;
   }
 
- public:
-  std::string hash() { return hash_.hex(); }
-
- private:
   Sha256 hash_;
   std::string root_;
   PackRuntime& runtime_;
