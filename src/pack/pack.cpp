@@ -465,6 +465,9 @@ class Packer {
       comment_ += lines.str();
       if (!comment_.ends_with("\n")) comment_ += "\n";
     }
+    // The runtime is checked against the configuration's vmversion lines,
+    // and its line goes after the packer's own.
+    if (!packPrepareRuntime(request_, &runtime_, &comment_, &error_)) return false;
     if (comment_.size() > kMaxCommentSize) {
       return fail(format(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
@@ -693,7 +696,8 @@ class Packer {
       ok = fail(format(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
       if (source) zip_source_free(source);
     }
-    ok = ok && (layout_ == PackLayout::kKeptJars ? storeJars(out) : merge(out)) && setComment(out);
+    ok = ok && (layout_ == PackLayout::kKeptJars ? storeJars(out) : merge(out)) &&
+         packAddRuntime(out, runtime_, &error_) && setComment(out);
     if (ok && zip_close(out) != 0) ok = fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
     zip_error_fini(&sink.error);
@@ -768,6 +772,7 @@ class Packer {
   PackLayout layout_ = PackLayout::kFlat;
   std::vector<std::string> keptNames_;  ///< the kept jars' names, in jars_ order
   std::string comment_;
+  PackRuntime runtime_;  ///< its files are read when the archive is written
 };
 
 }  // namespace

@@ -8,11 +8,15 @@
 // line end.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct zip;
 
 /// What one run of jlauncher-pack is asked to make.
 struct PackRequest {
@@ -26,6 +30,10 @@ struct PackRequest {
   bool flat = false;                ///< merge the jars even where the result is not exact
   bool allowExternal = false;       ///< let Class-Path references to files outside the output stay
   bool verbose = false;             ///< say which layout was chosen and every reason
+  std::string runtime{};            ///< a Java runtime directory to pack as it is; empty: none
+  bool jlink = false;               ///< pack a runtime that jlink makes for the jars
+  std::vector<std::string> addModules{};  ///< modules jlink adds to those jdeps finds, comma-separated
+  bool stripDebug = false;          ///< jlink leaves out debug information
 };
 
 /// What a command line asks jlauncher-pack to do.
@@ -116,3 +124,37 @@ bool packIsMergedFile(const std::string& path);
 /// case, its value with continuation lines joined and surrounding spaces
 /// removed; empty when it has none. Lines end with CR LF, LF or CR.
 std::string packManifestMainClass(const std::string& manifest);
+
+/// One entry of a packed runtime, in archive order.
+struct PackRuntimeEntry {
+  std::string name{};    ///< the archive entry's name, under jlauncher/runtime/; a directory's ends with '/'
+  std::string path{};    ///< the file it is read from
+  mode_t mode = 0;       ///< file type and permission bits, set-ID and sticky bits cleared
+  std::string target{};  ///< a symbolic link's target
+};
+
+/// The Java runtime a single-file application carries: its entries and the
+/// hash that names it, and the directory jlink made it in, removed with it.
+class PackRuntime {
+ public:
+  PackRuntime() = default;
+  PackRuntime(const PackRuntime&) = delete;
+  PackRuntime& operator=(const PackRuntime&) = delete;
+  ~PackRuntime();
+
+  std::vector<PackRuntimeEntry> entries{};  ///< empty: no runtime is packed
+  std::string sha256{};                     ///< over every entry's name, mode and data, in order
+  std::string tempDir{};                    ///< removed with everything in it; empty: none
+};
+
+/// Makes ready the runtime --runtime names or --jlink makes (neither: none),
+/// checks it against the vmversion lines of *comment, and puts its
+/// "packedruntime SHA256" line after the packer's lines at the start of
+/// *comment. False with *error set when the options conflict, the directory
+/// is no Java runtime, holds what a runtime cannot (a link that leaves it, a
+/// fifo, a socket, a device), the version is refused, or jdeps or jlink fail.
+bool packPrepareRuntime(const PackRequest& request, PackRuntime* runtime, std::string* comment, std::string* error);
+
+/// Adds the runtime's entries to the archive: directories, deflated files and
+/// links, each with its Unix mode. False with *error set on a failure.
+bool packAddRuntime(struct zip* out, const PackRuntime& runtime, std::string* error);

@@ -13,7 +13,8 @@ namespace {
 
 constexpr const char* kUsageHead =
     "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
-    "                      [--keep-jars | --flat] [--allow-external] [--verbose] JAR [JAR...]\n"
+    "                      [--keep-jars | --flat] [--allow-external] [--verbose]\n"
+    "                      [--runtime DIR | --jlink [--add-modules MODULES] [--strip-debug]] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
     "holds the jars, whose comment is the application's configuration.\n"
     "\n";
@@ -25,7 +26,9 @@ constexpr const char* kUsageTail =
     "Class-Path names a file left outside. Otherwise the jars are stored whole, and the application\n"
     "extracts them on its first run into the user's cache ($XDG_CACHE_HOME/jlauncher, else\n"
     "~/.cache/jlauncher). The merged manifest is the first jar's, with each later jar's package\n"
-    "attributes as sections. With --flat, of a path that still differs the first jar's entry is kept.\n";
+    "attributes as sections. With --flat, of a path that still differs the first jar's entry is kept.\n"
+    "A packed runtime is extracted on the first launch into the same cache, which is always safe to\n"
+    "remove, and is the Java home unless +javahome or javahome name another.\n";
 
 constexpr const char* kSeeHelp = " (see jlauncher-pack --help)";
 constexpr const char* kUnknownOptionMsg = "unknown option '%s'";
@@ -35,14 +38,15 @@ constexpr const char* kNoOutputMsg = "no output given: name it with -o";
 constexpr const char* kBothLayoutsMsg = "--keep-jars and --flat exclude each other";
 
 /// One option: how it is written, what --help says of it, and what it does,
-/// which is exactly one of storing its value, setting a flag or answering a
-/// command.
+/// which is exactly one of storing its value, adding its value to a list,
+/// setting a flag or answering a command.
 struct PackOption {
   const char* longName;
   char shortName = 0;                          ///< 0: none
   const char* argument = nullptr;              ///< the value's name in the help; null: the option takes none
   const char* help;
   std::string PackRequest::*value = nullptr;   ///< where the value goes
+  std::vector<std::string> PackRequest::*list = nullptr;  ///< where the value is added, each time given
   bool PackRequest::*flag = nullptr;           ///< what the option sets
   PackCommand command = PackCommand::kPack;    ///< what the option asks for instead of a pack
 };
@@ -69,6 +73,19 @@ constexpr PackOption kOptions[] = {
      .flag = &PackRequest::allowExternal},
     {.longName = "verbose", .help = "tell the layout chosen and every reason for it",
      .flag = &PackRequest::verbose},
+    {.longName = "runtime", .argument = "DIR",
+     .help = "pack the Java runtime DIR (a JDK or a jlink image) as it is, so that OUTPUT\n"
+             "runs where no Java is installed",
+     .value = &PackRequest::runtime},
+    {.longName = "jlink",
+     .help = "pack a runtime that jlink makes with the modules jdeps finds in the jars,\n"
+             "from the JDK of JAVA_HOME, else the one whose jlink is on PATH",
+     .flag = &PackRequest::jlink},
+    {.longName = "add-modules", .argument = "MODULES",
+     .help = "with --jlink, add these comma-separated modules too (may be repeated)",
+     .list = &PackRequest::addModules},
+    {.longName = "strip-debug", .help = "with --jlink, leave debug information out of the runtime",
+     .flag = &PackRequest::stripDebug},
     {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},
     {.longName = "version", .help = "print the version and exit", .command = PackCommand::kVersion},
 };
@@ -111,7 +128,12 @@ std::string packUsage() {
   std::string usage = kUsageHead;
   for (const PackOption& option : kOptions) {
     std::string synopsis = optionSynopsis(option);
-    usage += "  " + synopsis + std::string(width + 3 - synopsis.size(), ' ') + option.help + "\n";
+    // A help of more than one line goes on under its first.
+    std::string help = option.help;
+    for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += width + 6) {
+      help.insert(at + 1, width + 5, ' ');
+    }
+    usage += "  " + synopsis + std::string(width + 3 - synopsis.size(), ' ') + help + "\n";
   }
   return usage + kUsageTail;
 }
@@ -151,6 +173,8 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
       // -o=FILE names FILE, as it always has and as --output=FILE does.
       bool attached = optarg == argv[optind - 1] + 2;
       request->*option->value = attached && optarg[0] == '=' ? optarg + 1 : optarg;
+    } else if (option->list != nullptr) {
+      (request->*option->list).emplace_back(optarg);
     } else if (option->flag != nullptr) {
       request->*option->flag = true;
     } else {

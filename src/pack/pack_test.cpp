@@ -1,7 +1,10 @@
 #include "pack/pack.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zip.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -10,6 +13,7 @@
 #include "util/sha256.h"
 
 #include "temp_dir.h"
+#include "util/sha256.h"
 #include "zero_jar.h"
 
 namespace {
@@ -65,6 +69,16 @@ std::set<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
+/// A Java runtime as the packer sees one, at dir/name: a release file, a
+/// JVM library, an executable java and a link inside it.
+std::string makeRuntime(const TempDir& dir, const std::string& name) {
+  dir.writeFile(name + "/release", "IMPLEMENTOR=\"hand\"\nJAVA_VERSION=\"17.0.2\"\n");
+  dir.writeFile(name + "/lib/server/libjvm.so", "\x7f" "ELF jvm");
+  dir.writeFile(name + "/bin/java", "\x7f" "ELF java", 04755);
+  dir.symlink("server/libjvm.so", name + "/lib/libjvm.so");
+  return dir.file(name);
+}
+
 class PackTest : public testing::Test {
  protected:
   /// Packs into dir/out with a small stand-in launcher unless the request
@@ -105,6 +119,16 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::string half = zeroJar(dir, "half.jar", 9 * mib, {"META-INF/services/x.Y"});
   std::string half2 = dir.copyFile(half, "half2.jar");
   std::string service = zeroJar(dir, "service.jar", 17 * mib, {"META-INF/services/x.Y"});
+  std::string runtime = makeRuntime(dir, "jre");
+  std::string absolute = makeRuntime(dir, "absolute");
+  dir.symlink("/etc/passwd", "absolute/lib/passwd");
+  std::string outside = makeRuntime(dir, "outside");
+  dir.symlink("../../jre/release", "outside/lib/release");
+  std::string fifo = makeRuntime(dir, "fifo");
+  mkfifo(dir.file("fifo/lib/pipe").c_str(), 0644);
+  std::string noJvm = dir.makeDir("nojvm/lib/server");
+  std::string exactly17 = dir.writeFile("17.config", "vmversion 17\n");
+  std::string old = dir.writeFile("old.config", "vmversion 21+\nvmversion 1.3.0+\nvmversion $env(V)\nvmversion 11-\n");
   struct Case {
     PackRequest request;
     std::string error;
@@ -128,6 +152,21 @@ TEST_F(PackTest, RefusalsWriteNothing) {
        "'META-INF/services/x.Y' of '" + service + "' is larger than 16 MiB"},
       {{.mainClass = "x.Main", .jars = {half, half2}},
        "'META-INF/services/x.Y' joined with that of '" + half2 + "' is larger than 16 MiB"},
+      {{.jars = {app}, .runtime = runtime, .jlink = true}, "--runtime and --jlink both name a runtime; give one"},
+      {{.jars = {app}, .runtime = runtime, .stripDebug = true}, "--strip-debug goes with --jlink"},
+      {{.jars = {app}, .runtime = dir.file("nojvm")}, "'" + dir.file("nojvm") +
+       "' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)"},
+      {{.jars = {app}, .runtime = absolute}, "the symbolic link '" + absolute +
+       "/lib/passwd' points to '/etc/passwd': a packed runtime's links must be relative (--jlink makes a runtime "
+       "without such links)"},
+      {{.jars = {app}, .runtime = outside}, "the symbolic link '" + outside +
+       "/lib/release' points to '../../jre/release', outside the runtime '" + outside + "'"},
+      {{.jars = {app}, .runtime = fifo},
+       "'" + fifo + "/lib/pipe' is a fifo: a packed runtime holds only directories, files and symbolic links"},
+      {{.configFile = exactly17, .jars = {app}, .runtime = runtime},
+       "the runtime '" + runtime + "' is Java 17.0.2, which 'vmversion 17' of the configuration refuses"},
+      {{.configFile = old, .jars = {app}, .runtime = runtime},
+       "the runtime '" + runtime + "' is Java 17.0.2, which 'vmversion 11-' of the configuration refuses"},
   };
   const std::set<std::string> before = filesIn(dir.path());
   for (const Case& c : cases) {
@@ -276,6 +315,48 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
                           "'http://h/d.jar" + tail + "is not a jar file; the packed application will not have it"}));
 }
 
+// The runtime's entries follow the jars', in name order, with their modes
+// (set-ID bits cleared), and the comment names the runtime by the hash of
+// their names, modes and data.
+TEST_F(PackTest, RuntimeEntriesAndTheirHash) {
+  std::string runtime = makeRuntime(dir, "jre");
+  std::string config = dir.writeFile("app.config", "vmversion 21+\nvmversion $env(V)\nvmversion 1.8.0+\n");
+  ASSERT_TRUE(pack({.configFile = config, .jars = {app}, .runtime = runtime})) << error;
+  zip_t* archive = zip_open(dir.file("out").c_str(), ZIP_RDONLY, nullptr);
+  ASSERT_NE(archive, nullptr);
+  std::vector<std::pair<std::string, zip_uint32_t>> entries;
+  Sha256 hash;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+    std::string name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+    zip_uint8_t system;
+    zip_uint32_t attributes;
+    zip_file_get_external_attributes(archive, static_cast<zip_uint64_t>(i), 0, &system, &attributes);
+    if (!name.starts_with("jlauncher/runtime/")) continue;
+    EXPECT_EQ(system, ZIP_OPSYS_UNIX) << name;
+    entries.emplace_back(name, attributes >> 16);
+    std::string data(1024, '\0');
+    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+    data.resize(static_cast<std::size_t>(zip_fread(file, data.data(), data.size())));
+    zip_fclose(file);
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", attributes >> 16);
+    hash.update(name.data(), name.size() + 1);
+    hash.update(octal, std::strlen(octal) + 1);
+    hash.update(data.data(), data.size());
+  }
+  const std::vector<std::pair<std::string, zip_uint32_t>> expected = {
+      {"jlauncher/runtime/bin/", S_IFDIR | 0755},           {"jlauncher/runtime/bin/java", S_IFREG | 0755},
+      {"jlauncher/runtime/lib/", S_IFDIR | 0755},           {"jlauncher/runtime/lib/libjvm.so", S_IFLNK | 0777},
+      {"jlauncher/runtime/lib/server/", S_IFDIR | 0755},    {"jlauncher/runtime/lib/server/libjvm.so", S_IFREG | 0644},
+      {"jlauncher/runtime/release", S_IFREG | 0644},
+  };
+  EXPECT_EQ(entries, expected);
+  EXPECT_EQ(zip_get_name(archive, 0, 0), std::string("META-INF/MANIFEST.MF"));
+  EXPECT_EQ(std::string(zip_get_archive_comment(archive, nullptr, 0)), "mainclass app.Main\npackedruntime " + hash.hex() + "\n" +
+                                                              readFile(config));
+  zip_close(archive);
+}
+
 TEST(PackManifestTest, MainClassOfTheMainSection) {
   const std::pair<std::string, std::string> cases[] = {
       {"Manifest-Version: 1.0\nMain-Class: a.B\n", "a.B"},
@@ -299,7 +380,10 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
     std::string output{};
     std::vector<std::string> jars{};
     PackCommand command = PackCommand::kPack;
+    std::vector<std::string> addModules{};
   } cases[] = {
+      {{"--add-modules", "a,b", "-ox", "--jlink", "a.jar", "--add-modules=c"}, "", "x", {"a.jar"}, PackCommand::kPack,
+       {"a,b", "c"}},
       {{"-oout.bin", "a.jar"}, "", "out.bin", {"a.jar"}},
       {{"-o=x", "a.jar", "", "-"}, "", "x", {"a.jar", "", "-"}},
       {{"a.jar", "--output=x", "--out", "y", "--", "-o", "--force"}, "", "y", {"a.jar", "-o", "--force"}},
@@ -329,6 +413,7 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
     EXPECT_EQ(command, c.command) << c.args[0];
     EXPECT_EQ(request.output, c.output) << c.args[0];
     EXPECT_EQ(request.jars, c.jars) << c.args[0];
+    EXPECT_EQ(request.addModules, c.addModules) << c.args[0];
   }
 }
 

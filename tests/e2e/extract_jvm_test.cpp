@@ -145,19 +145,32 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
   EXPECT_FALSE(fs::exists(shared + "/jlauncher/jars"));
 }
 
-// A runtime made for the application runs it where no Java is installed:
-// /usr/lib/jvm empty, no java on PATH, no JAVA_HOME.
+// A runtime jlink makes for the application's modules (and those asked
+// for) runs it where no Java is installed: /usr/lib/jvm empty, no java on
+// PATH, no JAVA_HOME. jlink's work leaves nothing behind.
 TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
-  ProcessResult packed = pack({"--jlink", "-o", "myapp", kJarOne, COMPANION_JAR, kJarTwo});
+  std::string tmp = dir.makeDir("tmp");
+  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", "myapp", "--jlink", "--strip-debug",
+                                             "--add-modules", "jdk.zipfs", kJarOne, COMPANION_JAR, kJarTwo},
+                                     {{"JAVA_HOME", testJdkHome()}, {"TMPDIR", tmp}}, dir.path());
   ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "jlauncher-pack: the jars are kept whole: '" + kJarTwo +
+                            "' is signed (--verbose lists every reason)\n");
+  EXPECT_TRUE(fs::is_empty(tmp));
   ProcessResult result = runLauncher(
       "/usr/bin/unshare",
-      {"unshare", "-m", "sh", "-c", "/bin/mount -t tmpfs none /usr/lib/jvm && exec \"$0\" a", dir.file("myapp")},
+      {"unshare", "-m", "/bin/sh", "-c", "/bin/mount -t tmpfs none /usr/lib/jvm && exec \"$0\" a", dir.file("myapp")},
       {{"PATH", kPathWithoutJava}, {"JAVA_HOME", std::nullopt}, {"HOME", home}}, dir.path());
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out.substr(0, expected.size()), expected) << result.err;
   EXPECT_EQ(result.err, "");
+  std::vector<fs::path> runtimes(fs::directory_iterator(home + "/.cache/jlauncher/runtime"), {});
+  std::erase_if(runtimes, [](const fs::path& path) { return path.extension() == ".lock"; });
+  ASSERT_EQ(runtimes.size(), 1u);
+  // The jars need java.base alone; jdk.zipfs was asked for.
+  EXPECT_NE(readFile(runtimes[0] / "release").find("\nMODULES=\"java.base jdk.zipfs\"\n"), std::string::npos);
+  EXPECT_EQ(fs::status(runtimes[0] / "bin/java").permissions(), fs::perms(0755));
   // +javahome still names another.
   ProcessResult other = run(dir.file("myapp"), {"+javahome", testJdkHome(), "+javacmd", "a"});
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;

@@ -2,6 +2,8 @@
 // JDKs, and refuses what it cannot pack without writing anything.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -1,0 +1,512 @@
+// The Java runtime a single-file application carries, so that it runs where
+// no Java is installed: a runtime directory packed as it is, or one that the
+// JDK's jlink makes with the modules jdeps finds in the jars.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "pack/pack.h"
+#include "util/sha256.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kRuntimePrefix = "jlauncher/runtime/";
+
+constexpr const char* kBothRuntimesMsg = "--runtime and --jlink both name a runtime; give one";
+constexpr const char* kJlinkOnlyMsg = "%s goes with --jlink";
+constexpr const char* kNotARuntimeMsg =
+    "'%s' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)";
+constexpr const char* kCannotReadMsg = "cannot read '%s': %s";
+constexpr const char* kAbsoluteLinkMsg =
+    "the symbolic link '%s' points to '%s': a packed runtime's links must be relative (--jlink makes a runtime "
+    "without such links)";
+constexpr const char* kOutsideLinkMsg = "the symbolic link '%s' points to '%s', outside the runtime '%s'";
+constexpr const char* kSpecialFileMsg =
+    "'%s' is a %s: a packed runtime holds only directories, files and symbolic links";
+constexpr const char* kNoVersionMsg =
+    "the runtime '%s' names no JAVA_VERSION in its release file, which 'vmversion %s' needs";
+constexpr const char* kVersionRefusedMsg = "the runtime '%s' is Java %s, which 'vmversion %s' of the configuration refuses";
+constexpr const char* kNoJdkMsg = "--jlink needs a JDK: set JAVA_HOME or put a JDK's jlink on PATH";
+constexpr const char* kNoJlinkMsg = "--jlink needs a JDK: '%s' has no bin/jlink and bin/jdeps";
+constexpr const char* kCannotMakeTempMsg = "cannot make a temporary directory in '%s': %s";
+constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
+constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
+constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
+constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
+}
+
+bool fail(std::string* error, std::string message) {
+  *error = std::move(message);
+  return false;
+}
+
+std::string trim(const std::string& text) {
+  std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r\n\v\f") - first + 1);
+}
+
+bool readWhole(const std::string& path, std::string* data) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  if (in) bytes << in.rdbuf();
+  if (!in || in.bad()) return false;
+  *data = bytes.str();
+  return true;
+}
+
+// ---- The version the configuration requires -------------------------------
+
+/// What a vmversion line asks for.
+struct Requirement {
+  int version = 0;     ///< major * 1000000 + minor * 1000 + micro, as the launcher compares them
+  char direction = 0;  ///< '+', '-' or 0 for exactly this version
+  std::string text;    ///< as the line gives it
+};
+
+// Up to three groups of 1 to 3 digits separated by '.'; the number of groups
+// read, *value their version, *rest what follows.
+int readVersion(const std::string& text, int* value, std::size_t* rest) {
+  int parts[3] = {0, 0, 0};
+  int groups = 0;
+  std::size_t at = 0;
+  for (; groups < 3; ++groups) {
+    std::size_t start = at;
+    if (groups > 0 && (at >= text.size() || text[at++] != '.')) {
+      at = start;
+      break;
+    }
+    std::size_t digits = 0;
+    while (digits < 3 && at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      parts[groups] = parts[groups] * 10 + (text[at++] - '0');
+      ++digits;
+    }
+    if (digits == 0) {
+      at = start;
+      break;
+    }
+  }
+  *value = parts[0] * 1000000 + parts[1] * 1000 + parts[2];
+  *rest = at;
+  return groups;
+}
+
+// The requirement of the last vmversion line the launcher would take, or
+// none. A line with a macro in it is known only at launch, so it leaves the
+// requirement unknown and nothing is checked; a line of the wrong form is
+// passed over, as the launcher reports it and refuses to start anyway. Files
+// the configuration includes are not read here.
+std::optional<Requirement> configuredRequirement(const std::string& comment) {
+  std::optional<Requirement> requirement;
+  std::istringstream lines(comment);
+  for (std::string line; std::getline(lines, line);) {
+    line = trim(line);
+    if (!line.starts_with("vmversion ")) continue;
+    std::string param = trim(line.substr(std::strlen("vmversion")));
+    if (param.find('$') != std::string::npos) {
+      requirement.reset();
+      continue;
+    }
+    int value = 0;
+    std::size_t rest = 0;
+    int groups = readVersion(param, &value, &rest);
+    bool suffixOk = rest == param.size() || (rest + 1 == param.size() && (param[rest] == '+' || param[rest] == '-'));
+    if ((groups != 1 && groups != 3) || !suffixOk || value <= 1003000) continue;
+    requirement = Requirement{value, rest < param.size() ? param[rest] : char{0}, param};
+  }
+  return requirement;
+}
+
+// JAVA_VERSION of a runtime's release file, without its quotes; empty when
+// it has none.
+std::string releaseVersion(const std::string& home) {
+  std::string release;
+  if (!readWhole(home + "/release", &release)) return "";
+  std::istringstream lines(release);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("JAVA_VERSION=")) continue;
+    std::string value = trim(line.substr(std::strlen("JAVA_VERSION=")));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return "";
+}
+
+// A Java version as the launcher reads a JVM's: three groups, or from Java 9
+// on the major version alone ("21" is 21.0.0).
+std::optional<int> javaVersion(const std::string& text) {
+  int value = 0;
+  std::size_t rest = 0;
+  int groups = readVersion(text, &value, &rest);
+  if (groups == 3 || (groups >= 1 && value >= 9000000)) return value;
+  return std::nullopt;
+}
+
+bool checkVersion(const std::string& home, const std::string& comment, std::string* error) {
+  std::optional<Requirement> requirement = configuredRequirement(comment);
+  if (!requirement) return true;
+  std::string text = releaseVersion(home);
+  std::optional<int> version = javaVersion(text);
+  if (!version) return fail(error, format(kNoVersionMsg, home.c_str(), requirement->text.c_str()));
+  bool accepted = *version == requirement->version || (requirement->direction == '+' && *version > requirement->version) ||
+                  (requirement->direction == '-' && *version < requirement->version);
+  if (accepted) return true;
+  return fail(error, format(kVersionRefusedMsg, home.c_str(), text.c_str(), requirement->text.c_str()));
+}
+
+// ---- Reading a runtime directory ------------------------------------------
+
+// A runtime is a Java home: the launcher finds the JVM library in it as in
+// any other, and reads its version from the release file.
+bool isRuntime(const std::string& dir) {
+  struct stat st;
+  if (stat((dir + "/release").c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir + "/lib", ec)) {
+    if (stat((entry.path().string() + "/libjvm.so").c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+  }
+  return false;
+}
+
+const char* specialKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "fifo";
+  if (S_ISSOCK(mode)) return "socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "device";
+  return "special file";
+}
+
+class RuntimeReader {
+ public:
+  RuntimeReader(const std::string& root, PackRuntime& runtime, std::string* error)
+      : root_(root), runtime_(runtime), error_(error) {}
+
+  /// The hash of every entry read, once they all are.
+  std::string hash() { return hash_.hex(); }
+
+  // Every entry below the root, each directory's in name order, a directory
+  // before what it holds, so the same runtime always makes the same archive
+  // and the same hash.
+  bool read(const std::string& relative) {
+    std::string dir = relative.empty() ? root_ : root_ + "/" + relative;
+    std::vector<std::string> names;
+    DIR* stream = opendir(dir.c_str());
+    if (stream == nullptr) return fail(error_, format(kCannotReadMsg, dir.c_str(), std::strerror(errno)));
+    errno = 0;
+    while (dirent* entry = readdir(stream)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    }
+    int readError = errno;
+    closedir(stream);
+    if (readError != 0) return fail(error_, format(kCannotReadMsg, dir.c_str(), std::strerror(readError)));
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      std::string child = relative.empty() ? name : relative + "/" + name;
+      if (!add(child)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool add(const std::string& relative) {
+    std::string path = root_ + "/" + relative;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    PackRuntimeEntry entry{.name = kRuntimePrefix + relative, .path = path,
+                           .mode = st.st_mode & ~static_cast<mode_t>(S_ISUID | S_ISGID | S_ISVTX)};
+    if (S_ISDIR(st.st_mode)) entry.name += "/";
+    if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode)) {
+      return fail(error_, format(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
+    }
+    if (S_ISLNK(st.st_mode) && !readLink(path, &entry.target)) return false;
+    std::string mode = format("%o", static_cast<unsigned>(entry.mode));
+    hash_.update(entry.name.data(), entry.name.size());
+    hash_.update("", 1);
+    hash_.update(mode.data(), mode.size());
+    hash_.update("", 1);
+    hash_.update(entry.target.data(), entry.target.size());
+    if (S_ISREG(st.st_mode) && !hashFile(path)) return false;
+    runtime_.entries.push_back(entry);
+    return !S_ISDIR(st.st_mode) || read(relative);
+  }
+
+  // A runtime's files are large (lib/modules is a hundred megabytes and
+  // more): they are read a block at a time.
+  bool hashFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0) hash_.update(block, static_cast<std::size_t>(in.gcount()));
+    if (!in.eof() || in.bad()) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    return true;
+  }
+
+  // The launcher makes the links as they are when it extracts the runtime:
+  // one that left the runtime's directory would reach into whatever lies
+  // beside it in the cache, or anywhere at all.
+  bool readLink(const std::string& path, std::string* target) {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    *target = buffer.substr(0, static_cast<std::size_t>(n));
+    if (target->starts_with("/")) return fail(error_, format(kAbsoluteLinkMsg, path.c_str(), target->c_str()));
+    // Resolved through the links it passes, which are in the runtime and so
+    // are resolved in the extracted copy the same way.
+    std::error_code ec;
+    std::string resolved = fs::weakly_canonical(fs::path(path).parent_path() / *target, ec).string();
+    if (ec || (resolved != root_ && !resolved.starts_with(root_ + "/"))) {
+      return fail(error_, format(kOutsideLinkMsg, path.c_str(), target->c_str(), root_.c_str()));
+    }
+    return true;
+  }
+
+  Sha256 hash_;
+  std::string root_;
+  PackRuntime& runtime_;
+  std::string* error_;
+};
+
+// Reads the runtime at dir, checked first against the configuration's
+// vmversion requirement: reading it all takes a while.
+bool readRuntime(const std::string& dir, const std::string& comment, PackRuntime* runtime, std::string* error) {
+  char resolved[PATH_MAX];
+  if (realpath(dir.c_str(), resolved) == nullptr || !isRuntime(resolved)) {
+    return fail(error, format(kNotARuntimeMsg, dir.c_str()));
+  }
+  if (!checkVersion(dir, comment, error)) return false;
+  RuntimeReader reader(resolved, *runtime, error);
+  if (!reader.read("")) return false;
+  runtime->sha256 = reader.hash();
+  return true;
+}
+
+// ---- Making a runtime with jlink -------------------------------------------
+
+// The JDK whose jdeps and jlink make the runtime: JAVA_HOME's, as for every
+// other Java tool, else the one whose jlink the PATH finds.
+bool findJdk(std::string* home, std::string* error) {
+  const char* javaHome = std::getenv("JAVA_HOME");
+  if (javaHome != nullptr && *javaHome != '\0') {
+    *home = javaHome;
+    if (access((*home + "/bin/jlink").c_str(), X_OK) != 0 || access((*home + "/bin/jdeps").c_str(), X_OK) != 0) {
+      return fail(error, format(kNoJlinkMsg, home->c_str()));
+    }
+    return true;
+  }
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path != nullptr ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    std::string jlink = (dir.empty() ? "." : dir) + "/jlink";
+    char resolved[PATH_MAX];
+    if (access(jlink.c_str(), X_OK) != 0 || realpath(jlink.c_str(), resolved) == nullptr) continue;
+    *home = fs::path(resolved).parent_path().parent_path().string();
+    if (access((*home + "/bin/jdeps").c_str(), X_OK) != 0) return fail(error, format(kNoJlinkMsg, home->c_str()));
+    return true;
+  }
+  return fail(error, kNoJdkMsg);
+}
+
+// What a tool that failed said: its "Error:" lines when it has any, as
+// jlink follows its message with the exception's stack; else all of it.
+std::string toolMessage(const std::string& output) {
+  std::string errors;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("Error:")) errors += (errors.empty() ? "" : " ") + trim(line);
+  }
+  return errors.empty() ? trim(output) : errors;
+}
+
+// Runs a tool without a shell, its standard output to outFile and its error
+// output to errFile (the same file for both when they are equal). False
+// with *error set, holding what it said, when it cannot run or fails.
+bool runTool(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile,
+             std::string* error) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (errFile == outFile) {
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(spawned)));
+  int status = 0;
+  pid_t waited;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (waited < 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  std::string said;
+  readWhole(errFile, &said);
+  if (errFile != outFile) {
+    std::string out;
+    readWhole(outFile, &out);
+    said = trim(said + "\n" + out);
+  }
+  std::string name = fs::path(args[0]).filename().string();
+  if (WIFSIGNALED(status)) return fail(error, format(kToolKilledMsg, name.c_str(), WTERMSIG(status), toolMessage(said).c_str()));
+  return fail(error, format(kToolFailedMsg, name.c_str(), WEXITSTATUS(status), toolMessage(said).c_str()));
+}
+
+bool makeTempDir(std::string* dir, std::string* error) {
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / "jlauncher-pack-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    return fail(error, format(kCannotMakeTempMsg, base.c_str(), std::strerror(errno)));
+  }
+  *dir = pattern;
+  return true;
+}
+
+// The modules the jars need, as jdeps finds them for the JDK's own release
+// (so a multi-release jar is read as that Java would read it), with those
+// --add-modules names, comma-separated.
+bool moduleList(const std::string& jdk, int feature, const PackRequest& request, const std::string& temp,
+                std::string* modules, std::string* error) {
+  std::string classPath;
+  for (const std::string& jar : request.jars) classPath += (classPath.empty() ? "" : ":") + jar;
+  std::vector<std::string> args = {jdk + "/bin/jdeps", "--ignore-missing-deps", "--print-module-deps",
+                                   "--multi-release", std::to_string(feature), "--class-path", classPath};
+  args.insert(args.end(), request.jars.begin(), request.jars.end());
+  std::string out = temp + "/jdeps.out";
+  if (!runTool(args, out, temp + "/jdeps.err", error)) return false;
+  std::string printed;
+  readWhole(out, &printed);
+  // The list is the last line; warnings may come before it.
+  std::string last;
+  std::istringstream lines(printed);
+  for (std::string line; std::getline(lines, line);) {
+    if (!trim(line).empty()) last = trim(line);
+  }
+  *modules = last.empty() ? "java.base" : last;
+  for (const std::string& more : request.addModules) {
+    if (!more.empty()) *modules += "," + more;
+  }
+  return true;
+}
+
+bool linkRuntime(const PackRequest& request, const std::string& comment, PackRuntime* runtime, std::string* error) {
+  std::string jdk;
+  if (!findJdk(&jdk, error)) return false;
+  // The image jlink makes is of the JDK's own version, so it is checked
+  // before the slow part.
+  if (!checkVersion(jdk, comment, error)) return false;
+  if (!makeTempDir(&runtime->tempDir, error)) return false;
+  std::optional<int> version = javaVersion(releaseVersion(jdk));
+  int feature = version ? *version / 1000000 : 0;
+  std::string modules;
+  if (!moduleList(jdk, feature, request, runtime->tempDir, &modules, error)) return false;
+  std::string image = runtime->tempDir + "/runtime";
+  // The image's own compression makes it smaller once extracted; Java 21
+  // renamed the levels and warns of the old ones.
+  std::vector<std::string> args = {jdk + "/bin/jlink", "--add-modules", modules, "--output", image,
+                                   "--no-man-pages", "--no-header-files",
+                                   feature >= 21 ? "--compress=zip-6" : "--compress=2"};
+  if (request.stripDebug) args.push_back("--strip-debug");
+  std::string said = runtime->tempDir + "/jlink.out";
+  return runTool(args, said, said, error) && readRuntime(image, "", runtime, error);
+}
+
+// The packer's own lines lead the comment: mainclass, then any packedjar
+// lines; the runtime's line follows them, before the user's configuration.
+void addCommentLine(const std::string& sha256, std::string* comment) {
+  std::size_t at = 0;
+  while (at < comment->size()) {
+    bool packerLine = at == 0 || comment->compare(at, std::strlen("packedjar "), "packedjar ") == 0;
+    if (!packerLine) break;
+    std::size_t end = comment->find('\n', at);
+    at = end == std::string::npos ? comment->size() : end + 1;
+  }
+  comment->insert(at, "packedruntime " + sha256 + "\n");
+}
+
+}  // namespace
+
+PackRuntime::~PackRuntime() {
+  if (tempDir.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(tempDir, ignored);
+}
+
+bool packPrepareRuntime(const PackRequest& request, PackRuntime* runtime, std::string* comment, std::string* error) {
+  if (!request.runtime.empty() && request.jlink) return fail(error, kBothRuntimesMsg);
+  if (!request.jlink && !request.addModules.empty()) return fail(error, format(kJlinkOnlyMsg, "--add-modules"));
+  if (!request.jlink && request.stripDebug) return fail(error, format(kJlinkOnlyMsg, "--strip-debug"));
+  if (request.jlink) {
+    if (!linkRuntime(request, *comment, runtime, error)) return false;
+  } else if (!request.runtime.empty()) {
+    if (!readRuntime(request.runtime, *comment, runtime, error)) return false;
+  } else {
+    return true;
+  }
+  addCommentLine(runtime->sha256, comment);
+  return true;
+}
+
+bool packAddRuntime(zip_t* out, const PackRuntime& runtime, std::string* error) {
+  for (const PackRuntimeEntry& entry : runtime.entries) {
+    zip_int64_t index = -1;
+    if (S_ISDIR(entry.mode)) {
+      index = zip_dir_add(out, entry.name.c_str(), ZIP_FL_ENC_GUESS);
+    } else {
+      // A link's target is read from the entry, which outlives the archive;
+      // a file is read when the archive is written.
+      zip_source_t* source = S_ISLNK(entry.mode)
+                                 ? zip_source_buffer(out, entry.target.data(), entry.target.size(), 0)
+                                 : zip_source_file(out, entry.path.c_str(), 0, -1);
+      index = source ? zip_file_add(out, entry.name.c_str(), source, ZIP_FL_ENC_GUESS) : -1;
+      if (index < 0 && source) zip_source_free(source);
+      if (index >= 0) {
+        zip_int32_t method = S_ISLNK(entry.mode) ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+        if (zip_set_file_compression(out, static_cast<zip_uint64_t>(index), method, 0) != 0) index = -1;
+      }
+    }
+    if (index < 0 || zip_file_set_external_attributes(out, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                                      static_cast<zip_uint32_t>(entry.mode) << 16) != 0) {
+      return fail(error, format(kCannotAddMsg, entry.name.c_str(), zip_strerror(out)));
+    }
+  }
+  return true;
+}
