@@ -468,6 +468,7 @@ class Packer {
     // The runtime is checked against the configuration's vmversion lines,
     // and its line goes after the packer's own.
     if (!packPrepareRuntime(request_, &runtime_, &comment_, &error_)) return false;
+    warnings_.insert(warnings_.end(), runtime_.warnings.begin(), runtime_.warnings.end());
     if (comment_.size() > kMaxCommentSize) {
       return fail(format(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }

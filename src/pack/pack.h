@@ -145,6 +145,7 @@ class PackRuntime {
   std::vector<PackRuntimeEntry> entries{};  ///< empty: no runtime is packed
   std::string sha256{};                     ///< over every entry's name, mode and data, in order
   std::string tempDir{};                    ///< removed with everything in it; empty: none
+  std::vector<std::string> warnings{};      ///< what was left out of it
 };
 
 /// Makes ready the runtime --runtime names or --jlink makes (neither: none),

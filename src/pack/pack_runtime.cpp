@@ -38,10 +38,8 @@ constexpr const char* kJlinkOnlyMsg = "%s goes with --jlink";
 constexpr const char* kNotARuntimeMsg =
     "'%s' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)";
 constexpr const char* kCannotReadMsg = "cannot read '%s': %s";
-constexpr const char* kAbsoluteLinkMsg =
-    "the symbolic link '%s' points to '%s': a packed runtime's links must be relative (--jlink makes a runtime "
-    "without such links)";
-constexpr const char* kOutsideLinkMsg = "the symbolic link '%s' points to '%s', outside the runtime '%s'";
+constexpr const char* kLinkLeftOutMsg =
+    "leaving out the symbolic link '%s' of the runtime: it leads outside the runtime to %s ('%s')";
 constexpr const char* kSpecialFileMsg =
     "'%s' is a %s: a packed runtime holds only directories, files and symbolic links";
 constexpr const char* kNoVersionMsg =
@@ -251,14 +249,24 @@ class RuntimeReader {
     if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode)) {
       return fail(error_, format(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
     }
-    if (S_ISLNK(st.st_mode) && !readLink(path, &entry.target)) return false;
+    if (S_ISLNK(st.st_mode)) {
+      Link link = readLink(path, &entry.target);
+      if (link == Link::kFailed) return false;
+      if (link == Link::kLeftOut) return true;
+      // The file it names outside is packed in its place.
+      if (link == Link::kOutsideFile) {
+        stat(path.c_str(), &st);
+        entry.mode = S_IFREG | (st.st_mode & 0777);
+        entry.target.clear();
+      }
+    }
     std::string mode = format("%o", static_cast<unsigned>(entry.mode));
     hash_.update(entry.name.data(), entry.name.size());
     hash_.update("", 1);
     hash_.update(mode.data(), mode.size());
     hash_.update("", 1);
     hash_.update(entry.target.data(), entry.target.size());
-    if (S_ISREG(st.st_mode) && !hashFile(path)) return false;
+    if (S_ISREG(entry.mode) && !hashFile(path)) return false;
     runtime_.entries.push_back(entry);
     return !S_ISDIR(st.st_mode) || read(relative);
   }
@@ -273,23 +281,34 @@ class RuntimeReader {
     return true;
   }
 
+  /// What a link of the runtime becomes.
+  enum class Link { kInside, kOutsideFile, kLeftOut, kFailed };
+
   // The launcher makes the links as they are when it extracts the runtime:
   // one that left the runtime's directory would reach into whatever lies
-  // beside it in the cache, or anywhere at all.
-  bool readLink(const std::string& path, std::string* target) {
+  // beside it in the cache, or anywhere at all. Distributions link a JDK's
+  // configuration to /etc: such a file is packed in the link's place, as
+  // the runtime reads it here. A link to a directory outside or to nothing
+  // is left out, with a warning.
+  Link readLink(const std::string& path, std::string* target) {
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
-    if (n < 0) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    if (n < 0) {
+      fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+      return Link::kFailed;
+    }
     *target = buffer.substr(0, static_cast<std::size_t>(n));
-    if (target->starts_with("/")) return fail(error_, format(kAbsoluteLinkMsg, path.c_str(), target->c_str()));
     // Resolved through the links it passes, which are in the runtime and so
     // are resolved in the extracted copy the same way.
     std::error_code ec;
     std::string resolved = fs::weakly_canonical(fs::path(path).parent_path() / *target, ec).string();
-    if (ec || (resolved != root_ && !resolved.starts_with(root_ + "/"))) {
-      return fail(error_, format(kOutsideLinkMsg, path.c_str(), target->c_str(), root_.c_str()));
-    }
-    return true;
+    bool inside = !ec && !target->starts_with("/") && (resolved == root_ || resolved.starts_with(root_ + "/"));
+    if (inside) return Link::kInside;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return Link::kOutsideFile;
+    const char* what = stat(path.c_str(), &st) != 0 ? "nothing" : "a directory";
+    runtime_.warnings.push_back(format(kLinkLeftOutMsg, path.c_str(), what, target->c_str()));
+    return Link::kLeftOut;
   }
 
   Sha256 hash_;
