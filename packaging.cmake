@@ -15,6 +15,9 @@ include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 # into applications: the portable one wherever it was built.
 if(LAUNCHER_PORTABLE_ENABLED)
   install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
+  # It carries zlib, which lintian would otherwise take for an oversight.
+  install(FILES debian/jlauncher.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME jlauncher COMPONENT launcher)
   install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
           EXCLUDE_FROM_ALL)
 else()

@@ -17,8 +17,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# The files a package installs, as package-files.txt lists them.
-expected() { awk -v package="$1" '$1 == package { print $2 }' "$here/package-files.txt"; }
+# The files a package installs, as package-files.txt lists them ("+portable"
+# rows only with the portable launcher).
+expected() {
+  awk -v package="$1" -v portable="$portable" '$1 == package || (portable == "ON" && $1 == package "+portable") {
+    print $2 }' "$here/package-files.txt"
+}
 # A list of files with the API pages only by their index.
 without_api() { grep -v '/share/doc/jlauncher/api/.' || true; }
 cpack_into_work() { (cd "$work" && cpack -G "$1" --config "$build/CPackConfig.cmake" -B "$work/out" >/dev/null); }
