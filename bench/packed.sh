@@ -2,8 +2,9 @@
 # What a single-file application costs against the same application
 # installed as a directory (the launcher with its .config and the jars
 # beside it), for the build's JDK:
-# - Maven's -v (Debian's maven package) packed with its jars kept whole,
-#   once the first launch has extracted them;
+# - Maven's -v (Debian's maven package) packed with its jars kept whole
+#   (all of them on the class path), once the first launch has extracted
+#   them;
 # - a hello-world application packed with a Java runtime made for it by
 #   jlink, against the same runtime installed beside the application.
 # Rows give the median over PAIRS (21) interleaved pairs of the packed/
@@ -85,10 +86,13 @@ vmprop library.jansi.path=$maven/lib/jansi-native
 vmprop maven.multiModuleProjectDirectory=$work/run
 options appargs"
   boot=$(echo "$maven"/boot/plexus-classworlds-*.jar)
-  printf '%s\n' "$mvn_config" > "$work/mvn.config"
-  "$pack" --keep-jars -o "$work/mvn" --config "$work/mvn.config" "$boot"
+  printf '%s\n' "$mvn_config" > "$work/mvn-lines"
+  # All of Maven's jars on the class path, so that the first launch has some
+  # sixty to extract.
+  "$pack" --keep-jars -o "$work/mvn" --config "$work/mvn-lines" "$boot" "$maven"/lib/*.jar 2> /dev/null
   compare "mvn -v, jars kept whole" "$work/mvn" "$(installed mvn "$mvn_config
 addjars $maven/boot
+addjars $maven/lib
 mainclass org.codehaus.plexus.classworlds.launcher.Launcher")" -v
   first "mvn -v, jars kept whole" "$work/mvn" -v
 else
