@@ -284,13 +284,13 @@ bool prepare(const std::string& base, const char* runtimeHash, const char* appNa
     return false;
   };
 
-  const std::vector<CfgPackedJar>& jars = cfgGetPackedJars();
-  if (!jars.empty() && !ownDirectory(base + "/jars", &error)) return failed("its jars");
-  for (const CfgPackedJar& jar : jars) {
+  for (const CfgPackedJar& jar : cfgGetPackedJars()) {
     std::string directory = base + "/jars/" + jar.hash;
     std::string path = directory + "/" + jar.name;
     if (!stamped(path)) {
-      if (!ownDirectory(directory, &error)) return failed("'" + jar.name + "'");
+      if (!ownDirectory(base + "/jars", &error) || !ownDirectory(directory, &error)) {
+        return failed("'" + jar.name + "'");
+      }
       ExtractionLock lock(directory + "/.lock");
       if (!stamped(path)) {
         ut_tproda("Extracting <%s> to <%s>", jar.name.c_str(), path.c_str());

@@ -143,6 +143,18 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
     EXPECT_EQ(result.err, c.err);
   }
   EXPECT_FALSE(fs::exists(shared + "/jlauncher/jars"));
+
+  // The directory a service manager made for the service is the fix.
+  std::string service = dir.makeDir("var/cache/myapp");
+  ASSERT_EQ(chown(service.c_str(), 65534, 65534), 0);
+  fs::permissions(service, fs::perms::owner_all);
+  ProcessResult served = runLauncher(kAsNobody[0], {kAsNobody[0], kAsNobody[1], kAsNobody[2], kAsNobody[3], app, "a"},
+                                     {{"HOME", "/"}, {"CACHE_DIRECTORY", service}, {"PATH", kPathWithoutJava},
+                                      {"JAVA_HOME", testJdkHome()}}, "/");
+  EXPECT_EQ(served.status, 0) << served.err;
+  const std::string one = "greeters [one]\nwhich one\n";
+  EXPECT_EQ(served.out.substr(0, one.size()), one);
+  EXPECT_TRUE(fs::exists(service + "/jlauncher/jars"));
 }
 
 // A runtime jlink makes for the application's modules (and those asked
