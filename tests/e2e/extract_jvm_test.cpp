@@ -40,8 +40,14 @@ class ExtractTest : public ::testing::Test {
     env.emplace("PATH", kPathWithoutJava);
     env.emplace("JAVA_HOME", testJdkHome());
     env.emplace("HOME", home);
+    return runLauncher(program, args, withoutCaches(env), dir.path());
+  }
+  /// No cache directory but the home's, unless env names one.
+  static std::map<std::string, std::optional<std::string>> withoutCaches(
+      std::map<std::string, std::optional<std::string>> env) {
     env.emplace("XDG_CACHE_HOME", std::nullopt);
-    return runLauncher(program, args, env, dir.path());
+    env.emplace("CACHE_DIRECTORY", std::nullopt);
+    return env;
   }
   std::string jarsIn() const { return home + "/.cache/jlauncher/jars/"; }
 
@@ -86,7 +92,8 @@ TEST_F(ExtractTest, LaunchesStartedTogetherExtractOnce) {
   ASSERT_EQ(pack({"--keep-jars", "-o", "myapp", kJarOne, COMPANION_JAR, kJarTwo}).status, 0);
   ProcessResult together = runLauncher(
       "/bin/sh", {"sh", "-c", "for i in 1 2 3; do \"$0\" a & done; wait", dir.file("myapp")},
-      {{"PATH", kPathWithoutJava}, {"JAVA_HOME", testJdkHome()}, {"HOME", home}, {"UTRACE", "-p"}}, dir.path());
+      withoutCaches({{"PATH", kPathWithoutJava}, {"JAVA_HOME", testJdkHome()}, {"HOME", home}, {"UTRACE", "-p"}}),
+      dir.path());
   auto count = [&](const std::string& text) {
     std::size_t n = 0;
     for (std::size_t at = together.out.find(text); at != std::string::npos; at = together.out.find(text, at + 1)) ++n;
@@ -137,7 +144,7 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
     env.emplace("PATH", kPathWithoutJava);
     env.emplace("JAVA_HOME", testJdkHome());
     env.emplace("HOME", dir.path());
-    ProcessResult result = runLauncher(argv[0], argv, env, "/");
+    ProcessResult result = runLauncher(argv[0], argv, withoutCaches(env), "/");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, c.err);
@@ -149,8 +156,9 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
   ASSERT_EQ(chown(service.c_str(), 65534, 65534), 0);
   fs::permissions(service, fs::perms::owner_all);
   ProcessResult served = runLauncher(kAsNobody[0], {kAsNobody[0], kAsNobody[1], kAsNobody[2], kAsNobody[3], app, "a"},
-                                     {{"HOME", "/"}, {"CACHE_DIRECTORY", service}, {"PATH", kPathWithoutJava},
-                                      {"JAVA_HOME", testJdkHome()}}, "/");
+                                     withoutCaches({{"HOME", "/"}, {"CACHE_DIRECTORY", service},
+                                                    {"PATH", kPathWithoutJava}, {"JAVA_HOME", testJdkHome()}}),
+                                     "/");
   EXPECT_EQ(served.status, 0) << served.err;
   const std::string one = "greeters [one]\nwhich one\n";
   EXPECT_EQ(served.out.substr(0, one.size()), one);
@@ -173,7 +181,7 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   ProcessResult result = runLauncher(
       "/usr/bin/unshare",
       {"unshare", "-m", "/bin/sh", "-c", "/bin/mount -t tmpfs none /usr/lib/jvm && exec \"$0\" a", dir.file("myapp")},
-      {{"PATH", kPathWithoutJava}, {"JAVA_HOME", std::nullopt}, {"HOME", home}}, dir.path());
+      withoutCaches({{"PATH", kPathWithoutJava}, {"JAVA_HOME", std::nullopt}, {"HOME", home}}), dir.path());
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out.substr(0, expected.size()), expected) << result.err;
   EXPECT_EQ(result.err, "");

@@ -113,19 +113,25 @@ TEST_F(PackTest, DescriptorsOfEveryJarMergeIntoOne) {
   EXPECT_EQ(result.out, plain.out);
 }
 
-// The jar a Class-Path names is packed: the application runs after it is gone.
+// The jar a Class-Path names is packed, merged or kept whole: the
+// application runs after it is gone.
 TEST_F(PackTest, ClassPathJarsArePacked) {
   std::string app = dir.copyFile(PACK_CP_MAIN, "app/jlcp-main.jar");
   std::string lib = dir.copyFile(PACK_CP_LIB, "app/jlcp-lib.jar");
   ProcessResult plain = runLauncher(testJdkHome() + "/bin/java", {"java", "-jar", app});
   ASSERT_EQ(plain.out, "main uses the library\n") << plain.err;
-  ProcessResult packed = pack({"-o", "cpapp", app});
-  EXPECT_EQ(packed.status, 0);
-  EXPECT_EQ(packed.err, "");
+  ProcessResult merged = pack({"-o", "cpapp", app});
+  EXPECT_EQ(merged.status, 0);
+  EXPECT_EQ(merged.err, "");
+  ProcessResult kept = pack({"-o", "cpapp-kept", "--keep-jars", app});
+  EXPECT_EQ(kept.status, 0);
   std::filesystem::remove(lib);
-  ProcessResult result = run(dir.file("cpapp"), {}, dir.path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, plain.out);
+  for (const std::string& packed : {dir.file("cpapp"), dir.file("cpapp-kept")}) {
+    ProcessResult result = run(packed, {}, dir.path(),
+                               {{"HOME", dir.path()}, {"XDG_CACHE_HOME", std::nullopt}, {"CACHE_DIRECTORY", std::nullopt}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, plain.out) << packed;
+  }
 }
 
 // A refusal is reported once, with status 1, and leaves no output (and an
