@@ -64,20 +64,6 @@ constexpr const char* kClassPathExternalMsg = "'%s' named by the Class-Path of '
 constexpr const char* kKeptJarsDir = "jlauncher/jars/";
 constexpr const char* kLog4j2Plugins = "META-INF/org/apache/logging/log4j/core/config/plugins/Log4j2Plugins.dat";
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  va_list again;
-  va_copy(again, args);
-  int length = std::vsnprintf(nullptr, 0, pattern, args);
-  va_end(args);
-  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
-  va_end(again);
-  return text;
-}
-
 std::string upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -111,7 +97,7 @@ EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, 
   zip_stat_t stat;
   zip_file_t* file = zip_stat_index(archive, index, 0, &stat) == 0 ? zip_fopen_index(archive, index, 0) : nullptr;
   if (file == nullptr) {
-    *error = format(kCannotReadEntryMsg, index, jar.c_str(), zip_strerror(archive));
+    *error = packFormat(kCannotReadEntryMsg, index, jar.c_str(), zip_strerror(archive));
     return EntryRead::kFailed;
   }
   EntryRead result = EntryRead::kDone;
@@ -126,7 +112,7 @@ EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, 
     data->append(block, static_cast<std::size_t>(n));
   }
   if (n < 0) {
-    *error = format(kDamagedEntryMsg, jar.c_str(), zip_get_name(archive, index, 0), zip_file_strerror(file));
+    *error = packFormat(kDamagedEntryMsg, jar.c_str(), zip_get_name(archive, index, 0), zip_file_strerror(file));
     result = EntryRead::kFailed;
   }
   zip_fclose(file);
@@ -134,7 +120,7 @@ EntryRead readEntry(zip_t* archive, zip_uint64_t index, const std::string& jar, 
 }
 
 std::string tooLarge(const std::string& name, const std::string& jar) {
-  return format(kEntryTooLargeMsg, name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
+  return packFormat(kEntryTooLargeMsg, name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
 }
 
 // Where libzip writes the merged archive: the temporary output file, after
@@ -204,7 +190,7 @@ zip_int64_t sinkCallback(void* userdata, void* data, zip_uint64_t length, zip_so
 bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string* error) {
   std::ifstream in(launcher, std::ios::binary);
   if (!in) {
-    *error = format(kCannotOpenLauncherMsg, launcher.c_str(), std::strerror(errno));
+    *error = packFormat(kCannotOpenLauncherMsg, launcher.c_str(), std::strerror(errno));
     return false;
   }
   char block[65536];
@@ -214,7 +200,7 @@ bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string*
       ssize_t n = write(fd, block + done, static_cast<std::size_t>(in.gcount() - done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *error = format(kCannotCopyLauncherMsg, std::strerror(errno));
+        *error = packFormat(kCannotCopyLauncherMsg, std::strerror(errno));
         return false;
       }
       done += n;
@@ -222,7 +208,7 @@ bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string*
     size += static_cast<off_t>(in.gcount());
   }
   if (size == 0 || in.bad()) {
-    *error = format(kCannotReadLauncherMsg, launcher.c_str());
+    *error = packFormat(kCannotReadLauncherMsg, launcher.c_str());
     return false;
   }
   return true;
@@ -362,17 +348,17 @@ class Packer {
     if (!makeConfiguration()) return false;
     struct stat existing;
     if (!request_.force && lstat(request_.output.c_str(), &existing) == 0) {
-      return fail(format(kOutputExistsMsg, request_.output.c_str()));
+      return fail(packFormat(kOutputExistsMsg, request_.output.c_str()));
     }
     TempOutput temp(request_.output);
-    if (!temp.created()) return fail(format(kCannotCreateMsg, request_.output.c_str(), std::strerror(errno)));
+    if (!temp.created()) return fail(packFormat(kCannotCreateMsg, request_.output.c_str(), std::strerror(errno)));
     // mkstemp makes the file private; the output is an executable as the
     // user's umask would make one.
     mode_t mask = umask(0);
     umask(mask);
     if (!write(temp.fd(), temp.path())) return false;
     if (fchmod(temp.fd(), 0777 & ~mask) != 0 || !temp.close() || !temp.renameTo(request_.output)) {
-      return fail(format(kCannotWriteMsg, request_.output.c_str(), std::strerror(errno)));
+      return fail(packFormat(kCannotWriteMsg, request_.output.c_str(), std::strerror(errno)));
     }
     return true;
   }
@@ -403,7 +389,7 @@ class Packer {
     if (archive == nullptr) {
       zip_error_t zipError;
       zip_error_init_with_code(&zipError, error);
-      fail(format(kCannotOpenJarMsg, path.c_str(), zip_error_strerror(&zipError)));
+      fail(packFormat(kCannotOpenJarMsg, path.c_str(), zip_error_strerror(&zipError)));
       zip_error_fini(&zipError);
       return false;
     }
@@ -426,12 +412,12 @@ class Packer {
         continue;
       }
       std::string shown = file.empty() ? reference : file;
-      std::string dropped = format(exists || file.empty() ? kClassPathNotJarMsg : kClassPathMissingMsg,
+      std::string dropped = packFormat(exists || file.empty() ? kClassPathNotJarMsg : kClassPathMissingMsg,
                                    shown.c_str(), path.c_str());
       if (!request_.allowExternal) {
         warnings_.push_back(dropped);
       } else {
-        external_.push_back({format(kClassPathExternalMsg, shown.c_str(), path.c_str()), {dropped}});
+        external_.push_back({packFormat(kClassPathExternalMsg, shown.c_str(), path.c_str()), {dropped}});
       }
     }
     return true;
@@ -442,7 +428,7 @@ class Packer {
     if (mainClass_.empty()) mainClass_ = packAttribute(jars_.front().manifest.main, "Main-Class").value_or("");
     std::size_t first = mainClass_.find_first_not_of(' ');
     mainClass_ = first == std::string::npos ? "" : mainClass_.substr(first, mainClass_.find_last_not_of(' ') - first + 1);
-    if (mainClass_.empty()) return fail(format(kNoMainClassMsg, request_.jars.front().c_str()));
+    if (mainClass_.empty()) return fail(packFormat(kNoMainClassMsg, request_.jars.front().c_str()));
     return true;
   }
 
@@ -461,7 +447,7 @@ class Packer {
       std::ifstream config(request_.configFile, std::ios::binary);
       std::ostringstream lines;
       if (config) lines << config.rdbuf();
-      if (!config || config.bad()) return fail(format(kCannotReadConfigMsg, request_.configFile.c_str()));
+      if (!config || config.bad()) return fail(packFormat(kCannotReadConfigMsg, request_.configFile.c_str()));
       comment_ += lines.str();
       if (!comment_.ends_with("\n")) comment_ += "\n";
     }
@@ -470,7 +456,7 @@ class Packer {
     if (!packPrepareRuntime(request_, &runtime_, &comment_, &error_)) return false;
     warnings_.insert(warnings_.end(), runtime_.warnings.begin(), runtime_.warnings.end());
     if (comment_.size() > kMaxCommentSize) {
-      return fail(format(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
+      return fail(packFormat(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
     return true;
   }
@@ -480,7 +466,7 @@ class Packer {
     Sha256 digest;
     char block[65536];
     while (in.read(block, sizeof block) || in.gcount() > 0) digest.update(block, static_cast<std::size_t>(in.gcount()));
-    if (!in.eof() || in.bad()) return fail(format(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
+    if (!in.eof() || in.bad()) return fail(packFormat(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
     *hash = digest.hex();
     return true;
   }
@@ -497,7 +483,7 @@ class Packer {
       zip_int64_t count = zip_get_num_entries(archive, 0);
       for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
         const char* raw = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
-        if (raw == nullptr) return fail(format(kCannotReadEntryMsg, i, jar.path.c_str(), zip_strerror(archive)));
+        if (raw == nullptr) return fail(packFormat(kCannotReadEntryMsg, i, jar.path.c_str(), zip_strerror(archive)));
         std::string name = raw;
         if (isSignatureFile(name)) {
           jar.signatureFiles.push_back(name);
@@ -515,9 +501,9 @@ class Packer {
         paths_[at->second].copies.push_back({j, i});
       }
       if (!jar.signatureFiles.empty()) {
-        PackFinding signed_{format(kSignedMsg, jar.path.c_str())};
+        PackFinding signed_{packFormat(kSignedMsg, jar.path.c_str())};
         for (const std::string& file : jar.signatureFiles) {
-          signed_.flatWarnings.push_back(format(kSignatureLeftOutMsg, file.c_str(), jar.path.c_str()));
+          signed_.flatWarnings.push_back(packFormat(kSignatureLeftOutMsg, file.c_str(), jar.path.c_str()));
         }
         findings.push_back(signed_);
       }
@@ -540,7 +526,7 @@ class Packer {
       EntryRead read = readEntry(jars_[copy.jar].archive.get(), copy.index, jarOf(copy), &all, &error_);
       if (read == EntryRead::kTooLarge && ends.empty()) return fail(tooLarge(path.name, jarOf(copy)));
       if (read == EntryRead::kTooLarge) {
-        return fail(format(kJoinedTooLargeMsg, path.name.c_str(), jarOf(copy).c_str(), kMaxHeldEntrySize >> 20));
+        return fail(packFormat(kJoinedTooLargeMsg, path.name.c_str(), jarOf(copy).c_str(), kMaxHeldEntrySize >> 20));
       }
       if (read != EntryRead::kDone) return false;
       ends.push_back(all.size());
@@ -559,7 +545,7 @@ class Packer {
     path.data = copies.front();
     std::size_t other = 1;
     while (copies[other] == copies.front()) ++other;
-    PackFinding conflict{format(kCannotMergeMsg, path.name.c_str(), jarOf(path.copies.front()).c_str(),
+    PackFinding conflict{packFormat(kCannotMergeMsg, path.name.c_str(), jarOf(path.copies.front()).c_str(),
                                 jarOf(path.copies[other]).c_str())};
     for (std::size_t k = 1; k < copies.size(); ++k) {
       if (copies[k] != copies.front()) conflict.flatWarnings.push_back(leftOut(path, k));
@@ -569,7 +555,7 @@ class Packer {
   }
 
   std::string leftOut(const MergedPath& path, std::size_t copy) const {
-    return format(kDuplicateLeftOutMsg, path.name.c_str(), jarOf(path.copies[copy]).c_str(),
+    return packFormat(kDuplicateLeftOutMsg, path.name.c_str(), jarOf(path.copies[copy]).c_str(),
                   jarOf(path.copies.front()).c_str());
   }
 
@@ -584,7 +570,7 @@ class Packer {
     }
     if (differing.empty()) return true;
     const char* pattern = path.name == kLog4j2Plugins ? kCannotMergeMsg : kDiffersMsg;
-    PackFinding conflict{format(pattern, path.name.c_str(), jarOf(path.copies.front()).c_str(),
+    PackFinding conflict{packFormat(pattern, path.name.c_str(), jarOf(path.copies.front()).c_str(),
                                 jarOf(path.copies[differing.front()]).c_str())};
     for (std::size_t k : differing) conflict.flatWarnings.push_back(leftOut(path, k));
     findings.push_back(conflict);
@@ -599,7 +585,7 @@ class Packer {
     zip_stat_t stats[2];
     for (int k = 0; k < 2; ++k) {
       if (zip_stat_index(archives[k], copies[k]->index, 0, &stats[k]) != 0) {
-        return fail(format(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), zip_strerror(archives[k])));
+        return fail(packFormat(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), zip_strerror(archives[k])));
       }
     }
     *same = stats[0].size == stats[1].size && stats[0].crc == stats[1].crc;
@@ -614,7 +600,7 @@ class Packer {
         if (n[k] < 0) {
           // readEntry says why, in the words a damaged jar gets elsewhere.
           return readEntry(archives[k], copies[k]->index, jarOf(*copies[k]), nullptr, &error_) == EntryRead::kDone &&
-                 fail(format(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), "read error"));
+                 fail(packFormat(kCannotReadEntryMsg, copies[k]->index, jarOf(*copies[k]).c_str(), "read error"));
         }
       }
       if (n[0] != n[1] || std::memcmp(blocks[0], blocks[1], static_cast<std::size_t>(n[0])) != 0) {
@@ -646,7 +632,7 @@ class Packer {
     for (std::size_t j = 1; j < jars_.size(); ++j) {
       const Jar& jar = jars_[j];
       if (jar.versioned && isTrue(packAttribute(jar.manifest.main, "Multi-Release")) != multiRelease) {
-        findings.push_back({format(kMultiReleaseMsg, jar.path.c_str(), jars_.front().path.c_str())});
+        findings.push_back({packFormat(kMultiReleaseMsg, jar.path.c_str(), jars_.front().path.c_str())});
       }
       bool reported = false;
       for (const std::string& package : jar.packages) {
@@ -664,7 +650,7 @@ class Packer {
           } else if (!reported) {
             // A package of two jars, or an attribute the first jar gives
             // every package and this jar does not: no section says "none".
-            findings.push_back({format(kPackageAttributeMsg, name, jar.path.c_str(), package.c_str())});
+            findings.push_back({packFormat(kPackageAttributeMsg, name, jar.path.c_str(), package.c_str())});
             reported = true;
           }
         }
@@ -694,12 +680,12 @@ class Packer {
     zip_source_t* source = ok ? zip_source_function_create(sinkCallback, &sink, &sink.error) : nullptr;
     zip_t* out = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &sink.error) : nullptr;
     if (ok && out == nullptr) {
-      ok = fail(format(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
+      ok = fail(packFormat(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
       if (source) zip_source_free(source);
     }
     ok = ok && (layout_ == PackLayout::kKeptJars ? storeJars(out) : merge(out)) &&
          packAddRuntime(out, runtime_, &error_) && setComment(out);
-    if (ok && zip_close(out) != 0) ok = fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
+    if (ok && zip_close(out) != 0) ok = fail(packFormat(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
     zip_error_fini(&sink.error);
     return ok;
@@ -712,21 +698,21 @@ class Packer {
     if (zip_error_code_zip(zip_get_error(out)) == ZIP_ER_INVAL) {
       return fail(kConfigNotUtf8Msg);
     }
-    return fail(format(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
+    return fail(packFormat(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
   }
 
   bool addEntry(zip_t* out, const std::string& name, zip_source_t* entry, const std::string& jar) {
     zip_int64_t index = entry != nullptr ? zip_file_add(out, name.c_str(), entry, ZIP_FL_ENC_RAW) : -1;
     if (index < 0) {
-      fail(jar.empty() ? format(kCannotAddMsg, name.c_str(), zip_strerror(out))
-                       : format(kCannotCopyEntryMsg, name.c_str(), jar.c_str(), zip_strerror(out)));
+      fail(jar.empty() ? packFormat(kCannotAddMsg, name.c_str(), zip_strerror(out))
+                       : packFormat(kCannotCopyEntryMsg, name.c_str(), jar.c_str(), zip_strerror(out)));
       if (entry) zip_source_free(entry);
       return false;
     }
     // The launcher extracts a kept jar as the bytes it holds, uncompressed.
     if (jar.empty() && layout_ == PackLayout::kKeptJars) {
       return zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) == 0 ||
-             fail(format(kCannotAddMsg, name.c_str(), zip_strerror(out)));
+             fail(packFormat(kCannotAddMsg, name.c_str(), zip_strerror(out)));
     }
     return true;
   }
@@ -777,6 +763,19 @@ class Packer {
 };
 
 }  // namespace
+
+std::string packFormat(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
+}
 
 std::string packManifestMainClass(const std::string& manifest) {
   // A manifest line is at most 72 bytes; a longer value continues on lines

@@ -55,6 +55,9 @@ constexpr std::size_t kMaxHeldEntrySize = std::size_t{16} << 20;
 /// option, a missing or unexpected value, or no output.
 bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackCommand* command, std::string* error);
 
+/// printf's formatting into a string: the messages' arguments put in place.
+std::string packFormat(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
 /// The --help text.
 std::string packUsage();
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,20 +51,6 @@ constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
 constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
 constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  va_list again;
-  va_copy(again, args);
-  int length = std::vsnprintf(nullptr, 0, pattern, args);
-  va_end(args);
-  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
-  va_end(again);
-  return text;
-}
 
 bool fail(std::string* error, std::string message) {
   *error = std::move(message);
@@ -179,11 +164,11 @@ bool checkVersion(const std::string& home, const std::string& comment, std::stri
   if (!requirement) return true;
   std::string text = releaseVersion(home);
   std::optional<int> version = javaVersion(text);
-  if (!version) return fail(error, format(kNoVersionMsg, home.c_str(), requirement->text.c_str()));
+  if (!version) return fail(error, packFormat(kNoVersionMsg, home.c_str(), requirement->text.c_str()));
   bool accepted = *version == requirement->version || (requirement->direction == '+' && *version > requirement->version) ||
                   (requirement->direction == '-' && *version < requirement->version);
   if (accepted) return true;
-  return fail(error, format(kVersionRefusedMsg, home.c_str(), text.c_str(), requirement->text.c_str()));
+  return fail(error, packFormat(kVersionRefusedMsg, home.c_str(), text.c_str(), requirement->text.c_str()));
 }
 
 // ---- Reading a runtime directory ------------------------------------------
@@ -222,14 +207,14 @@ class RuntimeReader {
     std::string dir = relative.empty() ? root_ : root_ + "/" + relative;
     std::vector<std::string> names;
     DIR* stream = opendir(dir.c_str());
-    if (stream == nullptr) return fail(error_, format(kCannotReadMsg, dir.c_str(), std::strerror(errno)));
+    if (stream == nullptr) return fail(error_, packFormat(kCannotReadMsg, dir.c_str(), std::strerror(errno)));
     errno = 0;
     while (dirent* entry = readdir(stream)) {
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
     }
     int readError = errno;
     closedir(stream);
-    if (readError != 0) return fail(error_, format(kCannotReadMsg, dir.c_str(), std::strerror(readError)));
+    if (readError != 0) return fail(error_, packFormat(kCannotReadMsg, dir.c_str(), std::strerror(readError)));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       std::string child = relative.empty() ? name : relative + "/" + name;
@@ -242,12 +227,12 @@ class RuntimeReader {
   bool add(const std::string& relative) {
     std::string path = root_ + "/" + relative;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    if (lstat(path.c_str(), &st) != 0) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
     PackRuntimeEntry entry{.name = kRuntimePrefix + relative, .path = path,
                            .mode = st.st_mode & ~static_cast<mode_t>(S_ISUID | S_ISGID | S_ISVTX)};
     if (S_ISDIR(st.st_mode)) entry.name += "/";
     if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode)) {
-      return fail(error_, format(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
+      return fail(error_, packFormat(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
     }
     if (S_ISLNK(st.st_mode)) {
       Link link = readLink(path, &entry.target);
@@ -260,7 +245,7 @@ class RuntimeReader {
         entry.target.clear();
       }
     }
-    std::string mode = format("%o", static_cast<unsigned>(entry.mode));
+    std::string mode = packFormat("%o", static_cast<unsigned>(entry.mode));
     hash_.update(entry.name.data(), entry.name.size());
     hash_.update("", 1);
     hash_.update(mode.data(), mode.size());
@@ -277,7 +262,7 @@ class RuntimeReader {
     std::ifstream in(path, std::ios::binary);
     char block[65536];
     while (in.read(block, sizeof block) || in.gcount() > 0) hash_.update(block, static_cast<std::size_t>(in.gcount()));
-    if (!in.eof() || in.bad()) return fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    if (!in.eof() || in.bad()) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
     return true;
   }
 
@@ -294,7 +279,7 @@ class RuntimeReader {
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
     if (n < 0) {
-      fail(error_, format(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+      fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
       return Link::kFailed;
     }
     *target = buffer.substr(0, static_cast<std::size_t>(n));
@@ -307,7 +292,7 @@ class RuntimeReader {
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return Link::kOutsideFile;
     const char* what = stat(path.c_str(), &st) != 0 ? "nothing" : "a directory";
-    runtime_.warnings.push_back(format(kLinkLeftOutMsg, path.c_str(), what, target->c_str()));
+    runtime_.warnings.push_back(packFormat(kLinkLeftOutMsg, path.c_str(), what, target->c_str()));
     return Link::kLeftOut;
   }
 
@@ -322,7 +307,7 @@ class RuntimeReader {
 bool readRuntime(const std::string& dir, const std::string& comment, PackRuntime* runtime, std::string* error) {
   char resolved[PATH_MAX];
   if (realpath(dir.c_str(), resolved) == nullptr || !isRuntime(resolved)) {
-    return fail(error, format(kNotARuntimeMsg, dir.c_str()));
+    return fail(error, packFormat(kNotARuntimeMsg, dir.c_str()));
   }
   if (!checkVersion(dir, comment, error)) return false;
   RuntimeReader reader(resolved, *runtime, error);
@@ -340,7 +325,7 @@ bool findJdk(std::string* home, std::string* error) {
   if (javaHome != nullptr && *javaHome != '\0') {
     *home = javaHome;
     if (access((*home + "/bin/jlink").c_str(), X_OK) != 0 || access((*home + "/bin/jdeps").c_str(), X_OK) != 0) {
-      return fail(error, format(kNoJlinkMsg, home->c_str()));
+      return fail(error, packFormat(kNoJlinkMsg, home->c_str()));
     }
     return true;
   }
@@ -351,7 +336,7 @@ bool findJdk(std::string* home, std::string* error) {
     char resolved[PATH_MAX];
     if (access(jlink.c_str(), X_OK) != 0 || realpath(jlink.c_str(), resolved) == nullptr) continue;
     *home = fs::path(resolved).parent_path().parent_path().string();
-    if (access((*home + "/bin/jdeps").c_str(), X_OK) != 0) return fail(error, format(kNoJlinkMsg, home->c_str()));
+    if (access((*home + "/bin/jdeps").c_str(), X_OK) != 0) return fail(error, packFormat(kNoJlinkMsg, home->c_str()));
     return true;
   }
   return fail(error, kNoJdkMsg);
@@ -388,12 +373,12 @@ bool runTool(const std::vector<std::string>& args, const std::string& outFile, c
   pid_t pid;
   int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(spawned)));
+  if (spawned != 0) return fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(spawned)));
   int status = 0;
   pid_t waited;
   while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (waited < 0) return fail(error, format(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
+  if (waited < 0) return fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
   std::string said;
   readWhole(errFile, &said);
@@ -403,8 +388,8 @@ bool runTool(const std::vector<std::string>& args, const std::string& outFile, c
     said = trim(said + "\n" + out);
   }
   std::string name = fs::path(args[0]).filename().string();
-  if (WIFSIGNALED(status)) return fail(error, format(kToolKilledMsg, name.c_str(), WTERMSIG(status), toolMessage(said).c_str()));
-  return fail(error, format(kToolFailedMsg, name.c_str(), WEXITSTATUS(status), toolMessage(said).c_str()));
+  if (WIFSIGNALED(status)) return fail(error, packFormat(kToolKilledMsg, name.c_str(), WTERMSIG(status), toolMessage(said).c_str()));
+  return fail(error, packFormat(kToolFailedMsg, name.c_str(), WEXITSTATUS(status), toolMessage(said).c_str()));
 }
 
 bool makeTempDir(std::string* dir, std::string* error) {
@@ -413,7 +398,7 @@ bool makeTempDir(std::string* dir, std::string* error) {
   if (ec) base = "/tmp";
   std::string pattern = (base / "jlauncher-pack-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
-    return fail(error, format(kCannotMakeTempMsg, base.c_str(), std::strerror(errno)));
+    return fail(error, packFormat(kCannotMakeTempMsg, base.c_str(), std::strerror(errno)));
   }
   *dir = pattern;
   return true;
@@ -491,8 +476,8 @@ PackRuntime::~PackRuntime() {
 
 bool packPrepareRuntime(const PackRequest& request, PackRuntime* runtime, std::string* comment, std::string* error) {
   if (!request.runtime.empty() && request.jlink) return fail(error, kBothRuntimesMsg);
-  if (!request.jlink && !request.addModules.empty()) return fail(error, format(kJlinkOnlyMsg, "--add-modules"));
-  if (!request.jlink && request.stripDebug) return fail(error, format(kJlinkOnlyMsg, "--strip-debug"));
+  if (!request.jlink && !request.addModules.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--add-modules"));
+  if (!request.jlink && request.stripDebug) return fail(error, packFormat(kJlinkOnlyMsg, "--strip-debug"));
   if (request.jlink) {
     if (!linkRuntime(request, *comment, runtime, error)) return false;
   } else if (!request.runtime.empty()) {
@@ -524,7 +509,7 @@ bool packAddRuntime(zip_t* out, const PackRuntime& runtime, std::string* error) 
     }
     if (index < 0 || zip_file_set_external_attributes(out, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
                                                       static_cast<zip_uint32_t>(entry.mode) << 16) != 0) {
-      return fail(error, format(kCannotAddMsg, entry.name.c_str(), zip_strerror(out)));
+      return fail(error, packFormat(kCannotAddMsg, entry.name.c_str(), zip_strerror(out)));
     }
   }
   return true;
