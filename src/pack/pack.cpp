@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -330,6 +331,26 @@ std::string keptJarName(const std::string& path, std::set<std::string>& used) {
   return name;
 }
 
+// The rewritten copies of kept jars, removed however the run ends.
+struct TemporaryFiles {
+  TemporaryFiles() = default;
+  TemporaryFiles(const TemporaryFiles&) = delete;
+  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
+  ~TemporaryFiles() {
+    for (const std::string& path : paths) unlink(path.c_str());
+  }
+  std::vector<std::string> paths;
+};
+
+bool hasSignature(zip_t* archive) {
+  zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+    const char* name = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+    if (name != nullptr && isSignatureFile(name)) return true;
+  }
+  return false;
+}
+
 class Packer {
  public:
   Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
@@ -438,7 +459,7 @@ class Packer {
       std::set<std::string> used;
       for (const Jar& jar : jars_) {
         std::string hash;
-        if (!hashFile(jar.path, &hash)) return false;
+        if (!storeAs(jar) || !hashFile(stored_.back(), &hash)) return false;
         keptNames_.push_back(keptJarName(jar.path, used));
         comment_ += "packedjar " + hash + " " + keptNames_.back() + "\n";
       }
@@ -459,6 +480,41 @@ class Packer {
       return fail(packFormat(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
     return true;
+  }
+
+  // A kept jar is stored as it is, but for its Class-Path: on the machine
+  // that runs the application the JVM would follow it to files there,
+  // ahead of the packed copies of the jars it names, which stand on the
+  // class path right after it. A signed jar keeps its bytes, and so does
+  // every jar with --allow-external.
+  bool storeAs(const Jar& jar) {
+    stored_.push_back(jar.path);
+    if (request_.allowExternal || !packAttribute(jar.manifest.main, "Class-Path") || hasSignature(jar.archive.get())) {
+      return true;
+    }
+    std::string copy = request_.output + ".jar-XXXXXX";
+    int fd = mkstemp(copy.data());
+    if (fd < 0) return fail(packFormat(kCannotCreateMsg, request_.output.c_str(), std::strerror(errno)));
+    close(fd);
+    temporaries_.paths.push_back(copy);
+    std::error_code failed;
+    std::filesystem::copy_file(jar.path, copy, std::filesystem::copy_options::overwrite_existing, failed);
+    if (failed) return fail(packFormat(kCannotWriteMsg, copy.c_str(), failed.message().c_str()));
+    PackManifest manifest = jar.manifest;
+    std::erase_if(manifest.main, [](const auto& attribute) { return upper(attribute.first) == "CLASS-PATH"; });
+    std::string text = packWriteManifest(manifest);
+    zip_t* archive = zip_open(copy.c_str(), 0, nullptr);
+    zip_int64_t index = archive ? zip_name_locate(archive, kManifest, ZIP_FL_NOCASE) : -1;
+    zip_source_t* source = index >= 0 ? zip_source_buffer(archive, text.data(), text.size(), 0) : nullptr;
+    bool ok = source != nullptr && zip_file_replace(archive, static_cast<zip_uint64_t>(index), source, 0) == 0;
+    if (!ok && source != nullptr) zip_source_free(source);
+    if (ok && zip_close(archive) == 0) {
+      stored_.back() = copy;
+      return true;
+    }
+    std::string why = archive ? zip_strerror(archive) : "not a zip archive";
+    if (archive) zip_discard(archive);
+    return fail(packFormat(kCannotWriteMsg, copy.c_str(), why.c_str()));
   }
 
   bool hashFile(const std::string& path, std::string* hash) {
@@ -721,7 +777,7 @@ class Packer {
   bool storeJars(zip_t* out) {
     for (std::size_t j = 0; j < jars_.size(); ++j) {
       std::string name = kKeptJarsDir + keptNames_[j];
-      if (!addEntry(out, name, zip_source_file(out, jars_[j].path.c_str(), 0, -1), "")) return false;
+      if (!addEntry(out, name, zip_source_file(out, stored_[j].c_str(), 0, -1), "")) return false;
     }
     return true;
   }
@@ -758,6 +814,8 @@ class Packer {
   std::string mainClass_;
   PackLayout layout_ = PackLayout::kFlat;
   std::vector<std::string> keptNames_;  ///< the kept jars' names, in jars_ order
+  std::vector<std::string> stored_;     ///< the files the kept jars are stored from, in jars_ order
+  TemporaryFiles temporaries_;
   std::string comment_;
   PackRuntime runtime_;  ///< its files are read when the archive is written
 };
