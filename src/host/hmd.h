@@ -98,6 +98,9 @@ std::optional<std::string> hmdReadPrivateFile(const std::string& path, std::size
 /// Creates a new empty file named prefix, a unique part and suffix, for the
 /// user alone, and returns its name; none when it cannot.
 std::optional<std::string> hmdCreatePrivateFile(const std::string& prefix, const std::string& suffix);
+/// Writes all size bytes of data to fd, again after an interruption or a
+/// short write; false when the file takes no more.
+bool hmdWriteAll(int fd, const char* data, std::size_t size);
 /// Replaces path with a file holding text, written whole under a unique
 /// temporary name first; false when it cannot.
 bool hmdWritePrivateFile(const std::string& path, const std::string& text);

@@ -142,17 +142,22 @@ std::optional<std::string> hmdCreatePrivateFile(const std::string& prefix, const
   return name;
 }
 
+bool hmdWriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool hmdWritePrivateFile(const std::string& path, const std::string& text) {
   std::string name = path + ".XXXXXX.tmp";
   int fd = mkostemps(name.data(), 4, O_CLOEXEC);
   if (fd < 0) return false;
-  bool written = true;
-  for (std::size_t done = 0; written && done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    written = n > 0;
-    if (written) done += static_cast<std::size_t>(n);
-  }
+  bool written = hmdWriteAll(fd, text.data(), text.size());
   if (close(fd) != 0 || !written || rename(name.c_str(), path.c_str()) != 0) {
     unlink(name.c_str());
     return false;

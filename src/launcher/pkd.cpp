@@ -107,17 +107,6 @@ class ExtractionLock {
   int fd_;
 };
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // --- The runtime's tree ---------------------------------------------------------
 
 // The components of a name inside the runtime; none for one that is empty,
@@ -247,7 +236,7 @@ class RuntimeExtraction {
       ok = symlinkat(data.c_str(), parent, leaf) == 0;
     } else {
       int fd = openat(parent, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions | 0600);
-      ok = fd >= 0 && writeAll(fd, data.data(), data.size());
+      ok = fd >= 0 && hmdWriteAll(fd, data.data(), data.size());
       if (fd >= 0 && close(fd) != 0) ok = false;
     }
     int saved = errno;
@@ -369,7 +358,7 @@ bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::stri
   bool written = true;
   bool ok = archive.read(kJarPrefix + name, [&](const char* data, std::size_t size) {
     digest.update(data, size);
-    written = writeAll(fd, data, size);
+    written = hmdWriteAll(fd, data, size);
     return written;
   }, error);
   if (!written) *error = "cannot write '" + temp + "': " + systemError(errno);

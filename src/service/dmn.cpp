@@ -90,16 +90,6 @@ std::optional<long> readPid(const std::string& path) {
   return pid;
 }
 
-bool writeAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 long long monotonicMilliseconds() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -174,7 +164,8 @@ bool dmnWritePidFile(const std::string& path, const char* name) {
   if (!trustedDirectory(directoryOf(path), "pid file", path)) return false;
   std::string temporary = path + ".XXXXXX";
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  bool written = fd >= 0 && fchmod(fd, 0644) == 0 && writeAll(fd, std::to_string(getpid()) + "\n");
+  const std::string pidLine = std::to_string(getpid()) + "\n";
+  bool written = fd >= 0 && fchmod(fd, 0644) == 0 && hmdWriteAll(fd, pidLine.data(), pidLine.size());
   int error = errno;
   if (fd >= 0 && close(fd) != 0 && written) {
     written = false;
