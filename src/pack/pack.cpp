@@ -518,11 +518,8 @@ class Packer {
   }
 
   bool hashFile(const std::string& path, std::string* hash) {
-    std::ifstream in(path, std::ios::binary);
     Sha256 digest;
-    char block[65536];
-    while (in.read(block, sizeof block) || in.gcount() > 0) digest.update(block, static_cast<std::size_t>(in.gcount()));
-    if (!in.eof() || in.bad()) return fail(packFormat(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
+    if (!digest.updateFile(path)) return fail(packFormat(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
     *hash = digest.hex();
     return true;
   }

@@ -251,19 +251,11 @@ class RuntimeReader {
     hash_.update(mode.data(), mode.size());
     hash_.update("", 1);
     hash_.update(entry.target.data(), entry.target.size());
-    if (S_ISREG(entry.mode) && !hashFile(path)) return false;
+    if (S_ISREG(entry.mode) && !hash_.updateFile(path)) {
+      return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    }
     runtime_.entries.push_back(entry);
     return !S_ISDIR(st.st_mode) || read(relative);
-  }
-
-  // A runtime's files are large (lib/modules is a hundred megabytes and
-  // more): they are read a block at a time.
-  bool hashFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char block[65536];
-    while (in.read(block, sizeof block) || in.gcount() > 0) hash_.update(block, static_cast<std::size_t>(in.gcount()));
-    if (!in.eof() || in.bad()) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
-    return true;
   }
 
   /// What a link of the runtime becomes.

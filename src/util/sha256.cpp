@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -65,6 +66,13 @@ void Sha256::update(const void* data, std::size_t size) {
       pendingSize_ = 0;
     }
   }
+}
+
+bool Sha256::updateFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0) update(block, static_cast<std::size_t>(in.gcount()));
+  return in.eof() && !in.bad();
 }
 
 std::string Sha256::hex() {

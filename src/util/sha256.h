@@ -16,6 +16,10 @@ class Sha256 {
   Sha256();
   /// Adds the next bytes.
   void update(const void* data, std::size_t size);
+  /// Adds the bytes of the file at path, a block at a time (a runtime's
+  /// lib/modules is a hundred megabytes and more); false when it cannot be
+  /// read whole.
+  bool updateFile(const std::string& path);
   /// The digest of everything added, as 64 lowercase hex digits.
   std::string hex();
 
