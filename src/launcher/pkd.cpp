@@ -101,7 +101,6 @@ class ExtractionLock {
   ~ExtractionLock() {
     if (fd_ >= 0) close(fd_);
   }
-  bool held() const { return fd_ >= 0; }
 
  private:
   int fd_;

@@ -276,7 +276,7 @@ struct Jar {
 
 // The attributes the JVM gives a package from the manifest of the jar it
 // was loaded from: a per-entry section named after the package's directory
-// first, then the main section.
+// first, then the main section. The names are the JVM's, letter for letter.
 constexpr const char* kPackageAttributes[] = {
     "Specification-Title",  "Specification-Version",  "Specification-Vendor", "Implementation-Title",
     "Implementation-Version", "Implementation-Vendor", "Sealed"};
@@ -349,6 +349,11 @@ bool hasSignature(zip_t* archive) {
     if (name != nullptr && isSignatureFile(name)) return true;
   }
   return false;
+}
+
+std::string withoutSpaces(const std::string& text) {
+  std::size_t first = text.find_first_not_of(' ');
+  return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 class Packer {
@@ -446,9 +451,7 @@ class Packer {
 
   bool findMainClass() {
     mainClass_ = request_.mainClass;
-    if (mainClass_.empty()) mainClass_ = packAttribute(jars_.front().manifest.main, "Main-Class").value_or("");
-    std::size_t first = mainClass_.find_first_not_of(' ');
-    mainClass_ = first == std::string::npos ? "" : mainClass_.substr(first, mainClass_.find_last_not_of(' ') - first + 1);
+    mainClass_ = mainClass_.empty() ? packManifestMainClass(jars_.front().manifest) : withoutSpaces(mainClass_);
     if (mainClass_.empty()) return fail(packFormat(kNoMainClassMsg, request_.jars.front().c_str()));
     return true;
   }
@@ -832,28 +835,8 @@ std::string packFormat(const char* pattern, ...) {
   return text;
 }
 
-std::string packManifestMainClass(const std::string& manifest) {
-  // A manifest line is at most 72 bytes; a longer value continues on lines
-  // that start with a space. Lines end as the JVM's manifest reader ends
-  // them: at CR LF, LF or a lone CR.
-  std::string value;
-  bool inMainClass = false;
-  for (std::size_t at = 0; at < manifest.size();) {
-    std::size_t end = std::min(manifest.find_first_of("\r\n", at), manifest.size());
-    std::string line = manifest.substr(at, end - at);
-    at = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    if (inMainClass && line.starts_with(" ")) {
-      value += line.substr(1);
-      continue;
-    }
-    if (inMainClass || line.empty()) break;  // the main section ends at its first blank line
-    if (upper(line).starts_with("MAIN-CLASS:")) {
-      value = line.substr(std::strlen("Main-Class:"));
-      inMainClass = true;
-    }
-  }
-  std::size_t first = value.find_first_not_of(' ');
-  return first == std::string::npos ? "" : value.substr(first, value.find_last_not_of(' ') - first + 1);
+std::string packManifestMainClass(const PackManifest& manifest) {
+  return withoutSpaces(packAttribute(manifest.main, "Main-Class").value_or(""));
 }
 
 bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,

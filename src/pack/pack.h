@@ -124,9 +124,8 @@ PackMergeResult packMergeFile(const std::string& path, const std::vector<std::st
 bool packIsMergedFile(const std::string& path);
 
 /// The Main-Class attribute of a manifest's main section, its name in any
-/// case, its value with continuation lines joined and surrounding spaces
-/// removed; empty when it has none. Lines end with CR LF, LF or CR.
-std::string packManifestMainClass(const std::string& manifest);
+/// case, its value with surrounding spaces removed; empty when it has none.
+std::string packManifestMainClass(const PackManifest& manifest);
 
 /// One entry of a packed runtime, in archive order.
 struct PackRuntimeEntry {

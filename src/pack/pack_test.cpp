@@ -387,7 +387,9 @@ TEST(PackManifestTest, MainClassOfTheMainSection) {
       {"Main-Class:   a.B   \n", "a.B"},
       {"Main-Class: a.B", "a.B"},
   };
-  for (const auto& [manifest, mainClass] : cases) EXPECT_EQ(packManifestMainClass(manifest), mainClass) << manifest;
+  for (const auto& [manifest, mainClass] : cases) {
+    EXPECT_EQ(packManifestMainClass(packParseManifest(manifest)), mainClass) << manifest;
+  }
 }
 
 TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
