@@ -63,7 +63,7 @@ const LauncherOption javaOptionsList[] = {
     {.name = "+shell", .handler = optSetShellMode, .caseInsensitive = true},
     {.name = "+javacmd", .caseInsensitive = true, .refusedWhenSetId = true},
     {.name = "+javag", .caseInsensitive = true},
-    {.name = "+unit", .stopsParsing = true, .caseInsensitive = true},
+    {.name = "+unit", .stopsParsing = true, .caseInsensitive = true, .refusedWhenSetId = true},
     {.name = "+check", .handler = optSetCheck, .showInUsage = true, .caseInsensitive = true,
      .helpText = "Checks that the application would start, without running it", .refusedWhenSetId = true},
     {.name = "+javahome", .handler = optSetJavaHome, .arg = OptionArg::kNextArgument, .showInUsage = true,

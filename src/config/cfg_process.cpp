@@ -62,6 +62,7 @@ int nesting = 0;
 
 // Processes every line of an open stream (none: it could not be opened).
 bool processStream(FILE* stream, const std::string& path);
+bool processFile(const std::string& path, bool checkAccess);
 
 // Every line looks its directive up: through a hash index of the table.
 const DirectiveEntry* findDirective(std::string_view word) {
@@ -224,23 +225,28 @@ bool cfgProcessConfig() {
     state.launcherConfigFileName = cfgGetConfigFileName(state.defaultConfigFileStorage.c_str());
   }
 
+  // A file the user names with +config is theirs to choose, as any file they
+  // hand a program; what it includes is checked as every other file is.
   std::string file = *state.launcherConfigFileName;
-  bool result = inMemory ? processStream(filOpenText(file.c_str(), *inMemory), file) : cfgProcessConfigFile(file);
+  bool named = !state.defaultConfigFileStorage.empty();
+  bool result = inMemory ? processStream(filOpenText(file.c_str(), *inMemory), file) : processFile(file, !named);
   if (remembered) state.launcherConfigFileName = remembered;
   return result;
 }
 
-bool cfgProcessConfigFile(const std::string& path) {
+bool cfgProcessConfigFile(const std::string& path) { return processFile(path, true); }
+
+namespace {
+
+bool processFile(const std::string& path, bool checkAccess) {
   if (nesting >= kMaxNesting) {
     utlReport(kNestedTooDeepMsg, kMaxNesting, path.c_str());
     return false;
   }
-  FILE* stream = filOpenFile(path.c_str(), "r", true);
+  FILE* stream = filOpenFile(path.c_str(), "r", checkAccess);
   if (stream == nullptr && filInputRefused()) return false;
   return processStream(stream, path);
 }
-
-namespace {
 
 bool processStream(FILE* stream, const std::string& path) {
   if (stream == nullptr) {

@@ -21,9 +21,13 @@ constexpr const char* kFileTooLargeMsg = "Error: Configuration file '%s' is larg
 constexpr const char* kLineTooLongMsg = "Error: Line %d of configuration file '%s' is longer than %d MiB.\n";
 constexpr const char* kIncludedAgainMsg =
     "Error: Configuration file '%s' is included again while it is read, at line %d in configuration file '%s'.\n";
-constexpr const char* kUnsafeMsg =
-    "Error: Configuration %s '%s' can be changed by others than root or the launcher's owner; "
-    "a set-ID launcher does not read it.\n";
+constexpr const char* kUntrustedMsg =
+    "Error: Configuration %s '%s' is not read: %s. A configuration is read only where nobody but root, the user "
+    "running the launcher, the launcher's owner and a group that can change the launcher can change it or a "
+    "directory above it.\n";
+constexpr const char* kUntrustedSetIdMsg =
+    "Error: Configuration %s '%s' is not read: %s. A set-ID launcher reads only what nobody but root and the "
+    "launcher's owner can change.\n";
 
 // A configuration is a few kilobytes; these only keep hostile input from
 // taking the memory of the machine.
@@ -127,15 +131,14 @@ FILE* filOpenText(const char* name, const std::string& text) {
   return stream;
 }
 
-// Outside set-ID mode every file may be read. A set-ID launcher reads only
-// what nobody but root or its own owner can have written.
+// Someone who can change a configuration chooses what the application runs,
+// with the rights of whoever runs it: only those who could change the
+// launcher itself may (ssh treats its files so).
 bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
-  if (!utlIsSetIdMode()) return true;
-  struct stat launcher;
-  bool trustedOwner = info.st_uid == 0 || (stat(hmdGetFullLauncherFileName().c_str(), &launcher) == 0 &&
-                                           info.st_uid == launcher.st_uid);
-  if (trustedOwner && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
-  utlReport(kUnsafeMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path);
+  std::string why;
+  if (hmdIsTrustedFile(path, info, hmdConfigurationTrust(), why)) return true;
+  utlReport(utlIsSetIdMode() ? kUntrustedSetIdMsg : kUntrustedMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path,
+            why.c_str());
   return refuse();
 }
 

@@ -29,9 +29,9 @@ FILE* filOpenFile(const char* path, const char* mode, bool checkAccess);
 /// Opens a non-empty text in memory as the file of that name, with its own
 /// line count; null when it cannot.
 FILE* filOpenText(const char* name, const std::string& text);
-/// The access check of configuration files and directories: in set-ID mode
-/// only what root or the launcher's owner owns and nobody else can write may
-/// be read (a refusal is reported); otherwise everything.
+/// The access check of configuration files and directories: only what the
+/// trust of configuration covers (hmdConfigurationTrust) may be read, the
+/// directories above it included; a refusal is reported.
 bool filIsFileAccessCorrect(const char* path, const struct stat& info);
 /// True once input was refused (by filOpenFile, or a line longer than 1 MiB
 /// by the reader): the message is out, and processing must end at once.

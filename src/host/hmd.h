@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/platform.h"
 
@@ -81,7 +82,72 @@ long long hmdGetFileSize(const char* path);
 std::optional<std::string> hmdCreateFileContent(const char* path, long long offset, long long length);
 
 // ---------------------------------------------------------------------------
-// Files of the user alone (the start-up cache), trusted as ssh trusts ~/.ssh.
+// Files others may control. Every file the launcher or the packer reads as
+// configuration, creates, appends to or replaces, in a place that someone
+// other than the effective user and root could change, goes through these
+// functions; no feature opens such a file its own way. A place is trusted
+// when it and every directory above it, links resolved from the top, belong
+// to root or a trusted user and nobody else can change them: neither others
+// nor a group that is not trusted can write to them. In a sticky directory
+// (/tmp) others change only their own entries, so it counts, and the next
+// step checks whose the entry is.
+//
+//   what                                      trusted (hmdTrust of)
+//   configuration beside the launcher, its    root, the user running the
+//     includes, includedir, vmparamsfile,     launcher and the launcher's owner;
+//     the home's adm/security/keys            groups that can change the
+//     (hmdConfigurationTrust)                 launcher or its directory. In
+//                                             set-ID mode root and the owner.
+//   pid file, daemonsupport log               the effective user (root above):
+//     (hmdOpenOwnFile)                        a regular file of theirs with one
+//                                             name, never a link or a FIFO
+//   the user's cache: start-up cache,         the effective user alone, the
+//     extraction (hmdPrivateDirectory)        directory not even sticky
+//   the packer's work directory and output    the effective user (hmdOwnTrust)
+//
+// Files are opened with O_NOFOLLOW|O_NONBLOCK|O_CLOEXEC and checked by fstat
+// on the descriptor; what is written goes through that descriptor and the
+// file is never opened again by name.
+
+/// Who may have made or changed what a trusted place holds: root always,
+/// and these users; a group's write access counts only for these groups.
+struct HmdTrust {
+  std::vector<unsigned> users;
+  std::vector<unsigned> groups;
+};
+
+/// The effective user alone.
+HmdTrust hmdOwnTrust();
+/// The trust of configuration: the user running the launcher, the owner of
+/// the launcher's file, and the groups that can change that file or the
+/// directory holding it (they could change the launcher itself). In set-ID
+/// mode only the owner: the caller, and a group's write to a set-ID file,
+/// choose nothing of a privileged launch.
+HmdTrust hmdConfigurationTrust();
+/// A user or group as messages name it: 'name', or the number.
+std::string hmdUserName(unsigned uid);
+std::string hmdGroupName(unsigned gid);
+
+/// The path, links resolved, when it and every directory above it pass
+/// trust; info (when given) receives what lstat tells of the path. None
+/// otherwise, with why naming the place and who could change it.
+std::optional<std::string> hmdTrustedPath(const std::string& path, const HmdTrust& trust, std::string& why,
+                                          struct stat* info = nullptr);
+/// True when the file opened by name at path (opened, as fstat told) is
+/// what hmdTrustedPath finds there; false with why otherwise.
+bool hmdIsTrustedFile(const std::string& path, const struct stat& opened, const HmdTrust& trust, std::string& why);
+/// The directory path, links resolved, when it passes hmdOwnTrust and the
+/// effective ids may write to it; none otherwise, with why.
+std::optional<std::string> hmdOwnDirectory(const std::string& path, std::string& why);
+/// Opens path with flags, never through a link and without blocking,
+/// close-on-exec; -1 unless it is a regular file of root or a trusted
+/// user. info receives what fstat tells of it.
+int hmdOpenTrustedFile(const std::string& path, int flags, const HmdTrust& trust, struct stat* info = nullptr);
+/// Opens path (absolute) with flags and mode, for writing the effective
+/// user's own file: its directory must pass hmdOwnTrust and be writable
+/// with the effective ids, and what is opened must be a regular file of the
+/// effective user with one name. -1 with why otherwise; never blocks.
+int hmdOpenOwnFile(const std::string& path, int flags, mode_t mode, std::string& why);
 
 /// The directory path, links resolved, when it belongs to the effective user,
 /// no one else can write to it, and every directory above it belongs to root

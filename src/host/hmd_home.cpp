@@ -146,3 +146,22 @@ const char* hmdGetApplicationName() { return location.appName ? location.appName
 std::optional<std::string> hmdGetNimbrelProperty(const char* /*name*/) { return std::nullopt; }
 
 void hmdResetApplicationHome() { location = LocationState{}; }
+
+HmdTrust hmdConfigurationTrust() {
+  HmdTrust trust;
+  const bool setId = utlIsSetIdMode();
+  if (!setId) trust.users.push_back(static_cast<unsigned>(geteuid()));
+  struct stat launcher;
+  if (location.fullLauncherFileName && stat(location.fullLauncherFileName->c_str(), &launcher) == 0) {
+    trust.users.push_back(launcher.st_uid);
+    // A group that can replace the launcher chooses what it runs anyway:
+    // an installation shared by a group, or a user's private group.
+    struct stat directory;
+    if (!setId && (launcher.st_mode & S_IWGRP) != 0) trust.groups.push_back(launcher.st_gid);
+    if (!setId && location.fullLauncherPath && stat(location.fullLauncherPath->c_str(), &directory) == 0 &&
+        (directory.st_mode & (S_IWGRP | S_ISVTX)) == S_IWGRP) {
+      trust.groups.push_back(directory.st_gid);
+    }
+  }
+  return trust;
+}

@@ -1,53 +1,92 @@
-// Files that belong to the user alone, such as the start-up cache's: they are
-// trusted the way ssh trusts ~/.ssh. A directory counts only when it and
-// every directory above it belong to root or the user and no one else can
-// change them, so that nobody else can put, replace or rename anything in
-// it; its files are opened without following a link and without blocking,
-// and only regular files of the user are read.
+// The one way the launcher and the packer touch files that someone else
+// might control (hmd.h says which rule applies where). A place is trusted
+// when it and every directory above it, links resolved, belong to root or
+// a trusted user and nobody else can change them; a file in it is opened
+// without following a link and without blocking, checked on the
+// descriptor, and written through that descriptor.
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/hmd.h"
-#include "util/utl.h"
 
 namespace {
 
 // Symbolic links met on the way are resolved and the walk starts again on
 // the target; a loop of them ends it.
 constexpr int kMaxResolutions = 8;
-constexpr int kPrivateFileFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+constexpr int kSafeOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+// How to mend a refused place of the launcher's own files.
+constexpr const char* kOwnFileRule =
+    "; the launcher writes only a regular file of its own with one name, in a directory that nobody but root and "
+    "the user running it can change";
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 std::string systemError(const std::string& path, int error) {
   return "cannot write to '" + path + "' (" + std::strerror(error) + ")";
 }
 
-// Who may change what a directory holds: only root and the user, or others
-// only for their own entries (a sticky directory such as /tmp), which the
-// walk then checks one by one.
-bool othersCanChange(const struct stat& info) {
-  return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
+std::vector<std::string> components(const std::string& path) {
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at < path.size();) {
+    std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.push_back(path.substr(at, end - at));
+    at = end + 1;
+  }
+  return parts;
 }
 
-}  // namespace
+bool contains(const std::vector<unsigned>& ids, unsigned id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
 
-std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool create, std::string& why) {
+// Whoever may change what the path names, when that is someone trust does
+// not cover; empty when nobody is. In a sticky directory others change only
+// their own entries, and the next step of the walk checks whose the entry is.
+std::string untrustedWriter(const std::string& path, const struct stat& info, const HmdTrust& trust) {
+  if (info.st_uid != 0 && !contains(trust.users, info.st_uid)) {
+    return quoted(path) + " belongs to user " + hmdUserName(info.st_uid);
+  }
+  if (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0) return "";
+  if ((info.st_mode & S_IWOTH) != 0) return "every user can change " + quoted(path);
+  if ((info.st_mode & S_IWGRP) != 0 && !contains(trust.groups, info.st_gid)) {
+    return "group " + hmdGroupName(info.st_gid) + " can change " + quoted(path);
+  }
+  return "";
+}
+
+const char* kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "no regular file";
+}
+
+// The walk behind hmdTrustedPath and hmdPrivateDirectory: with create,
+// missing directories are made for the user alone.
+std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, bool create, std::string& why,
+                                struct stat* last) {
   std::string wanted = path;
   for (int resolutions = 0; resolutions <= kMaxResolutions; ++resolutions) {
-    std::vector<std::string> parts = utlSplitList(wanted, "/");
+    std::vector<std::string> parts = components(wanted);
     std::string prefix;
     bool restarted = false;
+    struct stat info {};
     for (std::size_t i = 0; i < parts.size() && !restarted; ++i) {
       prefix += "/" + parts[i];
-      bool last = i + 1 == parts.size();
-      struct stat info;
       if (lstat(prefix.c_str(), &info) != 0) {
         if (errno != ENOENT || !create) {
           why = systemError(path, errno);
@@ -55,18 +94,14 @@ std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool cre
         }
         // Made for the user alone; made by someone else meanwhile, it fails
         // the owner check below.
-        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-          why = systemError(path, errno);
-          return std::nullopt;
-        }
-        if (lstat(prefix.c_str(), &info) != 0) {
+        if ((mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) || lstat(prefix.c_str(), &info) != 0) {
           why = systemError(path, errno);
           return std::nullopt;
         }
       }
       if (S_ISLNK(info.st_mode)) {
-        // The link lies in a directory that only root or the user can
-        // change; where it leads is checked from the top.
+        // The link lies in a directory that only trusted users can change;
+        // where it leads is checked from the top.
         char* target = realpath(prefix.c_str(), nullptr);
         if (target == nullptr) {
           why = systemError(path, errno);
@@ -78,37 +113,148 @@ std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool cre
         restarted = true;
         continue;
       }
-      if (!S_ISDIR(info.st_mode)) {
+      if (i + 1 < parts.size() && !S_ISDIR(info.st_mode)) {
         why = systemError(path, ENOTDIR);
         return std::nullopt;
       }
-      bool ownerTrusted = info.st_uid == geteuid() || (!last && info.st_uid == 0);
-      if (!ownerTrusted) {
-        why = "'" + prefix + "' belongs to another user";
-        return std::nullopt;
-      }
-      if (last ? (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 : othersCanChange(info)) {
-        why = "'" + prefix + "' can be changed by other users";
-        return std::nullopt;
-      }
+      why = untrustedWriter(prefix, info, trust);
+      if (!why.empty()) return std::nullopt;
     }
     if (restarted) continue;
-    if (access(wanted.c_str(), W_OK | X_OK) != 0) {
-      why = systemError(path, errno);
-      return std::nullopt;
-    }
-    return wanted;
+    if (last != nullptr) *last = info;
+    return wanted.empty() ? std::string("/") : wanted;
   }
   why = systemError(path, ELOOP);
   return std::nullopt;
 }
 
-int hmdOpenPrivateFile(const std::string& path, int flags, struct stat* info) {
-  int fd = open(path.c_str(), flags | kPrivateFileFlags);
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string hmdUserName(unsigned uid) {
+  const struct passwd* entry = getpwuid(static_cast<uid_t>(uid));
+  return entry != nullptr ? quoted(entry->pw_name) : std::to_string(uid);
+}
+
+std::string hmdGroupName(unsigned gid) {
+  const struct group* entry = getgrgid(static_cast<gid_t>(gid));
+  return entry != nullptr ? quoted(entry->gr_name) : std::to_string(gid);
+}
+
+HmdTrust hmdOwnTrust() { return HmdTrust{{static_cast<unsigned>(geteuid())}, {}}; }
+
+std::optional<std::string> hmdTrustedPath(const std::string& path, const HmdTrust& trust, std::string& why,
+                                          struct stat* info) {
+  return walk(path, trust, false, why, info);
+}
+
+bool hmdIsTrustedFile(const std::string& path, const struct stat& opened, const HmdTrust& trust, std::string& why) {
+  struct stat checked;
+  if (!walk(path, trust, false, why, &checked)) return false;
+  // What was opened by name must be what the walk found: anything else was
+  // put there after the walk, or by a path the walk did not take.
+  if (checked.st_dev != opened.st_dev || checked.st_ino != opened.st_ino) {
+    why = quoted(path) + " changed while it was checked";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool create, std::string& why) {
+  struct stat info;
+  std::optional<std::string> resolved = walk(path, hmdOwnTrust(), create, why, &info);
+  if (!resolved) return std::nullopt;
+  // The directory itself is the user's alone: not root's, and not even
+  // sticky for others.
+  if (!S_ISDIR(info.st_mode)) {
+    why = systemError(path, ENOTDIR);
+    return std::nullopt;
+  }
+  if (info.st_uid != geteuid()) {
+    why = quoted(*resolved) + " belongs to user " + hmdUserName(info.st_uid);
+    return std::nullopt;
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = ((info.st_mode & S_IWOTH) != 0 ? "every user" : "group " + hmdGroupName(info.st_gid)) + " can change " +
+          quoted(*resolved);
+    return std::nullopt;
+  }
+  // The effective ids decide, which a set-ID launch differs in.
+  if (faccessat(AT_FDCWD, resolved->c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    why = systemError(path, errno);
+    return std::nullopt;
+  }
+  return resolved;
+}
+
+std::optional<std::string> hmdOwnDirectory(const std::string& path, std::string& why) {
+  std::optional<std::string> resolved = walk(path, hmdOwnTrust(), false, why, nullptr);
+  if (resolved && faccessat(AT_FDCWD, resolved->c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    why = systemError(path, errno);
+    resolved.reset();
+  }
+  if (!resolved && !why.starts_with("cannot ")) why += kOwnFileRule;
+  return resolved;
+}
+
+int hmdOpenOwnFile(const std::string& path, int flags, mode_t mode, std::string& why) {
+  if (!hmdOwnDirectory(directoryOf(path), why)) return -1;
+  int fd = open(path.c_str(), flags | kSafeOpenFlags, mode);
+  if (fd < 0) {
+    // A link, or a FIFO that no one reads, refuses the open itself.
+    int error = errno;
+    struct stat info;
+    if ((error == ELOOP || error == ENXIO) && lstat(path.c_str(), &info) == 0) {
+      why = "it is " + std::string(kindOf(info.st_mode)) + kOwnFileRule;
+    } else {
+      why = std::strerror(error);
+    }
+    return -1;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "it is " + std::string(kindOf(info.st_mode)) + kOwnFileRule;
+  } else if (info.st_uid != geteuid()) {
+    why = "it belongs to user " + hmdUserName(info.st_uid) + kOwnFileRule;
+  } else if (info.st_nlink != 1) {
+    // A second name lets whoever made it read what is written, or choose it.
+    why = "it has " + std::to_string(info.st_nlink) + " names" + kOwnFileRule;
+  } else {
+    // What is written to it may wait, as to any file.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+int hmdOpenTrustedFile(const std::string& path, int flags, const HmdTrust& trust, struct stat* info) {
+  int fd = open(path.c_str(), flags | kSafeOpenFlags);
   if (fd < 0) return -1;
   struct stat own;
   struct stat* checked = info != nullptr ? info : &own;
-  if (fstat(fd, checked) != 0 || !S_ISREG(checked->st_mode) || checked->st_uid != geteuid()) {
+  if (fstat(fd, checked) != 0 || !S_ISREG(checked->st_mode) ||
+      (checked->st_uid != 0 && !contains(trust.users, checked->st_uid))) {
+    close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
+
+int hmdOpenPrivateFile(const std::string& path, int flags, struct stat* info) {
+  struct stat own;
+  struct stat* checked = info != nullptr ? info : &own;
+  int fd = hmdOpenTrustedFile(path, flags, hmdOwnTrust(), checked);
+  // Root's file is no file of the user's, in the user's own cache.
+  if (fd >= 0 && checked->st_uid != geteuid()) {
     close(fd);
     errno = EPERM;
     return -1;

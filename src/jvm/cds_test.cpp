@@ -105,8 +105,8 @@ TEST(StartupCachePlanTest, DecidesFromTheLaunchAndTheFiles) {
       {"a ':' in the directory", [](CdsLaunch& l, FakeFacts&) { l.xdgCacheHome = "/c:d"; }, CdsMode::kOff,
        {"the JVM cannot name archives in '/c:d/jlauncher'"}},
       {"a directory others can change",
-       [&](CdsLaunch&, FakeFacts& f) { f.why[kDir] = "'" + std::string(kDir) + "' can be changed by other users"; },
-       CdsMode::kOff, {"'/home/u/.cache/jlauncher' can be changed by other users: running without it"}},
+       [&](CdsLaunch&, FakeFacts& f) { f.why[kDir] = "every user can change '" + std::string(kDir) + "'"; },
+       CdsMode::kOff, {"every user can change '/home/u/.cache/jlauncher': running without it"}},
       {"printed only, nothing published", [](CdsLaunch& l, FakeFacts&) { l.printOnly = true; }, CdsMode::kOff, {}},
       {"printed only, published", [](CdsLaunch& l, FakeFacts& f) {
          publish(l, f);

@@ -39,6 +39,7 @@ constexpr const char* kExportEnvCommentLine =
     "# exportenv: the application gets no environment dump (corvane.exportenv) from this command";
 constexpr const char* kCdCommentLine = "# All paths passed to the launcher command must be absolute for this cd to be valid";
 constexpr const char* kCheckPassedMsg = "Would run %s.%s with the Java in '%s'.\n";
+constexpr const char* kUnitRefusedMsg = "Error: +unit prints no unit: %s.\n";
 
 struct JapState {
   std::string appName;  ///< argv[0] as invoked, for the help text
@@ -204,7 +205,12 @@ int japStart2(LaunchRecord* record) {
   // service's command line.
   if (optIsOptionOn("+unit", true)) {
     std::vector<std::string> args(record->argv + 1, record->argv + record->argc);
-    std::fputs(dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile()).c_str(), stdout);
+    std::string unit, why;
+    if (!dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile(), unit, why)) {
+      utlReport(kUnitRefusedMsg, why.c_str());
+      return 1;
+    }
+    std::fputs(unit.c_str(), stdout);
     return 0;
   }
   // A checked launch leaves a running instance alone, and a re-executed image
@@ -324,6 +330,14 @@ const char* japConfigureForSSL(const char* mainClass) {
   std::string keys = hmdGetApplicationHome(kPathMax + 1) + "//adm/security/keys";
   struct stat st;
   if (stat(keys.c_str(), &st) != 0) return mainClass;
+  // It switches the class that runs: only those who may configure the
+  // application may put it there (a home in a shared directory is open to
+  // anyone's adm).
+  std::string why;
+  if (!hmdTrustedPath(keys, hmdConfigurationTrust(), why)) {
+    ut_tproda("Not switching to the login bootstrap for <%s>: %s", keys.c_str(), why.c_str());
+    return mainClass;
+  }
   optInsertApplicationArgument(mainClass);
   optInsertApplicationArgument(kAuthClearClass);
   return kLoginClass;

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +25,6 @@ namespace {
 constexpr const char* kAlreadyRunningMsg = "Error: %s is already running (pid %ld).\n";
 constexpr const char* kPidFileFailedMsg = "Error: Unable to write the pid file '%s': %s.\n";
 constexpr const char* kLogFailedMsg = "Error: Unable to open the log file '%s': %s.\n";
-constexpr const char* kUntrustedDirMsg =
-    "Error: The %s '%s' is not written: %s; a set-ID launcher writes only where nobody else can change what it "
-    "writes.\n";
 constexpr const char* kRestartLimitMsg =
     "Not restarting the application, which ended with status %d: it was restarted %d times within %d seconds.\n";
 
@@ -50,16 +48,6 @@ std::string directoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A set-ID launcher writes its files with its privileges: where others can
-// rename or replace entries, they would choose what it overwrites.
-bool trustedDirectory(const std::string& directory, const char* what, const std::string& path) {
-  if (!utlIsSetIdMode()) return true;
-  std::string why;
-  if (hmdPrivateDirectory(directory, false, why)) return true;
-  utlReport(kUntrustedDirMsg, what, path.c_str(), why.c_str());
-  return false;
-}
-
 std::string readLink(const std::string& path) {
   char target[kPathMax + 1];
   ssize_t length = readlink(path.c_str(), target, kPathMax);
@@ -75,9 +63,11 @@ bool runsThisLauncher(long pid) {
   return !theirs.empty() && theirs == readLink("/proc/self/exe");
 }
 
-// The process id a pid file names, or none when it names none.
+// The process id a pid file names, or none when it names none. Only the
+// user's own file, or root's, is believed: anyone else's could name any
+// process they like.
 std::optional<long> readPid(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = hmdOpenTrustedFile(path, O_RDONLY, hmdOwnTrust());
   if (fd < 0) return std::nullopt;
   char text[kPidFileLimit + 1];
   ssize_t length = read(fd, text, kPidFileLimit);
@@ -113,9 +103,10 @@ void handOnHistory(const std::vector<long long>& history) {
   }
 }
 
-// Opens the log file for appending, never through a link.
-int openLog(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
+// Opens the log file for appending: the user's own regular file, in a
+// directory nobody else can change.
+int openLog(const std::string& path, std::string& why) {
+  return hmdOpenOwnFile(path, O_WRONLY | O_CREAT | O_APPEND, 0640, why);
 }
 
 // Standard output and error become the file; the JVM and the application
@@ -133,6 +124,9 @@ void takeOver(int fd) {
 // shell started by a service passes the variable on to programs whose
 // output goes somewhere else.
 bool writesToJournal() {
+  // The caller of a set-ID launch sets the environment, and would name a
+  // stream of their own to have the output instead of the log.
+  if (utlIsSetIdMode()) return false;
   const char* value = hmdGetEnvironmentValue("JOURNAL_STREAM");
   unsigned long long device = 0, inode = 0;
   char extra = 0;
@@ -150,6 +144,8 @@ void dmnInit() {
   state = DmnState{};
   if (const char* history = hmdGetEnvironmentValue(kRestartsVariable)) {
     for (const std::string& time : utlSplitList(history, ",")) {
+      // A number out of range is taken as the nearest one there is
+      // (strtoll saturates): the history only counts restarts.
       char* end = nullptr;
       long long value = std::strtoll(time.c_str(), &end, 10);
       if (end != time.c_str() && *end == '\0') state.restarts.push_back(value);
@@ -161,7 +157,13 @@ void dmnInit() {
 void dmnTerm() { state = DmnState{}; }
 
 bool dmnWritePidFile(const std::string& path, const char* name) {
-  if (!trustedDirectory(directoryOf(path), "pid file", path)) return false;
+  // Where others could rename or replace entries, they would choose what
+  // the launcher overwrites, and what a later start believes.
+  std::string why;
+  if (!hmdOwnDirectory(directoryOf(path), why)) {
+    utlReport(kPidFileFailedMsg, path.c_str(), why.c_str());
+    return false;
+  }
   std::string temporary = path + ".XXXXXX";
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
   const std::string pidLine = std::to_string(getpid()) + "\n";
@@ -213,10 +215,10 @@ bool dmnRedirectOutput(const std::string& directory, const char* name) {
     return true;
   }
   std::string path = directory + "/" + name + ".log";
-  if (!trustedDirectory(directory, "log file", path)) return false;
-  int fd = openLog(path);
+  std::string why;
+  int fd = openLog(path, why);
   if (fd < 0) {
-    utlReport(kLogFailedMsg, path.c_str(), std::strerror(errno));
+    utlReport(kLogFailedMsg, path.c_str(), why.c_str());
     return false;
   }
   ut_tproda("Output goes to '%s'", path.c_str());
@@ -230,10 +232,11 @@ void dmnReopenLog() {
     ut_tproda("No log file to reopen");
     return;
   }
-  int fd = openLog(state.logFile);
+  std::string why;
+  int fd = openLog(state.logFile, why);
   // The old file, renamed, still takes the output: better than none.
   if (fd < 0) {
-    utlReport(kLogFailedMsg, state.logFile.c_str(), std::strerror(errno));
+    utlReport(kLogFailedMsg, state.logFile.c_str(), why.c_str());
     return;
   }
   takeOver(fd);
@@ -242,8 +245,11 @@ void dmnReopenLog() {
 
 RestartPlan dmnPlanRestart(const std::vector<long long>& history, long long now, int count, int seconds) {
   RestartPlan plan{false, {}};
+  // Compared without a difference of the two, which a time from the far
+  // past (the environment is anyone's) would overflow.
+  const long long windowStart = now - static_cast<long long>(seconds) * 1000;
   for (long long time : history) {
-    if (now - time < static_cast<long long>(seconds) * 1000) plan.history.push_back(time);
+    if (time > windowStart) plan.history.push_back(time);
   }
   plan.allowed = plan.history.size() < static_cast<std::size_t>(count);
   if (plan.allowed) plan.history.push_back(now);
@@ -286,17 +292,37 @@ std::string dmnSystemdWord(std::string_view word) {
   return text;
 }
 
-std::string dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
-                    const char* pidFile) {
+namespace {
+
+bool hasControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+}  // namespace
+
+bool dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
+             const char* pidFile, std::string& unit, std::string& why) {
+  // A line break would end the setting and start one the name chose
+  // (ExecStartPre=, User=): the name and the pid file are refused, as no
+  // setting can hold them; the command's words are escaped.
+  if (hasControl(name)) {
+    why = "the application name " + dmnSystemdWord(name) + " holds control characters, which a unit cannot hold";
+    return false;
+  }
+  if (pidFile != nullptr && hasControl(pidFile)) {
+    why = "the pid file " + dmnSystemdWord(pidFile) + " holds control characters, which a unit cannot hold";
+    return false;
+  }
   std::string command = dmnSystemdWord(launcher);
   for (const std::string& arg : args) command += " " + dmnSystemdWord(arg);
   // The launcher tells when the application is ready and stops it in order
   // on SIGTERM: KillMode=mixed leaves the JVM's own children to it first.
-  std::string unit = "[Unit]\nDescription=" + specifiersEscaped(name) +
+  unit = "[Unit]\nDescription=" + specifiersEscaped(name) +
                      "\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + command +
                      "\nKillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n"
                      "SuccessExitStatus=143\n";
   if (pidFile != nullptr) unit += "PIDFile=" + specifiersEscaped(pidFile) + "\n";
   unit += "\n[Install]\nWantedBy=multi-user.target\n";
-  return unit;
+  return true;
 }

@@ -55,6 +55,8 @@ void dmnKeepHistory();
 /// unescape it, with '%' and '$' doubled, which systemd would expand.
 std::string dmnSystemdWord(std::string_view word);
 /// The systemd unit that runs the launcher at launcher with args as a
-/// service named name; pidFile may be null.
-std::string dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
-                    const char* pidFile);
+/// service named name, into unit; pidFile may be null. False with why when
+/// the name or the pid file holds a control character, which no setting of
+/// a unit can hold.
+bool dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
+             const char* pidFile, std::string& unit, std::string& why);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 // Restarts older than the window no longer count against the limit.
@@ -16,6 +18,9 @@ TEST(RestartPlanTest, AtMostCountRestartsWithinTheWindow) {
       {{1000, 2000}, 9000, false, {1000, 2000}},
       {{1000, 2000}, 11500, true, {2000, 11500}},
       {{1000, 2000}, 12000, true, {12000}},
+      // Saturated by a hostile JLAUNCHER_RESTARTS: the far past is gone, the
+      // far future still counts.
+      {{LLONG_MIN, LLONG_MAX}, 5000, true, {LLONG_MAX, 5000}},
   };
   for (const Case& c : cases) {
     RestartPlan plan = dmnPlanRestart(c.history, c.now, 2, 10);

@@ -38,15 +38,17 @@ jboolean JNICALL hmdWriteRegistryDwordValue0(JNIEnv*, jclass, jint, jstring, jst
 
 jboolean JNICALL notifyReady0(JNIEnv*, jclass) { return ntfSend("READY=1") ? JNI_TRUE : JNI_FALSE; }
 
-// The status is one line of the protocol: a line break would start another
-// assignment, which the application did not mean to send.
+// The status is one assignment of the protocol: a line break, or a carriage
+// return, which the service manager also splits at, would start another
+// (MAINPID=, WATCHDOG=) that the application did not mean to send. Every
+// control character becomes a space.
 jboolean JNICALL notifyStatus0(JNIEnv* env, jclass, jstring status) {
   const char* chars = status != nullptr ? env->GetStringUTFChars(status, nullptr) : nullptr;
   if (chars == nullptr) return JNI_FALSE;
   std::string message = std::string("STATUS=") + chars;
   env->ReleaseStringUTFChars(status, chars);
   for (char& c : message) {
-    if (c == '\n') c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   return ntfSend(message) ? JNI_TRUE : JNI_FALSE;
 }

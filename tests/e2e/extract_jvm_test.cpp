@@ -127,8 +127,8 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
        "Error: myapp has no cache directory to extract its jars or Java runtime into: neither XDG_CACHE_HOME nor "
        "HOME names a directory" + fix},
       {"a cache others can change", app, {{"XDG_CACHE_HOME", shared}},
-       "Error: myapp has no cache directory to extract its jars or Java runtime into: '" + shared +
-           "' can be changed by other users" + fix},
+       "Error: myapp has no cache directory to extract its jars or Java runtime into: every user can change '" +
+           shared + "'" + fix},
       {"a home the user cannot write, as for a service's dynamic user", app, {{"HOME", "/"}},
        "Error: myapp has no cache directory to extract its jars or Java runtime into: cannot write to "
        "'/.cache/jlauncher' (Permission denied)" + fix},

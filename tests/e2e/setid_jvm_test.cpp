@@ -19,6 +19,9 @@ namespace fs = std::filesystem;
 
 const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
                                             "--clear-groups"};
+const std::string kOwnFileRule =
+    "; the launcher writes only a regular file of its own with one name, in a directory that nobody but root and "
+    "the user running it can change.\n";
 
 class SetIdTest : public ::testing::Test {
  protected:
@@ -161,11 +164,11 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
        "Error: The JVM option '-javaagent:agent.jar=/opt/x.conf' names a path in the working directory, which the "
        "caller of a set-ID launcher chooses.\n"},
       {"pid file", tell + "pidfile ../../user/myapp.pid\n", {}, false, 1, "",
-       "Error: The pid file '" + user + "/myapp.pid' is not written: '" + user + "' can be changed by other users; a "
-       "set-ID launcher writes only where nobody else can change what it writes.\n"},
+       "Error: Unable to write the pid file '" + user + "/myapp.pid': every user can change '" + user + "'" +
+           kOwnFileRule},
       {"log file", tell + "daemonsupport ../../user\n", {}, false, 1, "",
-       "Error: The log file '" + user + "/myapp.log' is not written: '" + user + "' can be changed by other users; a "
-       "set-ID launcher writes only where nobody else can change what it writes.\n"},
+       "Error: Unable to open the log file '" + user + "/myapp.log': every user can change '" + user + "'" +
+           kOwnFileRule},
       {"$env in vmparams", tell + "vmparams $env(APP_OPTS:-Dtell=configured)\n", {{"APP_OPTS", "-Dtell=caller"}},
        false, 0, "configured 0\n", ""},
       {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,
@@ -185,17 +188,20 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
 TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {
   configure("include ../conf/extra.config\n");
   std::string extra = dir.writeFile("app/conf/extra.config", "vmprop extra=1\n", 0664);
-  std::string message = "Error: Configuration file '" + extra +
-                        "' can be changed by others than root or the launcher's owner; "
-                        "a set-ID launcher does not read it.\n";
+  auto message = [&](const std::string& why) {
+    return "Error: Configuration file '" + extra + "' is not read: " + why +
+           ". A set-ID launcher reads only what nobody but root and the launcher's owner can change.\n";
+  };
+  // The group of a set-ID launcher's files is no trusted group: a group's
+  // write to a set-ID file chooses nothing of a privileged launch.
   ProcessResult result = run({dir.file("user/starts"), "0", "status"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, message);
+  EXPECT_EQ(result.err, message("group 'root' can change '" + extra + "'"));
   EXPECT_EQ(result.out, "");
 
   fs::permissions(extra, fs::perms(0644));
   ASSERT_EQ(chown(extra.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(run({dir.file("user/starts"), "0", "status"}).err, message);
+  EXPECT_EQ(run({dir.file("user/starts"), "0", "status"}).err, message("'" + extra + "' belongs to user 'nobody'"));
 
   ASSERT_EQ(chown(extra.c_str(), 0, 0), 0);
   result = run({dir.file("user/starts"), "0", "status"});
@@ -206,6 +212,11 @@ TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {
 TEST_F(SetIdTest, WithoutTheSetIdBitCallersChooseAsAlways) {
   configure("");
   ASSERT_EQ(chmod(launcher.c_str(), 0755), 0);
+  // The caller's own directory, which only they can change.
+  for (const std::string& own : {dir.file("user"), dir.file("user/app.config"), dir.file("user/evil.config")}) {
+    ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+  }
+  fs::permissions(dir.file("user"), fs::perms(0755));
   ProcessResult result = run({"+config", dir.file("user/evil.config"), "-Dx=1", "/usr/bin/id", "-u"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "marks <>\n65534\n");
