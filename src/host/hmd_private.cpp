@@ -202,37 +202,40 @@ std::optional<std::string> hmdOwnDirectory(const std::string& path, std::string&
   return resolved;
 }
 
+namespace {
+
+// What makes a file no regular file of the effective user's alone, or "".
+std::string notOwnFile(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return "it is " + std::string(kindOf(info.st_mode)) + kOwnFileRule;
+  if (info.st_uid != geteuid()) return "it belongs to user " + hmdUserName(info.st_uid) + kOwnFileRule;
+  // A second name lets whoever made it read what is written, or choose it.
+  if (info.st_nlink != 1) return "it has " + std::to_string(info.st_nlink) + " names" + kOwnFileRule;
+  return "";
+}
+
+}  // namespace
+
 int hmdOpenOwnFile(const std::string& path, int flags, mode_t mode, std::string& why) {
   if (!hmdOwnDirectory(directoryOf(path), why)) return -1;
   int fd = open(path.c_str(), flags | kSafeOpenFlags, mode);
+  struct stat info;
   if (fd < 0) {
-    // A link, or a FIFO that no one reads, refuses the open itself.
+    // A link, or a FIFO that no one reads, refuses the open itself, and the
+    // system may refuse others' files in a sticky directory: what is there
+    // says why, whichever refused it.
     int error = errno;
-    struct stat info;
-    if ((error == ELOOP || error == ENXIO) && lstat(path.c_str(), &info) == 0) {
-      why = "it is " + std::string(kindOf(info.st_mode)) + kOwnFileRule;
-    } else {
-      why = std::strerror(error);
-    }
+    why = lstat(path.c_str(), &info) == 0 ? notOwnFile(info) : "";
+    if (why.empty()) why = std::strerror(error);
     return -1;
   }
-  struct stat info;
-  if (fstat(fd, &info) != 0) {
-    why = std::strerror(errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    why = "it is " + std::string(kindOf(info.st_mode)) + kOwnFileRule;
-  } else if (info.st_uid != geteuid()) {
-    why = "it belongs to user " + hmdUserName(info.st_uid) + kOwnFileRule;
-  } else if (info.st_nlink != 1) {
-    // A second name lets whoever made it read what is written, or choose it.
-    why = "it has " + std::to_string(info.st_nlink) + " names" + kOwnFileRule;
-  } else {
-    // What is written to it may wait, as to any file.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+  why = fstat(fd, &info) == 0 ? notOwnFile(info) : std::strerror(errno);
+  if (!why.empty()) {
+    close(fd);
+    return -1;
   }
-  close(fd);
-  return -1;
+  // What is written to it may wait, as to any file.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 int hmdOpenTrustedFile(const std::string& path, int flags, const HmdTrust& trust, struct stat* info) {

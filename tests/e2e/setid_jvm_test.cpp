@@ -52,7 +52,10 @@ class SetIdTest : public ::testing::Test {
                     const std::string& argv0 = "", const std::string& cwd = "", bool asRoot = false) {
     // setpriv runs the launcher through a shell's exec -a, which sets argv[0].
     std::vector<std::string> argv = asRoot ? std::vector<std::string>{"/usr/bin/env"} : kAsNobody;
-    argv.insert(argv.end(), {"/bin/bash", "-c", "exec -a \"$0\" " + launcher + " \"$@\"",
+    // A JOURNAL_STREAM of "caller's stdout" names the stream the launcher's
+    // output goes to, as a caller can.
+    std::string journal = env.contains("JOURNAL_STREAM") ? "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) " : "";
+    argv.insert(argv.end(), {"/bin/bash", "-c", journal + "exec -a \"$0\" " + launcher + " \"$@\"",
                              argv0.empty() ? launcher : argv0});
     argv.insert(argv.end(), args.begin(), args.end());
     env.emplace("PATH", kPathWithoutJava);
@@ -94,6 +97,8 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       {"+javacmd", {"+javacmd"}, {}, "", "Error: The option '+javacmd" + refused, "", 1},
       {"+@", {"+@" + dir.file("user/args")}, {}, "", "Error: The option '+@" + dir.file("user/args") + refused, "", 1},
       {"+check", {"+check"}, {}, "", "Error: The option '+check" + refused, "", 1},
+      // It would print what only root may read (a pid file's place).
+      {"+unit", {"+unit"}, {}, "", "Error: The option '+unit" + refused, "", 1},
       {"+debug", {counter, "+debug"}, {}, "", "Error: The option '+debug" + refused, "", 1},
       {"UTRACE", {counter, "0", "status"}, {{"UTRACE", "-p -f" + secret}}, "",
        "Error: The environment variable 'UTRACE' is not allowed: this launcher runs with set-user-ID or set-group-ID "
@@ -169,6 +174,11 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
       {"log file", tell + "daemonsupport ../../user\n", {}, false, 1, "",
        "Error: Unable to open the log file '" + user + "/myapp.log': every user can change '" + user + "'" +
            kOwnFileRule},
+      // Root's own places work in a set-ID launch, which writes with the
+      // effective ids; the caller's JOURNAL_STREAM naming their own output
+      // does not take the log's place.
+      {"pid file of root's", tell + "pidfile ../run/myapp.pid\n", {}, false, 0, "nothing 0\n", ""},
+      {"log of root's", tell + "daemonsupport ../run\n", {{"JOURNAL_STREAM", "caller's stdout"}}, false, 0, "", ""},
       {"$env in vmparams", tell + "vmparams $env(APP_OPTS:-Dtell=configured)\n", {{"APP_OPTS", "-Dtell=caller"}},
        false, 0, "configured 0\n", ""},
       {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,
@@ -176,6 +186,7 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
       {"$findup in vmparamsfile", tell + "vmprop tell=configured\nvmparamsfile $findup(.mvn)/.mvn/jvm.config\n", {},
        false, 0, "configured 0\n", ""},
   };
+  dir.makeDir("app/run");
   for (const Case& c : cases) {
     configure("", c.application);
     ProcessResult result = run({}, c.env, "", user, c.asRoot);
@@ -183,6 +194,7 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
     EXPECT_EQ(result.out, c.out) << c.name;
     EXPECT_EQ(result.err.substr(0, c.errStart.size()), c.errStart) << c.name << result.err;
   }
+  EXPECT_EQ(readFile(dir.file("app/run/myapp.log")), "nothing 0\n");
 }
 
 TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {

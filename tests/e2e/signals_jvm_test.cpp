@@ -241,8 +241,8 @@ TEST_P(SignalTest, ServiceManagerHearsReadinessAndStopping) {
     std::vector<std::string> messages;
   } cases[] = {
       {"options handleexit\n", {"1"}, true, {"READY=1", "STOPPING=1"}},
-      {"options handleexit\n", {"1", "notify"}, false, {"READY=1", "STATUS=serving", "READY=1", "STOPPING=1"}},
-      {"options handleexit,notifyready\n", {"1", "notify"}, true, {"STATUS=serving", "READY=1", "STOPPING=1"}},
+      {"options handleexit\n", {"1", "notify"}, false, {"READY=1", "STATUS=serving MAINPID=1 WATCHDOG=trigger", "READY=1", "STOPPING=1"}},
+      {"options handleexit,notifyready\n", {"1", "notify"}, true, {"STATUS=serving MAINPID=1 WATCHDOG=trigger", "READY=1", "STOPPING=1"}},
   };
   for (const Case& c : cases) {
     NotifyListener manager(c.abstract, dir.path());

@@ -11,7 +11,8 @@ import com.corvane.launcher.JavaLauncher;
  * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
  * main has returned; with "hook", a shutdown hook says when it runs; with "until=FILE", main also waits until FILE
  * exists, so that the caller decides when the application may end; with "notify", it tells the service manager
- * its status and that it is ready, and which notify variables it sees. Two cleanup calls at once print "overlap".
+ * its status (holding line breaks that must not start assignments of their own) and that it is ready, and which
+ * notify variables it sees. Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
@@ -25,7 +26,7 @@ public class Waiter {
         Path until = java.util.Arrays.stream(args).filter(arg -> arg.startsWith("until="))
                 .map(arg -> Path.of(arg.substring(6))).findFirst().orElse(null);
         if (java.util.Arrays.asList(args).contains("notify")) {
-            System.out.println("notified " + JavaLauncher.notifyStatus0("serving") + " " + JavaLauncher.notifyReady0()
+            System.out.println("notified " + JavaLauncher.notifyStatus0("serving\rMAINPID=1\nWATCHDOG=trigger") + " " + JavaLauncher.notifyReady0()
                     + " " + System.getenv("NOTIFY_SOCKET") + " " + System.getenv("WATCHDOG_USEC"));
         }
         System.out.println("ready");

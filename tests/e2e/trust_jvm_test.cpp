@@ -1,0 +1,195 @@
+// What another local user can do to someone else's launch through a
+// directory they share: each row is what user nobody prepares where the
+// victim's application lives or writes, and what root's launch makes of it.
+// Every row but the installations that must keep working was a way in.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "launcher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr unsigned kNobody = 65534;
+constexpr unsigned kUsers = 100;  // Debian's "users" group, of which nobody is no member
+
+class TrustTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    fs::permissions(dir.path(), fs::perms(0755));
+    // A directory all share, as /tmp.
+    fs::permissions(dir.makeDir("shared"), fs::perms(01777));
+    dir.copyFile(testAppsJar(), "lib/jltest.jar");
+  }
+  /// What the other user makes: theirs, as if they had made it.
+  std::string theirs(const std::string& relative, const std::string& content = "") {
+    std::string path = dir.writeFile(relative, content);
+    for (std::string part = relative; !part.empty() && part != "shared"; part = fs::path(part).parent_path()) {
+      EXPECT_EQ(chown(dir.file(part).c_str(), kNobody, kNobody), 0);
+    }
+    return path;
+  }
+  /// An application installed by root at relative, running jltest.Tell with
+  /// the given lines.
+  std::string install(const std::string& relative, const std::string& lines = "") {
+    std::string launcher = installLauncher(dir, relative);
+    dir.writeFile(relative + ".config", "javahome " + testJdkHome() + "\naddpath " + dir.file("lib/jltest.jar") +
+                                            "\nmainclass jltest.Tell\n" + lines);
+    return launcher;
+  }
+  std::string configRefused(const std::string& file, const std::string& why) {
+    return "Error: Configuration file '" + file + "' is not read: " + why +
+           ". A configuration is read only where nobody but root, the user running the launcher, the launcher's "
+           "owner and a group that can change the launcher can change it or a directory above it.\n";
+  }
+  TempDir dir;
+};
+
+const std::string kOwnFileRule =
+    "; the launcher writes only a regular file of its own with one name, in a directory that nobody but root and "
+    "the user running it can change.\n";
+
+TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
+  const std::string shared = dir.file("shared");
+  const std::string jdk = testJdkHome();
+  struct Case {
+    const char* name;
+    std::function<std::string()> prepare;  ///< returns the program root runs
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      // The victim keeps a single-file application in /tmp; the other user
+      // puts a configuration beside it, which would win over its own.
+      {"a configuration beside a copy in a shared directory",
+       [&] {
+         theirs("shared/jlapp.config", "javahome " + jdk + "\nmainclass jltest.Status\n");
+         return packApplication(dir, "shared/jlapp", testAppsJar(), "javahome " + jdk + "\nmainclass jltest.Tell\n");
+       },
+       {}, 1, "", configRefused(shared + "/jlapp.config", "'" + shared + "/jlapp.config' belongs to user 'nobody'")},
+      {"a configuration a group can change",
+       [&] {
+         std::string app = install("shared/grp/app");
+         fs::permissions(dir.file("shared/grp/app.config"), fs::perms(0664));
+         EXPECT_EQ(chown(dir.file("shared/grp/app.config").c_str(), 0, kUsers), 0);
+         return app;
+       },
+       {}, 1, "", configRefused(shared + "/grp/app.config", "group 'users' can change '" + shared + "/grp/app.config'")},
+      // An application installed at /tmp/x/app has /tmp for its home, where
+      // anyone can make adm/security/keys, which switches the class run.
+      {"the home's adm/security/keys in a shared directory",
+       [&] {
+         theirs("shared/adm/security/keys");
+         return install("shared/x/app");
+       },
+       {}, 0, "nothing 0\n", ""},
+      // Installations that must keep working: one a group shares, whose
+      // members could change the launcher itself anyway, and a user's own.
+      {"an installation a group shares",
+       [&] {
+         std::string app = install("grp/bin/app");
+         for (const std::string& path : {dir.file("grp/bin"), dir.file("grp/bin/app.config")}) {
+           EXPECT_EQ(chown(path.c_str(), 0, kUsers), 0);
+         }
+         fs::permissions(dir.file("grp/bin"), fs::perms(02775));
+         fs::permissions(dir.file("grp/bin/app.config"), fs::perms(0664));
+         return app;
+       },
+       {}, 0, "nothing 0\n", ""},
+      {"a user's own copy run by root",
+       [&] {
+         std::string app = install("shared/own/bin/app");
+         theirs("shared/own/bin/app.config", readFile(app + ".config"));
+         EXPECT_EQ(chown(app.c_str(), kNobody, kNobody), 0);
+         return app;
+       },
+       {}, 0, "nothing 0\n", ""},
+      // The log of a service: a directory a group can write, and another
+      // user's FIFO (which blocked the start until they read it) or file in
+      // a sticky one.
+      {"a log in a directory a group can write",
+       [&] {
+         std::string glog = dir.makeDir("glog");
+         EXPECT_EQ(chown(glog.c_str(), 0, kUsers), 0);
+         fs::permissions(glog, fs::perms(0775));
+         EXPECT_EQ(mkfifo(dir.file("glog/svc.log").c_str(), 0666), 0);
+         return install("svc/svc", "daemonsupport " + glog + "\n");
+       },
+       {}, 1, "", "Error: Unable to open the log file '" + dir.file("glog/svc.log") + "': group 'users' can change '" +
+                      dir.file("glog") + "'" + kOwnFileRule},
+      {"another user's FIFO as the log",
+       [&] {
+         EXPECT_EQ(mkfifo(dir.file("shared/svc.log").c_str(), 0666), 0);
+         EXPECT_EQ(chown(dir.file("shared/svc.log").c_str(), kNobody, kNobody), 0);
+         return install("svc/svc", "daemonsupport " + shared + "\n");
+       },
+       {}, 1, "", "Error: Unable to open the log file '" + shared + "/svc.log': it is a FIFO" + kOwnFileRule},
+      {"another user's file as the log",
+       [&] {
+         theirs("shared/svc.log");
+         fs::permissions(dir.file("shared/svc.log"), fs::perms(0666));
+         return install("svc/svc", "daemonsupport " + shared + "\n");
+       },
+       {}, 1, "", "Error: Unable to open the log file '" + shared + "/svc.log': it belongs to user 'nobody'" +
+                      kOwnFileRule},
+      // A copy named so that +unit would print settings of the name's choice.
+      {"+unit of a copy named with line breaks",
+       [&] {
+         std::string name = "svc\nExecStartPre=evil\nUser=root";
+         install("svc/app");
+         fs::copy_file(dir.file("svc/app.config"), dir.file("svc/" + name + ".config"));
+         return dir.symlink(dir.file("svc/app"), "svc/" + name);
+       },
+       {"+unit"}, 1, "",
+       "Error: +unit prints no unit: the application name \"svc\\x0aExecStartPre=evil\\x0aUser=root\" holds control "
+       "characters, which a unit cannot hold.\n"},
+  };
+  for (const Case& c : cases) {
+    std::string program = c.prepare();
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProcessCommand command;
+    command.program = program;
+    command.argv = argv;
+    command.env = {{"PATH", kPathWithoutJava}};
+    command.cwd = dir.path();
+    // A FIFO nobody reads held the launch for ever.
+    command.timeoutSeconds = 30;
+    ProcessResult result = runProcess(command);
+    EXPECT_EQ(result.status, c.status) << c.name << "\n" << result.err;
+    EXPECT_EQ(result.out, c.out) << c.name;
+    EXPECT_EQ(result.err, c.err) << c.name;
+    std::error_code ignored;
+    fs::remove_all(dir.file("svc"), ignored);
+    fs::remove(dir.file("shared/svc.log"), ignored);
+  }
+}
+
+// Another user's pid file names a running instance of the launcher, theirs:
+// root's service would refuse to start ("already running").
+TEST_F(TrustTest, AnotherUsersPidFileIsNotBelieved) {
+  std::string app = install("svc/svc", "pidfile " + dir.file("shared/svc.pid") + "\n");
+  std::string config = theirs("shared/their.config", "javahome " + testJdkHome() + "\naddpath " +
+                                                         dir.file("lib/jltest.jar") + "\nmainclass jltest.Waiter\n");
+  ProcessCommand command;
+  command.program = "/usr/bin/setpriv";
+  command.argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", app, "+config", config, "0",
+                  "until=" + dir.file("never")};
+  command.env = {{"PATH", kPathWithoutJava}};
+  RunningProcess their(command);
+  ASSERT_TRUE(their.waitForOutput("ready\n"));
+  theirs("shared/svc.pid", std::to_string(their.pid()) + "\n");
+  ProcessResult result = runLauncher(app, {app}, {{"PATH", kPathWithoutJava}}, dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "nothing 0\n");
+  EXPECT_EQ(result.err, "");
+}
+
+}  // namespace
