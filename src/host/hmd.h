@@ -96,8 +96,8 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 //   configuration beside the launcher, its    root, the user running the
 //     includes, includedir, vmparamsfile,     launcher and the launcher's owner;
 //     the home's adm/security/keys            groups that can change the
-//     (hmdConfigurationTrust)                 launcher or its directory. In
-//                                             set-ID mode root and the owner.
+//     (hmdConfigurationTrust); a file named   launcher or a directory above it.
+//     with +config is the user's choice       In set-ID mode root and the owner.
 //   pid file, daemonsupport log               the effective user (root above):
 //     (hmdOpenOwnFile)                        a regular file of theirs with one
 //                                             name, never a link or a FIFO
@@ -119,8 +119,8 @@ struct HmdTrust {
 /// The effective user alone.
 HmdTrust hmdOwnTrust();
 /// The trust of configuration: the user running the launcher, the owner of
-/// the launcher's file, and the groups that can change that file or the
-/// directory holding it (they could change the launcher itself). In set-ID
+/// the launcher's file, and the groups that can change that file or a
+/// directory above it (they could change the launcher itself). In set-ID
 /// mode only the owner: the caller, and a group's write to a set-ID file,
 /// choose nothing of a privileged launch.
 HmdTrust hmdConfigurationTrust();

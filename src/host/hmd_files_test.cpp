@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -131,6 +133,37 @@ TEST(PrivateDirectoryTest, LinksAreResolvedAndMissingDirectoriesMadeForTheUser) 
   EXPECT_EQ(hmdReadPrivateFile(dir.symlink(file, "real/cache/jlauncher/link"), 10), std::nullopt);
   EXPECT_TRUE(hmdWritePrivateFile(file, "new"));
   EXPECT_EQ(readFile(file), "new");
+}
+
+// A file the launcher writes where others might have put something: only a
+// regular file of the user's with one name is opened, and nothing waits.
+TEST(OwnFileTest, OnlyTheUsersRegularFileWithOneNameIsOpened) {
+  TempDir dir;
+  const std::string rule =
+      "; the launcher writes only a regular file of its own with one name, in a directory that nobody but root and "
+      "the user running it can change";
+  std::string own = dir.writeFile("own", "");
+  dir.symlink(own, "link");
+  ASSERT_EQ(link(own.c_str(), dir.file("named twice").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  std::filesystem::permissions(dir.makeDir("open"), std::filesystem::perms(0770));
+  struct Case {
+    std::string file;
+    std::string why;  ///< "" when it is opened
+  } cases[] = {
+      {"new", ""},
+      {"link", "it is a symbolic link" + rule},
+      {"named twice", "it has 2 names" + rule},
+      {"fifo", "it is a FIFO" + rule},
+      {"open/new", "group " + hmdGroupName(getegid()) + " can change '" + dir.file("open") + "'" + rule},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    int fd = hmdOpenOwnFile(dir.file(c.file), O_WRONLY | O_CREAT | O_APPEND, 0600, why);
+    EXPECT_EQ(fd >= 0, c.why.empty()) << c.file;
+    EXPECT_EQ(why, c.why) << c.file;
+    if (fd >= 0) close(fd);
+  }
 }
 
 }  // namespace

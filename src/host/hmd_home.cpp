@@ -151,17 +151,20 @@ HmdTrust hmdConfigurationTrust() {
   HmdTrust trust;
   const bool setId = utlIsSetIdMode();
   if (!setId) trust.users.push_back(static_cast<unsigned>(geteuid()));
+  if (!location.fullLauncherFileName) return trust;
   struct stat launcher;
-  if (location.fullLauncherFileName && stat(location.fullLauncherFileName->c_str(), &launcher) == 0) {
-    trust.users.push_back(launcher.st_uid);
-    // A group that can replace the launcher chooses what it runs anyway:
-    // an installation shared by a group, or a user's private group.
-    struct stat directory;
-    if (!setId && (launcher.st_mode & S_IWGRP) != 0) trust.groups.push_back(launcher.st_gid);
-    if (!setId && location.fullLauncherPath && stat(location.fullLauncherPath->c_str(), &directory) == 0 &&
-        (directory.st_mode & (S_IWGRP | S_ISVTX)) == S_IWGRP) {
-      trust.groups.push_back(directory.st_gid);
-    }
+  if (stat(location.fullLauncherFileName->c_str(), &launcher) == 0) trust.users.push_back(launcher.st_uid);
+  // A group that can replace the launcher, or rename a directory above it,
+  // chooses what it runs anyway: an installation a group shares (an old
+  // /usr/local of group staff), or a user's private group. Its write to a
+  // set-ID file, which the system answers by clearing the set-ID bit, does
+  // not.
+  if (setId) return trust;
+  for (std::string path = *location.fullLauncherFileName; !path.empty(); path.erase(path.rfind('/'))) {
+    struct stat info;
+    bool groupChanges = stat(path.c_str(), &info) == 0 && (info.st_mode & S_IWGRP) != 0 &&
+                        !(S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0);
+    if (groupChanges) trust.groups.push_back(info.st_gid);
   }
   return trust;
 }
