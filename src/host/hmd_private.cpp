@@ -80,6 +80,17 @@ const char* kindOf(mode_t mode) {
 std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, bool create, std::string& why,
                                 struct stat* last) {
   std::string wanted = path;
+  // A relative path (leavepathsrelative) is walked from the working
+  // directory, the way it is opened.
+  if (!wanted.starts_with("/")) {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) {
+      why = systemError(path, errno);
+      return std::nullopt;
+    }
+    wanted = std::string(cwd) + "/" + wanted;
+    std::free(cwd);
+  }
   for (int resolutions = 0; resolutions <= kMaxResolutions; ++resolutions) {
     std::vector<std::string> parts = components(wanted);
     std::string prefix;

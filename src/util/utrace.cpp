@@ -5,6 +5,7 @@
 #include "util/utrace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -165,8 +166,17 @@ void ut_treset(const char* setting) {
   if (ut_TraceData.level != 0) {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
     if (path != nullptr && *path != '\0') {
-      // Not inherited by the JVM's children or a restarted launcher.
-      ut_TraceData.fd = open(path, openFlags | O_CLOEXEC, kOpenMode);
+      // Not inherited by the JVM's children or a restarted launcher. The
+      // trace goes where it is named, often /tmp: a link or a FIFO someone
+      // else put there is neither followed nor waited on, and only a
+      // regular file of the user's own takes the trace.
+      ut_TraceData.fd = open(path, openFlags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, kOpenMode);
+      struct stat info;
+      if (ut_TraceData.fd != -1 &&
+          (fstat(ut_TraceData.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())) {
+        close(ut_TraceData.fd);
+        ut_TraceData.fd = -1;
+      }
       if (ut_TraceData.fd != -1) {
         int nonBlocking = 1;
         ioctl(ut_TraceData.fd, FIONBIO, &nonBlocking);

@@ -222,17 +222,26 @@ TEST_F(UtraceTest, LevelClosesOldDescriptorAndFallsBackToStdout) {
   EXPECT_EQ(readFile(previous), "");
 }
 
+// A path in a missing directory, and what another user could have put
+// where the trace goes: a link to the user's own file, a FIFO.
 TEST_F(UtraceTest, UnopenableFileDiscardsLinesSilently) {
-  setenv("UTRACE", ("-l3 -f" + (dir_ / "missing" / "trace").string()).c_str(), 1);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  ut_tproda("lost");
-  EXPECT_EQ(ut_TraceData.fd, -1);
-  ut_tprodon();
-  ut_tproda("lost too");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  writeFile(dir_ / "mine", "mine\n");
+  fs::create_symlink(dir_ / "mine", dir_ / "link");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0666), 0);
+  for (const fs::path& path : {dir_ / "missing" / "trace", dir_ / "link", dir_ / "fifo"}) {
+    resetTrace();
+    setenv("UTRACE", ("-l3 -f" + path.string()).c_str(), 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ut_tproda("lost");
+    EXPECT_EQ(ut_TraceData.fd, -1) << path;
+    ut_tprodon();
+    ut_tproda("lost too");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  }
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_EQ(readFile(dir_ / "mine"), "mine\n");
 }
 
 TEST_F(UtraceTest, SettingIsReadOnlyOnce) {
