@@ -137,6 +137,9 @@ FILE* filOpenText(const char* name, const std::string& text) {
 bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
   std::string why;
   if (hmdIsTrustedFile(path, info, hmdConfigurationTrust(), why)) return true;
+  // The message names the file already.
+  const std::string named = "'" + std::string(path) + "'";
+  if (std::size_t at = why.find(named); at != std::string::npos) why.replace(at, named.size(), "it");
   utlReport(utlIsSetIdMode() ? kUntrustedSetIdMsg : kUntrustedMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path,
             why.c_str());
   return refuse();

@@ -208,12 +208,12 @@ TEST_F(SetIdTest, OnlyFilesOfRootOrTheOwnerThatNobodyElseWritesAreRead) {
   // write to a set-ID file chooses nothing of a privileged launch.
   ProcessResult result = run({dir.file("user/starts"), "0", "status"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, message("group 'root' can change '" + extra + "'"));
+  EXPECT_EQ(result.err, message("group 'root' can change it"));
   EXPECT_EQ(result.out, "");
 
   fs::permissions(extra, fs::perms(0644));
   ASSERT_EQ(chown(extra.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(run({dir.file("user/starts"), "0", "status"}).err, message("'" + extra + "' belongs to user 'nobody'"));
+  EXPECT_EQ(run({dir.file("user/starts"), "0", "status"}).err, message("it belongs to user 'nobody'"));
 
   ASSERT_EQ(chown(extra.c_str(), 0, 0), 0);
   result = run({dir.file("user/starts"), "0", "status"});
