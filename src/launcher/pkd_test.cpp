@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 
 #include "temp_dir.h"
 #include "util/sha256.h"
@@ -136,7 +135,7 @@ TEST(PkdTest, ExtractsARuntimeWholeOrNotAtAll) {
 // needs no memory for it.
 TEST(PkdTest, ARuntimeFileIsWrittenAsItIsRead) {
   TempDir dir;
-  constexpr std::size_t kBlock = 1 << 20, kBlocks = 64;
+  constexpr std::size_t kBlock = 1 << 20, kBlocks = 32;
   FakeArchive archive({{kTop + "lib/modules", kFile, std::string(kBlock, 'm'), kBlocks}});
   std::string error;
   rusage before, after;
@@ -151,47 +150,38 @@ TEST(PkdTest, ARuntimeFileIsWrittenAsItIsRead) {
 // mode, size and time its extraction gave it, as its stamp records them.
 TEST(PkdTest, ARuntimeChangedSinceItsExtractionIsNotIntact) {
   namespace fs = std::filesystem;
-  auto keepingTime = [](const std::string& path, const std::function<void()>& change) {
-    fs::file_time_type time = fs::last_write_time(path);
-    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
-    change();
-    fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove);
-    fs::last_write_time(path, time);
-  };
+  using Change = void (*)(const fs::path&);
   struct Case {
     const char* what;
-    std::function<void(const std::string& home)> change;
+    const char* file;
+    Change change;
+    bool sameTime;  ///< the file's time is put back after the change
     bool intact;
   } cases[] = {
-      {"as extracted", [](const std::string&) {}, true},
-      {"a file cut short", [&](const std::string& home) {
-         keepingTime(home + "/lib/modules", [&] { fs::resize_file(home + "/lib/modules", 1); });
-       }, false},
-      {"a file written to", [](const std::string& home) { fs::last_write_time(home + "/lib/modules", {}); }, false},
-      {"a file removed", [](const std::string& home) { fs::remove(home + "/bin/java"); }, false},
-      {"a file made a link", [](const std::string& home) {
-         fs::remove(home + "/bin/java");
-         fs::create_symlink("../lib/modules", home + "/bin/java");
-       }, false},
-      {"a file no longer executable", [](const std::string& home) {
-         fs::permissions(home + "/bin/java", fs::perms::owner_exec, fs::perm_options::remove);
-       }, false},
-      {"the empty stamp of an earlier launcher", [&](const std::string& home) {
-         keepingTime(home + "/.jlauncher-stamp", [&] { fs::resize_file(home + "/.jlauncher-stamp", 0); });
-       }, false},
+      {"as extracted", "bin/java", [](const fs::path&) {}, false, true},
+      {"a file cut short", "lib/modules", [](const fs::path& p) { fs::resize_file(p, 1); }, true, false},
+      {"a file written to", "lib/modules", [](const fs::path& p) { fs::last_write_time(p, {}); }, false, false},
+      {"a file removed", "bin/java", [](const fs::path& p) { fs::remove(p); }, false, false},
+      {"a file made a link", "bin/java", [](const fs::path& p) { fs::remove(p), fs::create_symlink("x", p); },
+       false, false},
+      {"a file no longer executable", "bin/java",
+       [](const fs::path& p) { fs::permissions(p, fs::perms::owner_exec, fs::perm_options::remove); }, false, false},
+      {"the empty stamp of an earlier launcher", ".jlauncher-stamp", [](const fs::path& p) { fs::resize_file(p, 0); },
+       true, false},
   };
-  FakeArchive archive({{kTop + "bin/", kDir, ""},
-                       {kTop + "bin/java", kExe, "#!java"},
-                       {kTop + "lib/modules", kFile, "modules"},
-                       {kTop + "lib/java", kLink, "../bin/java"}});
+  FakeArchive archive({{kTop + "bin/", kDir, ""}, {kTop + "bin/java", kExe, "#!java"},
+                       {kTop + "lib/modules", kFile, "modules"}, {kTop + "lib/java", kLink, "../bin/java"}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
-    std::string home = dir.file("runtime");
-    std::string error;
+    std::string home = dir.file("runtime"), error;
     ASSERT_TRUE(pkdExtractRuntime(archive, archive.hash(), home, &error)) << error;
     EXPECT_TRUE(pkdRuntimeIntact(home));
-    c.change(home);
+    fs::path file = home + "/" + c.file;
+    fs::file_time_type time = fs::last_write_time(file);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+    c.change(file);
+    if (c.sameTime) fs::last_write_time(file, time);
     EXPECT_EQ(pkdRuntimeIntact(home), c.intact);
   }
 }
