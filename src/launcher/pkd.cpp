@@ -1,5 +1,6 @@
 #include "launcher/pkd.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/file.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -36,8 +38,21 @@ constexpr const char* kCacheSubdirectory = "jlauncher";
 // the runtime's stamp file's. Whatever writes to a copy afterwards changes
 // its time, which the next launch sees with one stat.
 constexpr time_t kStampTime = 315532800;  // 1980-01-01, where ZIP time begins
-constexpr const char* kRuntimeStamp = ".jlauncher-stamp";
 constexpr mode_t kJarMode = 0444;
+// The runtime's stamp file lists what each of its entries was when it was
+// extracted, one record each after the header: "MODE SIZE SECONDS
+// NANOSECONDS NAME\0", the mode in octal, size and time 0 for a directory.
+// A file written to, cut short, replaced or removed since no longer matches
+// its record, which the next launch sees with one lstat per entry and no
+// reading. A stamp without the header is an earlier launcher's, which
+// recorded nothing: its runtime is extracted again once.
+constexpr const char* kRuntimeStamp = ".jlauncher-stamp";
+constexpr std::string_view kStampHeader = "jlauncher runtime stamp 1\n";
+constexpr std::size_t kStampLimit = 64 << 20;
+// The longest target the system makes a link of, and how many links it
+// follows in one name.
+constexpr std::size_t kLinkLimit = 4095;
+constexpr int kLinkFollows = 40;
 
 struct PkdState {
   std::vector<std::string> jars;  ///< the extracted jars, in class path order
@@ -122,21 +137,6 @@ std::optional<std::vector<std::string>> components(std::string_view name) {
   return parts;
 }
 
-// A link's target stays inside the runtime when, read from the link's own
-// directory (depth components below the top), it never climbs above it.
-bool staysInside(const std::string& target, std::size_t depth) {
-  if (target.empty() || target.front() == '/') return false;
-  long level = static_cast<long>(depth);
-  for (const std::string& part : utlSplitList(target, "/")) {
-    if (part == "..") {
-      if (--level < 0) return false;
-    } else if (!part.empty() && part != ".") {
-      ++level;
-    }
-  }
-  return true;
-}
-
 // The directory that holds the last of parts, opened below top without
 // following any link, its missing directories made.
 int openParent(int top, const std::vector<std::string>& parts) {
@@ -157,19 +157,74 @@ int removeOne(const char* path, const struct stat*, int, FTW*) { return remove(p
 
 void removeTree(const std::string& path) { nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS); }
 
+// Removes what an extraction killed part way left in directory (which ends
+// in '/'): the temporaries named prefix and mkstemp's or mkdtemp's six
+// characters. Only the holder of the lock extracts into them, so whatever
+// it finds is stale.
+void removeStale(const std::string& directory, const std::string& prefix) {
+  DIR* entries = opendir(directory.c_str());
+  if (entries == nullptr) return;
+  while (const dirent* entry = readdir(entries)) {
+    std::string_view name = entry->d_name;
+    if (name.starts_with(prefix) && name.size() == prefix.size() + 6) {
+      ut_tproda("Removing <%s%s>, left by an interrupted extraction", directory.c_str(), entry->d_name);
+      removeTree(directory + entry->d_name);
+    }
+  }
+  closedir(entries);
+}
+
+// One entry's record in the runtime's stamp.
+std::string stampRecord(const std::string& name, const struct stat& info) {
+  bool directory = S_ISDIR(info.st_mode);
+  char fields[96];
+  std::snprintf(fields, sizeof fields, "%o %lld %lld %ld ", static_cast<unsigned>(info.st_mode),
+                directory ? 0LL : static_cast<long long>(info.st_size),
+                directory ? 0LL : static_cast<long long>(info.st_mtim.tv_sec), directory ? 0L : info.st_mtim.tv_nsec);
+  return fields + name + '\0';
+}
+
+// True when the entry below top that record names is what the record
+// says; *name receives the name. In the stamp the NUL that ends the record
+// follows the name.
+bool matches(int top, std::string_view record, const char** name) {
+  unsigned mode = 0;
+  long long size = 0, seconds = 0;
+  long nanoseconds = 0;
+  const char* at = record.data();
+  const char* end = at + record.size();
+  auto field = [&](auto& value, int base) {
+    std::from_chars_result read = std::from_chars(at, end, value, base);
+    if (read.ec != std::errc() || read.ptr == end || *read.ptr != ' ') return false;
+    at = read.ptr + 1;
+    return true;
+  };
+  *name = "";
+  if (!field(mode, 8) || !field(size, 10) || !field(seconds, 10) || !field(nanoseconds, 10) || at == end) return false;
+  *name = at;
+  struct stat info;
+  if (fstatat(top, at, &info, AT_SYMLINK_NOFOLLOW) != 0 || info.st_mode != mode) return false;
+  return S_ISDIR(info.st_mode) || (info.st_size == size && info.st_mtim.tv_sec == seconds &&
+                                   info.st_mtim.tv_nsec == nanoseconds);
+}
+
 class RuntimeExtraction {
  public:
   RuntimeExtraction(PkdArchive& archive, std::string* error) : archive_(archive), error_(*error) {}
 
   bool run(const std::string& hash, const std::string& directory) {
-    std::string temp = directory.substr(0, directory.rfind('/') + 1) + "." + hash.substr(0, 16) + ".XXXXXX";
+    std::string parent = directory.substr(0, directory.rfind('/') + 1);
+    std::string prefix = "." + hash.substr(0, 16) + ".";
+    removeStale(parent, prefix);
+    std::string temp = parent + prefix + "XXXXXX";
     if (mkdtemp(temp.data()) == nullptr) return fail("cannot make a directory beside '" + directory + "'");
     top_ = open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool ok = top_ >= 0 && extractAll();
     if (ok && digest_.hex() != hash) ok = fail("its files do not match their SHA-256: the executable is damaged");
-    ok = ok && writeStamp();
+    ok = ok && checkLinks() && writeStamp();
     if (top_ >= 0) close(top_);
-    // A tree without its stamp is what a damaged copy leaves; it goes.
+    // A tree that is not as its stamp records is what a damaged copy
+    // leaves; it goes.
     if (ok && access(directory.c_str(), F_OK) == 0) removeTree(directory);
     if (ok && rename(temp.c_str(), directory.c_str()) != 0) ok = fail("cannot rename into '" + directory + "'");
     if (!ok) removeTree(temp);
@@ -208,52 +263,147 @@ class RuntimeExtraction {
     if (type != S_IFDIR && type != S_IFREG && type != S_IFLNK) {
       return fail("'" + entry.name + "' is not a file, a directory or a link");
     }
-    std::string data;
-    if (!directory && !archive_.read(entry.name, [&data](const char* bytes, std::size_t size) {
-          data.append(bytes, size);
-          return true;
-        }, &error_)) {
-      return false;
-    }
+    // The packer's digest: name, NUL, mode in octal, NUL, then the bytes,
+    // which are added as they are read.
     char modeText[16];
     std::snprintf(modeText, sizeof modeText, "%o", static_cast<unsigned>(entry.mode));
     digest_.update(entry.name.data(), entry.name.size() + 1);
     digest_.update(modeText, std::strlen(modeText) + 1);
-    digest_.update(data.data(), data.size());
 
     int parent = openParent(top_, *parts);
     if (parent < 0) return fail("cannot make the directory of '" + entry.name + "': " + systemError(errno));
     const char* leaf = parts->back().c_str();
     bool ok = false;
     if (type == S_IFDIR) {
-      ok = (mkdirat(parent, leaf, permissions | 0700) == 0 || errno == EEXIST);
+      ok = (mkdirat(parent, leaf, permissions | 0700) == 0 || errno == EEXIST) ||
+           fail("cannot write '" + entry.name + "': " + systemError(errno));
     } else if (type == S_IFLNK) {
-      if (!staysInside(data, parts->size() - 1)) {
-        close(parent);
-        return fail("the link '" + entry.name + "' leads out of the runtime");
-      }
-      ok = symlinkat(data.c_str(), parent, leaf) == 0;
+      ok = makeLink(entry, parent, leaf);
     } else {
-      int fd = openat(parent, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions | 0600);
-      ok = fd >= 0 && hmdWriteAll(fd, data.data(), data.size());
-      if (fd >= 0 && close(fd) != 0) ok = false;
+      ok = writeFile(entry, parent, leaf, permissions | 0600);
     }
-    int saved = errno;
     close(parent);
-    return ok || fail("cannot write '" + entry.name + "': " + systemError(saved));
+    if (ok) names_.emplace_back(name);
+    if (ok && type == S_IFLNK) links_.push_back({entry.name, std::move(*parts)});
+    return ok;
   }
 
-  bool writeStamp() {
-    int fd = openat(top_, kRuntimeStamp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
-    bool ok = fd >= 0 && stamp(fd) && fsync(fd) == 0;
-    if (fd >= 0) close(fd);
-    return ok || fail("cannot stamp the runtime: " + systemError(errno));
+  // The file's bytes go to its descriptor and into the digest a block at a
+  // time: a runtime's lib/modules may be larger than a launch's memory.
+  bool writeFile(const PkdEntry& entry, int parent, const char* leaf, mode_t mode) {
+    int fd = openat(parent, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return fail("cannot write '" + entry.name + "': " + systemError(errno));
+    int writeError = 0;
+    bool read = archive_.read(entry.name, [&](const char* data, std::size_t size) {
+      digest_.update(data, size);
+      if (hmdWriteAll(fd, data, size)) return true;
+      writeError = errno != 0 ? errno : ENOSPC;
+      return false;
+    }, &error_);
+    if (close(fd) != 0 && writeError == 0) writeError = errno;
+    if (writeError != 0) return fail("cannot write '" + entry.name + "': " + systemError(writeError));
+    return read;
   }
+
+  bool makeLink(const PkdEntry& entry, int parent, const char* leaf) {
+    std::string target;
+    bool tooLong = false;
+    bool read = archive_.read(entry.name, [&](const char* data, std::size_t size) {
+      digest_.update(data, size);
+      tooLong = size > kLinkLimit - target.size();
+      if (!tooLong) target.append(data, size);
+      return !tooLong;
+    }, &error_);
+    if (tooLong) return fail("the link '" + entry.name + "' names more than " + std::to_string(kLinkLimit) + " bytes");
+    if (!read) return false;
+    return symlinkat(target.c_str(), parent, leaf) == 0 ||
+           fail("cannot write '" + entry.name + "': " + systemError(errno));
+  }
+
+  /// Where a link of the tree leads.
+  enum class Reach { kInside, kOutside, kTooManyLinks };
+
+  // Follows the link at parts as the system would follow it, a component at
+  // a time through the links the tree holds, and never above its top. Past
+  // a component that names nothing or no directory the system would stop;
+  // the rest still must not climb out. An absolute target is outside.
+  Reach reach(const std::vector<std::string>& parts) const {
+    std::vector<std::string> at(parts.begin(), parts.end() - 1);
+    std::vector<std::string> pending = {parts.back()};  // the last is next
+    int follows = 0;
+    bool stopped = false;
+    std::string target(kLinkLimit + 1, '\0');
+    while (!pending.empty()) {
+      std::string part = std::move(pending.back());
+      pending.pop_back();
+      if (part.empty() || part == ".") continue;
+      if (part == "..") {
+        if (at.empty()) return Reach::kOutside;
+        at.pop_back();
+        continue;
+      }
+      at.push_back(std::move(part));
+      if (stopped) continue;
+      std::string path = at.front();
+      for (std::size_t i = 1; i < at.size(); ++i) path += "/" + at[i];
+      struct stat info;
+      bool found = fstatat(top_, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!found || !S_ISLNK(info.st_mode)) {
+        stopped = !found || !S_ISDIR(info.st_mode);
+        continue;
+      }
+      if (++follows > kLinkFollows) return Reach::kTooManyLinks;
+      ssize_t size = readlinkat(top_, path.c_str(), target.data(), target.size());
+      if (size <= 0 || static_cast<std::size_t>(size) > kLinkLimit || target.front() == '/') return Reach::kOutside;
+      at.pop_back();
+      std::vector<std::string> next = utlSplitList(std::string_view(target.data(), static_cast<std::size_t>(size)), "/");
+      pending.insert(pending.end(), next.rbegin(), next.rend());
+    }
+    return Reach::kInside;
+  }
+
+  // Each link is followed once every entry is in place, as the JVM will
+  // follow it: an inner link may make another lead out.
+  bool checkLinks() {
+    for (const Link& link : links_) {
+      Reach where = reach(link.parts);
+      if (where == Reach::kOutside) return fail("the link '" + link.entry + "' leads out of the runtime");
+      if (where == Reach::kTooManyLinks) {
+        return fail("the link '" + link.entry + "' leads through more than " + std::to_string(kLinkFollows) + " links");
+      }
+    }
+    return true;
+  }
+
+  // Records every entry as it now is; the stamp's own time is set last.
+  bool writeStamp() {
+    std::string records(kStampHeader);
+    for (const std::string& name : names_) {
+      struct stat info;
+      if (fstatat(top_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return fail("cannot stamp the runtime: '" + name + "': " + systemError(errno));
+      }
+      records += stampRecord(name, info);
+    }
+    if (records.size() > kStampLimit) return fail("the runtime has too many entries to record");
+    int fd = openat(top_, kRuntimeStamp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
+    bool ok = fd >= 0 && hmdWriteAll(fd, records.data(), records.size()) && stamp(fd) && fsync(fd) == 0;
+    int saved = errno;
+    if (fd >= 0) close(fd);
+    return ok || fail("cannot stamp the runtime: " + systemError(saved));
+  }
+
+  struct Link {
+    std::string entry;               ///< the archive's name of it
+    std::vector<std::string> parts;  ///< its place in the tree
+  };
 
   PkdArchive& archive_;
   std::string& error_;
   Sha256 digest_;
   int top_ = -1;
+  std::vector<std::string> names_;  ///< the entries made, as the stamp records them
+  std::vector<Link> links_;
 };
 
 // --- The launch -------------------------------------------------------------------
@@ -293,10 +443,10 @@ bool prepare(const std::string& base, const char* runtimeHash, const char* appNa
   if (runtimeHash == nullptr) return true;
   std::string runtimes = base + "/runtime";
   std::string home = runtimes + "/" + runtimeHash;
-  if (!stamped(home + "/" + kRuntimeStamp)) {
+  if (!pkdRuntimeIntact(home)) {
     if (!ownDirectory(runtimes, &error)) return failed("its Java runtime");
     ExtractionLock lock(home + ".lock");
-    if (!stamped(home + "/" + kRuntimeStamp)) {
+    if (!pkdRuntimeIntact(home)) {
       ut_tproda("Extracting the Java runtime to <%s>", home.c_str());
       if (!openArchive() || !pkdExtractRuntime(*archive, runtimeHash, home, &error)) return failed("its Java runtime");
     }
@@ -347,6 +497,7 @@ std::string pkdGetClassPath() {
 
 bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::string& name,
                    const std::string& directory, std::string* error) {
+  removeStale(directory + "/", "." + name + ".");
   std::string temp = directory + "/." + name + ".XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) {
@@ -382,4 +533,27 @@ bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::stri
 bool pkdExtractRuntime(PkdArchive& archive, const std::string& hash, const std::string& directory,
                        std::string* error) {
   return RuntimeExtraction(archive, error).run(hash, directory);
+}
+
+bool pkdRuntimeIntact(const std::string& directory) {
+  std::string stampPath = directory + "/" + kRuntimeStamp;
+  if (!stamped(stampPath)) return false;
+  std::optional<std::string> records = hmdReadPrivateFile(stampPath, kStampLimit);
+  if (!records || !records->starts_with(kStampHeader) || records->size() == kStampHeader.size()) {
+    ut_tproda("The Java runtime <%s> has no record of its files", directory.c_str());
+    return false;
+  }
+  int top = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (top < 0) return false;
+  std::string_view rest = std::string_view(*records).substr(kStampHeader.size());
+  bool intact = true;
+  while (intact && !rest.empty()) {
+    std::size_t end = rest.find('\0');
+    const char* name = "";
+    intact = end != std::string_view::npos && matches(top, rest.substr(0, end), &name);
+    if (!intact) ut_tproda("The Java runtime's <%s> is not as it was extracted to <%s>", name, directory.c_str());
+    rest.remove_prefix(std::min(end, rest.size() - 1) + 1);
+  }
+  close(top);
+  return intact;
 }

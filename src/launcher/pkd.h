@@ -2,8 +2,11 @@
 // the executable: jars kept as they were, and a Java runtime. Neither can be
 // used from inside the executable, so the first launch extracts them into
 // the user's cache, under their content hash; later launches find them there
-// by one look at each file's stamp. Removing the cache only makes the next
-// launch extract again.
+// by one look at each jar's stamp, and at each of the runtime's files as
+// its stamp records them, and extract again what changed since. An
+// extraction holds a lock for its hash, and first removes what one killed
+// part way left. Removing the cache only makes the next launch extract
+// again.
 //
 // The configuration names them ("packedjar SHA256 NAME", "packedruntime
 // SHA256"); jlauncher-pack writes those lines into the archive comment.
@@ -60,15 +63,27 @@ std::string pkdGetClassPath();
 
 /// Extracts the jar called name ("jlauncher/jars/NAME" in the archive) to
 /// directory/name, unless a copy is there already. The copy is checked
-/// against hash and published under its name only when whole. False with
-/// *error set when it fails.
+/// against hash and published under its name only when whole. The caller
+/// holds the directory's lock: the temporaries of name an interrupted
+/// extraction left there are removed first. False with *error set when it
+/// fails.
 bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::string& name,
                    const std::string& directory, std::string* error);
 
 /// Extracts the runtime (the entries under "jlauncher/runtime/") into
-/// directory, which must not exist: into a temporary directory beside it,
-/// checked against hash, then renamed. Entries that would leave the
-/// directory, links that lead out of it and special files are refused.
+/// directory, replacing what is there: into a temporary directory beside
+/// it, each file streamed, checked against hash, its links followed inside
+/// it, stamped with a record of every entry, then renamed. The caller holds
+/// the lock of hash: the temporaries of hash an interrupted extraction left
+/// beside directory are removed first. Entries that would leave the
+/// directory, links that lead out of it (through other links too), a link
+/// target longer than the system takes and special files are refused.
 /// False with *error set when it fails; nothing is left behind then.
 bool pkdExtractRuntime(PkdArchive& archive, const std::string& hash, const std::string& directory,
                        std::string* error);
+
+/// True when the runtime extracted into directory is as its extraction left
+/// it: its stamp is untouched and every entry it records still has the
+/// type, mode, size and modification time it had (one lstat each, no
+/// reading). False for a stamp of an earlier launcher, which records none.
+bool pkdRuntimeIntact(const std::string& directory);

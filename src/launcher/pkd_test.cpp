@@ -1,6 +1,7 @@
 #include "launcher/pkd.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +18,11 @@ struct FakeEntry {
   std::string name;
   std::uint32_t mode;
   std::string data;
+  std::size_t times = 1;  ///< how often data follows itself in the entry
 };
 
 /// An archive given as a list; an entry whose data is "damaged" fails its
-/// checksum when read.
+/// checksum when read. An entry's data is handed over once per repetition.
 class FakeArchive : public PkdArchive {
  public:
   explicit FakeArchive(std::vector<FakeEntry> entries) : entries_(std::move(entries)) {}
@@ -38,7 +40,9 @@ class FakeArchive : public PkdArchive {
         *error = "'" + name + "' cannot be read: CRC error";
         return false;
       }
-      return sink(entry.data.data(), entry.data.size());
+      bool taken = true;
+      for (std::size_t i = 0; taken && i < entry.times; ++i) taken = sink(entry.data.data(), entry.data.size());
+      return taken;
     }
     *error = "'" + name + "' cannot be read: No such file";
     return false;
@@ -52,7 +56,7 @@ class FakeArchive : public PkdArchive {
       std::snprintf(mode, sizeof mode, "%o", entry.mode);
       digest.update(entry.name.c_str(), entry.name.size() + 1);
       digest.update(mode, std::strlen(mode) + 1);
-      digest.update(entry.data.data(), entry.data.size());
+      for (std::size_t i = 0; i < entry.times; ++i) digest.update(entry.data.data(), entry.data.size());
     }
     return digest.hex();
   }
@@ -86,6 +90,14 @@ TEST(PkdTest, ExtractsARuntimeWholeOrNotAtAll) {
        "the link 'jlauncher/runtime/lib/passwd' leads out of the runtime"},
       {"a climbing link", {{kTop + "lib/up", kLink, "../../x"}},
        "the link 'jlauncher/runtime/lib/up' leads out of the runtime"},
+      {"a link out through an inner link",
+       {{kTop + "a/b/c/d/e/f/g/h/u", kLink, "../../../../../../../.."},
+        {kTop + "v", kLink, "a/b/c/d/e/f/g/h/u/../../../../../../../../etc"}},
+       "the link 'jlauncher/runtime/v' leads out of the runtime"},
+      {"a loop of links", {{kTop + "loop", kLink, "pool"}, {kTop + "pool", kLink, "loop"}},
+       "the link 'jlauncher/runtime/loop' leads through more than 40 links"},
+      {"a link too long", {{kTop + "lib/long", kLink, std::string(5000, 'x')}},
+       "the link 'jlauncher/runtime/lib/long' names more than 4095 bytes"},
       {"a file through a link", {{kTop + "bin2", kLink, "bin"}, {kTop + "bin2/evil", kFile, "x"}},
        "cannot make the directory of 'jlauncher/runtime/bin2/evil': Not a directory"},
       {"a fifo", {{kTop + "fifo", S_IFIFO | 0644, ""}},
@@ -101,14 +113,16 @@ TEST(PkdTest, ExtractsARuntimeWholeOrNotAtAll) {
     entries.insert(entries.end(), c.extra.begin(), c.extra.end());
     FakeArchive archive(entries);
     std::string home = dir.file("runtime");
+    std::string hash = c.wrongHash ? sha256Hex("other") : archive.hash();
+    // What an extraction killed part way leaves, found by the next one.
+    dir.writeFile("." + hash.substr(0, 16) + ".Kill9d/lib/modules", "half");
     std::string error;
-    bool ok = pkdExtractRuntime(archive, c.wrongHash ? sha256Hex("other") : archive.hash(), home, &error);
+    bool ok = pkdExtractRuntime(archive, hash, home, &error);
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(ok, c.error.empty());
-    if (!ok) {
-      EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "left behind";
-      continue;
-    }
+    std::vector<std::filesystem::path> left(std::filesystem::directory_iterator(dir.path()), {});
+    EXPECT_EQ(left, std::vector<std::filesystem::path>(ok, home)) << "left behind";
+    if (!ok) continue;
     struct stat info;
     ASSERT_EQ(stat((home + "/lib/java").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode, kExe);
@@ -117,10 +131,66 @@ TEST(PkdTest, ExtractsARuntimeWholeOrNotAtAll) {
   }
 }
 
+// A runtime's file is written as it is read, whatever its size: a launch
+// needs no memory for it.
+TEST(PkdTest, ARuntimeFileIsWrittenAsItIsRead) {
+  TempDir dir;
+  constexpr std::size_t kBlock = 1 << 20, kBlocks = 32;
+  FakeArchive archive({{kTop + "lib/modules", kFile, std::string(kBlock, 'm'), kBlocks}});
+  std::string error;
+  rusage before, after;
+  getrusage(RUSAGE_SELF, &before);
+  ASSERT_TRUE(pkdExtractRuntime(archive, archive.hash(), dir.file("runtime"), &error)) << error;
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("runtime/lib/modules")), kBlock * kBlocks);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, static_cast<long>(kBlock * kBlocks / 4 / 1024)) << "KiB more";
+}
+
+// A launch uses an extracted runtime while each of its files has the type,
+// mode, size and time its extraction gave it, as its stamp records them.
+TEST(PkdTest, ARuntimeChangedSinceItsExtractionIsNotIntact) {
+  namespace fs = std::filesystem;
+  using Change = void (*)(const fs::path&);
+  struct Case {
+    const char* what;
+    const char* file;
+    Change change;
+    bool sameTime;  ///< the file's time is put back after the change
+    bool intact;
+  } cases[] = {
+      {"as extracted", "bin/java", [](const fs::path&) {}, false, true},
+      {"a file cut short", "lib/modules", [](const fs::path& p) { fs::resize_file(p, 1); }, true, false},
+      {"a file written to", "lib/modules", [](const fs::path& p) { fs::last_write_time(p, {}); }, false, false},
+      {"a file removed", "bin/java", [](const fs::path& p) { fs::remove(p); }, false, false},
+      {"a file made a link", "bin/java", [](const fs::path& p) { fs::remove(p), fs::create_symlink("x", p); },
+       false, false},
+      {"a file no longer executable", "bin/java",
+       [](const fs::path& p) { fs::permissions(p, fs::perms::owner_exec, fs::perm_options::remove); }, false, false},
+      {"the empty stamp of an earlier launcher", ".jlauncher-stamp", [](const fs::path& p) { fs::resize_file(p, 0); },
+       true, false},
+  };
+  FakeArchive archive({{kTop + "bin/", kDir, ""}, {kTop + "bin/java", kExe, "#!java"},
+                       {kTop + "lib/modules", kFile, "modules"}, {kTop + "lib/java", kLink, "../bin/java"}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::string home = dir.file("runtime"), error;
+    ASSERT_TRUE(pkdExtractRuntime(archive, archive.hash(), home, &error)) << error;
+    EXPECT_TRUE(pkdRuntimeIntact(home));
+    fs::path file = home + "/" + c.file;
+    fs::file_time_type time = fs::last_write_time(file);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+    c.change(file);
+    if (c.sameTime) fs::last_write_time(file, time);
+    EXPECT_EQ(pkdRuntimeIntact(home), c.intact);
+  }
+}
+
 // A jar whose bytes are not the ones its hash names is never published.
 TEST(PkdTest, AJarIsPublishedOnlyWhenItsHashHolds) {
   TempDir dir;
   FakeArchive archive({{"jlauncher/jars/app.jar", 0, "PK jar bytes"}});
+  dir.writeFile(".app.jar.Kill9d", "PK ja");  // an extraction killed part way
   std::string error;
   EXPECT_FALSE(pkdExtractJar(archive, sha256Hex("PK other bytes"), "app.jar", dir.path(), &error));
   EXPECT_EQ(error, "it does not match its SHA-256: the executable is damaged");

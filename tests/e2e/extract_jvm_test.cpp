@@ -167,7 +167,8 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
 
 // A runtime jlink makes for the application's modules (and those asked
 // for) runs it where no Java is installed: /usr/lib/jvm empty, no java on
-// PATH, no JAVA_HOME. jlink's work leaves nothing behind.
+// PATH, no JAVA_HOME. jlink's work leaves nothing behind; a runtime
+// damaged since its extraction is extracted again.
 TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
   std::string tmp = dir.makeDir("tmp");
@@ -191,6 +192,12 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   // The jars need java.base alone; jdk.zipfs was asked for.
   EXPECT_NE(readFile(runtimes[0] / "release").find("\nMODULES=\"java.base jdk.zipfs\"\n"), std::string::npos);
   EXPECT_EQ(fs::status(runtimes[0] / "bin/java").permissions(), fs::perms(0755));
+  // A runtime damaged since is extracted again.
+  fs::resize_file(runtimes[0] / "lib/modules", 4096);
+  ProcessResult repaired = run(dir.file("myapp"), {"a"}, {{"UTRACE", "-p"}});
+  EXPECT_EQ(repaired.status, 0) << repaired.err;
+  EXPECT_NE(repaired.out.find("Extracting the Java runtime to <" + runtimes[0].string() + ">"), std::string::npos);
+  EXPECT_NE(repaired.out.find(expected), std::string::npos) << repaired.out << repaired.err;
   // +javahome still names another.
   ProcessResult other = run(dir.file("myapp"), {"+javahome", testJdkHome(), "+javacmd", "a"});
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;
