@@ -160,7 +160,10 @@ bool cfgSetVMParamsFile(std::string& param) {
     ut_tproda("No JVM options file <%s>: nothing added", path.c_str());
     return true;
   }
-  FILE* stream = filOpenFile(path.c_str(), "r", true);
+  // The file belongs to the project the user works in (a Maven project's
+  // .mvn/jvm.config, found with $findup), which is theirs to choose as a
+  // +config file is: checked only where the caller chooses nothing.
+  FILE* stream = filOpenFile(path.c_str(), "r", utlIsSetIdMode());
   if (stream == nullptr) {
     if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
     return false;

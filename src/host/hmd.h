@@ -94,10 +94,12 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 //
 //   what                                      trusted (hmdTrust of)
 //   configuration beside the launcher, its    root, the user running the
-//     includes, includedir, vmparamsfile,     launcher and the launcher's owner;
-//     the home's adm/security/keys            groups that can change the
+//     includes and includedir, the home's     launcher and the launcher's owner;
+//     adm/security/keys                       groups that can change the
 //     (hmdConfigurationTrust); a file named   launcher or a directory above it.
-//     with +config is the user's choice       In set-ID mode root and the owner.
+//     with +config or a vmparamsfile (of the  In set-ID mode root and the owner.
+//     project one works in) is the user's
+//     choice, checked in set-ID mode only
 //   pid file, daemonsupport log               the effective user (root above):
 //     (hmdOpenOwnFile)                        a regular file of theirs with one
 //                                             name, never a link or a FIFO

@@ -111,6 +111,14 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
          return app;
        },
        {}, 0, "nothing 0\n", ""},
+      // The project one works in is one's choice, whoever owns it: root
+      // builds a user's checkout as Maven's own script would.
+      {"a project's JVM options of another user",
+       [&] {
+         theirs(".mvn/jvm.config", "-Dtell=project\n");
+         return install("svc/app", "vmparamsfile $findup(.mvn)/.mvn/jvm.config\n");
+       },
+       {}, 0, "project 0\n", ""},
       // The log of a service: a directory a group can write, and another
       // user's FIFO (which blocked the start until they read it) or file in
       // a sticky one.
