@@ -249,6 +249,7 @@ TEST_F(PackTest, MergedFilesHoldBothJarsParts) {
       {"META-INF/services/s.S", "# first\na.A", "b.B\n", "# first\na.A\nb.B\n"},
       {"META-INF/services/s.S", "moduleName=m\nextensionClasses=a.A\n", "moduleName = m\nextensionClasses: b.B, a.A\n",
        "moduleName=m\nextensionClasses=a.A,b.B\n"},
+      {"META-INF/services/x.Y", "a=b\n\\\n", "a=c,d\n", "a=b,c,d\n"},
       {groovy, "staticExtensionClasses=a.S\n", "staticExtensionClasses=b.S\n", "staticExtensionClasses=a.S,b.S\n"},
       {"META-INF/spring.handlers", "http\\://a=a.H\n", "http\\://b=b.H", "http\\://a=a.H\nhttp\\://b=b.H"},
       {"META-INF/spring.factories", "k=a.A,\\\n  a.B\n", "k=b.B\nj=c.C\n", "k=a.A,a.B,b.B\nj=c.C\n"},
