@@ -259,7 +259,9 @@ bool PackWorkDir::get(std::string* path, std::string* error) {
     // packer reads back and packs; the directory made in it is the packer's
     // alone.
     std::string why;
-    if (!hmdTrustedPath(base, hmdOwnTrust(), why)) return fail(error, packFormat(kUnsafeWorkDirMsg, base.c_str(), why.c_str()));
+    if (!hmdTrustedPath(base, hmdOwnTrust(), why)) {
+      return fail(error, packFormat(kUnsafeWorkDirMsg, base.c_str(), why.c_str()));
+    }
     std::string made = base + (base.ends_with("/") ? "" : "/") + "jlauncher-pack-XXXXXX";
     if (!packCreateDirectory(&made)) {
       return fail(error, packFormat(kCannotMakeWorkDirMsg, base.c_str(), std::strerror(errno)));

@@ -118,7 +118,8 @@ PackMergeResult mergeProperties(const std::vector<std::string>& copies, bool all
   Properties result;
   for (const std::string& copy : copies) {
     for (const auto& [key, value] : parseProperties(copy)) {
-      auto kept = std::find_if(result.begin(), result.end(), [&](const auto& entry) { return entry.first == key; });
+      auto kept =
+          std::find_if(result.begin(), result.end(), [&key = key](const auto& entry) { return entry.first == key; });
       if (kept == result.end()) {
         result.emplace_back(key, value);
         continue;

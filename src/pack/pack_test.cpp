@@ -307,16 +307,17 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
   chmod(elsewhere.path().c_str(), 0755);
   std::string e = makeJar(elsewhere, "e.jar", {{"e/E.class", "e"}});
   chmod(e.c_str(), 0644);
-  std::string a = makeJar(dir, "a.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.Main\nClass-Path: lib/b%20c.jar gone.jar "
-                                                                  "lib/ http://h/d.jar file:" + e + "\n"}});
+  std::string a = makeJar(dir, "a.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.Main\nClass-Path: lib/b%20c.jar "
+                                          "gone.jar lib/ http://h/d.jar file:" + e + "\n"}});
   std::string bc = makeJar(dir, "lib/b c.jar", {{"META-INF/MANIFEST.MF", "Class-Path: ../d.jar file:" + a + "\n"}});
   std::string d = makeJar(dir, "d.jar", {{"d/D.class", "d"}});
   std::string a2 = makeJar(dir, "x/a.jar", {{"x/X.class", "x"}});
   const std::string longName = std::string(244, 'l') + ".jar";
-  std::string long1 = makeJar(dir, "x/" + longName, {{"l/L.class", "1"}}), long2 = makeJar(dir, longName, {{"l/L.class", "2"}});
+  std::string long1 = makeJar(dir, "x/" + longName, {{"l/L.class", "1"}});
+  std::string long2 = makeJar(dir, longName, {{"l/L.class", "2"}});
   ASSERT_TRUE(pack({.jars = {a, a2, d, long1, long2}, .keepJars = true})) << error;
-  EXPECT_EQ(notes, std::vector<std::string>{"packing '" + e + "' from outside the jars' directories: the Class-Path of '" +
-                                            a + "' names it"});
+  EXPECT_EQ(notes, std::vector<std::string>{"packing '" + e + "' from outside the jars' directories: the Class-Path "
+                                            "of '" + a + "' names it"});
   std::set<std::string> stored;
   std::map<std::string, std::string> entries = entriesOf(dir.file("out"), &stored);
   std::string expected = "mainclass a.Main\n";

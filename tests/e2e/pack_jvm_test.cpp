@@ -51,7 +51,8 @@ std::string fakeJdk(const TempDir& dir, const std::string& jlinkStart) {
   dir.writeFile("jdk/release", "JAVA_VERSION=\"17.0.2\"\n");
   dir.writeFile("jdk/bin/jdeps", "#!/bin/sh\necho java.base\n", 0755);
   dir.writeFile("jdk/bin/jlink", "#!/bin/sh\n" + jlinkStart + "\nwhile [ \"$1\" != --output ]; do shift; done\n"
-                "mkdir -p \"$2/lib/server\" && echo 'JAVA_VERSION=\"17.0.2\"' >\"$2/release\" && :>\"$2/lib/server/libjvm.so\"\n",
+                "mkdir -p \"$2/lib/server\" && echo 'JAVA_VERSION=\"17.0.2\"' >\"$2/release\" &&"
+                " :>\"$2/lib/server/libjvm.so\"\n",
                 0755);
   return dir.file("jdk");
 }
@@ -203,7 +204,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
 TEST_F(PackTest, ASignalEndsJlinkAndLeavesNothing) {
   std::string tmp = dir.makeDir("tmp");
   std::string pidFile = dir.file("jlink.pid");
-  std::string jdk = fakeJdk(dir, "echo $$ >" + pidFile + ".new && mv " + pidFile + ".new " + pidFile + "\nexec sleep 60");
+  std::string jdk =
+      fakeJdk(dir, "echo $$ >" + pidFile + ".new && mv " + pidFile + ".new " + pidFile + "\nexec sleep 60");
   std::string existing = dir.writeFile("out/myapp", "keep me");
   ProcessCommand command;
   command.program = kPack;
