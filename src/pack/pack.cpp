@@ -12,7 +12,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -20,6 +19,7 @@
 #include <sstream>
 #include <utility>
 
+#include "host/hmd.h"
 #include "util/sha256.h"
 
 namespace {
@@ -39,6 +39,8 @@ constexpr const char* kConfigTooLargeMsg = "the configuration is %zu bytes; an a
 constexpr const char* kConfigNotUtf8Msg = "the configuration is not UTF-8 text, which an archive comment must be";
 constexpr const char* kOutputExistsMsg = "'%s' exists; use --force to replace it";
 constexpr const char* kCannotCreateMsg = "cannot create a file beside '%s': %s";
+constexpr const char* kOutputReplacedMsg =
+    "'%s' was replaced while it was written (someone else can change its directory); it does not hold the output";
 constexpr const char* kCannotWriteMsg = "cannot write '%s': %s";
 constexpr const char* kCannotOpenLauncherMsg = "cannot read the launcher '%s': %s";
 constexpr const char* kCannotReadLauncherMsg = "cannot read the launcher '%s'";
@@ -52,6 +54,10 @@ constexpr const char* kClassPathMissingMsg =
     "'%s' named by the Class-Path of '%s' does not exist; the packed application will not have it";
 constexpr const char* kClassPathNotJarMsg =
     "'%s' named by the Class-Path of '%s' is not a jar file; the packed application will not have it";
+constexpr const char* kClassPathRefusedMsg =
+    "'%s' named by the Class-Path of '%s' is '%s', outside the jars' directories, %s; give it as a jar of its own "
+    "if it is meant to be packed";
+constexpr const char* kOutsideNote = "packing '%s' from outside the jars' directories: the Class-Path of '%s' names it";
 
 // Reasons to keep the jars whole.
 constexpr const char* kSignedMsg = "'%s' is signed";
@@ -63,6 +69,10 @@ constexpr const char* kPackageAttributeMsg = "'%s' of '%s' cannot be given to it
 constexpr const char* kClassPathExternalMsg = "'%s' named by the Class-Path of '%s' stays outside the output";
 
 constexpr const char* kKeptJarsDir = "jlauncher/jars/";
+// The launcher extracts a kept jar through a temporary ".NAME.XXXXXX" beside
+// it, in a directory named after its SHA-256: file systems take names of
+// 255 bytes, some of far fewer (eCryptfs 143).
+constexpr std::size_t kMaxKeptJarName = 128;
 constexpr const char* kLog4j2Plugins = "META-INF/org/apache/logging/log4j/core/config/plugins/Log4j2Plugins.dat";
 
 std::string upper(std::string text) {
@@ -124,109 +134,63 @@ std::string tooLarge(const std::string& name, const std::string& jar) {
   return packFormat(kEntryTooLargeMsg, name.c_str(), jar.c_str(), kMaxHeldEntrySize >> 20);
 }
 
-// Where libzip writes the merged archive: the temporary output file, after
-// the launcher's bytes already in it. Every position libzip asks for or is
-// told is a position in the whole file, so the entry and central directory
-// offsets it records count from the start of the executable, as unzip and
-// zipinfo expect of an archive with data before it.
-struct OutputSink {
-  int fd = -1;
-  off_t start = 0;  ///< the size of the launcher copy
-  zip_error_t error;
-};
-
-zip_int64_t sinkFail(OutputSink& sink, int zipError) {
-  zip_error_set(&sink.error, zipError, errno);
-  return -1;
-}
-
-zip_int64_t sinkCallback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-  OutputSink& sink = *static_cast<OutputSink*>(userdata);
-  switch (command) {
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_WRITABLE;
-    case ZIP_SOURCE_STAT:
-      // A new archive: there is nothing to read.
-      zip_stat_init(static_cast<zip_stat_t*>(data));
-      return sizeof(zip_stat_t);
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&sink.error, data, length);
-    case ZIP_SOURCE_BEGIN_WRITE:
-      if (ftruncate(sink.fd, sink.start) != 0 || lseek(sink.fd, sink.start, SEEK_SET) < 0) {
-        return sinkFail(sink, ZIP_ER_WRITE);
-      }
-      return 0;
-    case ZIP_SOURCE_WRITE: {
-      const char* bytes = static_cast<const char*>(data);
-      for (zip_uint64_t done = 0; done < length;) {
-        ssize_t n = write(sink.fd, bytes + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return sinkFail(sink, ZIP_ER_WRITE);
-        done += static_cast<zip_uint64_t>(n);
-      }
-      return static_cast<zip_int64_t>(length);
-    }
-    case ZIP_SOURCE_SEEK_WRITE: {
-      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &sink.error);
-      if (args == nullptr) return -1;
-      if (lseek(sink.fd, args->offset, args->whence) < 0) return sinkFail(sink, ZIP_ER_SEEK);
-      return 0;
-    }
-    case ZIP_SOURCE_TELL_WRITE: {
-      off_t position = lseek(sink.fd, 0, SEEK_CUR);
-      return position < 0 ? sinkFail(sink, ZIP_ER_TELL) : position;
-    }
-    case ZIP_SOURCE_COMMIT_WRITE:
-      return fsync(sink.fd) == 0 ? 0 : sinkFail(sink, ZIP_ER_WRITE);
-    default:
-      // Opening, reading, closing, rolling back, removing and freeing need
-      // nothing: the caller owns the file and removes it on failure.
-      return 0;
+// A descriptor the packer opened, closed however the run ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
   }
-}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 // Copies the launcher into the temporary file a block at a time: nothing
 // needs it whole, and it is megabytes held for nothing while the jars are
 // merged. False with *error set on a failure.
 bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string* error) {
-  std::ifstream in(launcher, std::ios::binary);
-  if (!in) {
+  Descriptor in(open(launcher.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) {
     *error = packFormat(kCannotOpenLauncherMsg, launcher.c_str(), std::strerror(errno));
     return false;
   }
   char block[65536];
   size = 0;
-  while (in.read(block, sizeof block) || in.gcount() > 0) {
-    for (std::streamsize done = 0; done < in.gcount();) {
-      ssize_t n = write(fd, block + done, static_cast<std::size_t>(in.gcount() - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        *error = packFormat(kCannotCopyLauncherMsg, std::strerror(errno));
-        return false;
-      }
-      done += n;
+  ssize_t n;
+  while ((n = read(in.get(), block, sizeof block)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n < 0) continue;
+    if (!hmdWriteAll(fd, block, static_cast<std::size_t>(n))) {
+      *error = packFormat(kCannotCopyLauncherMsg, std::strerror(errno));
+      return false;
     }
-    size += static_cast<off_t>(in.gcount());
+    size += n;
   }
-  if (size == 0 || in.bad()) {
+  if (size == 0 || n < 0) {
     *error = packFormat(kCannotReadLauncherMsg, launcher.c_str());
     return false;
   }
   return true;
 }
 
-// The temporary output beside the output: closed, and removed unless it has
-// become the output, however the run ends (a refusal, a failure, an
-// exception on its way to main).
+// The temporary output beside the output, made there so that renaming it
+// replaces the output at once: closed, and removed unless it has become the
+// output, however the run ends (a refusal, a failure, an exception on its
+// way to main, a signal).
 class TempOutput {
  public:
-  explicit TempOutput(const std::string& output)
-      : path_(output + ".XXXXXX"), fd_(mkstemp(path_.data())), created_(fd_ >= 0) {}
+  explicit TempOutput(const std::string& output) : path_(output + ".XXXXXX"), fd_(packCreateFile(&path_)) {}
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
   ~TempOutput() {
     close();
-    if (created_) unlink(path_.c_str());
+    if (created_) packRemove(path_);
   }
 
   bool created() const { return created_; }
@@ -240,7 +204,7 @@ class TempOutput {
   }
   /// Renames the file to output, after which nothing removes it.
   bool renameTo(const std::string& output) {
-    if (rename(path_.c_str(), output.c_str()) != 0) return false;
+    if (!packRenameFile(path_, output)) return false;
     created_ = false;
     return true;
   }
@@ -248,7 +212,7 @@ class TempOutput {
  private:
   std::string path_;
   int fd_;
-  bool created_;
+  bool created_ = fd_ >= 0;
 };
 
 // A path of the merged archive: every jar's copy of it, in jar order, and
@@ -264,10 +228,12 @@ struct MergedPath {
   std::string data{};
 };
 
-// One jar of the application, in class path order.
+// One jar of the application, in class path order, read through the
+// descriptor opened once: what is merged, hashed and stored is one file.
 struct Jar {
   std::string path;  ///< as given, or as a Class-Path reference resolves
-  Archive archive;
+  Descriptor fd;
+  Archive archive;   ///< reads through fd, so it goes first
   PackManifest manifest{};
   std::vector<std::string> signatureFiles{};
   std::vector<std::string> packages{};  ///< directories holding classes, "a/b/"
@@ -315,8 +281,8 @@ std::string resolveReference(const std::string& jarPath, const std::string& refe
   return jarPath.substr(0, jarPath.rfind('/') + 1) + urlDecode(reference);
 }
 
-// The name a kept jar is extracted as: one safe path component, unique
-// among the application's jars.
+// The name a kept jar is extracted as: one safe path component, short
+// enough for any cache, unique among the application's jars.
 std::string keptJarName(const std::string& path, std::set<std::string>& used) {
   std::string base = path.substr(path.rfind('/') + 1);
   for (char& c : base) {
@@ -324,23 +290,16 @@ std::string keptJarName(const std::string& path, std::set<std::string>& used) {
     if (!safe || c == '\0') c = '_';
   }
   if (base.empty() || base[0] == '.') base.insert(0, "_");
-  std::size_t stem = base.ends_with(".jar") ? base.size() - 4 : base.size();
-  std::string name = base;
-  for (int n = 2; used.contains(name); ++n) name = base.substr(0, stem) + "-" + std::to_string(n) + base.substr(stem);
+  std::string suffix = base.ends_with(".jar") ? ".jar" : "";
+  std::string stem = base.substr(0, base.size() - suffix.size());
+  std::string name = stem.substr(0, kMaxKeptJarName - suffix.size()) + suffix;
+  for (int n = 2; used.contains(name); ++n) {
+    std::string tag = "-" + std::to_string(n);
+    name = stem.substr(0, kMaxKeptJarName - suffix.size() - tag.size()) + tag + suffix;
+  }
   used.insert(name);
   return name;
 }
-
-// The rewritten copies of kept jars, removed however the run ends.
-struct TemporaryFiles {
-  TemporaryFiles() = default;
-  TemporaryFiles(const TemporaryFiles&) = delete;
-  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-  ~TemporaryFiles() {
-    for (const std::string& path : paths) unlink(path.c_str());
-  }
-  std::vector<std::string> paths;
-};
 
 bool hasSignature(zip_t* archive) {
   zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -360,7 +319,7 @@ class Packer {
  public:
   Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
          std::vector<std::string>* notes)
-      : request_(request), warnings_(*warnings), error_(*error), notes_(notes) {}
+      : request_(request), warnings_(*warnings), error_(*error), notes_(notes != nullptr ? *notes : ownNotes_) {}
 
   bool run() {
     if (!openJars() || !findMainClass()) return false;
@@ -369,7 +328,7 @@ class Packer {
     findings.insert(findings.end(), external_.begin(), external_.end());
     PackChoice choice = packChooseLayout(findings, request_);
     layout_ = choice.layout;
-    if (notes_ != nullptr) notes_->insert(notes_->end(), choice.notes.begin(), choice.notes.end());
+    notes_.insert(notes_.end(), choice.notes.begin(), choice.notes.end());
     warnings_.insert(warnings_.end(), choice.warnings.begin(), choice.warnings.end());
     if (!makeConfiguration()) return false;
     struct stat existing;
@@ -383,8 +342,18 @@ class Packer {
     mode_t mask = umask(0);
     umask(mask);
     if (!write(temp.fd(), temp.path())) return false;
-    if (fchmod(temp.fd(), 0777 & ~mask) != 0 || !temp.close() || !temp.renameTo(request_.output)) {
+    struct stat written;
+    if (fchmod(temp.fd(), 0777 & ~mask) != 0 || fstat(temp.fd(), &written) != 0 || !temp.close() ||
+        !temp.renameTo(request_.output)) {
       return fail(packFormat(kCannotWriteMsg, request_.output.c_str(), std::strerror(errno)));
+    }
+    // In a directory others can change, they may have renamed something
+    // else to the temporary name meanwhile, which the rename then put in
+    // place.
+    struct stat placed;
+    if (lstat(request_.output.c_str(), &placed) != 0 || placed.st_dev != written.st_dev ||
+        placed.st_ino != written.st_ino) {
+      return fail(packFormat(kOutputReplacedMsg, request_.output.c_str()));
     }
     return true;
   }
@@ -398,6 +367,11 @@ class Packer {
   bool openJars() {
     if (request_.jars.empty()) return fail(kNoJarMsg);
     for (const std::string& jar : request_.jars) {
+      char* real = realpath(jar.c_str(), nullptr);
+      if (real != nullptr) jarDirs_.push_back(std::string(real).substr(0, std::string(real).rfind('/')));
+      std::free(real);
+    }
+    for (const std::string& jar : request_.jars) {
       if (!addJar(jar)) return false;
     }
     return true;
@@ -405,22 +379,32 @@ class Packer {
 
   // Adds a jar and then, depth first, the jars its Class-Path names, as the
   // JVM puts them on the class path: right after the jar, each jar once.
-  bool addJar(const std::string& path) {
+  // fd is the jar opened already, else -1.
+  bool addJar(const std::string& path, int fd = -1) {
+    Descriptor opened(fd);
     char* real = realpath(path.c_str(), nullptr);
     std::string key = real != nullptr ? real : path;
     std::free(real);
     if (!opened_.insert(key).second) return true;
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (opened.get() < 0) opened = Descriptor(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    int openError = errno;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_t* archive = nullptr;
+    if (opened.get() < 0) {
+      zip_error_set(&zipError, openError == ENOENT ? ZIP_ER_NOENT : ZIP_ER_OPEN, openError);
+    } else if (zip_source_t* source = packArchiveSource({.readFd = opened.get()}, &zipError)) {
+      archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
+      if (archive == nullptr) zip_source_free(source);
+    }
     if (archive == nullptr) {
-      zip_error_t zipError;
-      zip_error_init_with_code(&zipError, error);
       fail(packFormat(kCannotOpenJarMsg, path.c_str(), zip_error_strerror(&zipError)));
       zip_error_fini(&zipError);
       return false;
     }
+    zip_error_fini(&zipError);
     std::size_t at = jars_.size();
-    jars_.push_back({.path = path, .archive = Archive(archive)});
+    jars_.push_back({.path = path, .fd = std::move(opened), .archive = Archive(archive)});
     zip_int64_t index = zip_name_locate(archive, kManifest, ZIP_FL_NOCASE);
     if (index < 0) return true;
     std::string text;
@@ -434,7 +418,7 @@ class Packer {
       struct stat info;
       bool exists = !file.empty() && stat(file.c_str(), &info) == 0;
       if (exists && S_ISREG(info.st_mode) && !reference.ends_with("/")) {
-        if (!addJar(file)) return false;
+        if (!addReference(file, reference, path)) return false;
         continue;
       }
       std::string shown = file.empty() ? reference : file;
@@ -447,6 +431,27 @@ class Packer {
       }
     }
     return true;
+  }
+
+  // A file a Class-Path names in the given jars' directories (or below) is
+  // the application's; one elsewhere is packed only when every user could
+  // read it anyway, and is listed: run by root, the packer would otherwise
+  // copy a private file into an output anyone can read.
+  bool addReference(const std::string& file, const std::string& reference, const std::string& jar) {
+    char* real = realpath(file.c_str(), nullptr);
+    std::string resolved = real != nullptr ? real : file;
+    std::free(real);
+    for (const std::string& dir : jarDirs_) {
+      if (resolved.starts_with(dir + "/")) return addJar(file);
+    }
+    if (opened_.contains(resolved)) return true;
+    std::string why;
+    int fd = packOpenPublicFile(file, &resolved, &why);
+    if (fd < 0) {
+      return fail(packFormat(kClassPathRefusedMsg, reference.c_str(), jar.c_str(), resolved.c_str(), why.c_str()));
+    }
+    notes_.push_back(packFormat(kOutsideNote, resolved.c_str(), jar.c_str()));
+    return addJar(file, fd);
   }
 
   bool findMainClass() {
@@ -462,7 +467,7 @@ class Packer {
       std::set<std::string> used;
       for (const Jar& jar : jars_) {
         std::string hash;
-        if (!storeAs(jar) || !hashFile(stored_.back(), &hash)) return false;
+        if (!storeAs(jar) || !hashFile(stored_.back(), jar.path, &hash)) return false;
         keptNames_.push_back(keptJarName(jar.path, used));
         comment_ += "packedjar " + hash + " " + keptNames_.back() + "\n";
       }
@@ -477,8 +482,9 @@ class Packer {
     }
     // The runtime is checked against the configuration's vmversion lines,
     // and its line goes after the packer's own.
-    if (!packPrepareRuntime(request_, &runtime_, &comment_, &error_)) return false;
+    if (!packPrepareRuntime(request_, workDir_, &runtime_, &comment_, &error_)) return false;
     warnings_.insert(warnings_.end(), runtime_.warnings.begin(), runtime_.warnings.end());
+    notes_.insert(notes_.end(), runtime_.notes.begin(), runtime_.notes.end());
     if (comment_.size() > kMaxCommentSize) {
       return fail(packFormat(kConfigTooLargeMsg, comment_.size(), kMaxCommentSize));
     }
@@ -491,38 +497,47 @@ class Packer {
   // class path right after it. A signed jar keeps its bytes, and so does
   // every jar with --allow-external.
   bool storeAs(const Jar& jar) {
-    stored_.push_back(jar.path);
+    stored_.push_back(jar.fd.get());
     if (request_.allowExternal || !packAttribute(jar.manifest.main, "Class-Path") || hasSignature(jar.archive.get())) {
       return true;
     }
-    std::string copy = request_.output + ".jar-XXXXXX";
-    int fd = mkstemp(copy.data());
-    if (fd < 0) return fail(packFormat(kCannotCreateMsg, request_.output.c_str(), std::strerror(errno)));
-    close(fd);
-    temporaries_.paths.push_back(copy);
-    std::error_code failed;
-    std::filesystem::copy_file(jar.path, copy, std::filesystem::copy_options::overwrite_existing, failed);
-    if (failed) return fail(packFormat(kCannotWriteMsg, copy.c_str(), failed.message().c_str()));
+    int fd = workDir_.createFile("jar", &error_);
+    if (fd < 0) return false;
+    copies_.emplace_back(fd);
+    // libzip reads the jar through its descriptor and writes the copy
+    // through the new file's: the entries but the manifest are copied as
+    // they are, compressed data and all.
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = packArchiveSource({.readFd = jar.fd.get(), .writeFd = fd}, &zipError);
+    zip_t* archive = source ? zip_open_from_source(source, 0, &zipError) : nullptr;
+    if (archive == nullptr) {
+      if (source) zip_source_free(source);
+      fail(packFormat(kCannotWriteMsg, jar.path.c_str(), zip_error_strerror(&zipError)));
+      zip_error_fini(&zipError);
+      return false;
+    }
+    zip_error_fini(&zipError);
     PackManifest manifest = jar.manifest;
     std::erase_if(manifest.main, [](const auto& attribute) { return upper(attribute.first) == "CLASS-PATH"; });
     std::string text = packWriteManifest(manifest);
-    zip_t* archive = zip_open(copy.c_str(), 0, nullptr);
-    zip_int64_t index = archive ? zip_name_locate(archive, kManifest, ZIP_FL_NOCASE) : -1;
-    zip_source_t* source = index >= 0 ? zip_source_buffer(archive, text.data(), text.size(), 0) : nullptr;
-    bool ok = source != nullptr && zip_file_replace(archive, static_cast<zip_uint64_t>(index), source, 0) == 0;
-    if (!ok && source != nullptr) zip_source_free(source);
+    zip_int64_t index = zip_name_locate(archive, kManifest, ZIP_FL_NOCASE);
+    zip_source_t* manifestSource = index >= 0 ? zip_source_buffer(archive, text.data(), text.size(), 0) : nullptr;
+    bool ok = manifestSource != nullptr &&
+              zip_file_replace(archive, static_cast<zip_uint64_t>(index), manifestSource, 0) == 0;
+    if (!ok && manifestSource != nullptr) zip_source_free(manifestSource);
     if (ok && zip_close(archive) == 0) {
-      stored_.back() = copy;
+      stored_.back() = fd;
       return true;
     }
-    std::string why = archive ? zip_strerror(archive) : "not a zip archive";
-    if (archive) zip_discard(archive);
-    return fail(packFormat(kCannotWriteMsg, copy.c_str(), why.c_str()));
+    std::string why = zip_strerror(archive);
+    zip_discard(archive);
+    return fail(packFormat(kCannotWriteMsg, jar.path.c_str(), why.c_str()));
   }
 
-  bool hashFile(const std::string& path, std::string* hash) {
+  bool hashFile(int fd, const std::string& jar, std::string* hash) {
     Sha256 digest;
-    if (!digest.updateFile(path)) return fail(packFormat(kCannotOpenJarMsg, path.c_str(), std::strerror(errno)));
+    if (!packHashFile(fd, digest)) return fail(packFormat(kCannotOpenJarMsg, jar.c_str(), std::strerror(errno)));
     *hash = digest.hex();
     return true;
   }
@@ -729,21 +744,19 @@ class Packer {
   }
 
   bool write(int fd, const std::string& temp) {
-    OutputSink sink;
-    zip_error_init(&sink.error);
-    bool ok = copyLauncher(request_.launcher, fd, sink.start, &error_);
-    sink.fd = fd;
-    zip_source_t* source = ok ? zip_source_function_create(sinkCallback, &sink, &sink.error) : nullptr;
-    zip_t* out = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &sink.error) : nullptr;
-    if (ok && out == nullptr) {
-      ok = fail(packFormat(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&sink.error)));
-      if (source) zip_source_free(source);
-    }
+    PackZipFile file{.writeFd = fd, .sync = true};
+    if (!copyLauncher(request_.launcher, fd, file.start, &error_)) return false;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = packArchiveSource(file, &zipError);
+    zip_t* out = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &zipError) : nullptr;
+    bool ok = out != nullptr || fail(packFormat(kCannotWriteMsg, temp.c_str(), zip_error_strerror(&zipError)));
+    if (out == nullptr && source != nullptr) zip_source_free(source);
+    zip_error_fini(&zipError);
     ok = ok && (layout_ == PackLayout::kKeptJars ? storeJars(out) : merge(out)) &&
          packAddRuntime(out, runtime_, &error_) && setComment(out);
     if (ok && zip_close(out) != 0) ok = fail(packFormat(kCannotWriteMsg, request_.output.c_str(), zip_strerror(out)));
     if (!ok && out != nullptr) zip_discard(out);
-    zip_error_fini(&sink.error);
     return ok;
   }
 
@@ -777,7 +790,7 @@ class Packer {
   bool storeJars(zip_t* out) {
     for (std::size_t j = 0; j < jars_.size(); ++j) {
       std::string name = kKeptJarsDir + keptNames_[j];
-      if (!addEntry(out, name, zip_source_file(out, stored_[j].c_str(), 0, -1), "")) return false;
+      if (!addEntry(out, name, packEntrySource(out, {.readFd = stored_[j]}), "")) return false;
     }
     return true;
   }
@@ -806,7 +819,8 @@ class Packer {
   const PackRequest& request_;
   std::vector<std::string>& warnings_;
   std::string& error_;
-  std::vector<std::string>* notes_;
+  std::vector<std::string> ownNotes_;   ///< the notes when the caller takes none
+  std::vector<std::string>& notes_;
   std::set<std::string> opened_;        ///< the real paths of the jars, each opened once
   std::vector<Jar> jars_;               ///< in class path order
   std::vector<PackFinding> external_;   ///< Class-Path references left outside (--allow-external)
@@ -814,8 +828,10 @@ class Packer {
   std::string mainClass_;
   PackLayout layout_ = PackLayout::kFlat;
   std::vector<std::string> keptNames_;  ///< the kept jars' names, in jars_ order
-  std::vector<std::string> stored_;     ///< the files the kept jars are stored from, in jars_ order
-  TemporaryFiles temporaries_;
+  std::vector<std::string> jarDirs_;    ///< the directories of the jars given, links resolved
+  PackWorkDir workDir_;                 ///< made when first needed
+  std::vector<Descriptor> copies_;      ///< the kept jars rewritten without their Class-Path
+  std::vector<int> stored_;             ///< what the kept jars are stored from, in jars_ order
   std::string comment_;
   PackRuntime runtime_;  ///< its files are read when the archive is written
 };

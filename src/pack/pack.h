@@ -8,15 +8,21 @@
 // line end.
 #pragma once
 
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct zip;
+struct zip_error;
+struct zip_source;
+class Sha256;
 
 /// What one run of jlauncher-pack is asked to make.
 struct PackRequest {
@@ -63,9 +69,11 @@ std::string packUsage();
 
 /// Writes the single-file application. Appends a line to *warnings for each
 /// entry left out or reference dropped, and to *notes (when given) what is
-/// said of the layout chosen; false with *error set on a failure. A failure,
-/// or an exception thrown through it, leaves no output behind and an
-/// existing one untouched.
+/// said of the layout chosen and each file packed from outside the jars'
+/// directories or the runtime; false with *error set on a failure. A
+/// failure, or an exception thrown through it, leaves no output behind and
+/// an existing one untouched; the output is written to a temporary file
+/// beside it, through the descriptor that made it, and renamed into place.
 bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
                      std::vector<std::string>* notes = nullptr);
 
@@ -130,34 +138,144 @@ std::string packManifestMainClass(const PackManifest& manifest);
 /// One entry of a packed runtime, in archive order.
 struct PackRuntimeEntry {
   std::string name{};    ///< the archive entry's name, under jlauncher/runtime/; a directory's ends with '/'
-  std::string path{};    ///< the file it is read from
+  std::string path{};    ///< the file it is read from: in the runtime, or the file outside that a link names
   mode_t mode = 0;       ///< file type and permission bits, set-ID and sticky bits cleared
   std::string target{};  ///< a symbolic link's target
+  bool outside = false;  ///< path lies outside the runtime, and is opened as packOpenPublicFile opens it
+  dev_t device = 0;      ///< a file's device and inode as hashed: it is packed only while path holds it
+  ino_t inode = 0;
+  off_t size = 0;
+  std::time_t mtime = 0;
 };
 
 /// The Java runtime a single-file application carries: its entries and the
-/// hash that names it, and the directory jlink made it in, removed with it.
-class PackRuntime {
- public:
-  PackRuntime() = default;
-  PackRuntime(const PackRuntime&) = delete;
-  PackRuntime& operator=(const PackRuntime&) = delete;
-  ~PackRuntime();
-
+/// hash that names it.
+struct PackRuntime {
   std::vector<PackRuntimeEntry> entries{};  ///< empty: no runtime is packed
   std::string sha256{};                     ///< over every entry's name, mode and data, in order
-  std::string tempDir{};                    ///< removed with everything in it; empty: none
   std::vector<std::string> warnings{};      ///< what was left out of it
+  std::vector<std::string> notes{};         ///< each file packed from outside it
 };
+
+class PackWorkDir;
 
 /// Makes ready the runtime --runtime names or --jlink makes (neither: none),
 /// checks it against the vmversion lines of *comment, and puts its
 /// "packedruntime SHA256" line after the packer's lines at the start of
-/// *comment. False with *error set when the options conflict, the directory
-/// is no Java runtime, holds what a runtime cannot (a link that leaves it, a
-/// fifo, a socket, a device), the version is refused, or jdeps or jlink fail.
-bool packPrepareRuntime(const PackRequest& request, PackRuntime* runtime, std::string* comment, std::string* error);
+/// *comment. jlink works in workDir. False with *error set when the options
+/// conflict, the directory is no Java runtime, holds what a runtime cannot
+/// (a fifo, a socket, a device, a link outside to a file not every user
+/// can read or to one of the running system's), the version is refused, or
+/// jdeps or jlink fail.
+bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
+                        std::string* error);
 
 /// Adds the runtime's entries to the archive: directories, deflated files and
 /// links, each with its Unix mode. False with *error set on a failure.
 bool packAddRuntime(struct zip* out, const PackRuntime& runtime, std::string* error);
+
+// ---------------------------------------------------------------------------
+// Files from outside what the user named. A Class-Path reference that leads
+// out of the given jars' directories, or a runtime's link out of the runtime,
+// names a file the user may not have meant; run by root, the packer would
+// copy whatever that is into an output everyone can read. Such a file is
+// packed only when everyone could read it anyway.
+
+/// Opens the file at path, links resolved, for reading, when every user could
+/// read it: a regular file readable by others, reached through directories
+/// others may pass through, none of them under /proc, /sys or /dev, whose
+/// files describe the running system. *resolved receives the path without
+/// links. -1 with *why set otherwise: the end of a sentence naming the file.
+int packOpenPublicFile(const std::string& path, std::string* resolved, std::string* why);
+
+// ---------------------------------------------------------------------------
+// Reading and writing through descriptors. The packer writes nothing by
+// name: libzip reads and writes through these sources, so that what a
+// temporary name holds when someone else renames it matters to no byte.
+
+/// What a source reads and writes.
+struct PackZipFile {
+  int readFd = -1;     ///< what is read: an archive, or an entry's bytes; -1: nothing (a new archive)
+  /// Opens what is read when libzip first reads it, closed once it is read
+  /// (for the many files of a runtime); -1 with errno set. Unset: readFd.
+  std::function<int()> open{};
+  off_t size = 0;      ///< with open: the size to report
+  std::time_t mtime = 0;  ///< with open: the time to report
+  int writeFd = -1;    ///< where a new archive is written; -1: none
+  off_t start = 0;     ///< the bytes before the archive in writeFd, kept (the launcher's)
+  bool sync = false;   ///< the archive is on disk before the commit returns
+};
+
+/// A source for zip_open_from_source: the archive in file.readFd, rewritten
+/// into file.writeFd when it is closed. Null with *error set on a failure.
+struct zip_source* packArchiveSource(const PackZipFile& file, struct zip_error* error);
+/// A source for an entry of archive: the whole of file.readFd, or of what
+/// file.open opens. Null on a failure.
+struct zip_source* packEntrySource(struct zip* archive, const PackZipFile& file);
+/// Adds the bytes of fd, read from its start, to digest; false when it
+/// cannot be read.
+bool packHashFile(int fd, Sha256& digest);
+
+// ---------------------------------------------------------------------------
+// Ending cleanly. What a run makes on the way (its temporary output, its work
+// directory, the JDK tool it runs) is made and given up through these
+// functions, which keep it on one list, so that nothing of it outlives the
+// run however that ends: a failure or an exception gives it up on the way
+// out, and a signal's answer ends the tool and removes what the list holds.
+
+/// Takes hang-up, interrupt and terminate from their default action (those
+/// ignored when the program started stay ignored, as nohup and a shell's
+/// background jobs want them): blocked here, in the program's first thread
+/// before any other starts, and waited for by a thread of their own, which
+/// answers one by ending the tool running, removing what the run made and
+/// still holds, and ending the process by the same signal. False with
+/// *error set when that thread cannot start.
+bool packCatchSignals(std::string* error);
+/// Called once the run's work is done, before it reports: when a signal is
+/// being answered, never returns (the answer ends the process); after it, a
+/// signal ends the process at once.
+void packEndRun();
+/// mkostemps on the template *path (its XXXXXX followed by suffixLength
+/// bytes), close-on-exec; the file is listed. -1 with errno set, EINTR once
+/// a signal is being answered.
+int packCreateFile(std::string* path, int suffixLength = 0);
+/// mkdtemp on the template *path; the directory is listed. False with errno
+/// set, EINTR once a signal is being answered.
+bool packCreateDirectory(std::string* path);
+/// Renames a listed file to to; it is no longer listed. False with errno
+/// set, EINTR once a signal is being answered: the name to is then left as
+/// it was.
+bool packRenameFile(const std::string& path, const std::string& to);
+/// Removes a listed file, or a directory with everything in it, never
+/// following a link; it is no longer listed.
+void packRemove(const std::string& path);
+/// posix_spawn of a tool, whose process is listed: it starts with no signal
+/// blocked and those the packer takes at their default action. 0 or an
+/// error number, EINTR once a signal is being answered.
+int packSpawn(pid_t* pid, const std::string& program, const posix_spawn_file_actions_t* actions,
+              const std::vector<std::string>& args);
+/// Waits for the end of a tool packSpawn started; false with errno set.
+bool packWait(pid_t pid, int* status);
+
+/// The run's private directory for what it makes on the way: jars rewritten
+/// without their Class-Path, jdeps' and jlink's output. Made on first use
+/// under TMPDIR, else /tmp, which nobody but root and the user running the
+/// packer may be able to change; removed with everything in it when the
+/// run ends.
+class PackWorkDir {
+ public:
+  PackWorkDir() = default;
+  PackWorkDir(const PackWorkDir&) = delete;
+  PackWorkDir& operator=(const PackWorkDir&) = delete;
+  ~PackWorkDir();
+
+  /// The directory, made now when it is not yet; false with *error set
+  /// when it cannot be made, or made safely.
+  bool get(std::string* path, std::string* error);
+  /// A new file of the directory for reading and writing, close-on-exec,
+  /// named after name; -1 with *error set.
+  int createFile(const std::string& name, std::string* error);
+
+ private:
+  std::string path_;
+};

@@ -68,11 +68,15 @@ std::vector<std::string> logicalLines(const std::string& text) {
 }
 
 // Keys and values as written (escapes kept), split where Properties.load
-// splits them: at the first unescaped '=', ':' or white space.
+// splits them: at the first unescaped '=', ':' or white space. A logical
+// line left blank (a lone backslash continued into nothing) holds no key,
+// as Properties.load reads it.
 Properties parseProperties(const std::string& text) {
   Properties properties;
   for (std::string line : logicalLines(text)) {
-    line = line.substr(line.find_first_not_of(" \t\f"));
+    std::size_t start = line.find_first_not_of(" \t\f");
+    if (start == std::string::npos) continue;
+    line.erase(0, start);
     std::size_t end = 0;
     while (end < line.size() && !std::strchr("=: \t\f", line[end])) end += line[end] == '\\' ? 2 : 1;
     end = std::min(end, line.size());
@@ -114,7 +118,8 @@ PackMergeResult mergeProperties(const std::vector<std::string>& copies, bool all
   Properties result;
   for (const std::string& copy : copies) {
     for (const auto& [key, value] : parseProperties(copy)) {
-      auto kept = std::find_if(result.begin(), result.end(), [&](const auto& entry) { return entry.first == key; });
+      auto kept =
+          std::find_if(result.begin(), result.end(), [&key = key](const auto& entry) { return entry.first == key; });
       if (kept == result.end()) {
         result.emplace_back(key, value);
         continue;

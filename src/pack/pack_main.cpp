@@ -65,13 +65,16 @@ int main(int argc, char** argv) {
   bool ok = false;
   // What the standard library throws, memory running out above all, ends the
   // run as any failure does; unwinding to here removes the temporary output.
+  // A signal's answer removes it too, and ends the process by that signal,
+  // saying nothing more.
   try {
-    ok = packMain(argc, argv, &notes, &warnings, &error);
+    ok = packCatchSignals(&error) && packMain(argc, argv, &notes, &warnings, &error);
   } catch (const std::bad_alloc&) {
     error = kOutOfMemoryMsg;
   } catch (const std::exception& exception) {
     error = exception.what();
   }
+  packEndRun();
   report(notes, warnings, ok ? nullptr : &error);
   return ok ? 0 : 1;
 }

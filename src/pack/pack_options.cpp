@@ -28,7 +28,10 @@ constexpr const char* kUsageTail =
     "~/.cache/jlauncher). The merged manifest is the first jar's, with each later jar's package\n"
     "attributes as sections. With --flat, of a path that still differs the first jar's entry is kept.\n"
     "A packed runtime is extracted on the first launch into the same cache, which is always safe to\n"
-    "remove, and is the Java home unless +javahome or javahome name another.\n";
+    "remove, and is the Java home unless +javahome or javahome name another.\n"
+    "A file from outside the given jars' directories (named by a Class-Path) or outside the runtime\n"
+    "(named by its link) is packed only when every user can read it, and is listed; temporary files\n"
+    "go to a work directory under TMPDIR (else /tmp), which only root and you may be able to change.\n";
 
 constexpr const char* kSeeHelp = " (see jlauncher-pack --help)";
 constexpr const char* kUnknownOptionMsg = "unknown option '%s'";

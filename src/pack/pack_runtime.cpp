@@ -39,6 +39,11 @@ constexpr const char* kNotARuntimeMsg =
 constexpr const char* kCannotReadMsg = "cannot read '%s': %s";
 constexpr const char* kLinkLeftOutMsg =
     "leaving out the symbolic link '%s' of the runtime: it leads outside the runtime to %s ('%s')";
+constexpr const char* kLinkRefusedMsg =
+    "the symbolic link '%s' of the runtime leads outside it to '%s', %s; replace the link with a copy of the file "
+    "if it is meant to be packed, or remove it";
+constexpr const char* kOutsideNote = "packing '%s' from outside the runtime: its link '%s' names it";
+constexpr const char* kChangedMsg = "'%s' changed while it was packed";
 constexpr const char* kSpecialFileMsg =
     "'%s' is a %s: a packed runtime holds only directories, files and symbolic links";
 constexpr const char* kNoVersionMsg =
@@ -46,7 +51,6 @@ constexpr const char* kNoVersionMsg =
 constexpr const char* kVersionRefusedMsg = "the runtime '%s' is Java %s, which 'vmversion %s' of the configuration refuses";
 constexpr const char* kNoJdkMsg = "--jlink needs a JDK: set JAVA_HOME or put a JDK's jlink on PATH";
 constexpr const char* kNoJlinkMsg = "--jlink needs a JDK: '%s' has no bin/jlink and bin/jdeps";
-constexpr const char* kCannotMakeTempMsg = "cannot make a temporary directory in '%s': %s";
 constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
 constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
@@ -234,16 +238,21 @@ class RuntimeReader {
     if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode)) {
       return fail(error_, packFormat(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
     }
+    int fd = -1;
     if (S_ISLNK(st.st_mode)) {
-      Link link = readLink(path, &entry.target);
+      Link link = readLink(path, &entry, &fd);
       if (link == Link::kFailed) return false;
       if (link == Link::kLeftOut) return true;
-      // The file it names outside is packed in its place.
-      if (link == Link::kOutsideFile) {
-        stat(path.c_str(), &st);
-        entry.mode = S_IFREG | (st.st_mode & 0777);
-        entry.target.clear();
+    } else if (S_ISREG(st.st_mode)) {
+      // Hashed as found: a file that became something else meanwhile is not
+      // followed anywhere.
+      fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      struct stat opened;
+      if (fd >= 0 && (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
+        close(fd);
+        return fail(error_, packFormat(kChangedMsg, path.c_str()));
       }
+      if (fd < 0) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
     }
     std::string mode = packFormat("%o", static_cast<unsigned>(entry.mode));
     hash_.update(entry.name.data(), entry.name.size());
@@ -251,8 +260,16 @@ class RuntimeReader {
     hash_.update(mode.data(), mode.size());
     hash_.update("", 1);
     hash_.update(entry.target.data(), entry.target.size());
-    if (S_ISREG(entry.mode) && !hash_.updateFile(path)) {
-      return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    if (fd >= 0) {
+      struct stat opened;
+      bool hashed = fstat(fd, &opened) == 0 && packHashFile(fd, hash_);
+      int readError = errno;
+      close(fd);
+      if (!hashed) return fail(error_, packFormat(kCannotReadMsg, entry.path.c_str(), std::strerror(readError)));
+      entry.device = opened.st_dev;
+      entry.inode = opened.st_ino;
+      entry.size = opened.st_size;
+      entry.mtime = opened.st_mtime;
     }
     runtime_.entries.push_back(entry);
     return !S_ISDIR(st.st_mode) || read(relative);
@@ -265,27 +282,46 @@ class RuntimeReader {
   // one that left the runtime's directory would reach into whatever lies
   // beside it in the cache, or anywhere at all. Distributions link a JDK's
   // configuration to /etc: such a file is packed in the link's place, as
-  // the runtime reads it here. A link to a directory outside or to nothing
-  // is left out, with a warning.
-  Link readLink(const std::string& path, std::string* target) {
+  // the runtime reads it here, when every user could read it anyway (*fd
+  // is then the file opened, and *entry describes it); run by root, the
+  // packer would otherwise copy a private file, or one of the running
+  // system's, into an output anyone can read. A link to a directory outside
+  // or to nothing is left out, with a warning.
+  Link readLink(const std::string& path, PackRuntimeEntry* entry, int* fd) {
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
     if (n < 0) {
       fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
       return Link::kFailed;
     }
-    *target = buffer.substr(0, static_cast<std::size_t>(n));
+    entry->target = buffer.substr(0, static_cast<std::size_t>(n));
     // Resolved through the links it passes, which are in the runtime and so
     // are resolved in the extracted copy the same way.
     std::error_code ec;
-    std::string resolved = fs::weakly_canonical(fs::path(path).parent_path() / *target, ec).string();
-    bool inside = !ec && !target->starts_with("/") && (resolved == root_ || resolved.starts_with(root_ + "/"));
+    std::string resolved = fs::weakly_canonical(fs::path(path).parent_path() / entry->target, ec).string();
+    bool inside = !ec && !entry->target.starts_with("/") && (resolved == root_ || resolved.starts_with(root_ + "/"));
     if (inside) return Link::kInside;
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return Link::kOutsideFile;
-    const char* what = stat(path.c_str(), &st) != 0 ? "nothing" : "a directory";
-    runtime_.warnings.push_back(packFormat(kLinkLeftOutMsg, path.c_str(), what, target->c_str()));
-    return Link::kLeftOut;
+    bool exists = stat(path.c_str(), &st) == 0;
+    if (!exists || S_ISDIR(st.st_mode)) {
+      runtime_.warnings.push_back(
+          packFormat(kLinkLeftOutMsg, path.c_str(), exists ? "a directory" : "nothing", entry->target.c_str()));
+      return Link::kLeftOut;
+    }
+    std::string why;
+    *fd = packOpenPublicFile(path, &resolved, &why);
+    if (*fd < 0) {
+      fail(error_, packFormat(kLinkRefusedMsg, path.c_str(), resolved.c_str(), why.c_str()));
+      return Link::kFailed;
+    }
+    struct stat opened;
+    fstat(*fd, &opened);
+    runtime_.notes.push_back(packFormat(kOutsideNote, resolved.c_str(), path.c_str()));
+    entry->mode = S_IFREG | (opened.st_mode & 0777);
+    entry->target.clear();
+    entry->path = resolved;
+    entry->outside = true;
+    return Link::kOutsideFile;
   }
 
   Sha256 hash_;
@@ -345,74 +381,73 @@ std::string toolMessage(const std::string& output) {
   return errors.empty() ? trim(output) : errors;
 }
 
-// Runs a tool without a shell, its standard output to outFile and its error
-// output to errFile (the same file for both when they are equal). False
-// with *error set, holding what it said, when it cannot run or fails.
-bool runTool(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile,
-             std::string* error) {
+// The whole of a file the packer made, read through its descriptor.
+std::string readBack(int fd) {
+  std::string data;
+  char block[4096];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(fd, block, sizeof block, at)) > 0 || (n < 0 && errno == EINTR);) {
+    if (n < 0) continue;
+    data.append(block, static_cast<std::size_t>(n));
+    at += n;
+  }
+  return data;
+}
+
+// What a tool printed: files of the work directory, made by the packer and
+// handed to the tool as its standard output and error.
+struct ToolOutput {
+  ToolOutput() = default;
+  ToolOutput(const ToolOutput&) = delete;
+  ToolOutput& operator=(const ToolOutput&) = delete;
+  ~ToolOutput() {
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
+  }
+  int out = -1;
+  int err = -1;  ///< -1: the error output goes with the standard output
+};
+
+// Runs a tool without a shell, its output into *output. The tool is ended
+// with the packer, on a signal. False with *error set, holding what it
+// said, when it cannot run or fails.
+bool runTool(const std::vector<std::string>& args, const ToolOutput& output, std::string* error) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (errFile == outFile) {
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+  posix_spawn_file_actions_adddup2(&actions, output.out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output.err >= 0 ? output.err : output.out, STDERR_FILENO);
   pid_t pid;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int spawned = packSpawn(&pid, args[0], &actions, args);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(spawned)));
   int status = 0;
-  pid_t waited;
-  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-  }
-  if (waited < 0) return fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
+  if (!packWait(pid, &status)) return fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  std::string said;
-  readWhole(errFile, &said);
-  if (errFile != outFile) {
-    std::string out;
-    readWhole(outFile, &out);
-    said = trim(said + "\n" + out);
-  }
+  std::string said = readBack(output.err >= 0 ? output.err : output.out);
+  if (output.err >= 0) said = trim(said + "\n" + readBack(output.out));
   std::string name = fs::path(args[0]).filename().string();
   if (WIFSIGNALED(status)) return fail(error, packFormat(kToolKilledMsg, name.c_str(), WTERMSIG(status), toolMessage(said).c_str()));
   return fail(error, packFormat(kToolFailedMsg, name.c_str(), WEXITSTATUS(status), toolMessage(said).c_str()));
 }
 
-bool makeTempDir(std::string* dir, std::string* error) {
-  std::error_code ec;
-  fs::path base = fs::temp_directory_path(ec);
-  if (ec) base = "/tmp";
-  std::string pattern = (base / "jlauncher-pack-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    return fail(error, packFormat(kCannotMakeTempMsg, base.c_str(), std::strerror(errno)));
-  }
-  *dir = pattern;
-  return true;
-}
-
 // The modules the jars need, as jdeps finds them for the JDK's own release
 // (so a multi-release jar is read as that Java would read it), with those
 // --add-modules names, comma-separated.
-bool moduleList(const std::string& jdk, int feature, const PackRequest& request, const std::string& temp,
+bool moduleList(const std::string& jdk, int feature, const PackRequest& request, PackWorkDir& workDir,
                 std::string* modules, std::string* error) {
   std::string classPath;
   for (const std::string& jar : request.jars) classPath += (classPath.empty() ? "" : ":") + jar;
   std::vector<std::string> args = {jdk + "/bin/jdeps", "--ignore-missing-deps", "--print-module-deps",
                                    "--multi-release", std::to_string(feature), "--class-path", classPath};
   args.insert(args.end(), request.jars.begin(), request.jars.end());
-  std::string out = temp + "/jdeps.out";
-  if (!runTool(args, out, temp + "/jdeps.err", error)) return false;
-  std::string printed;
-  readWhole(out, &printed);
+  ToolOutput output;
+  if ((output.out = workDir.createFile("jdeps.out", error)) < 0) return false;
+  if ((output.err = workDir.createFile("jdeps.err", error)) < 0) return false;
+  if (!runTool(args, output, error)) return false;
   // The list is the last line; warnings may come before it.
   std::string last;
-  std::istringstream lines(printed);
+  std::istringstream lines(readBack(output.out));
   for (std::string line; std::getline(lines, line);) {
     if (!trim(line).empty()) last = trim(line);
   }
@@ -423,26 +458,31 @@ bool moduleList(const std::string& jdk, int feature, const PackRequest& request,
   return true;
 }
 
-bool linkRuntime(const PackRequest& request, const std::string& comment, PackRuntime* runtime, std::string* error) {
+bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::string& comment, PackRuntime* runtime,
+                 std::string* error) {
   std::string jdk;
   if (!findJdk(&jdk, error)) return false;
   // The image jlink makes is of the JDK's own version, so it is checked
   // before the slow part.
   if (!checkVersion(jdk, comment, error)) return false;
-  if (!makeTempDir(&runtime->tempDir, error)) return false;
   std::optional<int> version = javaVersion(releaseVersion(jdk));
   int feature = version ? *version / 1000000 : 0;
   std::string modules;
-  if (!moduleList(jdk, feature, request, runtime->tempDir, &modules, error)) return false;
-  std::string image = runtime->tempDir + "/runtime";
+  if (!moduleList(jdk, feature, request, workDir, &modules, error)) return false;
+  std::string dir;
+  if (!workDir.get(&dir, error)) return false;
+  // jlink makes the image's directory itself, in the directory no one else
+  // can change.
+  std::string image = dir + "/runtime";
   // The image's own compression makes it smaller once extracted; Java 21
   // renamed the levels and warns of the old ones.
   std::vector<std::string> args = {jdk + "/bin/jlink", "--add-modules", modules, "--output", image,
                                    "--no-man-pages", "--no-header-files",
                                    feature >= 21 ? "--compress=zip-6" : "--compress=2"};
   if (request.stripDebug) args.push_back("--strip-debug");
-  std::string said = runtime->tempDir + "/jlink.out";
-  return runTool(args, said, said, error) && readRuntime(image, "", runtime, error);
+  ToolOutput output;
+  if ((output.out = workDir.createFile("jlink.out", error)) < 0) return false;
+  return runTool(args, output, error) && readRuntime(image, "", runtime, error);
 }
 
 // The packer's own lines lead the comment: mainclass, then any packedjar
@@ -458,20 +498,31 @@ void addCommentLine(const std::string& sha256, std::string* comment) {
   comment->insert(at, "packedruntime " + sha256 + "\n");
 }
 
-}  // namespace
-
-PackRuntime::~PackRuntime() {
-  if (tempDir.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(tempDir, ignored);
+// A runtime's file opened again when the archive is written, as it was
+// when hashed: the same file, never through a link that took its place.
+int openAsHashed(const PackRuntimeEntry& entry) {
+  std::string resolved;
+  std::string why;
+  int fd = entry.outside ? packOpenPublicFile(entry.path, &resolved, &why)
+                         : open(entry.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat opened;
+  if (fd >= 0 && (fstat(fd, &opened) != 0 || opened.st_dev != entry.device || opened.st_ino != entry.inode)) {
+    close(fd);
+    errno = ESTALE;
+    return -1;
+  }
+  return fd;
 }
 
-bool packPrepareRuntime(const PackRequest& request, PackRuntime* runtime, std::string* comment, std::string* error) {
+}  // namespace
+
+bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
+                        std::string* error) {
   if (!request.runtime.empty() && request.jlink) return fail(error, kBothRuntimesMsg);
   if (!request.jlink && !request.addModules.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--add-modules"));
   if (!request.jlink && request.stripDebug) return fail(error, packFormat(kJlinkOnlyMsg, "--strip-debug"));
   if (request.jlink) {
-    if (!linkRuntime(request, *comment, runtime, error)) return false;
+    if (!linkRuntime(request, workDir, *comment, runtime, error)) return false;
   } else if (!request.runtime.empty()) {
     if (!readRuntime(request.runtime, *comment, runtime, error)) return false;
   } else {
@@ -488,10 +539,11 @@ bool packAddRuntime(zip_t* out, const PackRuntime& runtime, std::string* error) 
       index = zip_dir_add(out, entry.name.c_str(), ZIP_FL_ENC_GUESS);
     } else {
       // A link's target is read from the entry, which outlives the archive;
-      // a file is read when the archive is written.
+      // a file is read when the archive is written, one at a time.
       zip_source_t* source = S_ISLNK(entry.mode)
                                  ? zip_source_buffer(out, entry.target.data(), entry.target.size(), 0)
-                                 : zip_source_file(out, entry.path.c_str(), 0, -1);
+                                 : packEntrySource(out, {.open = [&entry] { return openAsHashed(entry); },
+                                                         .size = entry.size, .mtime = entry.mtime});
       index = source ? zip_file_add(out, entry.name.c_str(), source, ZIP_FL_ENC_GUESS) : -1;
       if (index < 0 && source) zip_source_free(source);
       if (index >= 0) {

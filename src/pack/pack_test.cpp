@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <cstring>
@@ -82,13 +83,14 @@ std::string makeRuntime(const TempDir& dir, const std::string& name) {
 class PackTest : public testing::Test {
  protected:
   /// Packs into dir/out with a small stand-in launcher unless the request
-  /// names others; what was reported is left in warnings and error.
+  /// names others; what was reported is left in warnings, error and notes.
   bool pack(PackRequest request) {
     warnings.clear();
     error.clear();
+    notes.clear();
     if (request.output.empty()) request.output = dir.file("out");
     if (request.launcher.empty()) request.launcher = launcher;
-    return packApplication(request, &warnings, &error);
+    return packApplication(request, &warnings, &error, &notes);
   }
 
   TempDir dir;
@@ -100,6 +102,7 @@ class PackTest : public testing::Test {
                                                        {"META-INF/OTHER.SF", "signature"}});
   std::vector<std::string> warnings;
   std::string error;
+  std::vector<std::string> notes;
 };
 
 // Each refusal leaves no output, and an existing one as it was.
@@ -125,6 +128,15 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::string noJvm = dir.makeDir("nojvm/lib/server");
   std::string exactly17 = dir.writeFile("17.config", "vmversion 17\n");
   std::string old = dir.writeFile("old.config", "vmversion 21+\nvmversion 1.3.0+\nvmversion $env(V)\nvmversion 11-\n");
+  // Files outside what was named, that not every user may read.
+  std::string secret = dir.writeFile("secret", "root's own", 0600);
+  std::string shadowed = makeRuntime(dir, "shadowed");
+  dir.symlink(secret, "shadowed/conf/net.properties");
+  std::string system = makeRuntime(dir, "system");
+  dir.symlink("/proc/self/environ", "system/conf/sound.properties");
+  dir.makeDir("given");
+  std::string given = makeJar(dir, "given/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.Main\nClass-Path: ../secret\n"}});
+  const std::string linkFix = "; replace the link with a copy of the file if it is meant to be packed, or remove it";
   struct Case {
     PackRequest request;
     std::string error;
@@ -158,6 +170,13 @@ TEST_F(PackTest, RefusalsWriteNothing) {
        "the runtime '" + runtime + "' is Java 17.0.2, which 'vmversion 17' of the configuration refuses"},
       {{.configFile = old, .jars = {app}, .runtime = runtime},
        "the runtime '" + runtime + "' is Java 17.0.2, which 'vmversion 11-' of the configuration refuses"},
+      {{.jars = {app}, .runtime = shadowed}, "the symbolic link '" + shadowed + "/conf/net.properties' of the runtime "
+       "leads outside it to '" + secret + "', which not every user can read" + linkFix},
+      {{.jars = {app}, .runtime = system}, "the symbolic link '" + system + "/conf/sound.properties' of the runtime "
+       "leads outside it to '/proc/" + std::to_string(getpid()) + "/environ', a file of the running system (under "
+       "/proc, /sys or /dev), not of an application" + linkFix},
+      {{.jars = {given}}, "'../secret' named by the Class-Path of '" + given + "' is '" + secret + "', outside the jars' "
+       "directories, which not every user can read; give it as a jar of its own if it is meant to be packed"},
   };
   const std::set<std::string> before = filesIn(dir.path());
   for (const Case& c : cases) {
@@ -249,6 +268,7 @@ TEST_F(PackTest, MergedFilesHoldBothJarsParts) {
       {"META-INF/services/s.S", "# first\na.A", "b.B\n", "# first\na.A\nb.B\n"},
       {"META-INF/services/s.S", "moduleName=m\nextensionClasses=a.A\n", "moduleName = m\nextensionClasses: b.B, a.A\n",
        "moduleName=m\nextensionClasses=a.A,b.B\n"},
+      {"META-INF/services/x.Y", "a=b\n\\\n", "a=c,d\n", "a=b,c,d\n"},
       {groovy, "staticExtensionClasses=a.S\n", "staticExtensionClasses=b.S\n", "staticExtensionClasses=a.S,b.S\n"},
       {"META-INF/spring.handlers", "http\\://a=a.H\n", "http\\://b=b.H", "http\\://a=a.H\nhttp\\://b=b.H"},
       {"META-INF/spring.factories", "k=a.A,\\\n  a.B\n", "k=b.B\nj=c.C\n", "k=a.A,a.B,b.B\nj=c.C\n"},
@@ -278,20 +298,32 @@ TEST_F(PackTest, MergedFilesHoldBothJarsParts) {
 
 // The jars a Class-Path names follow the jar that names them, each once, in
 // the order the JVM reads them; the kept jars are stored as they are, under
-// names of their own.
+// names of their own that any cache can hold. A jar from outside the given
+// jars' directories is said to be packed.
 TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
   dir.makeDir("lib");
   dir.makeDir("x");
-  std::string a = makeJar(dir, "a.jar", {{"META-INF/MANIFEST.MF",
-                                          "Main-Class: a.Main\nClass-Path: lib/b%20c.jar gone.jar lib/ http://h/d.jar\n"}});
+  TempDir elsewhere;
+  chmod(elsewhere.path().c_str(), 0755);
+  std::string e = makeJar(elsewhere, "e.jar", {{"e/E.class", "e"}});
+  chmod(e.c_str(), 0644);
+  std::string a = makeJar(dir, "a.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.Main\nClass-Path: lib/b%20c.jar "
+                                          "gone.jar lib/ http://h/d.jar file:" + e + "\n"}});
   std::string bc = makeJar(dir, "lib/b c.jar", {{"META-INF/MANIFEST.MF", "Class-Path: ../d.jar file:" + a + "\n"}});
   std::string d = makeJar(dir, "d.jar", {{"d/D.class", "d"}});
   std::string a2 = makeJar(dir, "x/a.jar", {{"x/X.class", "x"}});
-  ASSERT_TRUE(pack({.jars = {a, a2, d}, .keepJars = true})) << error;
+  const std::string longName = std::string(244, 'l') + ".jar";
+  std::string long1 = makeJar(dir, "x/" + longName, {{"l/L.class", "1"}});
+  std::string long2 = makeJar(dir, longName, {{"l/L.class", "2"}});
+  ASSERT_TRUE(pack({.jars = {a, a2, d, long1, long2}, .keepJars = true})) << error;
+  EXPECT_EQ(notes, std::vector<std::string>{"packing '" + e + "' from outside the jars' directories: the Class-Path "
+                                            "of '" + a + "' names it"});
   std::set<std::string> stored;
   std::map<std::string, std::string> entries = entriesOf(dir.file("out"), &stored);
   std::string expected = "mainclass a.Main\n";
-  std::vector<std::pair<std::string, std::string>> kept = {{a, "a.jar"}, {bc, "b_c.jar"}, {d, "d.jar"}, {a2, "a-2.jar"}};
+  std::vector<std::pair<std::string, std::string>> kept = {
+      {a, "a.jar"}, {bc, "b_c.jar"}, {d, "d.jar"}, {e, "e.jar"}, {a2, "a-2.jar"},
+      {long1, longName.substr(0, 124) + ".jar"}, {long2, longName.substr(0, 122) + "-2.jar"}};
   for (const auto& [path, name] : kept) {
     const std::string& bytes = entries["jlauncher/jars/" + name];
     expected += "packedjar " + sha256Hex(bytes) + " " + name + "\n";
@@ -324,10 +356,11 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
 // their names, modes and data.
 TEST_F(PackTest, RuntimeEntriesAndTheirHash) {
   std::string runtime = makeRuntime(dir, "jre");
-  // As distributions link a JDK's configuration to /etc: the file is packed
-  // in the link's place; links to a directory outside or to nothing are
-  // left out.
-  dir.writeFile("etc/jvm.cfg", "-server KNOWN\n", 0640);
+  // As distributions link a JDK's configuration to /etc: the file, which
+  // every user can read, is packed in the link's place, and said to be;
+  // links to a directory outside or to nothing are left out.
+  chmod(dir.path().c_str(), 0755);
+  dir.writeFile("etc/jvm.cfg", "-server KNOWN\n", 0604);
   dir.symlink(dir.file("etc/jvm.cfg"), "jre/lib/jvm.cfg");
   dir.symlink("../../etc", "jre/lib/etc");
   dir.symlink("../../gone/src.zip", "jre/lib/src.zip");
@@ -357,12 +390,14 @@ TEST_F(PackTest, RuntimeEntriesAndTheirHash) {
   }
   const std::vector<std::pair<std::string, zip_uint32_t>> expected = {
       {"jlauncher/runtime/bin/", S_IFDIR | 0755},           {"jlauncher/runtime/bin/java", S_IFREG | 0755},
-      {"jlauncher/runtime/lib/", S_IFDIR | 0755},           {"jlauncher/runtime/lib/jvm.cfg", S_IFREG | 0640},
+      {"jlauncher/runtime/lib/", S_IFDIR | 0755},           {"jlauncher/runtime/lib/jvm.cfg", S_IFREG | 0604},
       {"jlauncher/runtime/lib/libjvm.so", S_IFLNK | 0777},
       {"jlauncher/runtime/lib/server/", S_IFDIR | 0755},    {"jlauncher/runtime/lib/server/libjvm.so", S_IFREG | 0644},
       {"jlauncher/runtime/release", S_IFREG | 0644},
   };
   EXPECT_EQ(entries, expected);
+  EXPECT_EQ(notes, std::vector<std::string>{"packing '" + dir.file("etc/jvm.cfg") + "' from outside the runtime: its link '" +
+                                            runtime + "/lib/jvm.cfg' names it"});
   const std::string leftOut = "leaving out the symbolic link '" + runtime + "/lib/";
   EXPECT_EQ(warnings, (std::vector<std::string>{
                           leftOut + "etc' of the runtime: it leads outside the runtime to a directory ('../../etc')",

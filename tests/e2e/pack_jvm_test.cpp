@@ -2,11 +2,14 @@
 // JDKs, and refuses what it cannot pack without writing anything.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "launcher.h"
 #include "zero_jar.h"
@@ -35,6 +38,24 @@ class PackTest : public ::testing::Test {
 };
 
 std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
+
+std::set<std::string> filesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
+
+// A JDK as --jlink uses one: jdeps finds java.base; jlink runs jlinkStart,
+// then makes a runtime at its --output.
+std::string fakeJdk(const TempDir& dir, const std::string& jlinkStart) {
+  dir.writeFile("jdk/release", "JAVA_VERSION=\"17.0.2\"\n");
+  dir.writeFile("jdk/bin/jdeps", "#!/bin/sh\necho java.base\n", 0755);
+  dir.writeFile("jdk/bin/jlink", "#!/bin/sh\n" + jlinkStart + "\nwhile [ \"$1\" != --output ]; do shift; done\n"
+                "mkdir -p \"$2/lib/server\" && echo 'JAVA_VERSION=\"17.0.2\"' >\"$2/release\" &&"
+                " :>\"$2/lib/server/libjvm.so\"\n",
+                0755);
+  return dir.file("jdk");
+}
 
 // Merged with --flat: a conflicting resource and a signature would keep the
 // jars whole by default.
@@ -145,27 +166,81 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::vector<std::string> services;
   for (char c = 'a'; c < 'i'; ++c) services.push_back(std::string("META-INF/services/x.") + c);
   std::string many = zeroJar(dir, "many.jar", 9 * mib, services);
+  std::string open = dir.makeDir("open");
+  std::filesystem::permissions(open, std::filesystem::perms::all);
   const std::string error = "jlauncher-pack: error: ";
   struct Case {
     std::vector<std::string> args;
     std::string err;
+    std::map<std::string, std::optional<std::string>> env{};
   } cases[] = {
       {{"-o", "out", "--bogus", kJarOne}, error + "unknown option '--bogus' (see jlauncher-pack --help)\n"},
       {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
       {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
+      // The jar rewritten without its Class-Path would lie where others
+      // could replace it.
+      {{"-o", "out", "--keep-jars", PACK_CP_MAIN},
+       error + "cannot keep temporary files in '" + open + "': every user can change '" + open +
+           "'; set TMPDIR to a directory that nobody but root and you can change\n",
+       {{"TMPDIR", open}}},
   };
+  const std::set<std::string> before = filesIn(dir.path());
   for (const Case& c : cases) {
     std::vector<std::string> argv = {"prlimit", "--as=" + std::to_string(64 * mib), "--", kPack};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    ProcessResult result = runLauncher("/usr/bin/prlimit", argv, {}, dir.path());
+    ProcessResult result = runLauncher("/usr/bin/prlimit", argv, c.env, dir.path());
     EXPECT_EQ(result.status, 1) << c.err;
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.out, "");
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-    EXPECT_EQ(left.size(), 2u) << c.err;
+    EXPECT_EQ(filesIn(dir.path()), before) << c.err;
+    EXPECT_TRUE(std::filesystem::is_empty(open)) << c.err;
   }
   EXPECT_EQ(readFile(existing), "keep me");
+}
+
+// Interrupted while jlink runs, the packer ends jlink, removes what it made
+// (its work directory, the jar rewritten there) and ends by the same signal,
+// the output as it was.
+TEST_F(PackTest, ASignalEndsJlinkAndLeavesNothing) {
+  std::string tmp = dir.makeDir("tmp");
+  std::string pidFile = dir.file("jlink.pid");
+  std::string jdk =
+      fakeJdk(dir, "echo $$ >" + pidFile + ".new && mv " + pidFile + ".new " + pidFile + "\nexec sleep 60");
+  std::string existing = dir.writeFile("out/myapp", "keep me");
+  ProcessCommand command;
+  command.program = kPack;
+  command.argv = {"jlauncher-pack", "-o", existing, "--force", "--keep-jars", "--jlink", PACK_CP_MAIN};
+  command.env = {{"JAVA_HOME", jdk}, {"TMPDIR", tmp}};
+  RunningProcess packer(command);
+  for (int tries = 0; tries < 300 && !std::filesystem::exists(pidFile); ++tries) usleep(100000);
+  pid_t jlink = std::stoi(readFile(pidFile));
+  packer.signal(SIGTERM);
+  ProcessResult result = packer.finish();
+  EXPECT_EQ(result.status, 128 + SIGTERM);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  EXPECT_EQ(filesIn(dir.file("out")), std::set<std::string>{"myapp"});
+  EXPECT_EQ(readFile(existing), "keep me");
+  EXPECT_NE(kill(jlink, SIGKILL), 0) << "jlink still runs";
+}
+
+// Another member of a group that can change the output's directory puts
+// links to root's private file in place of what the packer has there while
+// jlink runs: none of that file reaches the output.
+TEST_F(PackTest, OthersWhoCanChangeTheOutputsDirectoryReachNothing) {
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0711));
+  std::string shared = dir.makeDir("shared");
+  ASSERT_EQ(chown(shared.c_str(), 0, 65534), 0);
+  std::filesystem::permissions(shared, std::filesystem::perms(0775));
+  std::string secret = dir.writeFile("secret", "root's own secret", 0600);
+  std::string jdk = fakeJdk(dir, "for f in " + shared + "/*; do [ -e \"$f\" ] && setpriv --reuid=nobody "
+                                 "--regid=nogroup --clear-groups ln -sfn " + secret + " \"$f\"; done");
+  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", shared + "/myapp", "--keep-jars", "--jlink",
+                                             PACK_CP_MAIN}, {{"JAVA_HOME", jdk}, {"TMPDIR", dir.makeDir("tmp")}});
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "");
+  EXPECT_EQ(filesIn(shared), std::set<std::string>{"myapp"});
+  EXPECT_EQ(readFile(shared + "/myapp").find("root's own secret"), std::string::npos);
 }
 
 TEST_F(PackTest, HelpAndVersion) {
