@@ -76,9 +76,10 @@ const char* kindOf(mode_t mode) {
 }
 
 // The walk behind hmdTrustedPath and hmdPrivateDirectory: with create,
-// missing directories are made for the user alone.
+// missing directories are made for the user alone. *untrusted (when given)
+// tells a refusal from a failure of the system.
 std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, bool create, std::string& why,
-                                struct stat* last) {
+                                struct stat* last, bool* untrusted = nullptr) {
   std::string wanted = path;
   // A relative path (leavepathsrelative) is walked from the working
   // directory, the way it is opened.
@@ -129,7 +130,10 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
         return std::nullopt;
       }
       why = untrustedWriter(prefix, info, trust);
-      if (!why.empty()) return std::nullopt;
+      if (!why.empty()) {
+        if (untrusted != nullptr) *untrusted = true;
+        return std::nullopt;
+      }
     }
     if (restarted) continue;
     if (last != nullptr) *last = info;
@@ -204,12 +208,13 @@ std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool cre
 }
 
 std::optional<std::string> hmdOwnDirectory(const std::string& path, std::string& why) {
-  std::optional<std::string> resolved = walk(path, hmdOwnTrust(), false, why, nullptr);
+  bool untrusted = false;
+  std::optional<std::string> resolved = walk(path, hmdOwnTrust(), false, why, nullptr, &untrusted);
+  if (untrusted) why += kOwnFileRule;
   if (resolved && faccessat(AT_FDCWD, resolved->c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
     why = systemError(path, errno);
     resolved.reset();
   }
-  if (!resolved && !why.starts_with("cannot ")) why += kOwnFileRule;
   return resolved;
 }
 
