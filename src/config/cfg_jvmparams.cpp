@@ -161,9 +161,10 @@ bool cfgSetVMParamsFile(std::string& param) {
     return true;
   }
   // The file belongs to the project the user works in (a Maven project's
-  // .mvn/jvm.config, found with $findup), which is theirs to choose as a
-  // +config file is: checked only where the caller chooses nothing.
-  FILE* stream = filOpenFile(path.c_str(), "r", utlIsSetIdMode());
+  // .mvn/jvm.config, found with $findup): whoever owns the working
+  // directory may have written it, as root building a user's checkout
+  // expects; nobody else (a /tmp/.mvn above /tmp/work) may.
+  FILE* stream = filOpenProjectFile(path.c_str());
   if (stream == nullptr) {
     if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
     return false;

@@ -25,6 +25,10 @@ constexpr const char* kUntrustedMsg =
     "Error: Configuration %s '%s' is not read: %s. A configuration is read only where nobody but root, the user "
     "running the launcher, the launcher's owner and a group that can change the launcher can change it or a "
     "directory above it.\n";
+constexpr const char* kUntrustedProjectMsg =
+    "Error: Configuration %s '%s' is not read: %s. A project's file is read only where nobody but root, the user "
+    "running the launcher, the owner of the working directory, the launcher's owner and a group that can change the "
+    "launcher can change it or a directory above it.\n";
 constexpr const char* kUntrustedSetIdMsg =
     "Error: Configuration %s '%s' is not read: %s. A set-ID launcher reads only what nobody but root and the "
     "launcher's owner can change.\n";
@@ -70,9 +74,28 @@ bool refuse() {
   return false;
 }
 
+/// Who must be the only ones able to change a file before it is read.
+enum class Trust { kAnyone, kConfiguration, kProject };
+
+// Someone who can change a configuration chooses what the application runs,
+// with the rights of whoever runs it: only those who could change the
+// launcher itself may (ssh treats its files so); a project's file also
+// those who own the directory the user works in.
+bool isTrusted(const char* path, const struct stat& info, Trust trust) {
+  std::string why;
+  bool project = trust == Trust::kProject && !utlIsSetIdMode();
+  if (hmdIsTrustedFile(path, info, project ? hmdProjectTrust() : hmdConfigurationTrust(), why)) return true;
+  // The message names the file already.
+  const std::string named = "'" + std::string(path) + "'";
+  if (std::size_t at = why.find(named); at != std::string::npos) why.replace(at, named.size(), "it");
+  const char* message = utlIsSetIdMode() ? kUntrustedSetIdMsg : project ? kUntrustedProjectMsg : kUntrustedMsg;
+  utlReport(message, S_ISDIR(info.st_mode) ? "directory" : "file", path, why.c_str());
+  return refuse();
+}
+
 // The checks every file gets before a line is read: none of them blocks (a
 // FIFO opened without a writer would), and none reads without bound.
-bool isReadable(const char* path, const struct stat& info, bool checkAccess) {
+bool isReadable(const char* path, const struct stat& info, Trust trust) {
   if (!S_ISREG(info.st_mode)) {
     utlReport(kNotRegularMsg, path);
     return refuse();
@@ -81,7 +104,7 @@ bool isReadable(const char* path, const struct stat& info, bool checkAccess) {
     utlReport(kFileTooLargeMsg, path, kFileLimitMiB);
     return refuse();
   }
-  if (checkAccess && !filIsFileAccessCorrect(path, info)) return false;
+  if (trust != Trust::kAnyone && !isTrusted(path, info, trust)) return false;
   for (const OpenFile& file : state.open) {
     if (file.device == info.st_dev && file.inode == info.st_ino) {
       const OpenFile& includer = state.open.back();
@@ -102,14 +125,16 @@ void filInit() {
 
 void filTerm() { state = FilState{}; }
 
-FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
+namespace {
+
+FILE* openChecked(const char* path, const char* mode, Trust trust) {
   // The descriptor stays non-blocking: a regular file reads the same, and
   // one that only looks like it (/proc/kmsg) fails instead of waiting.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info;
   FILE* stream = nullptr;
-  if (fstat(fd, &info) == 0 && isReadable(path, info, checkAccess)) {
+  if (fstat(fd, &info) == 0 && isReadable(path, info, trust)) {
     stream = fdopen(fd, mode);
   }
   if (stream == nullptr) {
@@ -119,6 +144,14 @@ FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
   state.open.push_back({path, info.st_dev, info.st_ino, 0, nullptr});
   return stream;
 }
+
+}  // namespace
+
+FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
+  return openChecked(path, mode, checkAccess ? Trust::kConfiguration : Trust::kAnyone);
+}
+
+FILE* filOpenProjectFile(const char* path) { return openChecked(path, "r", Trust::kProject); }
 
 FILE* filOpenText(const char* name, const std::string& text) {
   auto kept = std::make_shared<const std::string>(text);
@@ -131,18 +164,8 @@ FILE* filOpenText(const char* name, const std::string& text) {
   return stream;
 }
 
-// Someone who can change a configuration chooses what the application runs,
-// with the rights of whoever runs it: only those who could change the
-// launcher itself may (ssh treats its files so).
 bool filIsFileAccessCorrect(const char* path, const struct stat& info) {
-  std::string why;
-  if (hmdIsTrustedFile(path, info, hmdConfigurationTrust(), why)) return true;
-  // The message names the file already.
-  const std::string named = "'" + std::string(path) + "'";
-  if (std::size_t at = why.find(named); at != std::string::npos) why.replace(at, named.size(), "it");
-  utlReport(utlIsSetIdMode() ? kUntrustedSetIdMsg : kUntrustedMsg, S_ISDIR(info.st_mode) ? "directory" : "file", path,
-            why.c_str());
-  return refuse();
+  return isTrusted(path, info, Trust::kConfiguration);
 }
 
 bool filInputRefused() { return state.refused; }

@@ -26,6 +26,10 @@ void filTerm();
 /// that is open already (included again while it is read) and, when asked,
 /// one that fails the access check.
 FILE* filOpenFile(const char* path, const char* mode, bool checkAccess);
+/// Opens a file of the project the user works in for reading, as
+/// filOpenFile does with the access check, where the owner of the working
+/// directory counts as one who may change it too (outside set-ID mode).
+FILE* filOpenProjectFile(const char* path);
 /// Opens a non-empty text in memory as the file of that name, with its own
 /// line count; null when it cannot.
 FILE* filOpenText(const char* name, const std::string& text);

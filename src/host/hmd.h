@@ -97,9 +97,10 @@ std::optional<std::string> hmdCreateFileContent(const char* path, long long offs
 //     includes and includedir, the home's     launcher and the launcher's owner;
 //     adm/security/keys                       groups that can change the
 //     (hmdConfigurationTrust); a file named   launcher or a directory above it.
-//     with +config or a vmparamsfile (of the  In set-ID mode root and the owner.
-//     project one works in) is the user's
-//     choice, checked in set-ID mode only
+//     with +config is the user's choice       In set-ID mode root and the owner.
+//   a vmparamsfile, of the project one works  the same, and the owner of the
+//     in (hmdProjectTrust)                    working directory
+//   the trace file (UTRACE -f)                as the pid file
 //   pid file, daemonsupport log               the effective user (root above):
 //     (hmdOpenOwnFile)                        a regular file of theirs with one
 //                                             name, never a link or a FIFO
@@ -126,6 +127,10 @@ HmdTrust hmdOwnTrust();
 /// mode only the owner: the caller, and a group's write to a set-ID file,
 /// choose nothing of a privileged launch.
 HmdTrust hmdConfigurationTrust();
+/// The trust of a file of the project the user works in (a vmparamsfile):
+/// that of configuration, and the owner of the working directory, whom the
+/// user chose by working there (not in set-ID mode).
+HmdTrust hmdProjectTrust();
 /// A user or group as messages name it: 'name', or the number.
 std::string hmdUserName(unsigned uid);
 std::string hmdGroupName(unsigned gid);
@@ -145,10 +150,11 @@ std::optional<std::string> hmdOwnDirectory(const std::string& path, std::string&
 /// close-on-exec; -1 unless it is a regular file of root or a trusted
 /// user. info receives what fstat tells of it.
 int hmdOpenTrustedFile(const std::string& path, int flags, const HmdTrust& trust, struct stat* info = nullptr);
-/// Opens path (absolute) with flags and mode, for writing the effective
-/// user's own file: its directory must pass hmdOwnTrust and be writable
-/// with the effective ids, and what is opened must be a regular file of the
-/// effective user with one name. -1 with why otherwise; never blocks.
+/// Opens path with flags and mode, for writing the effective user's own
+/// file: its directory must pass hmdOwnTrust and be writable with the
+/// effective ids, and what is opened there, in the directory as resolved,
+/// must be a regular file of the effective user with one name. -1 with why
+/// otherwise; never blocks.
 int hmdOpenOwnFile(const std::string& path, int flags, mode_t mode, std::string& why);
 
 /// The directory path, links resolved, when it belongs to the effective user,

@@ -168,3 +168,10 @@ HmdTrust hmdConfigurationTrust() {
   }
   return trust;
 }
+
+HmdTrust hmdProjectTrust() {
+  HmdTrust trust = hmdConfigurationTrust();
+  struct stat working;
+  if (!utlIsSetIdMode() && stat(".", &working) == 0) trust.users.push_back(working.st_uid);
+  return trust;
+}

@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,9 +23,9 @@
 
 namespace {
 
-// Symbolic links met on the way are resolved and the walk starts again on
-// the target; a loop of them ends it.
-constexpr int kMaxResolutions = 8;
+// Symbolic links met on the way are read one at a time and the walk starts
+// again on the target; as many as the system follows in one name.
+constexpr int kMaxResolutions = 40;
 constexpr int kSafeOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 // How to mend a refused place of the launcher's own files.
 constexpr const char* kOwnFileRule =
@@ -63,7 +64,28 @@ std::string untrustedWriter(const std::string& path, const struct stat& info, co
   if ((info.st_mode & S_IWGRP) != 0 && !contains(trust.groups, info.st_gid)) {
     return "group " + hmdGroupName(info.st_gid) + " can change " + quoted(path);
   }
+  // With an access list, the group's bits are the most it grants anyone it
+  // names, whoever they are.
+  if ((info.st_mode & S_IWGRP) != 0 && lgetxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0) {
+    return "an access list lets others change " + quoted(path);
+  }
   return "";
+}
+
+// A path whose components are all real directories, with "." and ".."
+// taken as the directories they are.
+std::string lexicallyNormal(const std::string& path) {
+  std::vector<std::string> kept;
+  for (std::string& part : components(path)) {
+    if (part == "..") {
+      if (!kept.empty()) kept.pop_back();
+    } else if (part != ".") {
+      kept.push_back(std::move(part));
+    }
+  }
+  std::string normal;
+  for (const std::string& part : kept) normal += "/" + part;
+  return normal.empty() ? "/" : normal;
 }
 
 const char* kindOf(mode_t mode) {
@@ -97,7 +119,11 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
     std::string prefix;
     bool restarted = false;
     struct stat info {};
+    struct stat parent {};
+    lstat("/", &info);
     for (std::size_t i = 0; i < parts.size() && !restarted; ++i) {
+      parent = info;
+      std::string above = prefix.empty() ? "/" : prefix;
       prefix += "/" + parts[i];
       if (lstat(prefix.c_str(), &info) != 0) {
         if (errno != ENOENT || !create) {
@@ -112,15 +138,24 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
         }
       }
       if (S_ISLNK(info.st_mode)) {
-        // The link lies in a directory that only trusted users can change;
-        // where it leads is checked from the top.
-        char* target = realpath(prefix.c_str(), nullptr);
-        if (target == nullptr) {
-          why = systemError(path, errno);
+        // Followed only when a trusted user made it: in a sticky directory
+        // anyone can make a link, to a file of root's whose text they
+        // choose (a set-ID program's /proc/PID/cmdline). Where it leads is
+        // walked from the top, one link at a time, so that a link it leads
+        // through is checked too.
+        if (info.st_uid != 0 && !contains(trust.users, info.st_uid)) {
+          why = quoted(prefix) + " is a link of user " + hmdUserName(info.st_uid);
+          if (untrusted != nullptr) *untrusted = true;
           return std::nullopt;
         }
-        wanted = target;
-        std::free(target);
+        std::string target(kPathMax, '\0');
+        ssize_t length = readlink(prefix.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+          why = systemError(path, length < 0 ? errno : ENAMETOOLONG);
+          return std::nullopt;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        wanted = target.starts_with("/") ? target : above + "/" + target;
         for (std::size_t rest = i + 1; rest < parts.size(); ++rest) wanted += "/" + parts[rest];
         restarted = true;
         continue;
@@ -130,6 +165,12 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
         return std::nullopt;
       }
       why = untrustedWriter(prefix, info, trust);
+      // A second name of a file, made where others may make names, is
+      // someone else's choice of what to give it (a root file of theirs).
+      if (why.empty() && S_ISREG(info.st_mode) && info.st_nlink > 1 && (parent.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = quoted(prefix) + " has " + std::to_string(info.st_nlink) + " names, and others can make names in " +
+              quoted(above);
+      }
       if (!why.empty()) {
         if (untrusted != nullptr) *untrusted = true;
         return std::nullopt;
@@ -137,7 +178,8 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
     }
     if (restarted) continue;
     if (last != nullptr) *last = info;
-    return wanted.empty() ? std::string("/") : wanted;
+    // No link is left on the way: what ".." names is what it says.
+    return lexicallyNormal(wanted);
   }
   why = systemError(path, ELOOP);
   return std::nullopt;
@@ -170,7 +212,15 @@ std::optional<std::string> hmdTrustedPath(const std::string& path, const HmdTrus
 
 bool hmdIsTrustedFile(const std::string& path, const struct stat& opened, const HmdTrust& trust, std::string& why) {
   struct stat checked;
-  if (!walk(path, trust, false, why, &checked)) return false;
+  std::optional<std::string> resolved = walk(path, trust, false, why, &checked);
+  if (!resolved) return false;
+  // Root's files there hold what the running system and its processes say.
+  for (const char* system : {"/proc/", "/sys/"}) {
+    if (resolved->starts_with(system)) {
+      why = quoted(*resolved) + " is a file of the running system";
+      return false;
+    }
+  }
   // What was opened by name must be what the walk found: anything else was
   // put there after the walk, or by a path the walk did not take.
   if (checked.st_dev != opened.st_dev || checked.st_ino != opened.st_ino) {
@@ -232,15 +282,19 @@ std::string notOwnFile(const struct stat& info) {
 }  // namespace
 
 int hmdOpenOwnFile(const std::string& path, int flags, mode_t mode, std::string& why) {
-  if (!hmdOwnDirectory(directoryOf(path), why)) return -1;
-  int fd = open(path.c_str(), flags | kSafeOpenFlags, mode);
+  // Opened in the directory as resolved: the name given may lead through a
+  // link that changes later.
+  std::optional<std::string> directory = hmdOwnDirectory(directoryOf(path), why);
+  if (!directory) return -1;
+  std::string resolved = *directory + (directory->ends_with("/") ? "" : "/") + path.substr(path.rfind('/') + 1);
+  int fd = open(resolved.c_str(), flags | kSafeOpenFlags, mode);
   struct stat info;
   if (fd < 0) {
     // A link, or a FIFO that no one reads, refuses the open itself, and the
     // system may refuse others' files in a sticky directory: what is there
     // says why, whichever refused it.
     int error = errno;
-    why = lstat(path.c_str(), &info) == 0 ? notOwnFile(info) : "";
+    why = lstat(resolved.c_str(), &info) == 0 ? notOwnFile(info) : "";
     if (why.empty()) why = std::strerror(error);
     return -1;
   }

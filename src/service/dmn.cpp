@@ -158,13 +158,17 @@ void dmnTerm() { state = DmnState{}; }
 
 bool dmnWritePidFile(const std::string& path, const char* name) {
   // Where others could rename or replace entries, they would choose what
-  // the launcher overwrites, and what a later start believes.
+  // the launcher overwrites, and what a later start believes. Everything
+  // is done in the directory as resolved, to the end: a link on the way
+  // that changes later leads nowhere else.
   std::string why;
-  if (!hmdOwnDirectory(directoryOf(path), why)) {
+  std::optional<std::string> directory = hmdOwnDirectory(directoryOf(path), why);
+  if (!directory) {
     utlReport(kPidFileFailedMsg, path.c_str(), why.c_str());
     return false;
   }
-  std::string temporary = path + ".XXXXXX";
+  const std::string file = *directory + (directory->ends_with("/") ? "" : "/") + path.substr(path.rfind('/') + 1);
+  std::string temporary = file + ".XXXXXX";
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
   const std::string pidLine = std::to_string(getpid()) + "\n";
   bool written = fd >= 0 && fchmod(fd, 0644) == 0 && hmdWriteAll(fd, pidLine.data(), pidLine.size());
@@ -176,10 +180,10 @@ bool dmnWritePidFile(const std::string& path, const char* name) {
   // A link takes the name only while no file holds it: of two instances
   // starting together, the second finds the first one's file. Where the
   // name is held (or links are not to be had), what the file names decides.
-  if (written && link(temporary.c_str(), path.c_str()) == 0) {
+  if (written && link(temporary.c_str(), file.c_str()) == 0) {
     unlink(temporary.c_str());
   } else if (written) {
-    if (std::optional<long> pid = readPid(path); pid && *pid != getpid()) {
+    if (std::optional<long> pid = readPid(file); pid && *pid != getpid()) {
       if (runsThisLauncher(*pid)) {
         unlink(temporary.c_str());
         utlReport(kAlreadyRunningMsg, name, *pid);
@@ -188,7 +192,7 @@ bool dmnWritePidFile(const std::string& path, const char* name) {
       ut_tproda("Replacing the pid file '%s' of process %ld, which is no instance of this launcher", path.c_str(),
                 *pid);
     }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
+    if (rename(temporary.c_str(), file.c_str()) != 0) {
       written = false;
       error = errno;
     }
@@ -198,8 +202,8 @@ bool dmnWritePidFile(const std::string& path, const char* name) {
     utlReport(kPidFileFailedMsg, path.c_str(), std::strerror(error));
     return false;
   }
-  state.pidFile = path;
-  ut_tproda("Wrote the pid file '%s'", path.c_str());
+  state.pidFile = file;
+  ut_tproda("Wrote the pid file '%s'", file.c_str());
   return true;
 }
 

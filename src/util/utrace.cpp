@@ -167,13 +167,13 @@ void ut_treset(const char* setting) {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
     if (path != nullptr && *path != '\0') {
       // Not inherited by the JVM's children or a restarted launcher. The
-      // trace goes where it is named, often /tmp: a link or a FIFO someone
-      // else put there is neither followed nor waited on, and only a
-      // regular file of the user's own takes the trace.
-      ut_TraceData.fd = open(path, openFlags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, kOpenMode);
-      struct stat info;
-      if (ut_TraceData.fd != -1 &&
-          (fstat(ut_TraceData.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())) {
+      // trace goes where it is named, often /tmp: it is opened as every
+      // file the launcher writes is, so a link or a FIFO someone else put
+      // there is neither followed nor waited on, and only a regular file of
+      // the user's own is emptied and takes the trace.
+      std::string why;
+      ut_TraceData.fd = hmdOpenOwnFile(path, openFlags & ~O_TRUNC, kOpenMode, why);
+      if (ut_TraceData.fd != -1 && (openFlags & O_TRUNC) != 0 && ftruncate(ut_TraceData.fd, 0) != 0) {
         close(ut_TraceData.fd);
         ut_TraceData.fd = -1;
       }

@@ -223,12 +223,18 @@ TEST_F(UtraceTest, LevelClosesOldDescriptorAndFallsBackToStdout) {
 }
 
 // A path in a missing directory, and what another user could have put
-// where the trace goes: a link to the user's own file, a FIFO.
+// where the trace goes: a link to the user's own file, a FIFO, a file of
+// theirs (left as it is).
 TEST_F(UtraceTest, UnopenableFileDiscardsLinesSilently) {
   writeFile(dir_ / "mine", "mine\n");
   fs::create_symlink(dir_ / "mine", dir_ / "link");
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0666), 0);
-  for (const fs::path& path : {dir_ / "missing" / "trace", dir_ / "link", dir_ / "fifo"}) {
+  writeFile(dir_ / "theirs", "theirs\n");
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown((dir_ / "theirs").c_str(), 65534, 65534), 0);
+  }
+  for (const fs::path& path : {dir_ / "missing" / "trace", dir_ / "link", dir_ / "fifo", dir_ / "theirs"}) {
+    if (path == dir_ / "theirs" && geteuid() != 0) continue;
     resetTrace();
     setenv("UTRACE", ("-l3 -f" + path.string()).c_str(), 1);
     testing::internal::CaptureStdout();
@@ -242,6 +248,7 @@ TEST_F(UtraceTest, UnopenableFileDiscardsLinesSilently) {
   }
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
   EXPECT_EQ(readFile(dir_ / "mine"), "mine\n");
+  EXPECT_EQ(readFile(dir_ / "theirs"), "theirs\n");
 }
 
 TEST_F(UtraceTest, SettingIsReadOnlyOnce) {

@@ -65,6 +65,7 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     std::vector<std::string> args;
     int status;
     std::string out, err;
+    std::string cwd = "";  ///< where root works, below the test's directory
   } cases[] = {
       // The victim keeps a single-file application in /tmp; the other user
       // puts a configuration beside it, which would win over its own.
@@ -74,6 +75,27 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
          return packApplication(dir, "shared/jlapp", testAppsJar(), "javahome " + jdk + "\nmainclass jltest.Tell\n");
        },
        {}, 1, "", configRefused(shared + "/jlapp.config", "it belongs to user 'nobody'")},
+      // A file of root's whose text another user chooses (a set-ID
+      // program's /proc/PID/cmdline holds their arguments), reached through
+      // a link of theirs or a second name made in a shared directory.
+      {"another user's link beside a copy in a shared directory",
+       [&] {
+         std::string chosen = dir.writeFile("chosen", "javahome " + jdk + "\nmainclass jltest.Status\n");
+         EXPECT_EQ(symlink(chosen.c_str(), dir.file("shared/linked.config").c_str()), 0);
+         EXPECT_EQ(lchown(dir.file("shared/linked.config").c_str(), kNobody, kNobody), 0);
+         return install("shared/linked");
+       },
+       {}, 1, "", configRefused(shared + "/linked.config", "it is a link of user 'nobody'")},
+      {"a second name of root's file in a shared directory",
+       [&] {
+         std::string app = install("shared/named");
+         std::string chosen = dir.writeFile("chosen", "javahome " + jdk + "\nmainclass jltest.Status\n");
+         fs::remove(app + ".config");
+         EXPECT_EQ(link(chosen.c_str(), (app + ".config").c_str()), 0);
+         return app;
+       },
+       {}, 1, "",
+       configRefused(shared + "/named.config", "it has 2 names, and others can make names in '" + shared + "'")},
       {"a configuration a group can change",
        [&] {
          std::string app = install("shared/grp/app");
@@ -111,14 +133,27 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
          return app;
        },
        {}, 0, "nothing 0\n", ""},
-      // The project one works in is one's choice, whoever owns it: root
-      // builds a user's checkout as Maven's own script would.
-      {"a project's JVM options of another user",
+      // Whoever owns the directory one works in may have written its
+      // project's files: root builds a user's checkout as Maven's own
+      // script would. A /tmp/.mvn above one's own work is another's.
+      {"the JVM options of another user's project root works in",
        [&] {
-         theirs(".mvn/jvm.config", "-Dtell=project\n");
+         theirs("shared/proj/.mvn/jvm.config", "-Dtell=project\n");
          return install("svc/app", "vmparamsfile $findup(.mvn)/.mvn/jvm.config\n");
        },
-       {}, 0, "project 0\n", ""},
+       {}, 0, "project 0\n", "", "shared/proj"},
+      {"the JVM options of a project above root's work",
+       [&] {
+         theirs("shared/.mvn/jvm.config", "-Dtell=project\n");
+         dir.makeDir("shared/work");
+         return install("svc/app", "vmparamsfile $findup(.mvn)/.mvn/jvm.config\n");
+       },
+       {}, 1, "",
+       "Error: Configuration file '" + shared + "/.mvn/jvm.config' is not read: '" + shared +
+           "/.mvn' belongs to user 'nobody'. A project's file is read only where nobody but root, the user running the "
+           "launcher, the owner of the working directory, the launcher's owner and a group that can change the launcher "
+           "can change it or a directory above it.\n",
+       "shared/work"},
       // The log of a service: a directory a group can write, and another
       // user's FIFO (which blocked the start until they read it) or file in
       // a sticky one.
@@ -132,6 +167,15 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
        },
        {}, 1, "", "Error: Unable to open the log file '" + dir.file("glog/svc.log") + "': group 'users' can change '" +
                       dir.file("glog") + "'" + kOwnFileRule},
+      {"a log directory that is another user's link",
+       [&] {
+         std::string logs = dir.makeDir("logs");
+         EXPECT_EQ(symlink(logs.c_str(), dir.file("shared/logs").c_str()), 0);
+         EXPECT_EQ(lchown(dir.file("shared/logs").c_str(), kNobody, kNobody), 0);
+         return install("svc/svc", "daemonsupport " + shared + "/logs\n");
+       },
+       {}, 1, "", "Error: Unable to open the log file '" + shared + "/logs/svc.log': '" + shared +
+                      "/logs' is a link of user 'nobody'" + kOwnFileRule},
       {"another user's FIFO as the log",
        [&] {
          EXPECT_EQ(mkfifo(dir.file("shared/svc.log").c_str(), 0666), 0);
@@ -167,7 +211,7 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     command.program = program;
     command.argv = argv;
     command.env = {{"PATH", kPathWithoutJava}};
-    command.cwd = dir.path();
+    command.cwd = dir.file(c.cwd);
     // A FIFO nobody reads held the launch for ever.
     command.timeoutSeconds = 30;
     ProcessResult result = runProcess(command);
@@ -176,6 +220,7 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     EXPECT_EQ(result.err, c.err) << c.name;
     std::error_code ignored;
     fs::remove_all(dir.file("svc"), ignored);
+    fs::remove_all(dir.file("shared/.mvn"), ignored);
     fs::remove(dir.file("shared/svc.log"), ignored);
   }
 }
