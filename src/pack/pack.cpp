@@ -55,7 +55,7 @@ constexpr const char* kClassPathMissingMsg =
 constexpr const char* kClassPathNotJarMsg =
     "'%s' named by the Class-Path of '%s' is not a jar file; the packed application will not have it";
 constexpr const char* kClassPathRefusedMsg =
-    "'%s' named by the Class-Path of '%s' is '%s', outside the jars' directories, %s; give it as a jar of its own "
+    "'%s' named by the Class-Path of '%s' is '%s', %s, nor belongs to the jar's owner; give it as a jar of its own "
     "if it is meant to be packed";
 constexpr const char* kOutsideNote = "packing '%s' from outside the jars' directories: the Class-Path of '%s' names it";
 
@@ -403,6 +403,8 @@ class Packer {
       return false;
     }
     zip_error_fini(&zipError);
+    struct stat info;
+    const int owner = fstat(opened.get(), &info) == 0 ? static_cast<int>(info.st_uid) : -1;
     std::size_t at = jars_.size();
     jars_.push_back({.path = path, .fd = std::move(opened), .archive = Archive(archive)});
     zip_int64_t index = zip_name_locate(archive, kManifest, ZIP_FL_NOCASE);
@@ -418,7 +420,7 @@ class Packer {
       struct stat info;
       bool exists = !file.empty() && stat(file.c_str(), &info) == 0;
       if (exists && S_ISREG(info.st_mode) && !reference.ends_with("/")) {
-        if (!addReference(file, reference, path)) return false;
+        if (!addReference(file, reference, path, owner)) return false;
         continue;
       }
       std::string shown = file.empty() ? reference : file;
@@ -433,24 +435,24 @@ class Packer {
     return true;
   }
 
-  // A file a Class-Path names in the given jars' directories (or below) is
-  // the application's; one elsewhere is packed only when every user could
-  // read it anyway, and is listed: run by root, the packer would otherwise
-  // copy a private file into an output anyone can read.
-  bool addReference(const std::string& file, const std::string& reference, const std::string& jar) {
+  // A file a Class-Path names is packed when every user could read it
+  // anyway, or when it belongs to whoever owns the jar that names it, who
+  // could read it anyway: run by root, the packer would otherwise copy a
+  // file the jar's owner may not read (a jar in /tmp naming /root's) into an
+  // output anyone can read. It is opened once, a directory at a time, never
+  // through a link on the way; one from outside the given jars' directories
+  // is listed.
+  bool addReference(const std::string& file, const std::string& reference, const std::string& jar, int jarOwner) {
     char* real = realpath(file.c_str(), nullptr);
     std::string resolved = real != nullptr ? real : file;
     std::free(real);
-    for (const std::string& dir : jarDirs_) {
-      if (resolved.starts_with(dir + "/")) return addJar(file);
-    }
     if (opened_.contains(resolved)) return true;
     std::string why;
-    int fd = packOpenPublicFile(file, &resolved, &why);
-    if (fd < 0) {
-      return fail(packFormat(kClassPathRefusedMsg, reference.c_str(), jar.c_str(), resolved.c_str(), why.c_str()));
-    }
-    notes_.push_back(packFormat(kOutsideNote, resolved.c_str(), jar.c_str()));
+    int fd = packOpenPublicFile(file, &resolved, &why, jarOwner);
+    if (fd < 0) return fail(packFormat(kClassPathRefusedMsg, reference.c_str(), jar.c_str(), resolved.c_str(), why.c_str()));
+    bool inside = std::any_of(jarDirs_.begin(), jarDirs_.end(),
+                              [&resolved](const std::string& dir) { return resolved.starts_with(dir + "/"); });
+    if (!inside) notes_.push_back(packFormat(kOutsideNote, resolved.c_str(), jar.c_str()));
     return addJar(file, fd);
   }
 

@@ -175,18 +175,20 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
 bool packAddRuntime(struct zip* out, const PackRuntime& runtime, std::string* error);
 
 // ---------------------------------------------------------------------------
-// Files from outside what the user named. A Class-Path reference that leads
-// out of the given jars' directories, or a runtime's link out of the runtime,
-// names a file the user may not have meant; run by root, the packer would
-// copy whatever that is into an output everyone can read. Such a file is
-// packed only when everyone could read it anyway.
+// Files from outside what the user named. A Class-Path reference, or a
+// runtime's link out of the runtime, names a file the user may not have
+// meant; run by root, the packer would copy whatever that is into an output
+// everyone can read. Such a file is packed only when everyone could read it
+// anyway, or (a Class-Path reference) when it belongs to whoever owns the
+// jar that names it, who could read it anyway.
 
 /// Opens the file at path, links resolved, for reading, when every user could
-/// read it: a regular file readable by others, reached through directories
-/// others may pass through, none of them under /proc, /sys or /dev, whose
-/// files describe the running system. *resolved receives the path without
-/// links. -1 with *why set otherwise: the end of a sentence naming the file.
-int packOpenPublicFile(const std::string& path, std::string* resolved, std::string* why);
+/// read it (a regular file readable by others, reached through directories
+/// others may pass through) or when it is a regular file of user owner (-1:
+/// nobody); never one under /proc, /sys or /dev, whose files describe the
+/// running system. *resolved receives the path without links. -1 with *why
+/// set otherwise: the end of a sentence naming the file.
+int packOpenPublicFile(const std::string& path, std::string* resolved, std::string* why, int owner = -1);
 
 // ---------------------------------------------------------------------------
 // Reading and writing through descriptors. The packer writes nothing by

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "host/hmd.h"
 #include "pack/pack.h"
@@ -258,11 +259,12 @@ bool PackWorkDir::get(std::string* path, std::string* error) {
     // Where others may rename or replace entries, they would choose what the
     // packer reads back and packs; the directory made in it is the packer's
     // alone.
+    // It is used as resolved: a link on the way that changes later leads
+    // nowhere else.
     std::string why;
-    if (!hmdTrustedPath(base, hmdOwnTrust(), why)) {
-      return fail(error, packFormat(kUnsafeWorkDirMsg, base.c_str(), why.c_str()));
-    }
-    std::string made = base + (base.ends_with("/") ? "" : "/") + "jlauncher-pack-XXXXXX";
+    std::optional<std::string> resolved = hmdTrustedPath(base, hmdOwnTrust(), why);
+    if (!resolved) return fail(error, packFormat(kUnsafeWorkDirMsg, base.c_str(), why.c_str()));
+    std::string made = *resolved + (resolved->ends_with("/") ? "" : "/") + "jlauncher-pack-XXXXXX";
     if (!packCreateDirectory(&made)) {
       return fail(error, packFormat(kCannotMakeWorkDirMsg, base.c_str(), std::strerror(errno)));
     }

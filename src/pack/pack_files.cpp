@@ -46,6 +46,7 @@ bool searchable(int dir) {
   return fstat(dir, &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_IXOTH) != 0;
 }
 
+
 bool readable(const struct stat& info) { return S_ISREG(info.st_mode) && (info.st_mode & S_IROTH) != 0; }
 
 // ---- libzip sources over descriptors ---------------------------------------
@@ -201,7 +202,7 @@ bool packHashFile(int fd, Sha256& digest) {
   }
 }
 
-int packOpenPublicFile(const std::string& path, std::string* resolved, std::string* why) {
+int packOpenPublicFile(const std::string& path, std::string* resolved, std::string* why, int owner) {
   char* real = realpath(path.c_str(), nullptr);
   if (real == nullptr) {
     *why = packFormat(kUnresolvedWhy, std::strerror(errno));
@@ -218,17 +219,23 @@ int packOpenPublicFile(const std::string& path, std::string* resolved, std::stri
   // Walked a directory at a time, never through a link: what is opened is
   // what was checked, whoever renames what on the way.
   std::vector<std::string> parts = components(*resolved);
+  bool everyone = true;  // every directory on the way lets others pass
   int dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
   for (std::size_t i = 0; dir >= 0 && i + 1 < parts.size(); ++i) {
-    int next = searchable(dir) ? openat(dir, parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    everyone = everyone && searchable(dir);
+    int next = openat(dir, parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     close(dir);
     dir = next;
   }
+  everyone = everyone && dir >= 0 && searchable(dir);
+  auto allowed = [&](const struct stat& info) {
+    return (everyone && readable(info)) || (S_ISREG(info.st_mode) && owner >= 0 && info.st_uid == static_cast<uid_t>(owner));
+  };
   struct stat listed;
   struct stat opened;
   int fd = -1;
-  if (dir >= 0 && !parts.empty() && searchable(dir) &&
-      fstatat(dir, parts.back().c_str(), &listed, AT_SYMLINK_NOFOLLOW) == 0 && readable(listed)) {
+  if (dir >= 0 && !parts.empty() && fstatat(dir, parts.back().c_str(), &listed, AT_SYMLINK_NOFOLLOW) == 0 &&
+      allowed(listed)) {
     fd = openat(dir, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   }
   if (dir >= 0) close(dir);
@@ -236,8 +243,7 @@ int packOpenPublicFile(const std::string& path, std::string* resolved, std::stri
     *why = kPrivateWhy;
     return -1;
   }
-  if (fstat(fd, &opened) != 0 || !readable(opened) || opened.st_dev != listed.st_dev ||
-      opened.st_ino != listed.st_ino) {
+  if (fstat(fd, &opened) != 0 || !allowed(opened) || opened.st_dev != listed.st_dev || opened.st_ino != listed.st_ino) {
     close(fd);
     *why = kChangedWhy;
     return -1;

@@ -206,12 +206,20 @@ class RuntimeReader {
 
   // Every entry below the root, each directory's in name order, a directory
   // before what it holds, so the same runtime always makes the same archive
-  // and the same hash.
-  bool read(const std::string& relative) {
+  // and the same hash. Each is taken from its directory's descriptor and
+  // none is opened through a link: another user who can change the runtime
+  // (root packing theirs) cannot swap a directory on the way for a link to
+  // one of root's.
+  bool read(const std::string& relative, int dirFd) {
     std::string dir = relative.empty() ? root_ : root_ + "/" + relative;
     std::vector<std::string> names;
-    DIR* stream = opendir(dir.c_str());
-    if (stream == nullptr) return fail(error_, packFormat(kCannotReadMsg, dir.c_str(), std::strerror(errno)));
+    int listFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* stream = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (stream == nullptr) {
+      int openError = errno;
+      if (listFd >= 0) close(listFd);
+      return fail(error_, packFormat(kCannotReadMsg, dir.c_str(), std::strerror(openError)));
+    }
     errno = 0;
     while (dirent* entry = readdir(stream)) {
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
@@ -221,17 +229,18 @@ class RuntimeReader {
     if (readError != 0) return fail(error_, packFormat(kCannotReadMsg, dir.c_str(), std::strerror(readError)));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      std::string child = relative.empty() ? name : relative + "/" + name;
-      if (!add(child)) return false;
+      if (!add(relative.empty() ? name : relative + "/" + name, dirFd, name)) return false;
     }
     return true;
   }
 
  private:
-  bool add(const std::string& relative) {
+  bool add(const std::string& relative, int dirFd, const std::string& name) {
     std::string path = root_ + "/" + relative;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+    }
     PackRuntimeEntry entry{.name = kRuntimePrefix + relative, .path = path,
                            .mode = st.st_mode & ~static_cast<mode_t>(S_ISUID | S_ISGID | S_ISVTX)};
     if (S_ISDIR(st.st_mode)) entry.name += "/";
@@ -239,20 +248,23 @@ class RuntimeReader {
       return fail(error_, packFormat(kSpecialFileMsg, path.c_str(), specialKind(st.st_mode)));
     }
     int fd = -1;
+    int subdir = -1;
     if (S_ISLNK(st.st_mode)) {
-      Link link = readLink(path, &entry, &fd);
+      Link link = readLink(path, dirFd, name, &entry, &fd);
       if (link == Link::kFailed) return false;
       if (link == Link::kLeftOut) return true;
-    } else if (S_ISREG(st.st_mode)) {
-      // Hashed as found: a file that became something else meanwhile is not
+    } else {
+      // Taken as found: one that became something else meanwhile is not
       // followed anywhere.
-      fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      struct stat opened;
-      if (fd >= 0 && (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
-        close(fd);
+      int flags = S_ISDIR(st.st_mode) ? O_RDONLY | O_DIRECTORY : O_RDONLY | O_NONBLOCK;
+      int opened = openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+      struct stat now;
+      if (opened >= 0 && (fstat(opened, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+        close(opened);
         return fail(error_, packFormat(kChangedMsg, path.c_str()));
       }
-      if (fd < 0) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+      if (opened < 0) return fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
+      (S_ISDIR(st.st_mode) ? subdir : fd) = opened;
     }
     std::string mode = packFormat("%o", static_cast<unsigned>(entry.mode));
     hash_.update(entry.name.data(), entry.name.size());
@@ -272,7 +284,10 @@ class RuntimeReader {
       entry.mtime = opened.st_mtime;
     }
     runtime_.entries.push_back(entry);
-    return !S_ISDIR(st.st_mode) || read(relative);
+    if (subdir < 0) return true;
+    bool read = this->read(relative, subdir);
+    close(subdir);
+    return read;
   }
 
   /// What a link of the runtime becomes.
@@ -287,9 +302,9 @@ class RuntimeReader {
   // packer would otherwise copy a private file, or one of the running
   // system's, into an output anyone can read. A link to a directory outside
   // or to nothing is left out, with a warning.
-  Link readLink(const std::string& path, PackRuntimeEntry* entry, int* fd) {
+  Link readLink(const std::string& path, int dirFd, const std::string& name, PackRuntimeEntry* entry, int* fd) {
     std::string buffer(PATH_MAX, '\0');
-    ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    ssize_t n = readlinkat(dirFd, name.c_str(), buffer.data(), buffer.size());
     if (n < 0) {
       fail(error_, packFormat(kCannotReadMsg, path.c_str(), std::strerror(errno)));
       return Link::kFailed;
@@ -339,7 +354,11 @@ bool readRuntime(const std::string& dir, const std::string& comment, PackRuntime
   }
   if (!checkVersion(dir, comment, error)) return false;
   RuntimeReader reader(resolved, *runtime, error);
-  if (!reader.read("")) return false;
+  int top = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (top < 0) return fail(error, packFormat(kCannotReadMsg, resolved, std::strerror(errno)));
+  bool read = reader.read("", top);
+  close(top);
+  if (!read) return false;
   runtime->sha256 = reader.hash();
   return true;
 }
