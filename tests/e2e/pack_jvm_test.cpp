@@ -168,6 +168,11 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::string many = zeroJar(dir, "many.jar", 9 * mib, services);
   std::string open = dir.makeDir("open");
   std::filesystem::permissions(open, std::filesystem::perms::all);
+  // Another user's link in a sticky directory (/tmp), to a place of the
+  // packer's user.
+  std::filesystem::permissions(dir.makeDir("sticky"), std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  std::string linked = dir.symlink(dir.makeDir("mine"), "sticky/linked");
+  EXPECT_EQ(lchown(linked.c_str(), 65534, 65534), 0);
   const std::string error = "jlauncher-pack: error: ";
   struct Case {
     std::vector<std::string> args;
@@ -183,6 +188,10 @@ TEST_F(PackTest, RefusalsWriteNothing) {
        error + "cannot keep temporary files in '" + open + "': every user can change '" + open +
            "'; set TMPDIR to a directory that nobody but root and you can change\n",
        {{"TMPDIR", open}}},
+      {{"-o", "out", "--keep-jars", PACK_CP_MAIN},
+       error + "cannot keep temporary files in '" + linked + "': '" + linked + "' is a link of user 'nobody'; set "
+           "TMPDIR to a directory that nobody but root and you can change\n",
+       {{"TMPDIR", linked}}},
   };
   const std::set<std::string> before = filesIn(dir.path());
   for (const Case& c : cases) {
