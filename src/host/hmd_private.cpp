@@ -165,9 +165,11 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
         return std::nullopt;
       }
       why = untrustedWriter(prefix, info, trust);
-      // A second name of a file, made where others may make names, is
-      // someone else's choice of what to give it (a root file of theirs).
-      if (why.empty() && S_ISREG(info.st_mode) && info.st_nlink > 1 && (parent.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      // A second name of a file, made where others may make names (a sticky
+      // directory they can write to), is someone else's choice of what to
+      // give it (a root file of theirs).
+      bool othersMakeNames = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+      if (why.empty() && S_ISREG(info.st_mode) && info.st_nlink > 1 && othersMakeNames) {
         why = quoted(prefix) + " has " + std::to_string(info.st_nlink) + " names, and others can make names in " +
               quoted(above);
       }
