@@ -131,6 +131,8 @@ HmdTrust hmdConfigurationTrust();
 /// that of configuration, and the owner of the working directory, whom the
 /// user chose by working there (not in set-ID mode).
 HmdTrust hmdProjectTrust();
+/// The names between the slashes of a path, empty ones left out.
+std::vector<std::string> hmdPathComponents(const std::string& path);
 /// A user or group as messages name it: 'name', or the number.
 std::string hmdUserName(unsigned uid);
 std::string hmdGroupName(unsigned gid);

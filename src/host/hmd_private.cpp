@@ -38,16 +38,6 @@ std::string systemError(const std::string& path, int error) {
   return "cannot write to '" + path + "' (" + std::strerror(error) + ")";
 }
 
-std::vector<std::string> components(const std::string& path) {
-  std::vector<std::string> parts;
-  for (std::size_t at = 0; at < path.size();) {
-    std::size_t end = std::min(path.find('/', at), path.size());
-    if (end > at) parts.push_back(path.substr(at, end - at));
-    at = end + 1;
-  }
-  return parts;
-}
-
 bool contains(const std::vector<unsigned>& ids, unsigned id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -76,7 +66,7 @@ std::string untrustedWriter(const std::string& path, const struct stat& info, co
 // taken as the directories they are.
 std::string lexicallyNormal(const std::string& path) {
   std::vector<std::string> kept;
-  for (std::string& part : components(path)) {
+  for (std::string& part : hmdPathComponents(path)) {
     if (part == "..") {
       if (!kept.empty()) kept.pop_back();
     } else if (part != ".") {
@@ -115,7 +105,7 @@ std::optional<std::string> walk(const std::string& path, const HmdTrust& trust, 
     std::free(cwd);
   }
   for (int resolutions = 0; resolutions <= kMaxResolutions; ++resolutions) {
-    std::vector<std::string> parts = components(wanted);
+    std::vector<std::string> parts = hmdPathComponents(wanted);
     std::string prefix;
     bool restarted = false;
     struct stat info {};
@@ -194,6 +184,16 @@ std::string directoryOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::string> hmdPathComponents(const std::string& path) {
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at < path.size();) {
+    std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.push_back(path.substr(at, end - at));
+    at = end + 1;
+  }
+  return parts;
+}
 
 std::string hmdUserName(unsigned uid) {
   const struct passwd* entry = getpwuid(static_cast<uid_t>(uid));

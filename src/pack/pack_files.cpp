@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/hmd.h"
 #include "pack/pack.h"
 #include "util/sha256.h"
 
@@ -28,16 +29,6 @@ constexpr const char* kChangedWhy = "which changed while it was checked";
 
 bool under(const std::string& path, const std::string& directory) {
   return path == directory || path.starts_with(directory + "/");
-}
-
-std::vector<std::string> components(const std::string& path) {
-  std::vector<std::string> parts;
-  for (std::size_t at = 0; at < path.size();) {
-    std::size_t end = std::min(path.find('/', at), path.size());
-    if (end > at) parts.push_back(path.substr(at, end - at));
-    at = end + 1;
-  }
-  return parts;
 }
 
 // Others may pass through it.
@@ -218,7 +209,7 @@ int packOpenPublicFile(const std::string& path, std::string* resolved, std::stri
   }
   // Walked a directory at a time, never through a link: what is opened is
   // what was checked, whoever renames what on the way.
-  std::vector<std::string> parts = components(*resolved);
+  std::vector<std::string> parts = hmdPathComponents(*resolved);
   bool everyone = true;  // every directory on the way lets others pass
   int dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
   for (std::size_t i = 0; dir >= 0 && i + 1 < parts.size(); ++i) {
