@@ -45,6 +45,12 @@ const char* cfgGetCurrentConfigFile();
 void cfgSetCurrentConfigFile(const char* name);
 /// 1 when the configuration came from the executable's archive comment, else 0.
 int cfgGetConfigFileMode();
+/// The directory the configuration's relative paths are taken from: that of
+/// the configuration file being processed, or the launcher's own when there
+/// is none or the configuration came from the executable's archive comment
+/// (read from a temporary copy, whose directory means nothing to the
+/// application).
+std::string cfgGetAnchorDirectory();
 
 // ---------------------------------------------------------------------------
 // Directive handlers. Each takes the expanded parameter (which it may change)

@@ -215,7 +215,7 @@ bool cfgSetFromOption(std::string& param) {
 }
 
 bool cfgEnsureDirExists(std::string& param) {
-  std::string path = utlMakeAbsPath(param, s().makePathsAbsolute);
+  std::string path = utlMakeAbsPath(param, cfgPathAnchor());
   if (utlFileExists(path)) return true;
   utlReport(kCantFindMsg, path.c_str());
   return false;

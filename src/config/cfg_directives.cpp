@@ -30,7 +30,7 @@ constexpr const char* kMissingClassPathMsg = "The class path lacks %s, which doe
 
 CfgState& s() { return cfgState(); }
 
-std::string absolute(const std::string& path) { return utlMakeAbsPath(path, s().makePathsAbsolute); }
+std::string absolute(const std::string& path) { return utlMakeAbsPath(path, cfgPathAnchor()); }
 
 // A directory entry names an archive when it has an extension (a leading dot
 // alone does not count) and that is .jar or .zip in any case.
@@ -56,7 +56,7 @@ void expandJars(PathArray& array, const std::string& param) {
     if (!hasExtension(name, ".jar") && !hasExtension(name, ".zip")) continue;
     std::string full = directory + "/" + name;
     if (s().skipPath && utlListGet(*s().skipPath, full) != nullptr) continue;
-    utlAddPathUnique(array, full, false);
+    utlAddPathUnique(array, full);
   }
   closedir(dir);
   array.sortFrom(before, [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
@@ -81,16 +81,16 @@ const char* cStr(const std::optional<std::string>& text) { return text ? text->c
 // --- Paths -----------------------------------------------------------------
 
 bool cfgAddLibPath(std::string& param) {
-  utlPathStringToArray(s().shlibpath, param.c_str(), s().makePathsAbsolute);
+  utlPathStringToArray(s().shlibpath, param.c_str(), cfgPathAnchor());
   return true;
 }
 
 bool cfgAddPath(std::string& param) {
-  utlPathStringToArray(s().classpath, param.c_str(), s().makePathsAbsolute);
+  utlPathStringToArray(s().classpath, param.c_str(), cfgPathAnchor());
   // A mistyped jar name is left out, and the class that should have come
   // from it is then missing with no word of why: the entry is kept to name.
   for (const std::string& element : utlSplitList(param, ":")) {
-    std::string path = utlMakeAbsPath(element, s().makePathsAbsolute);
+    std::string path = utlMakeAbsPath(element, cfgPathAnchor());
     if (utlFileExists(path)) continue;
     std::string file = s().launcherConfigFileName.value_or("");
     ut_tproda("The class path entry '%s' (line %d of '%s') does not exist: left out", path.c_str(),
@@ -102,7 +102,7 @@ bool cfgAddPath(std::string& param) {
 }
 
 bool cfgAddBootPath(std::string& param) {
-  utlPathStringToArray(s().bootclasspath, param.c_str(), s().makePathsAbsolute);
+  utlPathStringToArray(s().bootclasspath, param.c_str(), cfgPathAnchor());
   utlRemoveFromPath(s().classpath, param);
   return true;
 }

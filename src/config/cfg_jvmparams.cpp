@@ -154,7 +154,7 @@ bool cfgSetVMParams(std::string& param) {
 // set-ID launcher reads it only under the ownership rule of its
 // configuration files.
 bool cfgSetVMParamsFile(std::string& param) {
-  std::string path = utlMakeAbsPath(param, s().makePathsAbsolute);
+  std::string path = utlMakeAbsPath(param, cfgPathAnchor());
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     ut_tproda("No JVM options file <%s>: nothing added", path.c_str());

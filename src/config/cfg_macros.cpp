@@ -34,7 +34,7 @@
 #include "config/cfg_state.h"
 #include "config/fil.h"
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"

@@ -11,7 +11,7 @@
 #include "config/cfg_fixture.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvmoptions/jop.h"
 #include "util/utrace.h"
 

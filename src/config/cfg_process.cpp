@@ -279,13 +279,13 @@ bool processStream(FILE* stream, const std::string& path) {
 std::string cfgGetConfigFileName(const char* name) {
   std::string result;
   if (name != nullptr && *name != '\0') {
-    result = utlMakeAbsPath(name, state.makePathsAbsolute);
+    result = utlMakeAbsPath(name, cfgPathAnchor());
   } else {
     // Named after the application, beside the launcher. A launcher whose
     // name ends in 'w' (the windowless variant) shares the configuration of
     // the one without it when that exists.
     const char* appName = hmdGetApplicationName();
-    result = utlMakeAbsPath(appName ? appName : "", true);
+    result = utlMakeAbsPath(appName ? appName : "", cfgGetAnchorDirectory());
     char last = result.empty() ? '\0' : result.back();
     if (last == 'w' || last == 'W') {
       std::string withoutW = result.substr(0, result.size() - 1) + ".config";
@@ -315,3 +315,14 @@ void cfgSetCurrentConfigFile(const char* name) {
 }
 
 int cfgGetConfigFileMode() { return state.configFileMode; }
+
+std::string cfgGetAnchorDirectory() {
+  if (state.launcherConfigFileName && state.configFileMode != 1) {
+    const std::string& name = *state.launcherConfigFileName;
+    std::size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "." : name.substr(0, slash);
+  }
+  return hmdGetFullLauncherPath(kPathMax);
+}
+
+std::string cfgPathAnchor() { return state.makePathsAbsolute ? cfgGetAnchorDirectory() : std::string(); }

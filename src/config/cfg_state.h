@@ -87,6 +87,9 @@ struct CfgState {
 
 /// The one configuration state of the process.
 CfgState& cfgState();
+/// The anchor of the configuration's relative paths: cfgGetAnchorDirectory,
+/// or none with leavepathsrelative.
+std::string cfgPathAnchor();
 
 /// The heap option ("-Xms"/"-Xmx" prefix) for a vmmemmin/vmmemmax parameter,
 /// into option: a size as written, or a percentage of what memory() reports;

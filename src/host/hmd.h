@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/platform.h"
+#include "util/platform.h"
 
 // ---------------------------------------------------------------------------
 // Application home and launcher location. Set once at start from argv[0],

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "host/platform.h"
+#include "util/platform.h"
 
 /// Bytes of memory. The Solaris build has always counted unsigned; both count
 /// in 64 bits, since 32 bits wrap on machines with 2 GiB and more.

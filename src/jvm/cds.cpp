@@ -28,7 +28,7 @@
 #include "jvm/cds.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
-#include "service/ntf.h"
+#include "host/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 

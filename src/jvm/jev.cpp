@@ -291,7 +291,7 @@ void discoverJavaHome() {
     std::string place = "JAVA_HOME=" + std::string(javaHome);
     if (*javaHome == '\0') {
       state.rejected.push_back(place + ": empty");
-    } else if (std::string home = utlMakeAbsPath(javaHome, false); tryJavaHome(place, home).empty()) {
+    } else if (std::string home = utlMakeAbsPath(javaHome); tryJavaHome(place, home).empty()) {
       ut_tproda("Using the Java home %s named by JAVA_HOME", home.c_str());
       return;
     }
@@ -307,7 +307,7 @@ void discoverJavaHome() {
   std::string foreignOnPath;
   if (cfgIsAllowJavaOnPathEnabled() && path != nullptr) {
     PathArray directories;
-    utlPathStringToArray(directories, path, false);
+    utlPathStringToArray(directories, path);
     for (const std::string& directory : directories) {
       std::string java = directory.substr(0, kPathMax - 1) + "/java";
       // A link left behind when a Java was removed is a place the user may

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvm/jmd.h"
 #include "jvm/vminfo.h"
 

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"

@@ -85,12 +85,12 @@ void addDebugOptions() {
 void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<std::string>& boot,
                                    std::optional<std::string>& configured) {
   PathArray bootPath;
-  utlPathStringToArray(bootPath, launcher.c_str(), false);
-  utlPathStringToArray(bootPath, boot ? boot->c_str() : nullptr, false);
+  utlPathStringToArray(bootPath, launcher.c_str());
+  utlPathStringToArray(bootPath, boot ? boot->c_str() : nullptr);
   boot = utlPathArrayToString(bootPath);
   if (!configured) return;
   PathArray classPath;
-  utlPathStringToArray(classPath, configured->c_str(), false);
+  utlPathStringToArray(classPath, configured->c_str());
   utlRemoveFromPath(classPath, launcher);
   configured = utlPathArrayToString(classPath);
 }
@@ -347,7 +347,7 @@ void jopSetCmdLineClassPath(const char* arg, const char* path) {
     if (std::strcmp(suffix, placement.suffix) == 0) classPathLocation = placement.location;
   }
   state.cmdLineCP.clear();
-  utlPathStringToArray(state.cmdLineCP, path, false);
+  utlPathStringToArray(state.cmdLineCP, path);
 }
 
 const PathArray& jopGetCmdLineClassPath() { return state.cmdLineCP; }

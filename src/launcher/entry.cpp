@@ -9,13 +9,13 @@
 
 #include "config/cfg.h"
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvm/cds.h"
 #include "jvmoptions/jop.h"
 #include "launcher/jap.h"
 #include "service/dmn.h"
 #include "service/jsv.h"
-#include "service/ntf.h"
+#include "host/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 #include "version.h"
@@ -35,6 +35,12 @@ constexpr const char* kTraceRefusedMsg =
     "Error: The environment variable '%s' is not allowed: this launcher runs with set-user-ID or set-group-ID "
     "privileges.\n";
 
+// A trace file is opened as every file the launcher writes is: a link or a
+// FIFO someone else put where it is named is neither followed nor waited on.
+int openTraceFile(const std::string& path, int flags, unsigned mode, std::string& why) {
+  return hmdOpenOwnFile(path, flags, static_cast<mode_t>(mode), why);
+}
+
 std::string currentDirectory() {
   std::vector<char> buffer(kPathMax);
   return getcwd(buffer.data(), buffer.size()) ? std::string(buffer.data()) : std::string();
@@ -46,6 +52,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
+  ut_tsetfileopener(openTraceFile);
   ut_tproda("jlauncher %s", JLAUNCHER_VERSION);
   hmdRememberStartEnvironment();
   dmnInit();

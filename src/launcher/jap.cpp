@@ -58,7 +58,7 @@ bool forwardToRunningInstance(int port) {
   }
   bool sent = false;
   for (const std::string& arg : optGetApplicationArgList()) {
-    std::string message = "open " + utlMakeAbsPath(arg, true);
+    std::string message = "open " + utlMakeAbsPath(arg, cfgGetAnchorDirectory());
     sent = sendCommand(kCommandHost, port, message.c_str());
     if (!sent) break;
   }

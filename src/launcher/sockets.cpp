@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "util/utl.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "jvm/jev.h"
 #include "service/jsv.h"
-#include "service/ntf.h"
+#include "host/ntf.h"
 #include "util/utrace.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "jvmoptions/jop.h"
 #include "service/dmp.h"
 #include "service/jsv_state.h"
-#include "service/ntf.h"
+#include "host/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 

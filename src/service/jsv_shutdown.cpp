@@ -12,7 +12,7 @@
 #include "jvm/jev.h"
 #include "service/jsv.h"
 #include "service/jsv_state.h"
-#include "service/ntf.h"
+#include "host/ntf.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 

@@ -9,9 +9,7 @@
 #include <list>
 #include <unordered_set>
 
-#include "config/cfg.h"
-#include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "util/utrace.h"
 
 extern "C" char** environ;
@@ -131,12 +129,12 @@ void forEachPathElement(const char* list, Add add) {
 
 }  // namespace
 
-void utlAddPathUnique(PathArray& array, std::string_view path, bool relative) {
-  addExistingOnce(array, utlMakeAbsPath(path, relative));
+void utlAddPathUnique(PathArray& array, std::string_view path, std::string_view anchor) {
+  addExistingOnce(array, utlMakeAbsPath(path, anchor));
 }
 
-void utlPathStringToArray(PathArray& array, const char* list, bool relative) {
-  forEachPathElement(list, [&](std::string_view element) { utlAddPathUnique(array, element, relative); });
+void utlPathStringToArray(PathArray& array, const char* list, std::string_view anchor) {
+  forEachPathElement(list, [&](std::string_view element) { utlAddPathUnique(array, element, anchor); });
 }
 
 void utlJoinPathList(PathArray& array, const char* list) {
@@ -181,21 +179,10 @@ char* utlFixDirSeparators(char* path) {
 
 namespace {
 
-/// The text utlMakeAbsPath normalizes: path itself, or path anchored at the
-/// directory of the current configuration file or of the launcher.
-std::string anchoredPath(std::string_view path, bool relative) {
-  if (!relative || path.starts_with('/')) return std::string(path);
-  std::string base;
-  const char* configFile = cfgGetCurrentConfigFile();
-  // The archive comment is read from a temporary copy, whose directory means
-  // nothing to the application; the launcher's own directory is used then.
-  if (configFile != nullptr && cfgGetConfigFileMode() != 1) {
-    const std::string_view name(configFile);
-    const std::size_t slash = name.rfind('/');
-    base = slash == std::string_view::npos ? "." : std::string(name.substr(0, slash));
-  } else {
-    base = hmdGetFullLauncherPath(kPathMax);
-  }
+/// The text utlMakeAbsPath normalizes: path itself, or path under anchor.
+std::string anchoredPath(std::string_view path, std::string_view anchor) {
+  if (anchor.empty() || path.starts_with('/')) return std::string(path);
+  std::string base(anchor);
   base += '/';
   base += path;
   return base;
@@ -251,8 +238,8 @@ std::string normalizePath(std::string_view text) {
 
 }  // namespace
 
-std::string utlMakeAbsPath(std::string_view path, bool relative) {
-  std::string result = normalizePath(anchoredPath(path, relative));
+std::string utlMakeAbsPath(std::string_view path, std::string_view anchor) {
+  std::string result = normalizePath(anchoredPath(path, anchor));
   // Never cut: a truncated path would silently name another file, while the
   // whole one is refused by the system where it is used.
   if (result.size() > static_cast<std::size_t>(kPathMax - 1)) {
@@ -376,7 +363,7 @@ std::vector<std::string> utlSplitList(std::string_view list, const char* delimit
 }
 
 int utlEnforceEnvValue(const char* name, const char* value, const char* separator, int position) {
-  const char* current = hmdGetEnvironmentValue(name);
+  const char* current = std::getenv(name);
   if (current != nullptr) {
     const bool present = separator != nullptr
                              ? std::ranges::count(utlSplitList(current, separator), value) > 0
@@ -397,7 +384,7 @@ int utlEnforceEnvValue(const char* name, const char* value, const char* separato
 }
 
 int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* separator) {
-  const char* current = hmdGetEnvironmentValue(name);
+  const char* current = std::getenv(name);
   if (current == nullptr) return 0;
   std::string definition = std::string(name) + '=';
   bool removed = false;

@@ -86,12 +86,12 @@ class PathArray {
   std::unordered_set<std::string> index_;
 };
 
-/// Normalizes path; appends it when it exists and is not yet present
-/// (a missing path is traced and left out).
-void utlAddPathUnique(PathArray& array, std::string_view path, bool relative);
+/// Normalizes path (anchored as utlMakeAbsPath does); appends it when it
+/// exists and is not yet present (a missing path is traced and left out).
+void utlAddPathUnique(PathArray& array, std::string_view path, std::string_view anchor = {});
 /// Splits a ':'-separated list (empty elements skipped) and adds each element
 /// with utlAddPathUnique.
-void utlPathStringToArray(PathArray& array, const char* list, bool relative);
+void utlPathStringToArray(PathArray& array, const char* list, std::string_view anchor = {});
 /// Appends the elements of a ':'-separated list of paths that are already
 /// normalized (the launcher's own joined arrays), each once, when they still
 /// exist.
@@ -109,11 +109,10 @@ void utlRemoveFromArray(PathArray& array, const PathArray& remove);
 /// Replaces every backslash by '/', in place.
 std::string& utlFixDirSeparators(std::string& path);
 char* utlFixDirSeparators(char* path);
-/// Lexical normalization of path. With relative set, a relative path is
-/// anchored at the directory of the configuration file being processed, or
-/// at the launcher's directory when there is none or the configuration came
-/// from the executable's archive comment. Never looks at the file system.
-std::string utlMakeAbsPath(std::string_view path, bool relative);
+/// Lexical normalization of path. A relative path is first anchored at the
+/// directory anchor names, when it names one (the configuration computes
+/// which: cfgGetAnchorDirectory). Never looks at the file system.
+std::string utlMakeAbsPath(std::string_view path, std::string_view anchor = {});
 /// True when something of that name exists (any kind of file).
 bool utlFileExists(const char* path);
 inline bool utlFileExists(const std::string& path) { return utlFileExists(path.c_str()); }

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "util/utl.h"
 
 std::size_t utlControlLength(std::string_view text, std::size_t at) {

@@ -12,7 +12,7 @@
 
 #include "config/cfg.h"
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "util/sha256.h"
 #include "util/utrace.h"
 
@@ -77,25 +77,25 @@ TEST_F(UtlTest, MakeAbsPathNormalizes) {
       {"/a/b/../c/./d/", "/a/c/d"}, {"/..", "/"},          {"../../x/../y", "../../y"}, {"a\\b//c", "a/b/c"},
       {"", "."},                    {"a/..", "."},         {"/a/../../b", "/b"},        {"\\a\\..\\..\\b", "../b"},
   };
-  for (const auto& [path, expected] : cases) EXPECT_EQ(utlMakeAbsPath(path, false), expected) << path;
+  for (const auto& [path, expected] : cases) EXPECT_EQ(utlMakeAbsPath(path), expected) << path;
 }
 
 TEST_F(UtlTest, MakeAbsPathAnchorsRelativePaths) {
   hmdSetFullLauncherPath("/opt/app/bin");
-  EXPECT_EQ(utlMakeAbsPath("../lib/x.jar", true), "/opt/app/lib/x.jar");
+  EXPECT_EQ(utlMakeAbsPath("../lib/x.jar", cfgGetAnchorDirectory()), "/opt/app/lib/x.jar");
   cfgSetCurrentConfigFile("/etc/app/app.config");
-  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", true), "/etc/app/lib/x.jar");
-  EXPECT_EQ(utlMakeAbsPath("/usr/lib", true), "/usr/lib");
+  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", cfgGetAnchorDirectory()), "/etc/app/lib/x.jar");
+  EXPECT_EQ(utlMakeAbsPath("/usr/lib", cfgGetAnchorDirectory()), "/usr/lib");
   hmdResetApplicationHome();
   cfgSetCurrentConfigFile("/opt/app/bin/app.config");
-  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", true), "/opt/app/bin/lib/x.jar");
+  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", cfgGetAnchorDirectory()), "/opt/app/bin/lib/x.jar");
 }
 
 TEST_F(UtlTest, MakeAbsPathReturnsOverlongResultWhole) {
   const std::string longest = "/" + std::string(kPathMax - 2, 'a');
-  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(longest, false), longest); }), "");
+  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(longest), longest); }), "");
   const std::string tooLong = longest + "b";
-  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(tooLong + "/", false), tooLong); }),
+  EXPECT_EQ(traced([&] { EXPECT_EQ(utlMakeAbsPath(tooLong + "/"), tooLong); }),
             "Path longer than " + std::to_string(kPathMax - 1) + " characters: <" + tooLong + ">\n");
 }
 
@@ -107,11 +107,10 @@ TEST_F(UtlTest, PathArrayKeepsExistingDistinctPaths) {
   std::filesystem::create_directory(dir + "/d");
   PathArray array;
   const std::string list = ":" + dir + "/d::" + dir + "/d/:" + dir + "/missing:" + dir + "/./f:";
-  EXPECT_EQ(traced([&] { utlPathStringToArray(array, list.c_str(), false); }),
+  EXPECT_EQ(traced([&] { utlPathStringToArray(array, list.c_str()); }),
             "Ignoring '" + dir + "/missing' - it does not exist\n");
-  hmdSetFullLauncherPath(dir + "/d");
-  utlPathStringToArray(array, "../f:.:..", true);
-  utlPathStringToArray(array, "", true);
+  utlPathStringToArray(array, "../f:.:..", dir + "/d");
+  utlPathStringToArray(array, "", dir + "/d");
   EXPECT_EQ(utlPathArrayToString(array), dir + "/d:" + dir + "/f:" + dir);
   EXPECT_EQ(utlPathArrayToString(PathArray{}), std::nullopt);
   std::filesystem::remove_all(dir);

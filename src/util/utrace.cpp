@@ -16,7 +16,6 @@
 #include <ctime>
 #include <string>
 
-#include "host/hmd.h"
 #include "util/utl.h"
 
 // constinit: modules may trace from their own static initialisers, so the
@@ -95,10 +94,17 @@ void ut_ton(int level) {
   ut_TraceData.production = 0;
 }
 
+// UTRACE is read again at the next trace call: one made before (from a static
+// initialiser) could not open the file it names.
+void ut_tsetfileopener(UtFileOpener opener) {
+  ut_TraceData.openFile = opener;
+  ut_TraceData.initPending = 1;
+}
+
 int ut_tison() { return ut_TraceData.level != 0 ? 1 : 0; }
 
 char* GetTraceSetting(char* buffer, int size) {
-  const char* value = hmdGetEnvironmentValue("UTRACE");
+  const char* value = std::getenv("UTRACE");
   if (value == nullptr || size <= 0) return nullptr;
   // A longer value is cut rather than refused: its leading options still
   // apply, which is what the user most likely meant.
@@ -172,7 +178,8 @@ void ut_treset(const char* setting) {
       // there is neither followed nor waited on, and only a regular file of
       // the user's own is emptied and takes the trace.
       std::string why;
-      ut_TraceData.fd = hmdOpenOwnFile(path, openFlags & ~O_TRUNC, kOpenMode, why);
+      ut_TraceData.fd =
+          ut_TraceData.openFile ? ut_TraceData.openFile(path, openFlags & ~O_TRUNC, kOpenMode, why) : -1;
       if (ut_TraceData.fd != -1 && (openFlags & O_TRUNC) != 0 && ftruncate(ut_TraceData.fd, 0) != 0) {
         close(ut_TraceData.fd);
         ut_TraceData.fd = -1;

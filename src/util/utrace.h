@@ -4,6 +4,13 @@
 // call of the process.
 #pragma once
 
+#include <string>
+
+/// Opens the trace file a setting names for writing: a descriptor, or -1 with
+/// why. The trace goes where it is named, often /tmp, so the launcher hands
+/// in the host's opener of files others may control (hmdOpenOwnFile).
+using UtFileOpener = int (*)(const std::string& path, int flags, unsigned mode, std::string& why);
+
 /// The process-wide trace state, statically initialised.
 struct UtTraceData {
   int initPending = 1;  ///< UTRACE not read yet; the next trace call reads it
@@ -11,6 +18,7 @@ struct UtTraceData {
   int fd = 1;           ///< where lines go; -1 discards them
   int production = 0;   ///< production tracing on: only then are lines written
   int level = 0;        ///< level tracing level; non-zero means level tracing is on
+  UtFileOpener openFile = nullptr;  ///< opens a named trace file; none: no file is written
 };
 
 extern UtTraceData ut_TraceData;
@@ -23,6 +31,9 @@ inline constexpr int kTraceSettingSize = 512;
 /// Writes one trace line (printf format, no trailing newline) when tracing is on.
 void ut_tproda(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+/// Sets how a trace file is opened, and has the next trace call read UTRACE
+/// again; until then a setting that names a file traces nowhere.
+void ut_tsetfileopener(UtFileOpener opener);
 /// Switches production tracing on (and level tracing off).
 void ut_tprodon();
 /// Switches level tracing on at the given level (and production tracing off).

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "host/hmd.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -35,11 +37,16 @@ std::string withPath(std::string text, const std::string& path) {
   return text;
 }
 
+// The launcher's own opener of trace files.
+int openOwnFile(const std::string& path, int flags, unsigned mode, std::string& why) {
+  return hmdOpenOwnFile(path, flags, static_cast<mode_t>(mode), why);
+}
+
 class UtraceTest : public testing::Test {
  protected:
   void SetUp() override {
     unsetenv("UTRACE");
-    ut_TraceData = UtTraceData{};
+    ut_TraceData = UtTraceData{.openFile = openOwnFile};
     std::string pattern = testing::TempDir() + "utrace_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
@@ -54,7 +61,7 @@ class UtraceTest : public testing::Test {
   // Closes what the module opened and returns it to its initial state.
   void resetTrace() {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
-    ut_TraceData = UtTraceData{};
+    ut_TraceData = UtTraceData{.openFile = openOwnFile};
   }
 
   // Points the trace at a fresh file (handed to the module, which may close

@@ -4,7 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "launcher.h"
 
 namespace {

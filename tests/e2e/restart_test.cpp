@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "launcher.h"
 #include "loopback.h"
 

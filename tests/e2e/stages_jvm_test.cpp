@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "host/platform.h"
+#include "util/platform.h"
 #include "launcher.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "host/platform.h"
+#include "util/platform.h"
 
 std::string launcherBinary() { return JLAUNCHER_PATH; }
 

@@ -4,7 +4,7 @@
 // Solaris has no systemd, so nothing sets the variables there; the code is
 // plain POSIX and the same for both profiles.
 
-#include "service/ntf.h"
+#include "host/ntf.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "host/hmd.h"
-#include "host/platform.h"
+#include "util/platform.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 

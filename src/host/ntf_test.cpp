@@ -1,4 +1,4 @@
-#include "service/ntf.h"
+#include "host/ntf.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
