@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -10,7 +11,7 @@
 #include "jvmoptions/jop_javacmd.h"
 #include "config/cfg.h"
 #include "host/hmd.h"
-#include "jvm/jev.h"
+#include "jvmoptions/vminfo.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -24,7 +25,6 @@ constexpr const char* kConfigNameTooLongMsg = "Error: The configuration file nam
 
 struct OptState {
   std::vector<char*> argv;            ///< accepted launcher options and their values (the process's strings)
-  std::vector<std::string> appArgv;   ///< application arguments (owned copies)
   std::vector<char*> residual;        ///< what optParseArgument hands back, null-terminated
   std::deque<std::string> fileWords;  ///< the words of +@ files, where the arguments point
   bool shellMode = false;
@@ -135,14 +135,17 @@ bool entryMatches(std::string_view entry, std::string_view name, bool prefixMatc
 
 }  // namespace
 
-void optInit() { state = OptState{}; }
+void optInit() {
+  state = OptState{};
+  cfgClearApplicationArguments();
+}
 
 void optTerm() {
   state.argv = {};
-  state.appArgv = {};
   state.residual = {};
   state.fileWords = {};
   state.serviceName.reset();
+  cfgClearApplicationArguments();
 }
 
 bool optParseArgument(int* argc, char*** argv) {
@@ -267,50 +270,27 @@ void optConvertDisabledArguments() {
 
 void optAddArgument(char* arg) { state.argv.push_back(arg); }
 
-void optAddApplicationArgument(std::string_view arg) { state.appArgv.emplace_back(arg); }
+// The configuration owns the application's arguments: it inserts, consumes
+// and removes them as much as the command line adds them.
+void optAddApplicationArgument(std::string_view arg) { cfgInsertApplicationArgument(arg, INT_MAX); }
 
-void optInsertApplicationArgumentN(std::string_view text, int position) {
-  int index = std::clamp(position - 1, 0, optGetApplicationArgCount());
-  state.appArgv.emplace(state.appArgv.begin() + index, text);
-}
+void optInsertApplicationArgumentN(std::string_view text, int position) { cfgInsertApplicationArgument(text, position); }
 
 void optInsertApplicationArgument(std::string_view text) { optInsertApplicationArgumentN(text, 1); }
 
 std::optional<std::string> optRemoveApplicationArgumentN(int position) {
-  if (position < 1 || position > optGetApplicationArgCount()) return std::nullopt;
-  auto at = state.appArgv.begin() + (position - 1);
-  std::string removed = std::move(*at);
-  state.appArgv.erase(at);
-  return removed;
+  return cfgRemoveApplicationArgument(position);
 }
 
-int optGetApplicationArgCount() { return static_cast<int>(state.appArgv.size()); }
+int optGetApplicationArgCount() { return static_cast<int>(cfgGetApplicationArguments().size()); }
 
-const std::vector<std::string>& optGetApplicationArgList() { return state.appArgv; }
+const std::vector<std::string>& optGetApplicationArgList() { return cfgGetApplicationArguments(); }
 
 const std::vector<char*>& optGetArgumentList() { return state.argv; }
 
 void optRemoveApplicationArgument(std::string_view name, bool prefixMatch, std::optional<std::string>* arg,
                                   std::optional<std::string>* value) {
-  if (arg == nullptr) return;
-  arg->reset();
-  if (value != nullptr) value->reset();
-  auto& list = state.appArgv;
-  auto found = std::find_if(list.begin(), list.end(),
-                            [&](const std::string& entry) { return entryMatches(entry, name, prefixMatch); });
-  if (found == list.end()) return;
-  if (value == nullptr) {
-    *arg = std::move(*found);
-    list.erase(found);
-  } else if (found + 1 != list.end()) {
-    *arg = std::move(*found);
-    *value = std::move(*(found + 1));
-    list.erase(found, found + 2);
-  } else {
-    // The option without its value stays for the application, so that the
-    // caller can report the missing value.
-    *arg = *found;
-  }
+  cfgRemoveApplicationOption(name, prefixMatch, arg, value);
 }
 
 void optRemoveArgument(std::string_view name, bool prefixMatch, const char** arg, const char** value) {
@@ -420,7 +400,7 @@ bool optAddJvmOption(bool, const char* arg, const OptionValue&) {
 }
 
 bool optSetJVMSubType(bool, const char*, const OptionValue& value) {
-  jevSetJVMSubType(value.number);
+  cfgSetJVMSubType(value.number);
   return true;
 }
 

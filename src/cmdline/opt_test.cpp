@@ -40,7 +40,7 @@ class ParseTest : public ConfigTest {
     return std::vector<std::string>(optGetArgumentList().begin(), optGetArgumentList().end());
   }
   std::vector<std::string> params() {
-    jopFinalizeJVMOptions();
+    finalize();
     std::vector<std::string> result;
     // The command line's options, without what finalization generates.
     for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {
@@ -130,7 +130,7 @@ TEST_F(ParseTest, ValuesAreTakenFromTheNextArgumentAndTraced) {
             "Processed <+clientvm> arg\n"
             "Processed <w> application arg\n");
   EXPECT_STREQ(jopGetJavaHome(), "C:/jdk");
-  EXPECT_EQ(jevGetJVMSubType(), kSubTypeClient);
+  EXPECT_EQ(cfgGetJVMSubType(), kSubTypeClient);
 }
 
 TEST_F(ParseTest, JpdaForms) {

@@ -12,6 +12,7 @@
 
 #include "jvmoptions/jop.h"
 #include "jvmoptions/jop_javacmd.h"
+#include "jvmoptions/vminfo.h"
 #include "util/utl.h"
 
 // ---------------------------------------------------------------------------
@@ -79,6 +80,7 @@ extern const int directiveListCount;
 bool cfgAddLibPath(std::string& param);
 bool cfgSetJavaHome(std::string& param);
 bool cfgSetJavaPath(std::string& param);
+/// vmtype: the flavour, unless the command line or an earlier line chose one.
 bool cfgSetVMType(std::string& param);
 bool cfgSetMainClass(std::string& param);
 bool cfgSetMainMethod(std::string& param);
@@ -248,6 +250,29 @@ bool cfgIsJVMVersionRequired();
 std::string cfgWhyJVMVersionIsRefused(const char* version);
 /// Prints the usage lines that "setfromoption" directives recorded.
 void cfgPrintUsage();
+
+// ---------------------------------------------------------------------------
+// The application's arguments: the command line adds them (opt…ApplicationArg…
+// forward here), the configuration inserts, consumes and removes them.
+
+/// Inserts a copy of text so that it becomes the argument at the 1-based
+/// position: below 1 counts as 1, beyond the end appends.
+void cfgInsertApplicationArgument(std::string_view text, int position);
+/// Removes and returns the argument at the 1-based position; none beyond the end.
+std::optional<std::string> cfgRemoveApplicationArgument(int position);
+const std::vector<std::string>& cfgGetApplicationArguments();
+/// Empties the list: a new command line begins (optInit, optTerm).
+void cfgClearApplicationArguments();
+/// Removes the first argument matching name (exactly, or as a prefix when
+/// prefixMatch is set) and hands it over. With a value place, the argument
+/// after it is removed and handed over too; when the match is the last
+/// argument, the caller gets a copy of it, no value, and the list stays.
+void cfgRemoveApplicationOption(std::string_view name, bool prefixMatch, std::optional<std::string>* arg,
+                                std::optional<std::string>* value);
+/// The JVM flavour asked for (a JvmSubType): the command line's, else the
+/// first vmtype's; kSubTypeDefault lets jvm.cfg choose.
+int cfgGetJVMSubType();
+void cfgSetJVMSubType(int subType);
 
 // ---------------------------------------------------------------------------
 // Configured JVM parameters and properties.

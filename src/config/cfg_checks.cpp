@@ -7,7 +7,6 @@
 #include <iterator>
 #include <vector>
 
-#include "cmdline/opt.h"
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
@@ -201,7 +200,7 @@ bool cfgSetFromOption(std::string& param) {
     if (text != std::string::npos) utlListAdd(s().configuredUsage, option, optionText.substr(text));
   }
   std::optional<std::string> found, value;
-  optRemoveApplicationArgument(option, false, &found, &value);
+  cfgRemoveApplicationOption(option, false, &found, &value);
   if (!found) {
     ut_tproda("Option <%s> not on command line", option.c_str());
     return true;

@@ -13,11 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/cfg_state.h"
 #include "config/fil.h"
-#include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -72,7 +70,7 @@ bool parseExitCode(const std::string& param, int& code) {
   return true;
 }
 
-void insertAppArg(std::string_view text) { optInsertApplicationArgumentN(text, s().firstCommandOptionAppArg++); }
+void insertAppArg(std::string_view text) { cfgInsertApplicationArgument(text, s().firstCommandOptionAppArg++); }
 
 const char* cStr(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
@@ -221,13 +219,13 @@ bool cfgSetVMType(std::string& param) {
     int subType;
   } kTypes[] = {{"classic", kSubTypeClassic}, {"hotspot", kSubTypeHotspot}, {"client", kSubTypeClient},
                 {"server", kSubTypeServer}, {"jvmdefault", kSubTypeDefault}};
-  if (jevGetJVMSubType() != kSubTypeDefault) {
+  if (s().jvmSubType != kSubTypeDefault) {
     ut_tproda("VMType already set - not setting it to <%s>", param.c_str());
     return true;
   }
   for (const auto& type : kTypes) {
     if (param == type.name) {
-      jevSetJVMSubType(type.subType);
+      s().jvmSubType = type.subType;
       return true;
     }
   }
@@ -235,6 +233,62 @@ bool cfgSetVMType(std::string& param) {
 }
 
 // --- Application arguments, working directory, daemon support --------------
+
+namespace {
+
+// The removal rule: the entry begins with name (case counts), and unless a
+// prefix match is asked for, it is exactly name.
+bool entryMatches(std::string_view entry, std::string_view name, bool prefixMatch) {
+  return entry.starts_with(name) && (prefixMatch || entry.size() == name.size());
+}
+
+}  // namespace
+
+void cfgInsertApplicationArgument(std::string_view text, int position) {
+  std::vector<std::string>& list = s().appArgv;
+  int index = std::clamp(position - 1, 0, static_cast<int>(list.size()));
+  list.emplace(list.begin() + index, text);
+}
+
+std::optional<std::string> cfgRemoveApplicationArgument(int position) {
+  std::vector<std::string>& list = s().appArgv;
+  if (position < 1 || position > static_cast<int>(list.size())) return std::nullopt;
+  auto at = list.begin() + (position - 1);
+  std::string removed = std::move(*at);
+  list.erase(at);
+  return removed;
+}
+
+const std::vector<std::string>& cfgGetApplicationArguments() { return s().appArgv; }
+
+void cfgClearApplicationArguments() { s().appArgv = {}; }
+
+void cfgRemoveApplicationOption(std::string_view name, bool prefixMatch, std::optional<std::string>* arg,
+                                std::optional<std::string>* value) {
+  if (arg == nullptr) return;
+  arg->reset();
+  if (value != nullptr) value->reset();
+  std::vector<std::string>& list = s().appArgv;
+  auto found = std::find_if(list.begin(), list.end(),
+                            [&](const std::string& entry) { return entryMatches(entry, name, prefixMatch); });
+  if (found == list.end()) return;
+  if (value == nullptr) {
+    *arg = std::move(*found);
+    list.erase(found);
+  } else if (found + 1 != list.end()) {
+    *arg = std::move(*found);
+    *value = std::move(*(found + 1));
+    list.erase(found, found + 2);
+  } else {
+    // The option without its value stays for the application, so that the
+    // caller can report the missing value.
+    *arg = *found;
+  }
+}
+
+void cfgSetJVMSubType(int subType) { s().jvmSubType = subType; }
+
+int cfgGetJVMSubType() { return s().jvmSubType; }
 
 bool cfgAddAppArg(std::string& param) {
   insertAppArg(param);
@@ -358,8 +412,9 @@ bool cfgExport(std::string& param) {
 const PathArray& cfgGetShLibPath() { return s().shlibpath; }
 
 std::optional<std::string> cfgGetClassPath() {
-  utlRemoveFromArray(s().classpath, s().bootclasspath);
-  return utlPathArrayToString(s().classpath);
+  PathArray classPath = s().classpath;
+  utlRemoveFromArray(classPath, s().bootclasspath);
+  return utlPathArrayToString(classPath);
 }
 
 const std::vector<std::string>& cfgGetMissingClassPath() { return s().missingClassPath; }

@@ -103,14 +103,13 @@ TEST_F(DirectiveTest, FirstJavaHomeAndVmTypeWin) {
   dir.makeDir("jdk1");
   std::string out = traced([&] { EXPECT_TRUE(process("javahome jdk1\njavahome /other\nvmtype client\nvmtype server\n").ok); });
   EXPECT_STREQ(jopGetJavaHome(), dir.file("jdk1").c_str());
-  EXPECT_EQ(jevGetJVMSubType(), kSubTypeClient);
+  EXPECT_EQ(cfgGetJVMSubType(), kSubTypeClient);
   EXPECT_NE(out.find("Javahome already set - not setting it to </other>\n"), std::string::npos);
   EXPECT_NE(out.find("VMType already set - not setting it to <server>\n"), std::string::npos);
 
   cfgInit();
-  jevSetJVMSubType(kSubTypeDefault);
   EXPECT_TRUE(process("vmtype jvmdefault\n").ok);
-  EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
+  EXPECT_EQ(cfgGetJVMSubType(), kSubTypeDefault);
 
   // A new launch chooses its home again.
   jopInit();

@@ -12,6 +12,8 @@
 #include "host/hmd.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
+#include "launcher/jap.h"
+#include "launcher.h"
 #include "temp_dir.h"
 #include "util/utrace.h"
 
@@ -45,6 +47,18 @@ class ConfigTest : public ::testing::Test {
     testing::internal::CaptureStderr();
     bool ok = cfgProcessConfigFile(path);
     return {ok, testing::internal::GetCapturedStderr()};
+  }
+
+  /// Finalizes the JVM options as a launch of java would; false after a
+  /// reported refusal.
+  static bool finalize(const JavaChoice& java = {}) { return jopFinalizeJVMOptions(japFinalInputs(java, "")); }
+
+  /// The Java of the test JDK, chosen with the flavour subType.
+  static JavaChoice testJava(int subType = kSubTypeDefault) {
+    jopSetJavaHome(testJdkHome());
+    std::optional<JavaChoice> java = jevChooseJava(subType);
+    EXPECT_TRUE(java.has_value());
+    return java.value_or(JavaChoice{});
   }
 
   /// The trace lines written while f runs.

@@ -29,7 +29,6 @@
 #include <string>
 #include <string_view>
 
-#include "cmdline/opt.h"
 #include "config/cfg.h"
 #include "config/cfg_state.h"
 #include "config/fil.h"
@@ -170,7 +169,7 @@ std::optional<int> argumentPosition(std::string_view name) {
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
   // An overflowing number cannot be within the argument count anyway.
   if (error != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
-  if (magnitude == 0 || magnitude > optGetApplicationArgCount()) return std::nullopt;
+  if (magnitude == 0 || magnitude > static_cast<int>(cfgGetApplicationArguments().size())) return std::nullopt;
   return negative ? -magnitude : magnitude;
 }
 
@@ -311,8 +310,8 @@ std::optional<std::string> cfgGetVar(std::string_view name, std::string_view def
   if (std::optional<int> position = argumentPosition(name)) {
     // A negative position consumes the argument, so that a configuration can
     // take an argument for itself without passing it on to the application.
-    if (*position < 0) return optRemoveApplicationArgumentN(-*position);
-    return optGetApplicationArgList()[static_cast<std::size_t>(*position - 1)];
+    if (*position < 0) return cfgRemoveApplicationArgument(-*position);
+    return cfgGetApplicationArguments()[static_cast<std::size_t>(*position - 1)];
   }
   if (const char* value = utlListGet(cfgState().configVars, name)) return std::string(value);
   if (!defaultValue.empty()) return std::string(defaultValue);

@@ -38,6 +38,8 @@ struct CfgState {
   int restartLimitSeconds = 10;
   int usageCode = 0;
   int firstCommandOptionAppArg = 1;
+  std::vector<std::string> appArgv;  ///< the application's arguments
+  int jvmSubType = kSubTypeDefault;  ///< the flavour asked for: +clientvm and the like, else vmtype
   bool daemonSupport = false;
   std::optional<std::string> daemonLogDir;
   std::optional<std::string> pidFile;

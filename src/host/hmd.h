@@ -194,12 +194,20 @@ bool hmdWritePrivateFile(const std::string& path, const std::string& text);
 void hmdRememberStartEnvironment();
 /// True when this image is the launcher's re-execution for the loader.
 bool hmdIsReexecutedImage();
-/// Makes sure LD_LIBRARY_PATH holds what the JVM and the configuration need,
+/// What the JVM about to be loaded, and the configuration, need of the
+/// dynamic loader's environment.
+struct LoaderEnvironment {
+  std::vector<std::string> libraryPathFront;  ///< each put in front of LD_LIBRARY_PATH unless there, in order
+  std::vector<std::string> libraryPathBack;   ///< each appended to LD_LIBRARY_PATH unless there (shlibpath)
+  std::vector<std::string> preloadFront;      ///< each put in front of LD_PRELOAD unless there
+  std::string library;                        ///< the JVM library, never to be preloaded
+};
+/// Makes sure LD_LIBRARY_PATH and LD_PRELOAD hold what loader asks for,
 /// setting restartFlag when the launcher must re-execute itself first: when
 /// directories were added, or LD_LIBRARY_PATH or LD_PRELOAD now differs from
 /// what the process started with.
 /// Returns false when the launch must stop.
-bool hmdSetEnvironment(bool* restartFlag);
+bool hmdSetEnvironment(const LoaderEnvironment& loader, bool* restartFlag);
 /// Marks every descriptor from 3 up close-on-exec, so that a new image of
 /// the launcher starts with none of this one's files and sockets.
 void hmdCloseDescriptorsOnExec();

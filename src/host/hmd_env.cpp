@@ -14,9 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/cfg.h"
 #include "host/hmd.h"
-#include "jvm/jmd.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
@@ -89,7 +87,7 @@ void hmdRememberStartEnvironment() {
 
 bool hmdIsReexecutedImage() { return startEnvironment.reexecuted; }
 
-bool hmdSetEnvironment(bool* restartFlag) {
+bool hmdSetEnvironment(const LoaderEnvironment& loader, bool* restartFlag) {
   *restartFlag = false;
   bool root = geteuid() == 0;
   bool reexecuted = startEnvironment.reexecuted;
@@ -99,8 +97,17 @@ bool hmdSetEnvironment(bool* restartFlag) {
   // java.library.path, which is the working directory.
   if (root && !reexecuted) unsetenv("LD_LIBRARY_PATH");
 
-  if (!jmdSetJavaEnvironment(restartFlag)) return false;
-  for (const std::string& directory : cfgGetShLibPath()) {
+  for (const std::string& directory : loader.libraryPathFront) {
+    if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *restartFlag = true;
+  }
+  if (!kSolaris) {
+    for (const std::string& library : loader.preloadFront) {
+      if (utlEnforceEnvValue("LD_PRELOAD", library.c_str(), ":", 1)) *restartFlag = true;
+    }
+    ut_tproda("export LD_PRELOAD=%s", envValue("LD_PRELOAD").c_str());
+  }
+  ut_tproda("*setenv=%d", *restartFlag ? 1 : 0);
+  for (const std::string& directory : loader.libraryPathBack) {
     if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 0)) *restartFlag = true;
   }
   // Only a loader variable that now differs from what this image started
@@ -108,7 +115,8 @@ bool hmdSetEnvironment(bool* restartFlag) {
   // and a root launcher may have dropped an inherited library path.
   if (loaderEnvironmentChanged()) *restartFlag = true;
   if (!*restartFlag) {
-    jmdClearJavaEnvironment();
+    utlEnforceLackOfEnvValue("LD_PRELOAD", loader.library.c_str(), " ");
+    if (!kSolaris) ut_tproda("export LD_PRELOAD=%s", envValue("LD_PRELOAD").c_str());
     return true;
   }
   const char* path = hmdGetEnvironmentValue("LD_LIBRARY_PATH");

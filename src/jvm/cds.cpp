@@ -398,13 +398,13 @@ void cdsTerm() {
   state = CdsState{};
 }
 
-void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
+void cdsAddArchiveOptions(const JavaChoice& java, const char* entryClass, bool printOnly) {
   if (!cfgIsStartupCacheEnabled() && !cfgIsQuickStartEnabled()) return;
   const char* name = hmdGetApplicationName();
   CdsLaunch launch{
       .printOnly = printOnly,
       .setId = utlIsSetIdMode(),
-      .modularFromHome = jevGetJVMVersion() == kLayoutModular && jopGetJavaPath() == nullptr,
+      .modularFromHome = java.modular() && jopGetJavaPath() == nullptr,
       .quickStart = cfgIsQuickStartEnabled(),
       .entryClass = entryClass,
       .applicationName = name != nullptr ? name : "",
@@ -416,7 +416,7 @@ void cdsAddArchiveOptions(const char* entryClass, bool printOnly) {
   };
   const JavaVMOption* options = jopGetJavaVMOptions();
   for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) launch.options.emplace_back(options[i].optionString);
-  state.javaHome = jevGetJVMHome();
+  state.javaHome = java.home;
   SystemFacts facts(state.javaHome, printOnly);
   state.plan = cdsPlan(launch, facts);
 

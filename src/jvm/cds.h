@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "jvmoptions/vminfo.h"
+
 // ---------------------------------------------------------------------------
 // The planner.
 
@@ -146,7 +148,7 @@ void cdsTerm();
 /// archive at the front of the list, or, when it has no usable archive yet,
 /// the options that record one. With printOnly (+javacmd, +check) no
 /// application runs, so nothing is recorded either.
-void cdsAddArchiveOptions(const char* entryClass, bool printOnly);
+void cdsAddArchiveOptions(const JavaChoice& java, const char* entryClass, bool printOnly);
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.
 void cdsCheckArchiveMapped();

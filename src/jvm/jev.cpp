@@ -38,10 +38,11 @@ constexpr const char* kNoXUsageIbmMsg = "Unable to get -X options list from this
 constexpr const char* kCantOpenMsg = "Can't open %s\n";
 constexpr const char* kXUsageHintMsg = "The non-standard options of this Java VM are listed by '%s/bin/java -X'.\n";
 
+// What discovery learns on its way to a choice, for the message that lists
+// the places looked at.
 struct JevState {
-  VMInfo vmInfo;
-  std::string vmHome;  ///< the Java home that passed the checks
   InvocationFunctions ifn;
+  bool modular = false;  ///< the loaded JVM is a modular runtime's
   std::vector<std::string> rejected;  ///< each place looked at in vain, and why, for the no-Java message
   std::string chosenFrom;             ///< where discovery found the Java home in use, as rejected names places
   bool chosenIsRejected = false;      ///< the home in use already has its line in rejected
@@ -214,9 +215,9 @@ bool acceptableLine(const std::vector<std::string>& tokens, int layout) {
 
 // Chooses the flavour: the first acceptable line of jvm.cfg whose library
 // exists. False after a reported failure.
-bool chooseFlavourFromJvmCfg() {
-  VMInfo& info = state.vmInfo;
-  std::string path = jmdGetJVMConfigFile(state.vmHome, info).value_or("");
+bool chooseFlavourFromJvmCfg(JavaChoice& java) {
+  VMInfo& info = java.info;
+  std::string path = jmdGetJVMConfigFile(java.home, info).value_or("");
   FILE* stream = filOpenFile(path.c_str(), "r", false);
   if (stream == nullptr) {
     if (!filInputRefused()) utlReport(kOpenErrorMsg, path.c_str());
@@ -227,7 +228,7 @@ bool chooseFlavourFromJvmCfg() {
     std::vector<std::string> tokens = utlSplitList(line, " \t");
     info.jvmSubType = subTypeOfToken(tokens.front());
     if (info.jvmSubType != kSubTypeDefault && acceptableLine(tokens, info.jvmVersion) &&
-        exists(jmdGetJVMSharedLib(state.vmHome, info))) {
+        exists(jmdGetJVMSharedLib(java.home, info))) {
       ut_tproda("Processed <%s> from <%s>", line.c_str(), path.c_str());
       break;
     }
@@ -250,21 +251,12 @@ bool chooseFlavourFromJvmCfg() {
 
 }  // namespace
 
-int jevGetJVMType() { return state.vmInfo.jvmType; }
-int jevGetJVMSubType() { return state.vmInfo.jvmSubType; }
-int jevGetJVMVendor() { return state.vmInfo.jvmVendor; }
-int jevGetJVMVersion() { return state.vmInfo.jvmVersion; }
-const char* jevGetJVMHome() { return state.vmHome.c_str(); }
-void jevSetJVMSubType(int subType) { state.vmInfo.jvmSubType = subType; }
 void jevTerm() {}
 
 namespace {
 
 // Takes home, found at place, as the Java home in use.
-void useJavaHome(const std::string& place, const std::string& home, VMInfo info) {
-  // The flavour chosen on the command line or by vmtype stays.
-  info.jvmSubType = state.vmInfo.jvmSubType;
-  state.vmInfo = info;
+void useJavaHome(const std::string& place, const std::string& home) {
   state.chosenFrom = place;
   jopSetJavaHome(home);
 }
@@ -275,7 +267,7 @@ std::string tryJavaHome(const std::string& place, const std::string& home) {
   VMInfo info;
   std::string why = rejection(info, home);
   if (why.empty()) {
-    useJavaHome(place, home, info);
+    useJavaHome(place, home);
   } else {
     state.rejected.push_back(place + ": " + why);
   }
@@ -342,14 +334,13 @@ void discoverJavaHome() {
   if (!foreignOnPath.empty()) {
     if (std::optional<std::string> installed = newestAcceptableRuntime(foreignOnPath)) {
       ut_tproda("Using the Java home %s installed in %s", installed->c_str(), kInstalledRuntimes);
-      VMInfo info;
-      jevBasicJDKJREChecks(info, *installed);
-      useJavaHome(*installed, *installed, info);
+      useJavaHome(*installed, *installed);
       return;
     }
   }
+  VMInfo info;
   std::string home;
-  if (jmdIsThisJVMInstalled(state.vmInfo, home, kPathMax)) jopSetJavaHome(home);
+  if (jmdIsThisJVMInstalled(info, home, kPathMax)) jopSetJavaHome(home);
 }
 
 // The place the no-Java message names for the Java home in use.
@@ -385,7 +376,6 @@ void jevConfigureDefaultJVM() {
   std::optional<std::string> better = newestAcceptableRuntime(home);
   if (!better) return;
   ut_tproda("Java in %s does not meet the version requirement (%s); using %s", home, why.c_str(), better->c_str());
-  jevBasicJDKJREChecks(state.vmInfo, *better);
   jopSetJavaHome(*better);
 }
 
@@ -455,43 +445,42 @@ bool jevDetermineJVMType(VMInfo& info, std::string& home, int size) {
   return false;
 }
 
-std::optional<std::string> jevGetJavaVMLibDir(int size) {
-  if (!jevDetermineJVMType(state.vmInfo, state.vmHome, kPathMax)) return std::nullopt;
-  if (exists(state.vmHome + "/lib/j2ee.jar") && hmdIsSafetyNetOn() &&
-      !cfgIsAllowRIEnabled()) {
-    utlReport(kJ2eeHomeMsg, state.vmHome.c_str());
+std::optional<JavaChoice> jevChooseJava(int subType) {
+  JavaChoice java;
+  java.info.jvmSubType = subType;
+  if (!jevDetermineJVMType(java.info, java.home, kPathMax)) return std::nullopt;
+  if (exists(java.home + "/lib/j2ee.jar") && hmdIsSafetyNetOn() && !cfgIsAllowRIEnabled()) {
+    utlReport(kJ2eeHomeMsg, java.home.c_str());
     utlReport("%s", kJ2seRequiredMsg);
     return std::nullopt;
   }
-  if (state.vmInfo.jvmSubType == kSubTypeDefault) {
-    if (state.vmInfo.jvmVendor == kVendorIbm) {
-      state.vmInfo.jvmSubType = kSubTypeClassic;
-    } else if (!chooseFlavourFromJvmCfg()) {
+  if (java.info.jvmSubType == kSubTypeDefault) {
+    if (java.info.jvmVendor == kVendorIbm) {
+      java.info.jvmSubType = kSubTypeClassic;
+    } else if (!chooseFlavourFromJvmCfg(java)) {
       return std::nullopt;
     }
   }
-  std::string library = jmdGetJVMSharedLib(state.vmHome, state.vmInfo);
-  if (!exists(library)) {
-    ut_tproda("No JVM shared library at %s", library.c_str());
-    utlReport(kNoSuitableJvmMsg, state.vmHome.c_str());
+  java.library = jmdGetJVMSharedLib(java.home, java.info);
+  if (!exists(java.library)) {
+    ut_tproda("No JVM shared library at %s", java.library.c_str());
+    utlReport(kNoSuitableJvmMsg, java.home.c_str());
     return std::nullopt;
   }
-  std::string directory = library.substr(0, library.rfind('/')).substr(0, static_cast<std::size_t>(size));
-  ut_tproda("JVM shared library dir is %s", directory.c_str());
-  return directory;
+  java.libraryDir = java.library.substr(0, java.library.rfind('/'));
+  ut_tproda("JVM shared library dir is %s", java.libraryDir.c_str());
+  return java;
 }
 
-bool jevPrintXUsage() {
-  std::optional<std::string> directory = jevGetJavaVMLibDir(kPathMax);
-  if (!directory || directory->empty()) return false;
-  std::string path = *directory + "/Xusage.txt";
+bool jevPrintXUsage(const JavaChoice& java) {
+  std::string path = java.libraryDir + "/Xusage.txt";
   FILE* usage = std::fopen(path.c_str(), "r");
   if (usage == nullptr) {
-    if (state.vmInfo.jvmVendor == kVendorIbm) {
+    if (java.info.jvmVendor == kVendorIbm) {
       utlReport("%s", kNoXUsageIbmMsg);
     } else {
       utlReport(kCantOpenMsg, path.c_str());
-      if (state.vmInfo.jvmVersion == kLayoutModular) utlReport(kXUsageHintMsg, state.vmHome.c_str());
+      if (java.modular()) utlReport(kXUsageHintMsg, java.home.c_str());
     }
     return false;
   }
@@ -501,8 +490,9 @@ bool jevPrintXUsage() {
   return true;
 }
 
-bool jevInit() {
-  bool loaded = jmdLoadJavaVM(&state.ifn);
+bool jevInit(const JavaChoice& java) {
+  state.modular = java.modular();
+  bool loaded = jmdLoadJavaVM(java, &state.ifn);
   if (loaded && state.ifn.DumpAllStacks != nullptr) ut_tproda("JVM is 1.3.1_01 or later");
   return loaded;
 }
@@ -510,7 +500,7 @@ bool jevInit() {
 InvocationFunctions* jevGetInvocationFunction() { return &state.ifn; }
 
 bool jevCanDumpAllStacks() {
-  return state.ifn.DumpAllStacks != nullptr || state.vmInfo.jvmVersion == kLayoutModular;
+  return state.ifn.DumpAllStacks != nullptr || state.modular;
 }
 
 void jevReset() { state = JevState{}; }

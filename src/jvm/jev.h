@@ -1,22 +1,16 @@
-// JVM discovery: which Java installation the launcher uses, what kind it is,
-// where its library lies, and loading it.
+// jev = Java environment: which Java installation the launch uses (discovery,
+// classification, the flavour from jvm.cfg), chosen once into one JavaChoice,
+// and loading its JVM library. The platform's paths inside an installation
+// are jmd's, which jev calls with values.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "util/platform.h"
 #include "jvm/jmd.h"
-#include "jvm/vminfo.h"
+#include "jvmoptions/vminfo.h"
+#include "util/platform.h"
 
-int jevGetJVMType();
-int jevGetJVMSubType();
-int jevGetJVMVendor();
-/// The layout of the accepted installation.
-int jevGetJVMVersion();
-/// The Java home that passed the checks ("" until one did).
-const char* jevGetJVMHome();
-void jevSetJVMSubType(int subType);
 void jevTerm();
 
 /// Looks for a Java home through JAVA_HOME and PATH when none is configured,
@@ -35,15 +29,17 @@ bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir);
 bool jevBasicJVMChecks(VMInfo& info, const std::string& dir);
 /// Makes sure home holds an accepted Java home; reports when there is none.
 bool jevDetermineJVMType(VMInfo& info, std::string& home, int size);
-/// The directory of the JVM library (cut to size characters), choosing the
-/// flavour from jvm.cfg when none was chosen; none after a reported failure.
-std::optional<std::string> jevGetJavaVMLibDir(int size = kPathMax);
+/// Chooses the Java the launch runs, once: the home named or found
+/// (jopGetJavaHome) as classified, Sun's J2EE reference implementation
+/// refused, the flavour subType asks for (else the first usable one of
+/// jvm.cfg) and its library. None after a reported failure.
+std::optional<JavaChoice> jevChooseJava(int subType);
 /// Prints the JVM's list of non-standard options from its Xusage.txt; false
 /// after a reported failure.
-bool jevPrintXUsage();
+bool jevPrintXUsage(const JavaChoice& java);
 
-/// Loads the JVM library and resolves its invocation functions.
-bool jevInit();
+/// Loads the chosen JVM library and resolves its invocation functions.
+bool jevInit(const JavaChoice& java);
 /// The invocation record filled by jevInit.
 InvocationFunctions* jevGetInvocationFunction();
 /// True when the launcher can dump all Java stacks itself: the JVM exports

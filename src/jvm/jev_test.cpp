@@ -52,17 +52,26 @@ class JvmDiscoveryTest : public ConfigTest {
 
   struct LibDir {
     std::optional<std::string> dir;
+    int subType = 0;  ///< the flavour chosen
     std::string err, trace;
   };
-  LibDir libDir(const std::string& home) {
+  LibDir libDir(const std::string& home, int subType = kSubTypeDefault) {
     jopSetJavaHome(home);
     LibDir result;
     result.trace = traced([&] {
       testing::internal::CaptureStderr();
-      result.dir = jevGetJavaVMLibDir();
+      if (std::optional<JavaChoice> java = jevChooseJava(subType)) {
+        result.dir = java->libraryDir;
+        result.subType = java->info.jvmSubType;
+      }
       result.err = testing::internal::GetCapturedStderr();
     });
     return result;
+  }
+  // The Java at home, chosen, for what reads the choice.
+  static JavaChoice chosen(const std::string& home) {
+    jopSetJavaHome(home);
+    return jevChooseJava(kSubTypeDefault).value_or(JavaChoice{});
   }
 
   static constexpr const char* kSaved[] = {"LD_LIBRARY_PATH", "LD_PRELOAD", "J2SE_PREEMPTCLOSE", "KRX_NO_SAFETY_NET",
@@ -117,9 +126,9 @@ TEST_F(JvmDiscoveryTest, CurrentJdksAreModularRuntimes) {
     EXPECT_EQ(info.jvmVersion, kLayoutModular);
     EXPECT_EQ(info.jvmType, kJvmTypeJdk);
   }
-  jopSetJavaHome(testJdkHome());
-  EXPECT_EQ(jevGetJavaVMLibDir(), testJvmLibraryDir());
-  EXPECT_EQ(jevGetJVMSubType(), kSubTypeServer);
+  LibDir result = libDir(testJdkHome());
+  EXPECT_EQ(result.dir, testJvmLibraryDir());
+  EXPECT_EQ(result.subType, kSubTypeServer);
 }
 
 TEST_F(JvmDiscoveryTest, LibraryAndJvmCfgPathsFollowTheLayout) {
@@ -171,7 +180,7 @@ TEST_F(JvmDiscoveryTest, FirstAcceptableJvmCfgLineWithALibraryChoosesTheFlavour)
     std::string home = sunHome(true, c.layout, c.jvmCfg, c.flavours, "jdk" + std::to_string(index++));
     LibDir result = libDir(home);
     EXPECT_EQ(result.dir, oldLayoutLibraryDir(home, true) + "/" + c.chosen) << c.name << result.err;
-    EXPECT_EQ(jevGetJVMSubType(), c.subType) << c.name;
+    EXPECT_EQ(result.subType, c.subType) << c.name;
   }
 }
 
@@ -188,8 +197,7 @@ TEST_F(JvmDiscoveryTest, JvmCfgTraceNamesEachLine) {
 
 TEST_F(JvmDiscoveryTest, ChosenFlavourSkipsJvmCfg) {
   std::string home = sunHome(true, kLayout14, "this would not parse\n", {"server"});
-  jevSetJVMSubType(kSubTypeServer);
-  LibDir result = libDir(home);
+  LibDir result = libDir(home, kSubTypeServer);
   EXPECT_EQ(result.dir, oldLayoutLibraryDir(home, true) + "/server");
   EXPECT_EQ(result.trace.find("jvm.cfg"), std::string::npos);
 }
@@ -200,8 +208,7 @@ TEST_F(JvmDiscoveryTest, FailuresAreReported) {
   EXPECT_EQ(libDir(home).err, "Error: No JVM found in '" + cfg + "'.\n");
 
   jevReset();
-  jevSetJVMSubType(kSubTypeClient);
-  LibDir missing = libDir(home);
+  LibDir missing = libDir(home, kSubTypeClient);
   EXPECT_EQ(missing.err, "Unable to find a suitable Java VM in " + home + "\n");
   EXPECT_NE(missing.trace.find("No JVM shared library at " + oldLayoutLibraryDir(home, true) + "/client/libjvm.so\n"),
             std::string::npos);
@@ -237,42 +244,45 @@ TEST_F(JvmDiscoveryTest, ReferenceImplementationInTheHomeIsRefusedUnlessAllowed)
 
 TEST_F(JvmDiscoveryTest, LibraryPathGetsTheJvmDirectoriesInFront) {
   std::string home = sunHome(true, kLayout14, "-client KNOWN\n", {"client"});
-  jopSetJavaHome(home);
   std::string libs = oldLayoutLibraryDir(home, true);
-  bool changed = false;
-  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
-  EXPECT_TRUE(changed);
+  LoaderEnvironment loader;
+  jmdSetJavaEnvironment(chosen(home), loader);
+  hmdRememberStartEnvironment();
+  bool restart = false;
+  ASSERT_TRUE(hmdSetEnvironment(loader, &restart));
+  unsetenv(geteuid() == 0 ? "LAUNCHER_ENV_CHECKED" : "JLAUNCHER_LIBRARY_PATH_REEXEC");
+  EXPECT_TRUE(restart);
   std::string expected = kSolaris ? home + "/lib/sparc:" + libs + "/native_threads:" + libs + "/client:" + libs
                                   : home + "/lib/" + kArchDir + ":" + libs + "/native_threads:" + libs + "/client:" + libs;
-  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), expected.c_str());
-  changed = false;
-  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
-  EXPECT_FALSE(changed);
   EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), expected.c_str());
 
   // A modular runtime needs none of its directories there.
   jevReset();
-  setenv("LD_LIBRARY_PATH", "/keep", 1);
-  jopSetJavaHome(testJdkHome());
-  ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
-  EXPECT_FALSE(changed);
-  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), "/keep");
+  LoaderEnvironment modular;
+  jmdSetJavaEnvironment(chosen(testJdkHome()), modular);
+  EXPECT_EQ(modular.libraryPathFront, std::vector<std::string>{});
 }
 
 TEST_F(JvmDiscoveryTest, PreemptiveCloseIsPreloadedOnlyWhenAskedExactly) {
   std::string home = sunHome(false, kLayout14, "-client KNOWN\n", {"client"});
+  JavaChoice java = chosen(home);
   for (const char* value : {"10", "yes", "1"}) {
-    jevReset();
-    jopSetJavaHome(home);
     setenv("J2SE_PREEMPTCLOSE", value, 1);
-    unsetenv("LD_PRELOAD");
-    bool changed = false;
-    ASSERT_TRUE(jmdSetJavaEnvironment(&changed));
-    bool preloaded = getenv("LD_PRELOAD") != nullptr && std::string(getenv("LD_PRELOAD")) == "libpreemptive_close.so";
+    LoaderEnvironment loader;
+    jmdSetJavaEnvironment(java, loader);
+    bool preloaded = loader.preloadFront == std::vector<std::string>{"libpreemptive_close.so"};
     EXPECT_EQ(preloaded, !kSolaris && std::string(value) == "1") << value;
   }
-  setenv("LD_PRELOAD", ("a.so " + oldLayoutLibraryDir(home, false) + "/client/libjvm.so b.so").c_str(), 1);
-  jmdClearJavaEnvironment();
+  // The JVM library itself never stays preloaded.
+  unsetenv("J2SE_PREEMPTCLOSE");
+  setenv("LD_PRELOAD", ("a.so " + java.library + " b.so").c_str(), 1);
+  unsetenv("LD_LIBRARY_PATH");
+  hmdRememberStartEnvironment();
+  bool restart = true;
+  LoaderEnvironment loader;
+  loader.library = java.library;
+  ASSERT_TRUE(hmdSetEnvironment(loader, &restart));
+  EXPECT_FALSE(restart);
   EXPECT_STREQ(getenv("LD_PRELOAD"), "a.so b.so");
 }
 
@@ -328,21 +338,20 @@ TEST_F(JvmDiscoveryTest, DefaultJvmIsFoundThroughPathAndItsLinks) {
 TEST_F(JvmDiscoveryTest, NonStandardOptionsListComesFromXusage) {
   std::string home = sunHome(false, kLayout14, "-client KNOWN\n", {"client"});
   std::string libs = oldLayoutLibraryDir(home, false) + "/client";
-  jopSetJavaHome(home);
+  JavaChoice java = chosen(home);
   testing::internal::CaptureStderr();
-  jevPrintXUsage();
+  jevPrintXUsage(java);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open " + libs + "/Xusage.txt\n");
 
   std::string usage(300, 'u');
   dir.writeFile(libs.substr(dir.path().size() + 1) + "/Xusage.txt", usage + "\n");
   testing::internal::CaptureStdout();
-  jevPrintXUsage();
+  jevPrintXUsage(java);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), usage + "\n");
 
   jevReset();
-  jopSetJavaHome(testJdkHome());
   testing::internal::CaptureStderr();
-  jevPrintXUsage();
+  jevPrintXUsage(chosen(testJdkHome()));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Can't open " + testJvmLibraryDir() + "/Xusage.txt\nThe non-standard options of this Java VM are listed by '" +
                 testJdkHome() + "/bin/java -X'.\n");

@@ -10,7 +10,6 @@
 
 #include "host/hmd.h"
 #include "util/platform.h"
-#include "jvm/jev.h"
 #include "jvmoptions/jop.h"
 #include "util/utl.h"
 #include "util/utrace.h"
@@ -35,11 +34,6 @@ const char* flavourDirectory(const VMInfo& info) {
 }
 
 bool isIbmLayout(const VMInfo& info) { return !kSolaris && info.jvmVendor == kVendorIbm; }
-
-const char* envOrEmpty(const char* name) {
-  const char* value = hmdGetEnvironmentValue(name);
-  return value ? value : "";
-}
 
 }  // namespace
 
@@ -89,14 +83,14 @@ bool jmdIsForeignLibrary(const std::string& path) {
 
 bool jmdIsThisJVMInstalled(VMInfo& /*info*/, std::string& /*home*/, int /*size*/) { return false; }
 
-bool jmdLoadJavaVM(InvocationFunctions* ifn) {
+bool jmdLoadJavaVM(const JavaChoice& java, InvocationFunctions* ifn) {
   std::string library = jopGetJavaPath() ? jopGetJavaPath() : getJVMSharedLib();
   // A modular runtime's library is opened by its full path: its directory is
   // not put into LD_LIBRARY_PATH.
   std::string modularDir;
-  if (jopGetJavaPath() == nullptr && jevGetJVMVersion() == kLayoutModular) {
-    modularDir = jevGetJavaVMLibDir(kPathMax).value_or("");
-    if (!modularDir.empty()) library = modularDir + "/" + getJVMSharedLib();
+  if (jopGetJavaPath() == nullptr && java.modular()) {
+    modularDir = java.libraryDir;
+    library = java.library;
   }
   int mode = hmdGetEnvironmentValue("LD_BIND_NOW") ? RTLD_NOW : RTLD_LAZY;
   if constexpr (kSolaris) mode |= RTLD_GLOBAL;
@@ -138,40 +132,25 @@ bool jmdLoadJavaVM(InvocationFunctions* ifn) {
 // was there before. A modular runtime needs none of them: its library is
 // loaded by full path, and the runtime's other libraries find it by soname
 // and their own $ORIGIN run path.
-bool jmdSetJavaEnvironment(bool* changed) {
-  std::optional<std::string> libraryDir = jevGetJavaVMLibDir(kPathMax);
-  if (!libraryDir) return false;
-  bool modular = jevGetJVMVersion() == kLayoutModular;
-  auto prepend = [&](const std::string& directory) {
-    if (!modular && utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *changed = true;
-  };
-  std::string parent = libraryDir->substr(0, libraryDir->rfind('/'));
-  prepend(parent);
-  prepend(*libraryDir);
-
-  std::string archSuffix;
-  if (kSolaris || jevGetJVMVendor() == kVendorSun) {
-    archSuffix = parent.substr(parent.rfind('/') + (kSolaris ? 1 : 0));
-    prepend(parent + "/native_threads");
-  }
-  if constexpr (!kSolaris) {
+void jmdSetJavaEnvironment(const JavaChoice& java, LoaderEnvironment& loader) {
+  loader.library = java.library;
+  if (!kSolaris) {
     const char* preemptClose = hmdGetEnvironmentValue("J2SE_PREEMPTCLOSE");
-    if (preemptClose != nullptr && std::string_view(preemptClose) == "1" &&
-        utlEnforceEnvValue("LD_PRELOAD", "libpreemptive_close.so", ":", 1)) {
-      *changed = true;
+    if (preemptClose != nullptr && std::string_view(preemptClose) == "1") {
+      loader.preloadFront.emplace_back("libpreemptive_close.so");
     }
-    ut_tproda("export LD_PRELOAD=%s", envOrEmpty("LD_PRELOAD"));
   }
-  if (jevGetJVMType() == kJvmTypeJdk) {
-    prepend(std::string(jevGetJVMHome()) + "/lib" + (kSolaris ? "/" : "") + archSuffix);
+  if (java.modular()) return;
+  const std::string& libraryDir = java.libraryDir;
+  std::string parent = libraryDir.substr(0, libraryDir.rfind('/'));
+  loader.libraryPathFront.push_back(parent);
+  loader.libraryPathFront.push_back(libraryDir);
+  std::string archSuffix;
+  if (kSolaris || java.info.jvmVendor == kVendorSun) {
+    archSuffix = parent.substr(parent.rfind('/') + (kSolaris ? 1 : 0));
+    loader.libraryPathFront.push_back(parent + "/native_threads");
   }
-  ut_tproda("*setenv=%d", *changed ? 1 : 0);
-  return true;
-}
-
-void jmdClearJavaEnvironment() {
-  std::optional<std::string> libraryDir = jevGetJavaVMLibDir(kPathMax);
-  std::string library = libraryDir.value_or("") + "/" + getJVMSharedLib();
-  utlEnforceLackOfEnvValue("LD_PRELOAD", library.c_str(), " ");
-  if constexpr (!kSolaris) ut_tproda("export LD_PRELOAD=%s", envOrEmpty("LD_PRELOAD"));
+  if (java.info.jvmType == kJvmTypeJdk) {
+    loader.libraryPathFront.push_back(java.home + "/lib" + (kSolaris ? "/" : "") + archSuffix);
+  }
 }

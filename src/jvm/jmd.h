@@ -1,5 +1,8 @@
-// The platform part of finding and loading a JVM: the paths inside a Java
-// installation, loading the library, and the dynamic loader's environment.
+// jmd = Java machine, the platform part: the paths inside a Java
+// installation, loading its library, and what the dynamic loader's
+// environment needs for it. Kept apart from jev, which decides which Java to
+// use, because this part differs between the platform profiles; it takes
+// jev's choice as a value and calls nothing of jev.
 #pragma once
 
 #include <jni.h>
@@ -7,7 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "jvm/vminfo.h"
+#include "host/hmd.h"
+#include "jvmoptions/vminfo.h"
 
 using CreateJavaVM_t = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
 using GetDefaultJavaVMInitArgs_t = jint(JNICALL*)(void* args);
@@ -37,11 +41,9 @@ bool jmdIsThisJVMInstalled(VMInfo& info, std::string& home, int size);
 /// a modular runtime by its full path, else the library name searched along
 /// LD_LIBRARY_PATH) and resolves its three exports.
 /// Prints its own message and returns false on failure.
-bool jmdLoadJavaVM(InvocationFunctions* ifn);
-/// Puts an old-layout JVM's library directories at the front of
-/// LD_LIBRARY_PATH (a modular runtime needs none there), and a preload
-/// library into LD_PRELOAD when asked; sets *changed when it changed a
-/// variable. False when the library directory cannot be determined.
-bool jmdSetJavaEnvironment(bool* changed);
-/// Removes the JVM library's own path from LD_PRELOAD.
-void jmdClearJavaEnvironment();
+bool jmdLoadJavaVM(const JavaChoice& java, InvocationFunctions* ifn);
+/// What the chosen JVM needs of the loader's environment: an old layout's
+/// library directories in front of LD_LIBRARY_PATH (a modular runtime needs
+/// none there), a preload library when J2SE_PREEMPTCLOSE asks for it, and
+/// the library itself, which is never to be preloaded.
+void jmdSetJavaEnvironment(const JavaChoice& java, LoaderEnvironment& loader);

@@ -9,12 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "cmdline/opt.h"
-#include "config/cfg.h"
-#include "config/zip.h"
 #include "host/hmd.h"
-#include "jvm/jev.h"
-#include "launcher/pkd.h"
 #include "util/utrace.h"
 
 namespace {
@@ -46,37 +41,39 @@ void addOwn(std::string_view option, JopOrigin origin = JopOrigin::kLauncher) {
 
 // Java 9 and later refuse to prepend to their boot class path; they are
 // given the same paths to append.
-std::string bootClassPathOption() {
-  if (jevGetJVMVersion() != kLayoutModular) return "-Xbootclasspath/p:";
+std::string bootClassPathOption(const JavaChoice& java) {
+  if (!java.modular()) return "-Xbootclasspath/p:";
   ut_tproda("The modular Java runtime takes the boot class path appended (-Xbootclasspath/a:)");
   return "-Xbootclasspath/a:";
 }
 
-void refuseReferenceImplementation(const std::string& element) {
+// False after the refusal is reported.
+bool refuseReferenceImplementation(const std::string& element, bool allowed) {
   std::string name = element.substr(element.rfind('/') + 1);
-  if (strcasecmp(name.c_str(), "j2ee.jar") != 0 || !state.krxSaftyNet || cfgIsAllowRIEnabled()) return;
+  if (strcasecmp(name.c_str(), "j2ee.jar") != 0 || !state.krxSaftyNet || allowed) return true;
   utlReport("%s", kJ2eeOnClassPathMsg);
   utlReport("%s", kJ2eeExclusiveMsg);
   utlReport(kJ2eeRemoveMsg, element.c_str());
-  utlExitProcess(1);
+  return false;
 }
 
 // The debugger agent listens when it has no host to connect to. A modular
 // runtime takes the agent library form: JDK 25 refuses -Xnoagent, and
 // -Xdebug and -Djava.compiler= have long been obsolete there.
-void addDebugOptions() {
-  const char* address = optGetJPDAAddr();
+void addDebugOptions(const JopDebug& debug, const JavaChoice& java) {
+  const std::optional<std::string>& address = debug.address;
   std::string settings = "transport=dt_socket,server=";
-  settings += address != nullptr && std::strchr(address, ':') != nullptr ? "n" : "y";
-  settings += optIsJPDAStartPaused() ? ",suspend=y" : ",suspend=n";
-  if (address != nullptr) settings += std::string(",address=") + address;
-  if (jevGetJVMVersion() == kLayoutModular) {
+  settings += address && address->find(':') != std::string::npos ? "n" : "y";
+  settings += debug.startPaused ? ",suspend=y" : ",suspend=n";
+  if (address) settings += ",address=" + *address;
+  if (java.modular()) {
     addOwn("-agentlib:jdwp=" + settings);
     return;
   }
   addOwn("-Xdebug");
   addOwn("-Xnoagent");
-  if (jevGetJVMSubType() == kSubTypeDefault || jevGetJVMSubType() == kSubTypeClassic) addOwn("-Djava.compiler=");
+  int subType = java.info.jvmSubType;
+  if (subType == kSubTypeDefault || subType == kSubTypeClassic) addOwn("-Djava.compiler=");
   addOwn("-Xrunjdwp:" + settings);
 }
 
@@ -93,6 +90,73 @@ void putLauncherOnTheBootClassPath(const std::string& launcher, std::optional<st
   utlPathStringToArray(classPath, configured->c_str());
   utlRemoveFromPath(classPath, launcher);
   configured = utlPathArrayToString(classPath);
+}
+
+// The class path options, from the configured and command-line paths and
+// what the executable carries. False after a reported refusal.
+bool finalizeClassPath(const JopFinalInputs& inputs) {
+  std::optional<std::string> configured = inputs.classPath;
+  std::optional<std::string> boot = inputs.bootClassPath;
+  std::optional<std::string> commandLine = utlPathArrayToString(state.cmdLineCP);
+  // The executable carries the application when an archive is appended to
+  // it. A modular runtime finds it first on the application class path, so
+  // that the application has its own class loader and class path as under
+  // "java -cp"; on the boot class path it would also turn off the archived
+  // module graph. Without an archive it goes on no path. Jars the archive
+  // carries whole were extracted, and stand first in its place.
+  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+  std::string archive = inputs.carried;
+  if (!inputs.java.modular()) {
+    putLauncherOnTheBootClassPath(launcher, boot, configured);
+  } else if (archive.empty() && !launcher.empty() && inputs.launcherIsArchive) {
+    archive = launcher;
+  }
+
+  if (configured) addOwn("-Dlauncher.config.classpath=" + *configured, JopOrigin::kLauncherOnly);
+  if (commandLine) addOwn("-Dlauncher.commandline.classpath=" + *commandLine, JopOrigin::kLauncherOnly);
+  if (boot) {
+    ut_tproda("Final validation of bootclasspath");
+    if (const char* secure = utlEnsurePathIsSecure(boot->c_str())) {
+      addOwn(std::string("-Dlauncher.config.bootclasspath=") + secure, JopOrigin::kLauncherOnly);
+      addOwn(bootClassPathOption(inputs.java) + secure);
+    }
+  }
+  const char* secureConfigured = nullptr;
+  const char* secureCommandLine = nullptr;
+  if (configured || commandLine) {
+    ut_tproda("Final validation of classpath");
+    secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
+    secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
+  }
+
+  const char* first = secureConfigured;
+  const char* second = secureCommandLine;
+  if (classPathLocation == kClassPathPrepend) {
+    std::swap(first, second);
+  } else if (classPathLocation == kClassPathReplace) {
+    first = secureCommandLine;
+    second = nullptr;
+  }
+  // Each part was normalized and checked when it was built: joining them
+  // only drops what a later part repeats.
+  PathArray classPath;
+  utlJoinPathList(classPath, archive.c_str());
+  utlJoinPathList(classPath, first);
+  utlJoinPathList(classPath, second);
+  for (const std::string& element : classPath) {
+    if (!refuseReferenceImplementation(element, inputs.allowReferenceImplementation)) return false;
+  }
+  // No class path, or one whose every element was dropped, leaves the JVM's
+  // default: the working directory, as also for an empty one. A set-ID
+  // launch must not run what its caller put there, and names a file that
+  // holds no classes instead.
+  if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
+    addOwn("-Djava.class.path=" + *joined);
+  } else if (utlIsSetIdMode()) {
+    ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
+    addOwn(std::string("-Djava.class.path=") + kNoClassPath);
+  }
+  return true;
 }
 
 }  // namespace
@@ -227,34 +291,33 @@ JopOrigin jopGetFinalOptionOrigin(int index) { return state.params.origin(index)
 // after them, so that the command line has the last word; then the class
 // path and the properties through which the Java side learns how it was
 // launched.
-void jopFinalizeJVMOptions() {
-  if (state.jopJVMOptionsFinalized) return;
-  cfgFinalizeJVMOptions();
+bool jopFinalizeJVMOptions(JopFinalInputs inputs) {
+  if (state.jopJVMOptionsFinalized) return true;
   jopMergeJVMOptions(state.props.data(), state.props.count());
   jopConsolidateParams("launcher.commandline.params", state.params.data(), state.params.count());
-  jopConsolidateParams("launcher.config.params", cfgGetJavaVMOptions(), cfgGetJavaVMOptionsCount());
+  jopConsolidateParams("launcher.config.params", inputs.configured.data(), inputs.configured.count());
 
   // The configuration's options are taken over, not copied: a large
   // configuration has hundreds of thousands.
   JvmOptionList commandLine = std::move(state.params);
-  state.params = cfgTakeJavaVMOptions();
+  state.params = std::move(inputs.configured);
   for (int i = 0; i < commandLine.count(); ++i) {
     state.params.add(commandLine.data()[i].optionString, commandLine.data()[i].extraInfo, commandLine.origin(i));
   }
 
-  jopFinalizeClassPath();
-  if (jevGetJVMType() == kJvmTypeJdk) addOwn(std::string("-Dlauncher.jdk.home=") + jevGetJVMHome());
+  if (!finalizeClassPath(inputs)) return false;
+  const JavaChoice& java = inputs.java;
+  if (java.info.jvmType == kJvmTypeJdk) addOwn("-Dlauncher.jdk.home=" + java.home);
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
   addOwn("-Dlauncher.program=" + launcher, JopOrigin::kProgram);
   addOwn("-Dcorvane.executable.path=" + launcher);
-  if (const char* currentDir = cfgGetCurrentDir()) {
-    addOwn(std::string("-Duser.dir=") + currentDir, JopOrigin::kLauncherOnly);
-  }
+  if (inputs.currentDir) addOwn("-Duser.dir=" + *inputs.currentDir, JopOrigin::kLauncherOnly);
   // The launcher answers the signals itself only when it can also dump the
   // stacks, since the JVM then no longer does.
-  if (cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks()) addOwn("-Xrs", JopOrigin::kLauncherOnly);
-  if (optIsJPDAEnabled()) addDebugOptions();
+  if (inputs.ownSignals) addOwn("-Xrs", JopOrigin::kLauncherOnly);
+  if (inputs.debug) addDebugOptions(*inputs.debug, java);
   state.jopJVMOptionsFinalized = true;
+  return true;
 }
 
 void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back) {
@@ -267,67 +330,6 @@ void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInf
   state.params.add(option, extraInfo, origin);
 }
 
-void jopFinalizeClassPath() {
-  std::optional<std::string> configured = cfgGetClassPath();
-  std::optional<std::string> boot = cfgGetBootClassPath();
-  std::optional<std::string> commandLine = utlPathArrayToString(state.cmdLineCP);
-  // The executable carries the application when an archive is appended to
-  // it. A modular runtime finds it first on the application class path, so
-  // that the application has its own class loader and class path as under
-  // "java -cp"; on the boot class path it would also turn off the archived
-  // module graph. Without an archive it goes on no path. Jars the archive
-  // carries whole were extracted, and stand first in its place.
-  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-  std::string archive = pkdGetClassPath();
-  if (jevGetJVMVersion() != kLayoutModular) {
-    putLauncherOnTheBootClassPath(launcher, boot, configured);
-  } else if (archive.empty() && !launcher.empty() && zipHasArchive(launcher.c_str())) {
-    archive = launcher;
-  }
-
-  if (configured) addOwn("-Dlauncher.config.classpath=" + *configured, JopOrigin::kLauncherOnly);
-  if (commandLine) addOwn("-Dlauncher.commandline.classpath=" + *commandLine, JopOrigin::kLauncherOnly);
-  if (boot) {
-    ut_tproda("Final validation of bootclasspath");
-    if (const char* secure = utlEnsurePathIsSecure(boot->c_str())) {
-      addOwn(std::string("-Dlauncher.config.bootclasspath=") + secure, JopOrigin::kLauncherOnly);
-      addOwn(bootClassPathOption() + secure);
-    }
-  }
-  const char* secureConfigured = nullptr;
-  const char* secureCommandLine = nullptr;
-  if (configured || commandLine) {
-    ut_tproda("Final validation of classpath");
-    secureConfigured = configured ? utlEnsurePathIsSecure(configured->c_str()) : nullptr;
-    secureCommandLine = commandLine ? utlEnsurePathIsSecure(commandLine->c_str()) : nullptr;
-  }
-
-  const char* first = secureConfigured;
-  const char* second = secureCommandLine;
-  if (classPathLocation == kClassPathPrepend) {
-    std::swap(first, second);
-  } else if (classPathLocation == kClassPathReplace) {
-    first = secureCommandLine;
-    second = nullptr;
-  }
-  // Each part was normalized and checked when it was built: joining them
-  // only drops what a later part repeats.
-  PathArray classPath;
-  utlJoinPathList(classPath, archive.c_str());
-  utlJoinPathList(classPath, first);
-  utlJoinPathList(classPath, second);
-  for (const std::string& element : classPath) refuseReferenceImplementation(element);
-  // No class path, or one whose every element was dropped, leaves the JVM's
-  // default: the working directory, as also for an empty one. A set-ID
-  // launch must not run what its caller put there, and names a file that
-  // holds no classes instead.
-  if (std::optional<std::string> joined = utlPathArrayToString(classPath)) {
-    addOwn("-Djava.class.path=" + *joined);
-  } else if (utlIsSetIdMode()) {
-    ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
-    addOwn(std::string("-Djava.class.path=") + kNoClassPath);
-  }
-}
 
 void jopSetJavaHome(std::string_view directory) { state.javaHome = std::string(directory); }
 

@@ -1,5 +1,7 @@
-// The JVM options: what the launcher will hand to the JVM, in the JNI
-// invocation form, with the Java home and the Java path.
+// jop = JVM options: what the launcher will hand to the JVM, in the JNI
+// invocation form, with the Java home and the Java path. It takes what the
+// configuration, the command line and the chosen Java decide as values
+// (JopFinalInputs) and reaches into none of them.
 //
 // The option list lives in three stages:
 //  1. Collected. The command line's JVM parameters and system properties are
@@ -7,8 +9,9 @@
 //     (jopPrependOptions); an option the configuration disables is taken out
 //     again (jopRemoveOption). The configuration collects its own in cfg.
 //  2. Finalized, once (jopFinalizeJVMOptions): the configuration's options,
-//     then the command line's, then the class path and the properties that
-//     tell the application how it was launched. Nothing is collected after.
+//     handed over by the launch, then the command line's, then the class path
+//     and the properties that tell the application how it was launched.
+//     Nothing is collected after.
 //  3. Amended: the start-up cache's plan puts its options at the front and
 //     at the end (jopAmendFinalOptions), and the driver appends the process
 //     name and the exit hook just before creating the JVM (jopAddFinalOption).
@@ -19,10 +22,12 @@
 
 #include <jni.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "jvmoptions/vminfo.h"
 #include "util/utl.h"
 
 /// Who put an option on the list, which decides what a printed java command
@@ -100,15 +105,34 @@ JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
 /// The origin of the final option at index (below the count).
 JopOrigin jopGetFinalOptionOrigin(int index);
-/// Builds the final option list; does nothing once finalized.
-void jopFinalizeJVMOptions();
+/// The debugger agent -jpda asks for.
+struct JopDebug {
+  std::optional<std::string> address;  ///< where it listens or connects; none: the agent's default
+  bool startPaused = false;            ///< the JVM waits for the debugger before main
+};
+
+/// What the final option list is built from, decided by the stages before.
+struct JopFinalInputs {
+  JvmOptionList configured;                   ///< the configuration's JVM options, handed over
+  std::optional<std::string> classPath;       ///< the configured class path (boot entries left out)
+  std::optional<std::string> bootClassPath;   ///< the configured boot class path
+  std::string carried;                        ///< the class path of the jars the executable carries whole
+  bool launcherIsArchive = false;             ///< the executable has an archive appended
+  JavaChoice java;                            ///< the Java the JVM will be
+  bool allowReferenceImplementation = false;  ///< allowri: Sun's J2EE may be on the class path
+  std::optional<std::string> currentDir;      ///< the configured working directory
+  bool ownSignals = false;                    ///< the launcher answers the signals itself (-Xrs)
+  std::optional<JopDebug> debug;              ///< -jpda
+};
+
+/// Builds the final option list from inputs; does nothing once finalized.
+/// False after a reported refusal (Sun's J2EE on the class path).
+bool jopFinalizeJVMOptions(JopFinalInputs inputs);
 /// Puts front, in its order, at the front of the final option list, so that
 /// every configured option overrides them, and appends back.
 void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back);
 /// Appends one option to the final option list.
 void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInfo = nullptr);
-/// Appends the class path options (called by jopFinalizeJVMOptions).
-void jopFinalizeClassPath();
 
 /// The class path of a set-ID launch that has none: a file no one but root
 /// can change, which holds no classes.

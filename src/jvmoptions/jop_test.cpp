@@ -59,7 +59,7 @@ TEST_F(JopTest, RepeatedPropertiesAreKeptInOrder) {
   EXPECT_TRUE(jopIsPropSet("-Dfoo=2"));
   EXPECT_FALSE(jopIsPropSet("-Dfoo=3"));
   EXPECT_FALSE(jopIsParamSet("-Dfoo"));
-  jopFinalizeJVMOptions();
+  jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
   EXPECT_EQ(firstFinal(2), (std::vector<std::string>{"-Dfoo=1", "-Dfoo=2"}));
 }
 
@@ -73,8 +73,8 @@ TEST_F(JopTest, OptionsAreHiddenUntilFinalized) {
   jopAddParam("-Xmx64m", nullptr);
   EXPECT_EQ(jopGetJavaVMOptions(), nullptr);
   EXPECT_EQ(jopGetJavaVMOptionsCount(), 0);
-  jopFinalizeJVMOptions();
-  jopFinalizeJVMOptions();
+  jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
+  jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
   EXPECT_EQ(firstFinal(1), (std::vector<std::string>{"-Xmx64m"}));
   // Appending after finalization extends the final list (the exit hook does so).
   int count = jopGetJavaVMOptionsCount();
@@ -95,7 +95,7 @@ TEST_F(JopTest, ConsolidateListsOptionsSeparatedByNewlines) {
   std::string longOption(3000, 'x');
   source.add(longOption, nullptr);
   jopConsolidateParams("long", source.data(), 3);
-  jopFinalizeJVMOptions();
+  jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
   EXPECT_EQ(firstFinal(3), (std::vector<std::string>{"-Done=-Xms32m", "-Dlauncher.config.params=-Xms32m\n-Dx=1",
                                       "-Dlong=-Xms32m\n-Dx=1\n" + longOption}));
 }
@@ -106,8 +106,9 @@ namespace {
 
 class FinalizeTest : public ConfigTest {
  protected:
+  JavaChoice java;  ///< the Java the options are for
   std::vector<std::string> finalOptions() {
-    jopFinalizeJVMOptions();
+    finalize(java);
     return strings(jopGetJavaVMOptions(), jopGetJavaVMOptionsCount());
   }
   // The options that follow the class path options.
@@ -132,7 +133,7 @@ TEST_F(FinalizeTest, ConfigurationOptionsComeFirstThenTheCommandLines) {
                                     "-Dlauncher.config.params=-Xmx128m"},
                                    launcherProperties()));
   std::size_t count = finalOptions().size();
-  jopFinalizeJVMOptions();
+  finalize();
   EXPECT_EQ(static_cast<std::size_t>(jopGetJavaVMOptionsCount()), count);
 }
 
@@ -181,8 +182,7 @@ TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
   EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + bootPath, "-Xbootclasspath/p:" + bootPath},
                                    launcherProperties()));
   jopInit();
-  jopSetJavaHome(testJdkHome());
-  ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
+  java = testJava();
   std::string out = traced([&] {
     EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.classpath=" + launcher,
                                       "-Dlauncher.config.bootclasspath=" + boot, "-Xbootclasspath/a:" + boot,
@@ -194,15 +194,17 @@ TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
             std::string::npos);
 }
 
-TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathEndsTheLauncher) {
+TEST_F(FinalizeTest, ReferenceImplementationOnTheClassPathIsRefused) {
   std::string j2ee = dir.writeFile("opt/x/J2EE.JAR", "");
   dir.makeDir("j2ee.jar.d");
   ASSERT_TRUE(process("addpath j2ee.jar.d\n").ok);
   jopSetCmdLineClassPath("+classpath", j2ee.c_str());
-  EXPECT_EXIT(jopFinalizeJVMOptions(), testing::ExitedWithCode(1),
-              "^Sun's J2EE Reference Implementation found on classpath.\nCorvane Kestrix and Sun's J2EE are mutually "
-              "exclusive.\nRemove '" +
-                  j2ee + "' from the classpath before running any Corvane Kestrix command.\n$");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(finalize());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Sun's J2EE Reference Implementation found on classpath.\nCorvane Kestrix and Sun's J2EE are mutually "
+            "exclusive.\nRemove '" +
+                j2ee + "' from the classpath before running any Corvane Kestrix command.\n");
   // Without the safety net when the launch began, or with allowri, it is a
   // jar like any other.
   setenv("KRX_NO_SAFETY_NET", "", 1);
@@ -242,11 +244,8 @@ TEST_F(FinalizeTest, DebuggerOptions) {
     jevReset();
     jopInit();
     optInit();
-    if (c.modular) {
-      jopSetJavaHome(testJdkHome());
-      ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
-    }
-    jevSetJVMSubType(c.subType);
+    java = c.modular ? testJava() : JavaChoice{};
+    java.info.jvmSubType = c.subType;
     ASSERT_TRUE(optSetJPDA(false, c.jpda, OptionValue{}));
     std::vector<std::string> generated = launcherProperties();
     if (c.modular) generated.insert(generated.begin(), "-Dlauncher.jdk.home=" + testJdkHome());

@@ -76,17 +76,16 @@ int launcherMain(int argc, char** argv) {
   }
   hmdSetApplicationName(argv[0]);
 
-  bool restart = false;
-  int result;
+  Outcome outcome;
   {
     // The strings stay the process's; only the pointer array is copied.
     std::vector<char*> args(argv, argv + argc + 1);
-    LaunchRecord record{home.c_str(), argc, args.data(), JVMExitHandler, &restart};
-    result = japStart(&record);
+    outcome = japStart(LaunchRecord{home.c_str(), argc, args.data(), JVMExitHandler});
   }
   utlTerm();
   returned_thru_main = true;
-  int status = checkForRestart(result, restart, jsvIsApplicationStatus(false));
+  int status = checkForRestart(outcome.status, outcome.next == Outcome::Next::kReexecute,
+                               jsvIsApplicationStatus(false));
   ntfTerm();
   return status;
 }

@@ -14,6 +14,7 @@
 #include "launcher/pkd.h"
 #include "cmdline/opt.h"
 #include "config/cfg.h"
+#include "config/zip.h"
 #include "host/hmd.h"
 #include "jvm/cds.h"
 #include "jvm/jev.h"
@@ -71,9 +72,9 @@ constexpr const char* kPickedUpMsg = "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n";
 // its command line's, and says so; users expect the same of a launcher in its
 // place, read by the same rules. A printed java command picks them up itself
 // when it runs. False after a reported error.
-bool pickUpJdkJavaOptions() {
+bool pickUpJdkJavaOptions(const JavaChoice& java, const LaunchPlan& plan) {
   const char* value = hmdGetEnvironmentValue("JDK_JAVA_OPTIONS");
-  if (value == nullptr || jevGetJVMVersion() != kLayoutModular || optIsOptionOn("+javacmd", true)) return true;
+  if (value == nullptr || !java.modular() || plan.printJavaCommand) return true;
   utlReport(kPickedUpMsg, value);
   JavaCommandOptions options = jopReadJavaCommandOptions(value);
   if (!options.error.empty()) {
@@ -87,12 +88,11 @@ bool pickUpJdkJavaOptions() {
 
 // The java launcher's flag for the chosen JVM flavour. A modular runtime's
 // java accepts only -client and -server.
-const char* variantFlag() {
+const char* variantFlag(const JavaChoice& java) {
   static const char* const kFlags[] = {nullptr, nullptr, " -classic", " -hotspot", " -client", " -server"};
-  int subType = jevGetJVMSubType();
+  int subType = java.info.jvmSubType;
   const char* flag = subType >= 0 && subType <= kSubTypeServer ? kFlags[subType] : nullptr;
-  if (flag != nullptr && jevGetJVMVersion() == kLayoutModular && subType != kSubTypeClient &&
-      subType != kSubTypeServer) {
+  if (flag != nullptr && java.modular() && subType != kSubTypeClient && subType != kSubTypeServer) {
     ut_tproda("Leaving out%s: the java launcher of a modular Java runtime does not accept it", flag);
     return nullptr;
   }
@@ -101,12 +101,12 @@ const char* variantFlag() {
 
 // A modular runtime prints its -X usage itself once a JVM exists; the old
 // runtimes keep it in their Xusage.txt.
-int printXUsage() {
-  if (jevGetJVMVersion() == kLayoutModular) {
+int printXUsage(const JavaChoice& java) {
+  if (java.modular()) {
     int printed = jsvPrintXUsage();
     if (printed != 2) return printed;
   }
-  return jevPrintXUsage() ? 0 : 1;
+  return jevPrintXUsage(java) ? 0 : 1;
 }
 
 // The end of a +check, where a launch calls the entry method: the JVM that
@@ -115,12 +115,12 @@ int printXUsage() {
 // elsewhere: classes the application loads later may well have been in it,
 // and a check is run to find a broken installation before it runs (java's
 // own --dry-run, which has no configuration to blame, passes over them).
-int endCheck(const char* entryClass, const char* entryMethod) {
+int endCheck(const JavaChoice& java, const char* entryClass, const char* entryMethod) {
   int result = jsvFindEntry(entryClass, entryMethod);
   int destroyed = jsvDestroyJVM();
   if (result == 0) result = destroyed;
   if (result == 0 && !cfgGetMissingClassPath().empty()) result = 1;
-  if (result == 0) std::printf(kCheckPassedMsg, entryClass, entryMethod, jevGetJVMHome());
+  if (result == 0) std::printf(kCheckPassedMsg, entryClass, entryMethod, java.home.c_str());
   return result;
 }
 
@@ -135,41 +135,164 @@ bool startService() {
   return logDir == nullptr || dmnRedirectOutput(logDir, name);
 }
 
+Outcome done(int status) { return {status, Outcome::Next::kDone}; }
+
+// The command line's requests, once the configuration said which of its
+// options are enabled.
+LaunchRequest requestOfCommandLine() {
+  return {
+      .unit = optIsOptionOn("+unit", true),
+      .help = optIsOptionOn("+help", true),
+      .xusage = optIsOptionOn("-X", false),
+      .version = optIsOptionOn("+version", true),
+      .usage = optIsOptionOn("+usage", true),
+      .javaCommand = optIsOptionOn("+javacmd", true),
+      .check = optIsCheck(),
+      .debug = optIsJPDAEnabled(),
+      .debugSupported = cfgIsJPDASupportEnabled(),
+  };
+}
+
+// +unit: the unit runs the launcher as installed; what follows +unit is the
+// service's command line.
+int printUnit(const LaunchRecord& record) {
+  std::vector<std::string> args(record.argv + 1, record.argv + record.argc);
+  std::string unit, why;
+  if (!dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile(), unit, why)) {
+    utlReport(kUnitRefusedMsg, why.c_str());
+    return 1;
+  }
+  std::fputs(unit.c_str(), stdout);
+  return 0;
+}
+
+// The class and method an action starts; none after a reported error.
+struct Entry {
+  const char* className;
+  const char* method;
+};
+
+std::optional<Entry> chooseEntry(LaunchAction action) {
+  if (action == LaunchAction::kVersion || action == LaunchAction::kUsage) {
+    bool version = action == LaunchAction::kVersion;
+    const char* className = version ? cfgGetVersionClass() : cfgGetUsageClass();
+    if (className == nullptr) {
+      ut_tproda(version ? "Version class is undefined.\n" : "Usage class is undefined.\n");
+      japPrintHelp();
+      return std::nullopt;
+    }
+    return Entry{className, version ? cfgGetVersionMethod() : cfgGetUsageMethod()};
+  }
+  const char* className = japConfigureForSSL(cfgGetMainClass());
+  if (className == nullptr) {
+    utlReport("%s", kMainClassUndefinedMsg);
+    return std::nullopt;
+  }
+  return Entry{className, cfgGetMainMethod()};
+}
+
+// The stages from the Java chosen to a final JVM option list. False after a
+// reported error.
+bool finalizeOptions(const JavaChoice& java, const LaunchPlan& plan, const std::string& carried) {
+  if (!jevInit(java) || !pickUpJdkJavaOptions(java, plan)) return false;
+  // The environment is the JVM's now. A printed java command runs later, in
+  // an environment of its own, and a dump written for it would only be left
+  // behind; a check runs no application to read one.
+  if (!plan.printJavaCommand && !plan.check && !cfgWriteExportEnv()) return false;
+  if (!jopFinalizeJVMOptions(japFinalInputs(java, carried))) return false;
+  // What the JVM would look up in the working directory, the caller of a
+  // set-ID launcher chooses.
+  if (const char* relative = utlIsSetIdMode() ? jopFindRelativePath() : nullptr) {
+    utlReport(kRelativePathMsg, relative);
+    return false;
+  }
+  return true;
+}
+
+// The last stages: the JVM is created and runs the entry class (or, for a
+// check, only finds it), then goes.
+Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaChoice& java, const Entry& entry) {
+  // Tools that list Java processes (jps, jcmd, monitoring agents) name the
+  // application by this property, which the java launcher sets itself.
+  if (java.modular()) {
+    std::string command = std::string("-Dsun.java.command=") + entry.className;
+    for (const std::string& arg : optGetApplicationArgList()) command += " " + arg;
+    jopAddFinalOption(command, JopOrigin::kLauncherOnly);
+  }
+  // The JNI invocation convention for an exit hook: the option "exit" whose
+  // extra information is the hook.
+  if (record.exitHook != nullptr) {
+    jopAddFinalOption("exit", JopOrigin::kLauncherOnly, reinterpret_cast<void*>(record.exitHook));
+  }
+
+  bool serving = plan.action == LaunchAction::kRun;
+  if (serving && !plan.check && !startService()) return done(1);
+  if (int created = jsvCreateJVM(); created != 0) return done(created);
+  if (plan.check) return done(endCheck(java, entry.className, entry.method));
+  cdsCheckArchiveMapped();
+  // The configuration's banner option comes after the variable's, as the
+  // command line's does for java.
+  VersionBanner banner = cfgGetVersionBanner() != VersionBanner::kNone ? cfgGetVersionBanner() : state.banner;
+  if (banner != VersionBanner::kNone) jsvPrintVersion(banner == VersionBanner::kStandardError);
+  int ran = jsvRunService(entry.className, entry.method, cfgGetExitClass(), cfgGetExitMethod(),
+                          optGetApplicationArgCount(), optGetApplicationArgList());
+  cdsBeforeJvmEnds();
+  int destroyed = jsvDestroyJVM();
+  cdsFinishRecording();
+  return done(ran != 0 ? ran : destroyed);
+}
+
 }  // namespace
+
+LaunchPlan japDecide(const LaunchRequest& request) {
+  LaunchPlan plan{.printJavaCommand = request.javaCommand, .check = request.check};
+  if (request.unit) {
+    plan.action = LaunchAction::kUnit;
+  } else if (request.help) {
+    plan.action = LaunchAction::kHelp;
+  } else if (request.xusage) {
+    plan.action = LaunchAction::kXUsage;
+  } else if (request.debug && !request.debugSupported) {
+    plan.action = LaunchAction::kRefuseDebug;
+  } else if (request.version) {
+    plan.action = LaunchAction::kVersion;
+  } else if (request.usage) {
+    plan.action = LaunchAction::kUsage;
+  }
+  return plan;
+}
 
 void japInit() {
   cdsInit();
   jopInit();
   optInit();
   cfgInit();
-  pkdInit();
 }
 
 void japTerm() {
-  pkdTerm();
   cfgTerm();
   optTerm();
   jopTerm();
 }
 
-int japStart(LaunchRecord* record) {
+Outcome japStart(const LaunchRecord& record) {
   japInit();
   state = JapState{};
-  state.appName = record->argv[0];
+  state.appName = record.argv[0];
 
-  int argc = record->argc - 1;
-  char** argv = record->argv + 1;
+  int argc = record.argc - 1;
+  char** argv = record.argv + 1;
   bool parsed = optParseArgument(&argc, &argv);
   if (optWasOptionRefused()) {
     japTerm();
-    return 1;
+    return done(1);
   }
 
   // The configuration is processed even after a parse failure, so that a
   // configuration error wins over the help text.
   if (!cfgProcessConfig()) {
     japTerm();
-    return 1;
+    return done(1);
   }
   optConvertDisabledArguments();
   // With appargs, a lone -X is the application's too (mvn -X): parsing goes
@@ -182,146 +305,94 @@ int japStart(LaunchRecord* record) {
   }
   if (optWasOptionRefused()) {
     japTerm();
-    return 1;
+    return done(1);
   }
 
   // A command line that cannot be parsed gets the help text and fails.
-  int result = 1;
+  Outcome outcome = done(1);
   if (parsed) {
-    LaunchRecord stages{record->homeDir, argc, argv, record->exitHook, record->restartFlag};
-    result = japStart2(&stages);
+    outcome = japStart2(LaunchRecord{record.homeDir, argc, argv, record.exitHook});
     // Whatever failed the check, the entries are part of its report (+help
     // and -X, which win over it, have none); the image a re-execution starts
     // makes the report instead.
-    if (optIsCheck() && result != 0 && !*record->restartFlag) cfgReportMissingClassPath();
+    if (optIsCheck() && outcome.status != 0 && outcome.next == Outcome::Next::kDone) cfgReportMissingClassPath();
   }
-  if (!parsed || (result != 0 && result == cfgGetUsageOnExitCode())) japPrintHelp();
+  if (!parsed || (outcome.status != 0 && outcome.status == cfgGetUsageOnExitCode())) japPrintHelp();
   japTerm();
-  return result;
+  return outcome;
 }
 
-int japStart2(LaunchRecord* record) {
-  // The unit runs the launcher as installed; what follows +unit is the
-  // service's command line.
-  if (optIsOptionOn("+unit", true)) {
-    std::vector<std::string> args(record->argv + 1, record->argv + record->argc);
-    std::string unit, why;
-    if (!dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile(), unit, why)) {
-      utlReport(kUnitRefusedMsg, why.c_str());
-      return 1;
-    }
-    std::fputs(unit.c_str(), stdout);
-    return 0;
-  }
+Outcome japStart2(const LaunchRecord& record) {
+  const LaunchPlan plan = japDecide(requestOfCommandLine());
+  if (plan.action == LaunchAction::kUnit) return done(printUnit(record));
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.
-  bool checking = optIsCheck();
-  if (optIsShellMode() && !checking && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
+  if (optIsShellMode() && !plan.check && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
       forwardToRunningInstance(cfgGetSocketPort())) {
-    return 0;
+    return done(0);
   }
 
   // What the executable carries whole is extracted before the Java home is
   // chosen: it may carry the runtime.
-  if (!pkdPrepare()) return 1;
+  std::optional<PkdPrepared> carried = pkdPrepare(jopGetJavaHome() != nullptr);
+  if (!carried) return done(1);
+  if (carried->runtimeHome) jopSetJavaHome(*carried->runtimeHome);
   if (jopGetJavaHome() == nullptr) jevConfigureDefaultJVM();
+  std::optional<JavaChoice> java = jevChooseJava(cfgGetJVMSubType());
+  if (!java) return done(1);
 
-  const char* mainClass = cfgGetMainClass();
-  const char* versionClass = cfgGetVersionClass();
-  const char* usageClass = cfgGetUsageClass();
+  LoaderEnvironment loader;
+  jmdSetJavaEnvironment(*java, loader);
+  for (const std::string& directory : cfgGetShLibPath()) loader.libraryPathBack.push_back(directory);
+  bool reexecute = false;
+  if (!hmdSetEnvironment(loader, &reexecute)) return done(1);
+  if (reexecute) return {0, Outcome::Next::kReexecute};
+  if (!finalizeOptions(*java, plan, carried->classPath)) return done(1);
 
-  if (!hmdSetEnvironment(record->restartFlag)) return 1;
-  if (*record->restartFlag) return 0;
-  if (!jevInit() || !pickUpJdkJavaOptions()) return 1;
-  // The environment is the JVM's now. A printed java command runs later, in
-  // an environment of its own, and a dump written for it would only be left
-  // behind; a check runs no application to read one.
-  bool printOnly = optIsOptionOn("+javacmd", true);
-  if (!printOnly && !checking && !cfgWriteExportEnv()) return 1;
-  jopFinalizeJVMOptions();
-  // What the JVM would look up in the working directory, the caller of a
-  // set-ID launcher chooses.
-  if (const char* relative = utlIsSetIdMode() ? jopFindRelativePath() : nullptr) {
-    utlReport(kRelativePathMsg, relative);
-    return 1;
-  }
-
-  if (optIsOptionOn("+help", true)) {
-    japPrintHelp();
-    return 0;
-  }
-  if (optIsOptionOn("-X", false)) return printXUsage();
-  if (optIsJPDAEnabled() && !cfgIsJPDASupportEnabled()) {
-    ut_tproda("-jpda support not configured for this program.");
-    japPrintHelp();
-    return 1;
-  }
-
-  const char* entryClass;
-  const char* entryMethod;
-  bool serving = false;
-  if (optIsOptionOn("+version", true)) {
-    if (versionClass == nullptr) {
-      ut_tproda("Version class is undefined.\n");
+  switch (plan.action) {
+    case LaunchAction::kHelp:
       japPrintHelp();
-      return 1;
-    }
-    entryClass = versionClass;
-    entryMethod = cfgGetVersionMethod();
-  } else if (optIsOptionOn("+usage", true)) {
-    if (usageClass == nullptr) {
-      ut_tproda("Usage class is undefined.\n");
+      return done(0);
+    case LaunchAction::kXUsage:
+      return done(printXUsage(*java));
+    case LaunchAction::kRefuseDebug:
+      ut_tproda("-jpda support not configured for this program.");
       japPrintHelp();
-      return 1;
-    }
-    entryClass = usageClass;
-    entryMethod = cfgGetUsageMethod();
-  } else {
-    entryClass = japConfigureForSSL(mainClass);
-    if (entryClass == nullptr) {
-      utlReport("%s", kMainClassUndefinedMsg);
-      return 1;
-    }
-    entryMethod = cfgGetMainMethod();
-    serving = true;
+      return done(1);
+    default:
+      break;
   }
-
+  std::optional<Entry> entry = chooseEntry(plan.action);
+  if (!entry) return done(1);
   // A check maps the application's archive as a launch would, and records
   // none: nothing runs for it to record.
-  cdsAddArchiveOptions(entryClass, printOnly || checking);
-  if (printOnly) {
-    japPrintJavaCmd(entryClass);
-    return 0;
+  cdsAddArchiveOptions(*java, entry->className, plan.printJavaCommand || plan.check);
+  if (plan.printJavaCommand) {
+    japPrintJavaCmd(*java, entry->className);
+    return done(0);
   }
+  return runJava(record, plan, *java, *entry);
+}
 
-  // Tools that list Java processes (jps, jcmd, monitoring agents) name the
-  // application by this property, which the java launcher sets itself.
-  if (jevGetJVMVersion() == kLayoutModular) {
-    std::string command = std::string("-Dsun.java.command=") + entryClass;
-    for (const std::string& arg : optGetApplicationArgList()) command += " " + arg;
-    jopAddFinalOption(command, JopOrigin::kLauncherOnly);
+JopFinalInputs japFinalInputs(const JavaChoice& java, const std::string& carried) {
+  cfgFinalizeJVMOptions();
+  JopFinalInputs inputs;
+  inputs.configured = cfgTakeJavaVMOptions();
+  inputs.classPath = cfgGetClassPath();
+  inputs.bootClassPath = cfgGetBootClassPath();
+  inputs.carried = carried;
+  std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
+  inputs.launcherIsArchive = java.modular() && carried.empty() && !launcher.empty() && zipHasArchive(launcher.c_str());
+  inputs.java = java;
+  inputs.allowReferenceImplementation = cfgIsAllowRIEnabled();
+  if (const char* currentDir = cfgGetCurrentDir()) inputs.currentDir = currentDir;
+  inputs.ownSignals = cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks();
+  if (optIsJPDAEnabled()) {
+    inputs.debug.emplace();
+    inputs.debug->startPaused = optIsJPDAStartPaused();
+    if (const char* address = optGetJPDAAddr()) inputs.debug->address = address;
   }
-  // The JNI invocation convention for an exit hook: the option "exit" whose
-  // extra information is the hook.
-  if (record->exitHook != nullptr) {
-    jopAddFinalOption("exit", JopOrigin::kLauncherOnly, reinterpret_cast<void*>(record->exitHook));
-  }
-
-  if (serving && !checking && !startService()) return 1;
-  int created = jsvCreateJVM();
-  if (created != 0) return created;
-  if (checking) return endCheck(entryClass, entryMethod);
-  cdsCheckArchiveMapped();
-  // The configuration's banner option comes after the variable's, as the
-  // command line's does for java.
-  VersionBanner banner = cfgGetVersionBanner() != VersionBanner::kNone ? cfgGetVersionBanner() : state.banner;
-  if (banner != VersionBanner::kNone) jsvPrintVersion(banner == VersionBanner::kStandardError);
-  int ran = jsvRunService(entryClass, entryMethod, cfgGetExitClass(), cfgGetExitMethod(),
-                          optGetApplicationArgCount(), optGetApplicationArgList());
-  cdsBeforeJvmEnds();
-  int destroyed = jsvDestroyJVM();
-  cdsFinishRecording();
-  return ran != 0 ? ran : destroyed;
+  return inputs;
 }
 
 const char* japConfigureForSSL(const char* mainClass) {
@@ -417,18 +488,17 @@ std::string japQuoteSpaces(std::string_view text) {
   return quoted;
 }
 
-void japPrintJavaCmd(const char* entryClass) {
+void japPrintJavaCmd(const JavaChoice& java, const char* entryClass) {
   if (cfgIsExportEnvEnabled()) std::printf("%s\n", kExportEnvCommentLine);
   if (const char* currentDir = cfgGetCurrentDir()) {
     std::printf("%s\n", kCdCommentLine);
     std::printf("cd %s\n\n", japQuoteSpaces(currentDir).c_str());
   }
-  std::string java = std::string(jopGetJavaHome() ? jopGetJavaHome() : "") + "/bin/java" +
-                     (optIsOptionOn("+javag", true) ? "_g" : "");
+  std::string command = java.home + "/bin/java" + (optIsOptionOn("+javag", true) ? "_g" : "");
   // Written word by word: a large configuration makes a command of many
   // megabytes, which need not be held whole.
-  std::fputs(japQuoteSpaces(java).c_str(), stdout);
-  if (const char* flag = variantFlag()) std::fputs(flag, stdout);
+  std::fputs(japQuoteSpaces(command).c_str(), stdout);
+  if (const char* flag = variantFlag(java)) std::fputs(flag, stdout);
   auto word = [](const std::string& text) {
     std::fputc(' ', stdout);
     std::fputs(text.c_str(), stdout);
@@ -442,7 +512,7 @@ void japPrintJavaCmd(const char* entryClass) {
         word(japQuoteSpaces(options[i].optionString));
         break;
       case JopOrigin::kProgram:
-        word(japQuoteSpaces("-Dlauncher.program=" + java));
+        word(japQuoteSpaces("-Dlauncher.program=" + command));
         break;
       case JopOrigin::kLauncherOnly:
         break;

@@ -83,17 +83,15 @@ using JavaCmdVariantTest = ConfigTest;
 
 // The java launcher of a modular runtime takes -client and -server only.
 TEST_F(JavaCmdVariantTest, ModularRuntimeGetsOnlyTheFlagsItsJavaAccepts) {
-  jopSetJavaHome(testJdkHome());
-  jevSetJVMSubType(kSubTypeServer);
-  ASSERT_TRUE(jevGetJavaVMLibDir().has_value());
-  jopFinalizeJVMOptions();
+  JavaChoice java = testJava(kSubTypeServer);
+  finalize(java);
   struct Case {
     int subType;
     std::string flag;
   } cases[] = {{kSubTypeServer, " -server"}, {kSubTypeClient, " -client"}, {kSubTypeHotspot, ""}, {kSubTypeClassic, ""}};
   for (const Case& c : cases) {
-    jevSetJVMSubType(c.subType);
-    std::string out = traced([] { japPrintJavaCmd("a.Main"); });
+    java.info.jvmSubType = c.subType;
+    std::string out = traced([&] { japPrintJavaCmd(java, "a.Main"); });
     std::string expected = testJdkHome() + "/bin/java" + c.flag + " -Dlauncher.jdk.home=";
     EXPECT_NE(out.find(expected), std::string::npos) << c.subType << out;
     if (c.flag.empty()) {
@@ -105,13 +103,14 @@ TEST_F(JavaCmdVariantTest, ModularRuntimeGetsOnlyTheFlagsItsJavaAccepts) {
 // What the launcher adds for a launch through itself is left out of the
 // printed command; the user's own options are printed, whatever they look like.
 TEST_F(JavaCmdVariantTest, LeavesOutOnlyWhatTheLauncherAddedForItself) {
-  jopSetJavaHome(testJdkHome());
+  JavaChoice java = testJava();
   ASSERT_TRUE(process("cd /\nvmparam -Xrs\nvmprop launcher.config.mine=1\nvmprop user.dir=/u\n").ok);
   jopAddParam("-Xss1m", nullptr);
-  jopFinalizeJVMOptions();
-  std::string out = traced([] { japPrintJavaCmd("a.Main"); });
-  std::string java = testJdkHome() + "/bin/java";
-  EXPECT_NE(out.find("\n" + java + " -Xrs -Dlauncher.config.mine=1 -Duser.dir=/u -Xss1m -Dlauncher.program=" + java + " "),
+  finalize(java);
+  std::string out = traced([&] { japPrintJavaCmd(java, "a.Main"); });
+  std::string command = testJdkHome() + "/bin/java";
+  EXPECT_NE(out.find("\n" + command + " -server -Xrs -Dlauncher.config.mine=1 -Duser.dir=/u -Xss1m -Dlauncher.jdk.home=" +
+                     testJdkHome() + " -Dlauncher.program=" + command + " "),
             std::string::npos)
       << out;
   for (const char* own : {"launcher.config.params", "launcher.commandline.params", "user.dir=/ "}) {

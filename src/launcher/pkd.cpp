@@ -54,11 +54,6 @@ constexpr std::size_t kStampLimit = 64 << 20;
 constexpr std::size_t kLinkLimit = 4095;
 constexpr int kLinkFollows = 40;
 
-struct PkdState {
-  std::vector<std::string> jars;  ///< the extracted jars, in class path order
-};
-
-PkdState state;
 
 std::string systemError(int error) { return std::strerror(error); }
 
@@ -409,7 +404,7 @@ class RuntimeExtraction {
 // --- The launch -------------------------------------------------------------------
 
 // The extracted jars and the runtime, made ready under base.
-bool prepare(const std::string& base, const char* runtimeHash, const char* appName) {
+bool prepare(const std::string& base, const char* runtimeHash, const char* appName, PkdPrepared& prepared) {
   std::unique_ptr<PkdArchive> archive;
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
   std::string error;
@@ -437,7 +432,7 @@ bool prepare(const std::string& base, const char* runtimeHash, const char* appNa
         }
       }
     }
-    state.jars.push_back(path);
+    prepared.classPath += (prepared.classPath.empty() ? "" : ":") + path;
   }
 
   if (runtimeHash == nullptr) return true;
@@ -452,26 +447,23 @@ bool prepare(const std::string& base, const char* runtimeHash, const char* appNa
     }
   }
   ut_tproda("The application's own Java runtime <%s> is the Java home", home.c_str());
-  jopSetJavaHome(home);
+  prepared.runtimeHome = home;
   return true;
 }
 
 }  // namespace
 
-void pkdInit() { state = PkdState{}; }
-
-void pkdTerm() { state = PkdState{}; }
-
-bool pkdPrepare() {
+std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
   // The runtime is not needed when the user named a Java home.
-  const char* runtime = jopGetJavaHome() == nullptr ? cfgGetPackedRuntime() : nullptr;
-  if (cfgGetPackedJars().empty() && runtime == nullptr) return true;
+  const char* runtime = javaHomeNamed ? nullptr : cfgGetPackedRuntime();
+  PkdPrepared prepared;
+  if (cfgGetPackedJars().empty() && runtime == nullptr) return prepared;
   const char* appName = hmdGetApplicationName();
   // Extracting with another user's privileges into a cache the caller
   // chooses is exactly what a set-ID launch must not do.
   if (utlIsSetIdMode()) {
     utlReport(kSetIdMsg, appName);
-    return false;
+    return std::nullopt;
   }
   std::optional<std::string> base = cacheBase();
   std::string why = "neither XDG_CACHE_HOME nor HOME names a directory";
@@ -484,15 +476,10 @@ bool pkdPrepare() {
   }
   if (!trusted) {
     utlReport(kNoCacheMsg, appName, why.c_str());
-    return false;
+    return std::nullopt;
   }
-  return prepare(*trusted, runtime, appName);
-}
-
-std::string pkdGetClassPath() {
-  std::string joined;
-  for (const std::string& jar : state.jars) joined += (joined.empty() ? "" : ":") + jar;
-  return joined;
+  if (!prepare(*trusted, runtime, appName, prepared)) return std::nullopt;
+  return prepared;
 }
 
 bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::string& name,

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,20 +47,18 @@ class PkdArchive {
 /// there is none this build can read.
 std::unique_ptr<PkdArchive> pkdOpenArchive(const std::string& path, std::string* error);
 
-/// Forgets the extracted paths of an earlier launch.
-void pkdInit();
-void pkdTerm();
+/// What a single-file application carries, made ready for the launch.
+struct PkdPrepared {
+  std::string classPath;                   ///< the extracted jars in class path order, joined with ':'
+  std::optional<std::string> runtimeHome;  ///< the extracted runtime, which is to be the Java home
+};
 
 /// Before the Java home is chosen: makes sure the jars and the runtime the
 /// configuration names are extracted into the user's cache, extracting
-/// what is missing or damaged, and makes the runtime the Java home unless
-/// +javahome or javahome chose one. False after a reported error: a set-ID
-/// launch, no usable cache directory, or a failed extraction.
-bool pkdPrepare();
-
-/// The extracted jars, in class path order ("" when there are none),
-/// joined with ':'.
-std::string pkdGetClassPath();
+/// what is missing or damaged (the runtime only when no Java home was
+/// named). None after a reported error: a set-ID launch, no usable cache
+/// directory, or a failed extraction.
+std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed);
 
 /// Extracts the jar called name ("jlauncher/jars/NAME" in the archive) to
 /// directory/name, unless a copy is there already. The copy is checked

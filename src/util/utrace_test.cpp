@@ -46,7 +46,8 @@ class UtraceTest : public testing::Test {
  protected:
   void SetUp() override {
     unsetenv("UTRACE");
-    ut_TraceData = UtTraceData{.openFile = openOwnFile};
+    ut_TraceData = UtTraceData{};
+    ut_TraceData.openFile = openOwnFile;
     std::string pattern = testing::TempDir() + "utrace_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
@@ -61,7 +62,8 @@ class UtraceTest : public testing::Test {
   // Closes what the module opened and returns it to its initial state.
   void resetTrace() {
     if (ut_TraceData.fd > 2) close(ut_TraceData.fd);
-    ut_TraceData = UtTraceData{.openFile = openOwnFile};
+    ut_TraceData = UtTraceData{};
+    ut_TraceData.openFile = openOwnFile;
   }
 
   // Points the trace at a fresh file (handed to the module, which may close

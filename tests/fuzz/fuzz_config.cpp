@@ -9,6 +9,7 @@
 #include "config/fil.h"
 #include "fuzz_support.h"
 #include "jvmoptions/jop.h"
+#include "launcher/jap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzRun run;
@@ -25,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(filGetCurrentLineNumber() == 0);
 
   optConvertDisabledArguments();
-  jopFinalizeJVMOptions();
+  jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
   return 0;
 }

@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzWriteFile(home.jvmCfg, fuzzText(data + 1, size - 1));
   jopSetJavaHome(home.dir);
 
-  std::optional<std::string> libDir = jevGetJavaVMLibDir();
+  std::optional<JavaChoice> java = jevChooseJava(kSubTypeDefault);
   // A directory is only ever that of an existing library of this home.
-  if (libDir) {
-    FUZZ_CHECK(libDir->starts_with(home.dir + "/"));
-    FUZZ_CHECK(utlFileExists(*libDir + "/libjvm.so"));
+  if (java) {
+    FUZZ_CHECK(java->libraryDir.starts_with(home.dir + "/"));
+    FUZZ_CHECK(utlFileExists(java->libraryDir + "/libjvm.so"));
   }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "config/cfg.h"
 #include "fuzz_support.h"
 #include "jvmoptions/jop.h"
+#include "launcher/jap.h"
 #include "util/utrace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (parsed) {
     optConvertDisabledArguments();
-    jopFinalizeJVMOptions();
+    jopFinalizeJVMOptions(japFinalInputs(JavaChoice{}, ""));
   }
   // The same text as an argument file and as JDK_JAVA_OPTIONS: java's
   // splitting rules, and a refusal or options, never both.

@@ -1,5 +1,9 @@
-// The classification of the chosen Java installation.
+// The classification of a Java installation, and the one the launch chose:
+// the facts the JVM option list, the loader's environment and the JVM's
+// loading are decided by.
 #pragma once
+
+#include <string>
 
 /// JVM flavours.
 enum JvmSubType { kSubTypeDefault = 1, kSubTypeClassic = 2, kSubTypeHotspot = 3, kSubTypeClient = 4, kSubTypeServer = 5 };
@@ -16,4 +20,14 @@ struct VMInfo {
   int jvmType = kJvmTypeJre;
   int jvmVersion = kLayout13;
   int jvmVendor = kVendorSun;
+};
+
+/// The Java the launch runs, chosen once (jevChooseJava) and read by every
+/// stage after it, never checked again.
+struct JavaChoice {
+  std::string home;        ///< the Java home that passed the checks
+  VMInfo info;             ///< its kind and layout, and the flavour in use
+  std::string libraryDir;  ///< the directory of its JVM library
+  std::string library;     ///< the JVM library's full path
+  bool modular() const { return info.jvmVersion == kLayoutModular; }
 };
