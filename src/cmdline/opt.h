@@ -1,5 +1,6 @@
-// The launcher's command line: the table of launcher options, parsing, and
-// the list of application arguments handed to the Java application.
+// opt = options of the launcher's command line: the table of launcher
+// options and parsing. The application's arguments it finds are added to the
+// list the configuration owns (cfg…ApplicationArgument…), under opt's names.
 #pragma once
 
 #include <optional>

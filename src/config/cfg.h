@@ -1,4 +1,4 @@
-// The configuration: its sources, the directive language and the state the
+// cfg = configuration: its sources, the directive language and the state the
 // directives fill. One directive per line, a directive word and a parameter;
 // every line is macro-expanded before its directive runs.
 #pragma once

@@ -1,4 +1,5 @@
-// The line reader of configuration files (and of a JVM's jvm.cfg).
+// fil = file: the line reader of configuration files (and of a JVM's
+// jvm.cfg), which opens only files nobody untrusted can change.
 #pragma once
 
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-// The comment of a ZIP archive appended to a file: only the end-of-central-
-// directory record is read.
+// zip: the comment of a ZIP archive appended to a file: only the
+// end-of-central- directory record is read.
 #pragma once
 
 #include <cstdint>

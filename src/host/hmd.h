@@ -1,5 +1,6 @@
-// Host services: the application home and the launcher's own location, and
-// the environment the dynamic loader needs.
+// hmd = host machine dependent, the host services: the application home and the
+// launcher's own location, the environment the dynamic loader needs, files
+// others may control, and signals. host stands on util alone.
 #pragma once
 
 #include <signal.h>

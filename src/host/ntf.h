@@ -1,7 +1,7 @@
-// Telling a service manager how the service fares, through the notify
-// protocol of systemd: text datagrams to the AF_UNIX socket named by
-// NOTIFY_SOCKET (a leading '@' names the abstract namespace), and the
-// watchdog pings that WATCHDOG_USEC asks for.
+// ntf = notify: telling a service manager how the service fares, through the
+// notify protocol of systemd: text datagrams to the AF_UNIX socket named by
+// NOTIFY_SOCKET (a leading '@' names the abstract namespace), and the watchdog
+// pings that WATCHDOG_USEC asks for.
 #pragma once
 
 #include <string>

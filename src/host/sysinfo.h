@@ -1,5 +1,5 @@
-// How much memory the machine, or the control group the launcher runs in,
-// gives the JVM.
+// sysinfo: how much memory the machine, or the control group the launcher runs
+// in, gives the JVM.
 #pragma once
 
 #include <cstdint>

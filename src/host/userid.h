@@ -1,4 +1,5 @@
-// The user and group natives of the Solaris build (com.corvane.kestrix.UserId).
+// userid: the user and group natives of the Solaris build
+// (com.corvane.kestrix.UserId).
 #pragma once
 
 #include <jni.h>

@@ -1,13 +1,13 @@
-// The start-up cache: a class-data archive of one application, made by the
-// Java runtime itself and kept in the user's cache directory, so that later
-// launches map the application's classes already parsed and verified instead
-// of loading them from its jars. The first launch records the archive while
-// the application runs and publishes it once the JVM has ended normally (an
-// ahead-of-time cache is made from the recording afterwards, by a detached
-// process that nobody waits for); later launches use it. Whatever goes wrong
-// leaves the launch as it would have been without the cache: the JVM is
-// never handed an archive that was changed since it was published, and
-// nothing of the cache reaches the user's terminal.
+// cds = class-data sharing, the start-up cache: a class-data archive of one
+// application, made by the Java runtime itself and kept in the user's cache
+// directory, so that later launches map the application's classes already
+// parsed and verified instead of loading them from its jars. The first launch
+// records the archive while the application runs and publishes it once the JVM
+// has ended normally (an ahead-of-time cache is made from the recording
+// afterwards, by a detached process that nobody waits for); later launches use
+// it. Whatever goes wrong leaves the launch as it would have been without the
+// cache: the JVM is never handed an archive that was changed since it was
+// published, and nothing of the cache reaches the user's terminal.
 //
 // The module decides in one place and acts in another. cdsPlan is a pure
 // function of the launch and of the file facts it asks for; the executor

@@ -1,6 +1,6 @@
-// What a user of the java command already writes: argument files (@file)
-// and the JDK_JAVA_OPTIONS variable, read by java's own rules so that moving
-// from java to the launcher brings no surprise.
+// jop_javacmd: what a user of the java command already writes: argument files
+// (@file) and the JDK_JAVA_OPTIONS variable, read by java's own rules so that
+// moving from java to the launcher brings no surprise.
 #pragma once
 
 #include <optional>

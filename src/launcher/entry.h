@@ -1,4 +1,5 @@
-// The process entry point and the decision between exiting and restarting.
+// entry: the process entry point, and the one end of every launch (from main
+// or the JVM's exit hook): exiting, re-executing or restarting.
 #pragma once
 
 #include <jni.h>

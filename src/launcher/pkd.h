@@ -1,12 +1,11 @@
-// What a single-file application carries whole in the archive appended to
-// the executable: jars kept as they were, and a Java runtime. Neither can be
-// used from inside the executable, so the first launch extracts them into
-// the user's cache, under their content hash; later launches find them there
-// by one look at each jar's stamp, and at each of the runtime's files as
-// its stamp records them, and extract again what changed since. An
-// extraction holds a lock for its hash, and first removes what one killed
-// part way left. Removing the cache only makes the next launch extract
-// again.
+// pkd = packed: what a single-file application carries whole in the archive
+// appended to the executable: jars kept as they were, and a Java runtime.
+// Neither can be used from inside the executable, so the first launch extracts
+// them into the user's cache, under their content hash; later launches find
+// them there by one look at each jar's stamp, and at each of the runtime's
+// files as its stamp records them, and extract again what changed since. An
+// extraction holds a lock for its hash, and first removes what one killed part
+// way left. Removing the cache only makes the next launch extract again.
 //
 // The configuration names them ("packedjar SHA256 NAME", "packedruntime
 // SHA256"); jlauncher-pack writes those lines into the archive comment.

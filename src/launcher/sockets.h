@@ -1,4 +1,4 @@
-// The command port of a running instance.
+// sockets: the command port of a running instance (shell mode's forwarding).
 #pragma once
 
 /// Sends message over one TCP connection to host:port and closes it. True when

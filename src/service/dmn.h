@@ -1,5 +1,5 @@
-// Running as a daemon: the pid file, the application's log file, the
-// history that bounds restarts, and the systemd unit that runs the
+// dmn = daemon: running as a daemon: the pid file, the application's log file,
+// the history that bounds restarts, and the systemd unit that runs the
 // application as a service.
 #pragma once
 

@@ -1,4 +1,6 @@
-// The native methods the launcher serves to its companion Java class.
+// dmp = dump, the launcher's natives: the native methods the launcher serves
+// to its companion Java class (the stack dump that gave the module its name,
+// the registry, the splash screen, the service manager's notices).
 #pragma once
 
 #include <jni.h>

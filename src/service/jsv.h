@@ -1,4 +1,4 @@
-// The JVM service: the one JVM of the process, the entry class, the JVM
+// jsv = JVM service: the one JVM of the process, the entry class, the JVM
 // checks and system properties, orderly shutdown and stack dumps.
 #pragma once
 

@@ -1,5 +1,5 @@
-// Constants that differ between the platform profiles. Modules choose with
-// `if constexpr` on these; this header is the only place that looks at the
+// platform: constants that differ between the platform profiles. Modules choose
+// with `if constexpr` on these; this header is the only place that looks at the
 // build's profile.
 #pragma once
 

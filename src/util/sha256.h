@@ -1,4 +1,4 @@
-// SHA-256, the content hash that names what a single-file application
+// sha256: SHA-256, the content hash that names what a single-file application
 // extracts into the user's cache. The packer computes it when it packs and
 // the launcher again while it extracts, so a damaged copy is never used.
 #pragma once

@@ -1,4 +1,5 @@
-// Shared containers, path functions, string and environment functions.
+// utl = utilities: shared containers, path functions, string and environment
+// functions. util stands on the C and C++ libraries alone.
 #pragma once
 
 #include <initializer_list>

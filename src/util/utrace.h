@@ -1,7 +1,7 @@
-// The launcher's diagnostic trace. Every module reports its decisions through
-// ut_tproda; nothing is printed unless tracing was switched on by "+debug" or
-// by the UTRACE environment variable, which is read once, at the first trace
-// call of the process.
+// ut_t… = utrace, the launcher's diagnostic trace. Every module reports its
+// decisions through ut_tproda; nothing is printed unless tracing was switched
+// on by "+debug" or by the UTRACE environment variable, which is read once, at
+// the first trace call of the process.
 #pragma once
 
 #include <string>
