@@ -137,22 +137,6 @@ bool startService() {
 
 Outcome done(int status) { return {status, Outcome::Next::kDone}; }
 
-// The command line's requests, once the configuration said which of its
-// options are enabled.
-LaunchRequest requestOfCommandLine() {
-  return {
-      .unit = optIsOptionOn("+unit", true),
-      .help = optIsOptionOn("+help", true),
-      .xusage = optIsOptionOn("-X", false),
-      .version = optIsOptionOn("+version", true),
-      .usage = optIsOptionOn("+usage", true),
-      .javaCommand = optIsOptionOn("+javacmd", true),
-      .check = optIsCheck(),
-      .debug = optIsJPDAEnabled(),
-      .debugSupported = cfgIsJPDASupportEnabled(),
-  };
-}
-
 // +unit: the unit runs the launcher as installed; what follows +unit is the
 // service's command line.
 int printUnit(const LaunchRecord& record) {
@@ -244,6 +228,20 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
 
 }  // namespace
 
+LaunchRequest japReadRequest() {
+  return {
+      .unit = optIsOptionOn("+unit", true),
+      .help = optIsOptionOn("+help", true),
+      .xusage = optIsOptionOn("-X", false),
+      .version = optIsOptionOn("+version", true),
+      .usage = optIsOptionOn("+usage", true),
+      .javaCommand = optIsOptionOn("+javacmd", true),
+      .check = optIsCheck(),
+      .debug = optIsJPDAEnabled(),
+      .debugSupported = cfgIsJPDASupportEnabled(),
+  };
+}
+
 LaunchPlan japDecide(const LaunchRequest& request) {
   LaunchPlan plan{.printJavaCommand = request.javaCommand, .check = request.check};
   if (request.unit) {
@@ -323,7 +321,7 @@ Outcome japStart(const LaunchRecord& record) {
 }
 
 Outcome japStart2(const LaunchRecord& record) {
-  const LaunchPlan plan = japDecide(requestOfCommandLine());
+  const LaunchPlan plan = japDecide(japReadRequest());
   if (plan.action == LaunchAction::kUnit) return done(printUnit(record));
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.

@@ -71,6 +71,9 @@ struct LaunchPlan {
   bool check = false;             ///< create the JVM and find the entry class, run nothing
 };
 
+/// The command line's requests, once the configuration said which of its
+/// options are enabled.
+LaunchRequest japReadRequest();
 /// What the launch does for request: +unit wins over everything, then
 /// +help, -X, an unsupported -jpda, +version, +usage; otherwise the main
 /// class runs. +javacmd and +check say how an entry class is started.

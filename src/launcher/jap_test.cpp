@@ -119,3 +119,50 @@ TEST_F(JavaCmdVariantTest, LeavesOutOnlyWhatTheLauncherAddedForItself) {
 }
 
 }  // namespace
+
+namespace {
+
+using DecideTest = ConfigTest;
+
+// What a launch does, from the command line as the configuration enables its
+// options: the first of +unit, +help, -X, an unsupported -jpda, +version and
+// +usage wins; +javacmd and +check say how the entry class is started. The
+// launcher's options end at -X; they may follow an application argument.
+TEST_F(DecideTest, CommandLineAndConfigurationChooseTheAction) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* config;
+    LaunchAction action;
+    bool print = false, check = false;
+  } cases[] = {
+      {{"+unit", "+help"}, "", LaunchAction::kUnit},
+      {{"+javacmd", "+help", "-X"}, "", LaunchAction::kHelp, true},
+      {{"+check", "-X", "+javacmd"}, "", LaunchAction::kXUsage, false, true},
+      {{"+jpda", "+version"}, "jpda running\nversionclass a.V\n", LaunchAction::kVersion},
+      {{"+version", "+usage"}, "usageclass a.U\n", LaunchAction::kUsage},
+      {{"+usage", "+javacmd"}, "usageclass a.U\n", LaunchAction::kUsage, true},
+      {{"+version"}, "", LaunchAction::kRun},
+      {{"+check", "+javacmd", "app"}, "", LaunchAction::kRun, true, true},
+      {{"app", "+help"}, "", LaunchAction::kHelp},
+  };
+  for (const Case& c : cases) {
+    cfgInit();
+    optInit();
+    ASSERT_TRUE(process(c.config).ok);
+    std::vector<std::string> args = c.args;
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(args.size());
+    char** rest = argv.data();
+    optParseArgument(&argc, &rest);
+    optConvertDisabledArguments();
+    LaunchPlan plan = japDecide(japReadRequest());
+    std::string name = c.args.front() + " " + c.config;
+    EXPECT_EQ(plan.action, c.action) << name;
+    EXPECT_EQ(plan.printJavaCommand, c.print) << name;
+    EXPECT_EQ(plan.check, c.check) << name;
+  }
+}
+
+}  // namespace
