@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,13 +53,15 @@ std::string bootClassPathOption() {
   return "-Xbootclasspath/a:";
 }
 
-void refuseReferenceImplementation(const std::string& element) {
+// True unless the element is Sun's J2EE Reference Implementation, which the
+// safety net refuses (reported).
+bool acceptReferenceImplementation(const std::string& element) {
   std::string name = element.substr(element.rfind('/') + 1);
-  if (strcasecmp(name.c_str(), "j2ee.jar") != 0 || !state.krxSaftyNet || cfgIsAllowRIEnabled()) return;
+  if (strcasecmp(name.c_str(), "j2ee.jar") != 0 || !state.krxSaftyNet || cfgIsAllowRIEnabled()) return true;
   utlReport("%s", kJ2eeOnClassPathMsg);
   utlReport("%s", kJ2eeExclusiveMsg);
   utlReport(kJ2eeRemoveMsg, element.c_str());
-  utlExitProcess(1);
+  return false;
 }
 
 // The debugger agent listens when it has no host to connect to. A modular
@@ -118,7 +121,7 @@ void JvmOptionList::add(std::string_view text, void* extraInfo, JopOrigin origin
   if (count_ == capacity_) {
     int newCapacity = capacity_ == 0 ? 4 : capacity_ * 2;
     auto* grown = static_cast<JavaVMOption*>(std::malloc(sizeof(JavaVMOption) * newCapacity));
-    if (grown == nullptr) std::abort();
+    if (grown == nullptr) throw std::bad_alloc();
     if (count_ > 0) std::memcpy(grown, options_, sizeof(JavaVMOption) * count_);
     std::free(options_);
     options_ = grown;
@@ -126,7 +129,7 @@ void JvmOptionList::add(std::string_view text, void* extraInfo, JopOrigin origin
   }
   // The JVM reads option strings as C strings, so each is a malloc'd copy.
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) std::abort();
+  if (copy == nullptr) throw std::bad_alloc();
   std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
   options_[count_].optionString = copy;
@@ -227,8 +230,8 @@ JopOrigin jopGetFinalOptionOrigin(int index) { return state.params.origin(index)
 // after them, so that the command line has the last word; then the class
 // path and the properties through which the Java side learns how it was
 // launched.
-void jopFinalizeJVMOptions() {
-  if (state.jopJVMOptionsFinalized) return;
+bool jopFinalizeJVMOptions() {
+  if (state.jopJVMOptionsFinalized) return true;
   cfgFinalizeJVMOptions();
   jopMergeJVMOptions(state.props.data(), state.props.count());
   jopConsolidateParams("launcher.commandline.params", state.params.data(), state.params.count());
@@ -242,7 +245,7 @@ void jopFinalizeJVMOptions() {
     state.params.add(commandLine.data()[i].optionString, commandLine.data()[i].extraInfo, commandLine.origin(i));
   }
 
-  jopFinalizeClassPath();
+  if (!jopFinalizeClassPath()) return false;
   if (jevGetJVMType() == kJvmTypeJdk) addOwn(std::string("-Dlauncher.jdk.home=") + jevGetJVMHome());
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
   addOwn("-Dlauncher.program=" + launcher, JopOrigin::kProgram);
@@ -255,6 +258,7 @@ void jopFinalizeJVMOptions() {
   if (cfgIsHandleShutdownEnabled() && jevCanDumpAllStacks()) addOwn("-Xrs", JopOrigin::kLauncherOnly);
   if (optIsJPDAEnabled()) addDebugOptions();
   state.jopJVMOptionsFinalized = true;
+  return true;
 }
 
 void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back) {
@@ -267,7 +271,7 @@ void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInf
   state.params.add(option, extraInfo, origin);
 }
 
-void jopFinalizeClassPath() {
+bool jopFinalizeClassPath() {
   std::optional<std::string> configured = cfgGetClassPath();
   std::optional<std::string> boot = cfgGetBootClassPath();
   std::optional<std::string> commandLine = utlPathArrayToString(state.cmdLineCP);
@@ -316,7 +320,9 @@ void jopFinalizeClassPath() {
   utlJoinPathList(classPath, archive.c_str());
   utlJoinPathList(classPath, first);
   utlJoinPathList(classPath, second);
-  for (const std::string& element : classPath) refuseReferenceImplementation(element);
+  for (const std::string& element : classPath) {
+    if (!acceptReferenceImplementation(element)) return false;
+  }
   // No class path, or one whose every element was dropped, leaves the JVM's
   // default: the working directory, as also for an empty one. A set-ID
   // launch must not run what its caller put there, and names a file that
@@ -327,6 +333,7 @@ void jopFinalizeClassPath() {
     ut_tproda("No class path: %s instead of the working directory", kNoClassPath);
     addOwn(std::string("-Djava.class.path=") + kNoClassPath);
   }
+  return true;
 }
 
 void jopSetJavaHome(std::string_view directory) { state.javaHome = std::string(directory); }

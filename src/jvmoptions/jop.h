@@ -100,15 +100,19 @@ JavaVMOption* jopGetJavaVMOptions();
 int jopGetJavaVMOptionsCount();
 /// The origin of the final option at index (below the count).
 JopOrigin jopGetFinalOptionOrigin(int index);
-/// Builds the final option list; does nothing once finalized.
-void jopFinalizeJVMOptions();
+/// Builds the final option list; does nothing once finalized. False after
+/// a reported refusal of the class path (jopFinalizeClassPath), which ends
+/// the launch.
+bool jopFinalizeJVMOptions();
 /// Puts front, in its order, at the front of the final option list, so that
 /// every configured option overrides them, and appends back.
 void jopAmendFinalOptions(const std::vector<std::string>& front, const std::vector<std::string>& back);
 /// Appends one option to the final option list.
 void jopAddFinalOption(std::string_view option, JopOrigin origin, void* extraInfo = nullptr);
-/// Appends the class path options (called by jopFinalizeJVMOptions).
-void jopFinalizeClassPath();
+/// Appends the class path options (called by jopFinalizeJVMOptions). False,
+/// reported, when an element is Sun's J2EE Reference Implementation
+/// (j2ee.jar) while the safety net is on and allowri off.
+bool jopFinalizeClassPath();
 
 /// The class path of a set-ID launch that has none: a file no one but root
 /// can change, which holds no classes.

@@ -35,6 +35,9 @@ constexpr const char* kTraceRefusedMsg =
     "Error: The environment variable '%s' is not allowed: this launcher runs with set-user-ID or set-group-ID "
     "privileges.\n";
 
+// A trace line too long for the trace's buffer ends the launch.
+[[noreturn]] void traceOverflowed() { utlExitProcess(1); }
+
 std::string currentDirectory() {
   std::vector<char> buffer(kPathMax);
   return getcwd(buffer.data(), buffer.size()) ? std::string(buffer.data()) : std::string();
@@ -44,6 +47,7 @@ std::string currentDirectory() {
 
 int launcherMain(int argc, char** argv) {
   std::string home;
+  ut_tonoverflow(traceOverflowed);
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
   ut_tproda("jlauncher %s", JLAUNCHER_VERSION);

@@ -238,7 +238,9 @@ int japStart2(LaunchRecord* record) {
   // behind; a check runs no application to read one.
   bool printOnly = optIsOptionOn("+javacmd", true);
   if (!printOnly && !checking && !cfgWriteExportEnv()) return 1;
-  jopFinalizeJVMOptions();
+  // A refused class path ends the launch at once: no help text, no report
+  // of a check.
+  if (!jopFinalizeJVMOptions()) utlExitProcess(1);
   // What the JVM would look up in the working directory, the caller of a
   // set-ID launcher chooses.
   if (const char* relative = utlIsSetIdMode() ? jopFindRelativePath() : nullptr) {
