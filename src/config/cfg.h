@@ -93,6 +93,9 @@ bool cfgSetUsageOnExitCode(std::string& param);
 /// seconds; false unless both are whole numbers from 1 (count up to 1000).
 bool cfgSetRestartLimit(std::string& param);
 bool cfgAddPath(std::string& param);
+/// The .jar and .zip files of a directory, sorted by name; false, with the
+/// input refused, for one that holds j2ee.jar while the safety net is on
+/// and allowri off (addbootjars too).
 bool cfgAddJars(std::string& param);
 bool cfgSetVMParam(std::string& param);
 /// The JVM options of the parameter, split into words as a shell splits them

@@ -38,18 +38,22 @@ bool hasExtension(const char* name, const char* extension) {
 }
 
 // Appends the archives of a directory, sorted by name without regard to case,
-// after what the array already holds.
-void expandJars(PathArray& array, const std::string& param) {
+// after what the array already holds. A directory that holds Sun's J2EE
+// Reference Implementation is refused: reported, and the configuration
+// ends there, every file that includes this one too.
+bool expandJars(PathArray& array, const std::string& param) {
   std::string directory = absolute(param);
   DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
+  if (dir == nullptr) return true;
   std::size_t before = array.size();
   while (const dirent* entry = readdir(dir)) {
     const char* name = entry->d_name;
     if (strcasecmp(name, "j2ee.jar") == 0 && s().krxSaftyNet && !s().allowri) {
+      closedir(dir);
       utlReport(kJ2eeFoundMsg, directory.c_str());
       utlReport("%s", kJ2eeExclusiveMsg);
-      utlExitProcess(1);
+      filRefuseInput();
+      return false;
     }
     if (!hasExtension(name, ".jar") && !hasExtension(name, ".zip")) continue;
     std::string full = directory + "/" + name;
@@ -58,6 +62,7 @@ void expandJars(PathArray& array, const std::string& param) {
   }
   closedir(dir);
   array.sortFrom(before, [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+  return true;
 }
 
 // The whole parameter must be a decimal number within 32 bits.
@@ -105,15 +110,9 @@ bool cfgAddBootPath(std::string& param) {
   return true;
 }
 
-bool cfgAddJars(std::string& param) {
-  expandJars(s().classpath, param);
-  return true;
-}
+bool cfgAddJars(std::string& param) { return expandJars(s().classpath, param); }
 
-bool cfgAddBootJars(std::string& param) {
-  expandJars(s().bootclasspath, param);
-  return true;
-}
+bool cfgAddBootJars(std::string& param) { return expandJars(s().bootclasspath, param); }
 
 bool cfgAddSkipPath(std::string& param) {
   std::string path = absolute(param);

@@ -44,6 +44,16 @@ std::string hmdGetApplicationHome(int size = kPathMax);
 /// The application name, or null before it was set.
 const char* hmdGetApplicationName();
 
+/// The launcher's directory in the user's cache, where the start-up cache
+/// and what single-file applications extract live: jlauncher in
+/// XDG_CACHE_HOME, else in the first of the directories a service manager
+/// made for the service (CACHE_DIRECTORY, systemd's CacheDirectory=, which
+/// may list several separated by ':'), else HOME/.cache/jlauncher. Only an
+/// absolute name counts. None when nothing names one, and in set-ID mode,
+/// whose caller sets all three. The name is not yet trusted: users take it
+/// through hmdPrivateDirectory.
+std::optional<std::string> hmdUserCacheDirectory();
+
 /// The registry lookup behind the configuration's registry macros. Unix hosts
 /// have no registry, so there is never a value.
 std::optional<std::string> hmdGetNimbrelProperty(const char* name);

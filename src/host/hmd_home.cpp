@@ -26,6 +26,9 @@ struct LocationState {
 
 LocationState location;
 
+// The launcher's own directory below the user's cache directory.
+constexpr const char* kCacheSubdirectory = "jlauncher";
+
 std::string copyCut(const std::optional<std::string>& value, int size) {
   if (size <= 0 || !value) return {};
   return value->substr(0, static_cast<std::size_t>(size - 1));
@@ -142,6 +145,29 @@ std::string hmdGetFullLauncherPath(int size) { return copyCut(location.fullLaunc
 std::string hmdGetApplicationHome(int size) { return copyCut(location.appHome, size); }
 
 const char* hmdGetApplicationName() { return location.appName ? location.appName->c_str() : nullptr; }
+
+std::optional<std::string> hmdUserCacheDirectory() {
+  // A privileged launch would write what the caller chooses where the
+  // caller chooses.
+  if (utlIsSetIdMode()) return std::nullopt;
+  const char* xdg = hmdGetEnvironmentValue("XDG_CACHE_HOME");
+  const char* service = hmdGetEnvironmentValue("CACHE_DIRECTORY");
+  const char* home = hmdGetEnvironmentValue("HOME");
+  std::string base;
+  const char* below = "";
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (service != nullptr && service[0] == '/') {
+    base.assign(service, std::strcspn(service, ":"));
+  } else if (home != nullptr && home[0] == '/') {
+    base = home;
+    below = "/.cache";
+  } else {
+    return std::nullopt;
+  }
+  while (base.ends_with('/')) base.pop_back();
+  return base + below + "/" + kCacheSubdirectory;
+}
 
 std::optional<std::string> hmdGetNimbrelProperty(const char* /*name*/) { return std::nullopt; }
 

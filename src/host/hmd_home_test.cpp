@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+#include <string>
+
 #include "host/hmd.h"
 #include "temp_dir.h"
 
@@ -127,6 +130,32 @@ TEST_F(ApplicationHomeTest, EmptyLocationsAreNotStored) {
   EXPECT_EQ(hmdGetFullLauncherFileName(), "");
   EXPECT_EQ(hmdGetFullLauncherPath(), "");
   EXPECT_EQ(hmdGetApplicationName(), nullptr);
+}
+
+// The start-up cache and extraction share one directory: a service's
+// CacheDirectory= counts for both. Only an absolute name counts.
+TEST(UserCacheDirectoryTest, XdgThenTheServicesDirectoryThenHome) {
+  using Value = std::optional<std::string>;
+  const char* names[] = {"XDG_CACHE_HOME", "CACHE_DIRECTORY", "HOME"};
+  struct Case {
+    Value given[3];
+    Value directory;
+  } cases[] = {
+      {{"/var/cache/u/", "/var/cache/app", "/home/u"}, "/var/cache/u/jlauncher"},
+      {{"cache", "/var/cache/app:/var/cache/other", "/home/u"}, "/var/cache/app/jlauncher"},
+      {{"", "app", "/home/u/"}, "/home/u/.cache/jlauncher"},
+      {{"cache", "", "home"}, std::nullopt},
+  };
+  Value saved[3];
+  for (int i = 0; i < 3; ++i) saved[i] = getenv(names[i]) ? Value(getenv(names[i])) : std::nullopt;
+  auto set = [&](const Value (&values)[3]) {
+    for (int i = 0; i < 3; ++i) values[i] ? setenv(names[i], values[i]->c_str(), 1) : unsetenv(names[i]);
+  };
+  for (const Case& c : cases) {
+    set(c.given);
+    EXPECT_EQ(hmdUserCacheDirectory(), c.directory) << c.given[0].value_or("-") << " " << c.given[1].value_or("-");
+  }
+  set(saved);
 }
 
 TEST_F(ApplicationHomeTest, UnixHasNoRegistry) {

@@ -409,8 +409,7 @@ void cdsAddArchiveOptions(const JavaChoice& java, const char* entryClass, bool p
       .entryClass = entryClass,
       .applicationName = name != nullptr ? name : "",
       .options = {},
-      .xdgCacheHome = environmentValue("XDG_CACHE_HOME"),
-      .home = environmentValue("HOME"),
+      .cacheDirectory = hmdUserCacheDirectory(),
       .javaToolOptions = environmentValue("JAVA_TOOL_OPTIONS"),
       .javaOptions = environmentValue("_JAVA_OPTIONS"),
   };

@@ -54,9 +54,12 @@ struct CdsLaunch {
   std::string entryClass;            ///< the class the launch runs
   std::string applicationName;       ///< the name the launcher was run by
   std::vector<std::string> options;  ///< the final JVM options
-  /// Environment variables (none when unset): the cache's directory, and
-  /// the options the JVM takes as if they were among its own.
-  std::optional<std::string> xdgCacheHome, home, javaToolOptions, javaOptions;
+  /// The launcher's directory in the user's cache as the host names it
+  /// (hmdUserCacheDirectory), not yet trusted; none when nothing names one.
+  std::optional<std::string> cacheDirectory;
+  /// Environment variables (none when unset): the options the JVM takes as
+  /// if they were among its own.
+  std::optional<std::string> javaToolOptions, javaOptions;
 };
 
 /// The file facts the planner asks for, as it needs them. The executor

@@ -23,7 +23,6 @@ constexpr int kFirstAotRelease = 25;
 /// launcher reads another version's files.
 constexpr const char* kFormat = "jlauncher start-up cache 1";
 
-constexpr const char* kCacheSubdirectory = "jlauncher";
 constexpr std::size_t kMaxNameLength = 40;
 
 // The runtime's log selections for its class-data messages: a stale or
@@ -188,14 +187,6 @@ std::string fileName(const std::string& name) {
   return result;
 }
 
-std::optional<std::string> cacheDirectory(const CdsLaunch& launch) {
-  if (launch.xdgCacheHome && launch.xdgCacheHome->starts_with('/')) {
-    return *launch.xdgCacheHome + "/" + kCacheSubdirectory;
-  }
-  if (launch.home && launch.home->starts_with('/')) return *launch.home + "/.cache/" + kCacheSubdirectory;
-  return std::nullopt;
-}
-
 // The class path and the appended boot class path the final options give
 // the JVM, each element with its size and time in print; none, with a note,
 // when an element is no file: the runtime archives classes from jar files
@@ -269,7 +260,7 @@ bool planTarget(const CdsLaunch& launch, CdsFacts& facts, CdsPlan& plan) {
   if (!print) return false;
   plan.classPathPrint = *print;
 
-  std::optional<std::string> directory = cacheDirectory(launch);
+  const std::optional<std::string>& directory = launch.cacheDirectory;
   if (!directory) {
     plan.notes.push_back("neither XDG_CACHE_HOME nor HOME names a directory");
     return false;

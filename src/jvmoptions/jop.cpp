@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -182,7 +183,7 @@ void JvmOptionList::add(std::string_view text, void* extraInfo, JopOrigin origin
   if (count_ == capacity_) {
     int newCapacity = capacity_ == 0 ? 4 : capacity_ * 2;
     auto* grown = static_cast<JavaVMOption*>(std::malloc(sizeof(JavaVMOption) * newCapacity));
-    if (grown == nullptr) std::abort();
+    if (grown == nullptr) throw std::bad_alloc();
     if (count_ > 0) std::memcpy(grown, options_, sizeof(JavaVMOption) * count_);
     std::free(options_);
     options_ = grown;
@@ -190,7 +191,7 @@ void JvmOptionList::add(std::string_view text, void* extraInfo, JopOrigin origin
   }
   // The JVM reads option strings as C strings, so each is a malloc'd copy.
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) std::abort();
+  if (copy == nullptr) throw std::bad_alloc();
   std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
   options_[count_].optionString = copy;

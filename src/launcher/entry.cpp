@@ -41,6 +41,9 @@ int openTraceFile(const std::string& path, int flags, unsigned mode, std::string
   return hmdOpenOwnFile(path, flags, static_cast<mode_t>(mode), why);
 }
 
+// A trace line too long for the trace's buffer ends the launch.
+[[noreturn]] void traceOverflowed() { utlExitProcess(1); }
+
 std::string currentDirectory() {
   std::vector<char> buffer(kPathMax);
   return getcwd(buffer.data(), buffer.size()) ? std::string(buffer.data()) : std::string();
@@ -50,6 +53,7 @@ std::string currentDirectory() {
 
 int launcherMain(int argc, char** argv) {
   std::string home;
+  ut_tonoverflow(traceOverflowed);
   if (std::atexit(atExitHandler) != 0) std::fputs(kAtExitWarningMsg, stdout);
   utlInit();
   ut_tsetfileopener(openTraceFile);

@@ -183,7 +183,9 @@ bool finalizeOptions(const JavaChoice& java, const LaunchPlan& plan, const std::
   // an environment of its own, and a dump written for it would only be left
   // behind; a check runs no application to read one.
   if (!plan.printJavaCommand && !plan.check && !cfgWriteExportEnv()) return false;
-  if (!jopFinalizeJVMOptions(japFinalInputs(java, carried))) return false;
+  // A refused class path ends the launch at once: no help text, no report
+  // of a check.
+  if (!jopFinalizeJVMOptions(japFinalInputs(java, carried))) utlExitProcess(1);
   // What the JVM would look up in the working directory, the caller of a
   // set-ID launcher chooses.
   if (const char* relative = utlIsSetIdMode() ? jopFindRelativePath() : nullptr) {

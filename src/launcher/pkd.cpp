@@ -33,7 +33,6 @@ constexpr const char* kExtractFailedMsg = "Error: Unable to extract %s of %s: %s
 
 constexpr const char* kJarPrefix = "jlauncher/jars/";
 constexpr const char* kRuntimePrefix = "jlauncher/runtime/";
-constexpr const char* kCacheSubdirectory = "jlauncher";
 // What a finished copy is stamped with: a jar's own modification time, and
 // the runtime's stamp file's. Whatever writes to a copy afterwards changes
 // its time, which the next launch sees with one stat.
@@ -56,21 +55,6 @@ constexpr int kLinkFollows = 40;
 
 
 std::string systemError(int error) { return std::strerror(error); }
-
-// The user's cache directory: XDG_CACHE_HOME, the one a service manager
-// made for the service (CacheDirectory=), or ~/.cache. Relative names are
-// ignored, as XDG says.
-std::optional<std::string> cacheBase() {
-  const char* xdg = hmdGetEnvironmentValue("XDG_CACHE_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg);
-  const char* service = hmdGetEnvironmentValue("CACHE_DIRECTORY");
-  if (service != nullptr && service[0] == '/') return std::string(service).substr(0, std::strcspn(service, ":"));
-  const char* home = hmdGetEnvironmentValue("HOME");
-  if (home == nullptr || home[0] != '/') return std::nullopt;
-  std::string base = home;
-  while (base.ends_with('/')) base.pop_back();
-  return base + "/.cache";
-}
 
 // A file the user's launches stamped and nobody changed since.
 bool stamped(const std::string& path) {
@@ -465,10 +449,9 @@ std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
     utlReport(kSetIdMsg, appName);
     return std::nullopt;
   }
-  std::optional<std::string> base = cacheBase();
+  std::optional<std::string> directory = hmdUserCacheDirectory();
   std::string why = "neither XDG_CACHE_HOME nor HOME names a directory";
-  std::optional<std::string> trusted = base ? hmdPrivateDirectory(*base + "/" + kCacheSubdirectory, true, why)
-                                            : std::nullopt;
+  std::optional<std::string> trusted = directory ? hmdPrivateDirectory(*directory, true, why) : std::nullopt;
   // The JVM would read a ':' in a class path element as two elements.
   if (trusted && trusted->find(':') != std::string::npos) {
     why = "the JVM cannot name files in '" + *trusted + "'";

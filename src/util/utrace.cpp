@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,9 @@ namespace {
 
 constexpr char kOverflowMessage[] = "UTRACE BUFFER OVERFLOW!!!!\n";
 constexpr int kOpenMode = 0666;
+
+// Set by the launch before it traces; read by every tracing thread.
+std::atomic<void (*)()> overflowHandler{nullptr};
 
 // The local time as asctime prints it ("Sun Sep 16 01:03:52 1973\n"). The
 // re-entrant forms are used because the first trace call may come from a
@@ -55,7 +59,8 @@ __attribute__((format(printf, 1, 0))) void ut_prod(const char* format, va_list a
   if (length > kTraceLineMax) {
     ssize_t ignored = write(STDERR_FILENO, kOverflowMessage, sizeof kOverflowMessage - 1);
     (void)ignored;
-    utlExitProcess(1);
+    if (void (*handler)() = overflowHandler.load()) handler();
+    return;
   }
   line[length] = '\n';
   // One write per line keeps lines from different threads whole. Its result
@@ -199,3 +204,5 @@ void ut_treset(const char* setting) {
 }
 
 void ut_tcommit() {}
+
+void ut_tonoverflow(void (*handler)()) { overflowHandler.store(handler); }

@@ -23,7 +23,8 @@ struct UtTraceData {
 
 extern UtTraceData ut_TraceData;
 
-/// Longest formatted trace line; a longer one ends the process with status 1.
+/// Longest formatted trace line; a longer one is not written (see
+/// ut_tonoverflow).
 inline constexpr int kTraceLineMax = 32767;
 /// Size of the buffer the UTRACE value is copied into.
 inline constexpr int kTraceSettingSize = 512;
@@ -46,3 +47,8 @@ char* GetTraceSetting(char* buffer, int size);
 void ut_treset(const char* setting);
 /// The commit hook: lines are written unbuffered, so there is nothing to flush.
 void ut_tcommit();
+/// What follows a line longer than kTraceLineMax, once "UTRACE BUFFER
+/// OVERFLOW!!!!" is out on standard error: the launch registers the end of
+/// the process (status 1); without a handler the line is dropped. The
+/// handler may run on any thread that traces, a signal handler's too.
+void ut_tonoverflow(void (*handler)());

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "launcher.h"
+#include "util/utrace.h"
 
 namespace {
 
@@ -79,6 +80,14 @@ TEST_F(ConfigE2ETest, ProcessedLinesAreTraced) {
             std::string::npos)
       << result.out;
   EXPECT_EQ(result.err, kNoJavaMsg);
+
+  // A line too long for the trace ends the launch where it is met.
+  dir.writeFile("app/bin/myapp.config", "set LIB=../lib\nmainclass " + std::string(kTraceLineMax, 'a') + "\nbogus\n");
+  result = run({}, {{"UTRACE", "-p"}});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "UTRACE BUFFER OVERFLOW!!!!\n");
+  EXPECT_TRUE(result.out.ends_with("Processed <set LIB=../lib> from <myapp.config>\nC runtime exit() was called\n"))
+      << result.out.substr(0, 1000);
 }
 
 TEST_F(ConfigE2ETest, ArchiveCommentIsTheConfigurationWhenNoFileExists) {

@@ -87,6 +87,8 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
   newer[6] = 0;
   newer[7] = static_cast<char>(200);
   dir.writeFile("newer/jltest/ShowLaunch.class", newer);
+  std::string j2ee = dir.writeFile("app/lib/j2ee.jar", "");
+  dir.writeFile("app/ri/J2EE.jar", "");
   auto lacksTypo = [&](int line) {
     return "The class path lacks '" + dir.file("app/lib/typo.jar") + "' (line " + std::to_string(line) + " of '" +
            dir.file("app/bin/myapp.config") + "'), which does not exist.\n";
@@ -136,6 +138,15 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
       {"mainclass jltest.ShowLaunch\nvmtype turbo\n",
        "Error: Unrecognized VM type in 'vmtype turbo' at line 5 in configuration file '" +
            dir.file("app/bin/myapp.config") + "'.\n"},
+      // Sun's J2EE Reference Implementation ends the launch with its own
+      // words alone: no help text, no report of a check.
+      {"addjars ../ri\nmainclass jltest.ShowLaunch\n",
+       "Sun's J2EE Reference Implementation found in '" + dir.file("app/ri") +
+           "/j2ee.jar'.\nCorvane Kestrix and Sun's J2EE are mutually exclusive. Uninstall J2EE.\n"},
+      {"addpath ../lib/typo.jar\naddpath ../lib/j2ee.jar\nusageonexit 1\nmainclass jltest.Status\n",
+       "Sun's J2EE Reference Implementation found on classpath.\nCorvane Kestrix and Sun's J2EE are mutually "
+       "exclusive.\nRemove '" + j2ee + "' from the classpath before running any Corvane Kestrix command.\n",
+       false, {"+check"}},
       // An application that crashed did not succeed, nor did it ask for a restart.
       {"mainclass jltest.Status\n", "Exception in thread \"main\" java.lang.IllegalStateException: boom\n", true,
        {"throw"}},

@@ -115,6 +115,8 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
         // Root's archive, recorded where the caller says.
         {"XDG_CACHE_HOME", dir.file("user/cache")}},
        "", "", startsIn(1), 0},
+      {"a service's cache directory", {counter, "0", "status"}, {{"CACHE_DIRECTORY", dir.file("user/cache")}}, "",
+       "", startsIn(1), 0},
       // The name the caller gives neither chooses the configuration nor
       // what a restart runs.
       {"argv[0]", {counter, "3", "exit"}, {}, dir.file("user/app"), "", startsIn(2), 0},

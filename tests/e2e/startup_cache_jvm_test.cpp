@@ -55,8 +55,9 @@ class StartupCacheTest : public ::testing::TestWithParam<std::string> {
   }
   // Runs the application as a user would; true when the JVM took the main
   // class from the archive.
-  bool runMapped() {
-    ProcessResult result = runProcess(command({"status", "0"}));
+  bool runMapped() { return runMapped(command({"status", "0"})); }
+  bool runMapped(const ProcessCommand& launch) {
+    ProcessResult result = runProcess(launch);
     cacheFiles();
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "main returns\nstatus 0\n");
@@ -179,6 +180,22 @@ TEST_P(StartupCacheTest, PrintedCommandUsesTheArchive) {
   EXPECT_EQ(ran.out, "main returns\n");
   EXPECT_EQ(ran.err, "");
   EXPECT_NE(readFile(log).find("jltest.Status source: shared objects file"), std::string::npos);
+}
+
+// A service of systemd's with CacheDirectory= may have neither HOME nor
+// XDG_CACHE_HOME: the cache is in the first directory the manager made.
+TEST_P(StartupCacheTest, ServicesCacheDirectoryHoldsTheCache) {
+  if (GetParam() != testJdkHome()) GTEST_SKIP() << "the directory does not depend on the runtime";
+  std::string service = dir.makeDir("service");
+  cache = service + "/jlauncher";
+  ProcessCommand bare = command({});
+  bare.program = "/usr/bin/env";
+  bare.argv = {"env", "-i", "CACHE_DIRECTORY=" + service + ":" + dir.file("logs"),
+               "PATH=" + std::string(kPathWithoutJava), launcher, "status", "0"};
+  EXPECT_FALSE(runMapped(bare));
+  archiveAndStamp();
+  EXPECT_TRUE(runMapped(bare)) << readFile(log);
+  EXPECT_FALSE(fs::exists(dir.file("cache")));
 }
 
 TEST_P(StartupCacheTest, UnwritableCacheDirectoryMeansRunningWithout) {

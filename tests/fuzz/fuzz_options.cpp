@@ -15,8 +15,8 @@
 #include "util/utrace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // +debug turns tracing on, and a trace line longer than the limit ends the
-  // process by design (utrace.h); no argument can make one that long here.
+  // +debug turns tracing on; no argument makes a line longer than the
+  // trace's limit, which the launcher ends at (utrace.h).
   if (size == 0 || size > kTraceLineMax / 4) return 0;
   std::vector<std::string> args;
   std::string_view text = fuzzText(data, size);

@@ -100,12 +100,9 @@ UtTraceData quietTrace() {
   return UtTraceData{.initPending = 0, .commit = 0, .fd = devNull, .production = 0, .level = 0};
 }
 
-// The environment every input starts with: the harness's own, with the
-// safety net off, since the launcher ends the process on purpose when it
-// meets a j2ee.jar, and libFuzzer would take that end for a crash.
+// The environment every input starts with: the harness's own.
 void prepareProcess() {
   devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  setenv("KRX_NO_SAFETY_NET", "1", 1);
   for (char** entry = environ; *entry != nullptr; ++entry) startEnvironment.emplace_back(*entry);
 }
 
