@@ -135,6 +135,16 @@ bool startService() {
   return logDir == nullptr || dmnRedirectOutput(logDir, name);
 }
 
+// What the signal handling of the host decides by, and the launch's work for
+// the signals it answers, which its worker threads call.
+HmdSignalSetup signalSetup() {
+  return {.daemonSupport = cfgGetDaemonSupport(),
+          .handleShutdown = cfgIsHandleShutdownEnabled(),
+          .canDumpStacks = jevCanDumpAllStacks(),
+          .stop = [](int signal) { japStop(true, signal); },
+          .dumpStacks = japDumpAllStacks};
+}
+
 }  // namespace
 
 void japInit() {
@@ -308,7 +318,7 @@ int japStart2(LaunchRecord* record) {
   }
 
   if (serving && !checking && !startService()) return 1;
-  int created = jsvCreateJVM();
+  int created = jsvCreateJVM(signalSetup());
   if (created != 0) return created;
   if (checking) return endCheck(entryClass, entryMethod);
   cdsCheckArchiveMapped();

@@ -294,11 +294,14 @@ int createJavaVM() {
 
 }  // namespace
 
-int jsvCreateJVM() {
-  if (int failed = hmdBeforeCreateJVM()) return failed;
+int jsvCreateJVM(const HmdSignalSetup& signalSetup) {
+  if (int failed = hmdBeforeCreateJVM(signalSetup)) return failed;
   if (int failed = createJavaVM()) return failed;
   int result = jsvCheckJVM();
-  if (result == 0) result = hmdAfterCreateJVM();
+  if (result == 0 && hmdAfterCreateJVM()) {
+    jsvSetSystemProperty("launcher.signalhandler.installed", "true");
+    ut_tproda("Turn off Java Shutdown Hooks");
+  }
   dmpRegisterDumpFunction(jsvState().env, jevGetInvocationFunction()->DumpAllStacks);
   if constexpr (kSolaris) hmdRegisterUserIdNatives(jsvState().env);
   return result;
