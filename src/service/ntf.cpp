@@ -74,10 +74,6 @@ long long parseMicroseconds(const std::optional<std::string>& text) {
   return *end == '\0' && value > 0 ? value : 0;
 }
 
-void restore(const char* name, const std::optional<std::string>& value) {
-  if (value) setenv(name, value->c_str(), 1);
-}
-
 // Sends message to the socket named by address; false when it could not
 // (traced).
 bool sendTo(const std::string& address, const std::string& message) {
@@ -168,10 +164,12 @@ void ntfHideFromJvm() {
   for (const char* name : {kNotifySocket, kWatchdogUsec, kWatchdogPid}) unsetenv(name);
 }
 
-void ntfRestoreEnvironment() {
-  restore(kNotifySocket, state.socket);
-  restore(kWatchdogUsec, state.watchdogUsec);
-  restore(kWatchdogPid, state.watchdogPid);
+void ntfRestoreEnvironment(std::vector<std::string>& environment) {
+  const std::pair<const char*, const std::optional<std::string>&> variables[] = {
+      {kNotifySocket, state.socket}, {kWatchdogUsec, state.watchdogUsec}, {kWatchdogPid, state.watchdogPid}};
+  for (const auto& [name, value] : variables) {
+    if (value) utlSetInEnvironment(environment, name, value);
+  }
 }
 
 bool ntfSend(const std::string& message) { return state.socket && sendTo(*state.socket, message); }
