@@ -182,6 +182,12 @@ bool hmdWriteAll(int fd, const char* data, std::size_t size);
 /// Replaces path with a file holding text, written whole under a unique
 /// temporary name first; false when it cannot.
 bool hmdWritePrivateFile(const std::string& path, const std::string& text);
+/// The template of that temporary name, for hmdWritePrivateFileAt.
+std::string hmdPrivateFileTemporary(const std::string& path);
+/// hmdWritePrivateFile for a forked child of the threaded launcher, which
+/// must not allocate: temporary, made by hmdPrivateFileTemporary before the
+/// fork, becomes the unique name (once).
+bool hmdWritePrivateFileAt(std::string& temporary, const std::string& path, std::string_view text);
 
 // ---------------------------------------------------------------------------
 // Environment preparation.
