@@ -3,12 +3,14 @@
 // others may control, and signals. host stands on util alone.
 #pragma once
 
+#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/platform.h"
@@ -191,6 +193,12 @@ bool hmdWriteAll(int fd, const char* data, std::size_t size);
 /// Replaces path with a file holding text, written whole under a unique
 /// temporary name first; false when it cannot.
 bool hmdWritePrivateFile(const std::string& path, const std::string& text);
+/// The template of that temporary name, for hmdWritePrivateFileAt.
+std::string hmdPrivateFileTemporary(const std::string& path);
+/// hmdWritePrivateFile for a forked child of the threaded launcher, which
+/// must not allocate: temporary, made by hmdPrivateFileTemporary before the
+/// fork, becomes the unique name (once).
+bool hmdWritePrivateFileAt(std::string& temporary, const std::string& path, std::string_view text);
 
 // ---------------------------------------------------------------------------
 // Environment preparation.
@@ -244,19 +252,34 @@ struct SignalEntry {
 extern SignalEntry signals[];
 extern const int numSignals;
 
+/// What the signal handling takes from the launch: the facts it decides by,
+/// and the work its worker threads do, which lies above the host. Kept from
+/// hmdBeforeCreateJVM on, for the handlers and their threads.
+struct HmdSignalSetup {
+  bool daemonSupport = false;          ///< a hang-up reopens a daemon's log, even under nohup
+  bool handleShutdown = false;         ///< handleexit: the launcher installs its handlers
+  bool canDumpStacks = false;          ///< the JVM dumps its stacks for the launcher; else a quit is
+                                       ///< passed on to the handler in force before
+  void (*stop)(int signal) = nullptr;  ///< hang-up, interrupt and terminate: the orderly shutdown
+  void (*dumpStacks)() = nullptr;      ///< quit: the dump of all Java stacks
+};
+
 /// Marks the signal of that name (any case) to be ignored once the launcher
 /// installs its handlers; false for an unknown name.
 bool hmdSetSignalIgnore(const char* name);
-/// Before JVM creation: propagates hang-up immunity to interrupts, installs
-/// the handlers when asked to do so early, starts the signal dispatch; 0, or 1
-/// after a reported failure.
-int hmdBeforeCreateJVM();
+/// Before JVM creation: keeps setup, propagates hang-up immunity to
+/// interrupts, starts the signal dispatch, and installs the handlers when
+/// asked to do so early; 0, or 1 after a reported failure.
+int hmdBeforeCreateJVM(const HmdSignalSetup& setup);
 /// After JVM creation and its checks: installs the handlers (unless asked
-/// early or never) and tells the Java side; 0.
-int hmdAfterCreateJVM();
+/// early or never). True when the Java side is to be told that the launcher
+/// answers the signals (the system property
+/// "launcher.signalhandler.installed"), which the caller does.
+bool hmdAfterCreateJVM();
 /// After JVM destruction: the previous dispositions are back; 0.
 int hmdAfterDestoryJVM();
-/// The handler the launcher installs for the four signals.
+/// The handler the launcher installs for the four signals. It only marks
+/// its signal and wakes a thread: it neither allocates nor formats.
 void hmdSignalHandler(int signal);
 
 /// Installs every row's handler, remembering what was in force before.
@@ -265,14 +288,37 @@ void hmdInstallSignalHandlers();
 void hmdReinstallSignalHandler(int index);
 /// The row of a signal number, or -1.
 int hmdSignalIndex(int signal);
+/// hmdSignalReceived's answer when the handler did all there was to do and
+/// left a note for the trace: the dispatching thread should wake to write it.
+inline constexpr int kSignalNoted = -2;
 /// The part of the handler both signal designs share: ignores the signal while
-/// it is handled, traces it, and passes a quit on to the disposition in force
-/// before when the JVM has no stack dump of its own. Returns the signal's row
-/// when work remains to be done, -1 when it is done.
+/// it is handled, and passes a quit on to the disposition in force before
+/// when the JVM has no stack dump of its own. Returns the signal's row when
+/// work remains to be done, kSignalNoted when a note awaits the trace, -1
+/// when nothing remains.
 int hmdSignalReceived(int signal);
+/// Writes the trace lines of what handlers did since the last call; called
+/// by the thread a handler wakes, since a handler must not format.
+void hmdTraceSignalNotes();
+/// In the handler, when posting the semaphore for the row's signal failed
+/// with posted: says so on standard error, put together without allocation,
+/// and installs the row's handler again, so that the next delivery is
+/// handled.
+void hmdSignalPostFailed(int index, int posted);
+/// The launch's orderly shutdown for a hang-up, interrupt or terminate, on
+/// a worker thread.
+void hmdSignalStop(int signal);
+/// The launch's dump of all Java stacks for a quit, on a worker thread.
+void hmdSignalDumpStacks();
+/// Makes the semaphore a handler posts, once per process, and starts the
+/// detached thread running body, which waits on it; false after a reported
+/// failure.
+bool hmdStartSignalThread(sem_t** semaphore, void* (*body)(void*));
 /// Starts a detached thread running body(argument); 0 or pthread_create's error.
 int hmdStartDetachedThread(void* (*body)(void*), void* argument);
-/// Starts the platform's signal dispatch; 0, or 1 after a reported failure.
+/// Starts the platform's signal dispatch once per process: the semaphore
+/// the handler posts and the thread that waits on it; 0, or 1 after a
+/// reported failure.
 int hmdStartSignalDispatch();
 /// Puts the table back in its start state (for tests).
 void hmdResetSignals();

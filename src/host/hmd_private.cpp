@@ -325,11 +325,15 @@ int hmdOpenTrustedFile(const std::string& path, int flags, const HmdTrust& trust
 }
 
 int hmdOpenPrivateFile(const std::string& path, int flags, struct stat* info) {
+  // As hmdOpenTrustedFile with the user alone trusted, and without a list of
+  // the trusted, which would allocate: a forked child of the threaded
+  // launcher opens the cache's files this way. Root's file is no file of the
+  // user's, in the user's own cache.
+  int fd = open(path.c_str(), flags | kSafeOpenFlags);
+  if (fd < 0) return -1;
   struct stat own;
   struct stat* checked = info != nullptr ? info : &own;
-  int fd = hmdOpenTrustedFile(path, flags, hmdOwnTrust(), checked);
-  // Root's file is no file of the user's, in the user's own cache.
-  if (fd >= 0 && checked->st_uid != geteuid()) {
+  if (fstat(fd, checked) != 0 || !S_ISREG(checked->st_mode) || checked->st_uid != geteuid()) {
     close(fd);
     errno = EPERM;
     return -1;
@@ -374,14 +378,20 @@ bool hmdWriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool hmdWritePrivateFile(const std::string& path, const std::string& text) {
-  std::string name = path + ".XXXXXX.tmp";
-  int fd = mkostemps(name.data(), 4, O_CLOEXEC);
+std::string hmdPrivateFileTemporary(const std::string& path) { return path + ".XXXXXX.tmp"; }
+
+bool hmdWritePrivateFileAt(std::string& temporary, const std::string& path, std::string_view text) {
+  int fd = mkostemps(temporary.data(), 4, O_CLOEXEC);
   if (fd < 0) return false;
   bool written = hmdWriteAll(fd, text.data(), text.size());
-  if (close(fd) != 0 || !written || rename(name.c_str(), path.c_str()) != 0) {
-    unlink(name.c_str());
+  if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
     return false;
   }
   return true;
+}
+
+bool hmdWritePrivateFile(const std::string& path, const std::string& text) {
+  std::string temporary = hmdPrivateFileTemporary(path);
+  return hmdWritePrivateFileAt(temporary, path, text);
 }

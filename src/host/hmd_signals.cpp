@@ -1,18 +1,20 @@
 // The signals the launcher answers while the JVM runs: the table, installing
-// and restoring the handlers around the JVM's life, and the Java side's
-// notice. The handler and its threads are the platform's (hmd_signals_*.cpp).
+// and restoring the handlers around the JVM's life, and what both signal
+// designs share. The handler and its threads are the platform's
+// (hmd_signals_*.cpp); the work they do is the launch's, handed down in an
+// HmdSignalSetup.
 
 #include <pthread.h>
 #include <signal.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 
-#include "config/cfg.h"
 #include "host/hmd.h"
-#include "jvm/jev.h"
-#include "service/jsv.h"
+#include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
@@ -26,9 +28,16 @@ constexpr SignalEntry kInitialSignals[] = {
 constexpr int kHup = 0;
 constexpr int kInt = 1;
 
+constexpr const char* kNoMemoryMsg = "Unable to allocate necessary memory";
+constexpr const char* kNoSemaphoreMsg = "Unable to initialize semaphore";
+constexpr const char* kNoDispatcherMsg = "Unable to create signal dispatch thread";
+constexpr const char* kPostFailedMsg[] = {"Corvane Kestrix launcher: Unable to handle signal ", ", sem_post returned ",
+                                          "\n"};
+
 struct SignalState {
   bool installed[std::size(kInitialSignals)] = {};  ///< rows whose handler is in force
   struct sigaction oldActions[std::size(kInitialSignals)] = {};
+  HmdSignalSetup setup;  ///< written before any handler or thread exists, then only read
 };
 
 SignalState state;
@@ -36,6 +45,16 @@ SignalState state;
 // for that time, but a second delivery can reach another thread before the
 // handler got that far: one signal's work must never run twice at once.
 std::atomic<bool> handling[std::size(kInitialSignals)];
+
+// What handlers did that the trace tells. A handler must neither format nor
+// take the trace's path to a file: it counts, and the thread it wakes
+// writes the lines.
+struct SignalNotes {
+  std::atomic<int> delegated{0};    ///< quits passed on to the handler in force before
+  std::atomic<int> undelegated{0};  ///< quits with no handler to pass them on to
+  std::atomic<int> reinstated{0};   ///< handlers put back after a failed post
+};
+SignalNotes notes;
 
 }  // namespace
 
@@ -127,7 +146,6 @@ void delegateQuit(int index) {
   if (kSolaris && handler == SIG_HOLD) function = false;
 #endif
   if (function) {
-    ut_tproda("Delegating to previous signal handler");
     if (old.sa_flags & SA_SIGINFO) {
       siginfo_t info = {};
       info.si_signo = SIGQUIT;
@@ -135,11 +153,24 @@ void delegateQuit(int index) {
     } else {
       handler(SIGQUIT);
     }
-  } else {
-    ut_tproda("No signal handler to delegate to");
   }
   hmdReinstallSignalHandler(index);
-  ut_tproda("Reinstated Signal Handler");
+  ++(function ? notes.delegated : notes.undelegated);
+}
+
+// Appends the decimal digits of number to text at length; returns the new
+// length. Safe in a signal handler.
+std::size_t appendNumber(char* text, std::size_t length, int number) {
+  char digits[12];
+  std::size_t count = 0;
+  unsigned magnitude = number < 0 ? 0U - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) text[length++] = '-';
+  while (count > 0) text[length++] = digits[--count];
+  return length;
 }
 
 }  // namespace
@@ -148,16 +179,79 @@ int hmdSignalReceived(int signal) {
   ::signal(signal, SIG_IGN);
   int index = hmdSignalIndex(signal);
   if (index < 0 || handling[index].exchange(true)) return -1;
-  if (signal != SIGQUIT) {
-    ut_tproda("Handling signal [%d]", signal);
-  } else if (!jevCanDumpAllStacks()) {
+  if (signal == SIGQUIT && !state.setup.canDumpStacks) {
     delegateQuit(index);
-    return -1;
+    return kSignalNoted;
   }
   return index;
 }
 
-int hmdBeforeCreateJVM() {
+void hmdTraceSignalNotes() {
+  for (int n = notes.delegated.exchange(0); n > 0; --n) {
+    ut_tproda("Delegating to previous signal handler");
+    ut_tproda("Reinstated Signal Handler");
+  }
+  for (int n = notes.undelegated.exchange(0); n > 0; --n) {
+    ut_tproda("No signal handler to delegate to");
+    ut_tproda("Reinstated Signal Handler");
+  }
+  for (int n = notes.reinstated.exchange(0); n > 0; --n) ut_tproda("Reinstated Signal Handler");
+}
+
+// The message is put together on the stack and written at once: the handler
+// may neither allocate nor take the locks of stdio.
+void hmdSignalPostFailed(int index, int posted) {
+  char text[160];
+  std::size_t length = 0;
+  auto append = [&](const char* part) {
+    for (; *part != '\0'; ++part) text[length++] = *part;
+  };
+  append(kPostFailedMsg[0]);
+  length = appendNumber(text, length, signals[index].number);
+  append(kPostFailedMsg[1]);
+  length = appendNumber(text, length, posted);
+  append(kPostFailedMsg[2]);
+  ssize_t ignored = write(STDERR_FILENO, text, length);
+  (void)ignored;
+  hmdReinstallSignalHandler(index);
+  ++notes.reinstated;
+}
+
+void hmdSignalStop(int signal) {
+  ut_tproda("Handling signal [%d]", signal);
+  if (state.setup.stop != nullptr) state.setup.stop(signal);
+}
+
+void hmdSignalDumpStacks() {
+  if (state.setup.dumpStacks != nullptr) state.setup.dumpStacks();
+}
+
+bool hmdStartSignalThread(sem_t** semaphore, void* (*body)(void*)) {
+  if (*semaphore != nullptr) return true;
+  auto* made = new (std::nothrow) sem_t;
+  if (made == nullptr) {
+    utlReport("%s", kNoMemoryMsg);
+    return false;
+  }
+  if (sem_init(made, 0, 0) != 0) {
+    delete made;
+    utlReport("%s", kNoSemaphoreMsg);
+    return false;
+  }
+  // Published before the thread starts: the thread waits on it at once.
+  *semaphore = made;
+  if (hmdStartDetachedThread(body, nullptr) != 0) {
+    *semaphore = nullptr;
+    sem_destroy(made);
+    delete made;
+    utlReport("%s", kNoDispatcherMsg);
+    return false;
+  }
+  return true;
+}
+
+int hmdBeforeCreateJVM(const HmdSignalSetup& setup) {
+  state.setup = setup;
   // Started immune to hang-ups (under nohup): immune to interrupts as well.
   SignalDisposition hangUp = signal(SIGHUP, SIG_IGN);
   signal(SIGHUP, hangUp);
@@ -166,32 +260,30 @@ int hmdBeforeCreateJVM() {
     signals[kInt].handler = SIG_IGN;
     ut_tproda("Running nohup'd so also ignore SIGINT");
     // A daemon's hang-up comes from logrotate, not from a terminal.
-    if (!cfgGetDaemonSupport()) signals[kHup].handler = SIG_IGN;
+    if (!setup.daemonSupport) signals[kHup].handler = SIG_IGN;
   }
-  if (cfgIsHandleShutdownEnabled()) {
+  // The thread a handler wakes exists before any handler is installed.
+  if (int failed = hmdStartSignalDispatch()) return failed;
+  if (setup.handleShutdown) {
     unblockInheritedSignals();
     if (equalsIgnoringCase(hmdGetEnvironmentValue("KRX_SET_NATIVE_HANDLER"), "before")) hmdInstallSignalHandlers();
   }
-  return hmdStartSignalDispatch();
+  return 0;
 }
 
-int hmdAfterCreateJVM() {
+bool hmdAfterCreateJVM() {
   // Without orderly shutdown the JVM keeps its own handlers, but a daemon's
   // hang-up must reopen the log rather than end the JVM.
-  if (!cfgIsHandleShutdownEnabled()) {
-    if (cfgGetDaemonSupport() && signals[kHup].handler != SIG_IGN) {
+  if (!state.setup.handleShutdown) {
+    if (state.setup.daemonSupport && signals[kHup].handler != SIG_IGN) {
       installFirst(kHup);
       ut_tproda("Installed the hang-up handler, which reopens the log");
     }
-    return 0;
+    return false;
   }
   const char* when = hmdGetEnvironmentValue("KRX_SET_NATIVE_HANDLER");
   if (when == nullptr || equalsIgnoringCase(when, "after")) hmdInstallSignalHandlers();
-  if (hmdGetEnvironmentValue("KRX_SET_JAVA_HANDLER") == nullptr) {
-    jsvSetSystemProperty("launcher.signalhandler.installed", "true");
-    ut_tproda("Turn off Java Shutdown Hooks");
-  }
-  return 0;
+  return hmdGetEnvironmentValue("KRX_SET_JAVA_HANDLER") == nullptr;
 }
 
 int hmdAfterDestoryJVM() {
@@ -217,4 +309,7 @@ void hmdResetSignals() {
     handling[i] = false;
   }
   state = SignalState{};
+  notes.delegated = 0;
+  notes.undelegated = 0;
+  notes.reinstated = 0;
 }

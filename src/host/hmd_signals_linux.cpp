@@ -3,57 +3,21 @@
 // short-lived worker per signal, which calls into the JVM. While a signal's
 // work is under way, further deliveries of it are ignored.
 
+#include <errno.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "host/hmd.h"
-#include "launcher/jap.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
 namespace {
 
-constexpr const char* kNoMemoryMsg = "Unable to allocate necessary memory";
-constexpr const char* kNoSemaphoreMsg = "Unable to initialize semaphore";
-constexpr const char* kNoDispatcherMsg = "Unable to create signal dispatch thread";
 constexpr const char* kNoWorkerMsg = "Unable to create worker thread to handle signal";
-constexpr const char* kPostFailedMsg[] = {"Corvane Kestrix launcher: Unable to handle signal ", ", sem_post returned ",
-                                          "\n"};
-
-// Appends the decimal digits of number to text at length; returns the new length.
-std::size_t appendNumber(char* text, std::size_t length, int number) {
-  char digits[12];
-  std::size_t count = 0;
-  unsigned magnitude = number < 0 ? 0U - static_cast<unsigned>(number) : static_cast<unsigned>(number);
-  do {
-    digits[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (number < 0) text[length++] = '-';
-  while (count > 0) text[length++] = digits[--count];
-  return length;
-}
-
-// Runs in the signal handler, which may neither allocate nor take the locks
-// of stdio: the message is put together on the stack and written at once.
-void reportPostFailed(int signal, int posted) {
-  char text[160];
-  std::size_t length = 0;
-  auto append = [&](const char* part) {
-    for (; *part != '\0'; ++part) text[length++] = *part;
-  };
-  append(kPostFailedMsg[0]);
-  length = appendNumber(text, length, signal);
-  append(kPostFailedMsg[1]);
-  length = appendNumber(text, length, posted);
-  append(kPostFailedMsg[2]);
-  ssize_t ignored = write(STDERR_FILENO, text, length);
-  (void)ignored;
-}
 
 void* hmdCleanShutdownWorker(void* index);
 void* hmdDumpStackWorker(void* index);
@@ -66,34 +30,40 @@ constexpr Worker kWorkers[] = {hmdCleanShutdownWorker, hmdCleanShutdownWorker, h
 sem_t* sem = nullptr;
 std::atomic<int> pending[std::size(kWorkers)];
 
+int rowOf(void* index) { return static_cast<int>(reinterpret_cast<intptr_t>(index)); }
+
+// The handler is back before the trace says the work is done: a signal sent
+// once that line is out is handled again, never ignored.
 void finishWork(int index) {
-  ut_tproda("Completed handling of signal [%d]", signals[index].number);
   hmdReinstallSignalHandler(index);
+  ut_tproda("Completed handling of signal [%d]", signals[index].number);
 }
 
 void* hmdCleanShutdownWorker(void* index) {
-  int row = static_cast<int>(reinterpret_cast<intptr_t>(index));
-  japStop(true, signals[row].number);
-  finishWork(row);
+  hmdSignalStop(signals[rowOf(index)].number);
+  finishWork(rowOf(index));
   return nullptr;
 }
 
 void* hmdDumpStackWorker(void* index) {
-  japDumpAllStacks();
-  finishWork(static_cast<int>(reinterpret_cast<intptr_t>(index)));
+  hmdSignalDumpStacks();
+  finishWork(rowOf(index));
   return nullptr;
 }
 
 void* hmdSignalDispatcher(void*) {
   while (true) {
     if (sem_wait(sem) != 0) continue;  // interrupted: wait again
+    hmdTraceSignalNotes();
     for (int i = 0; i < numSignals; ++i) {
-      if (pending[i].load() == 0) continue;
+      // Taken and cleared at once: a delivery that comes after the worker
+      // started here has put the handler back sets the mark anew, and must
+      // find it set when the dispatcher wakes for it.
+      if (pending[i].exchange(0) == 0) continue;
       if (hmdStartDetachedThread(kWorkers[i], reinterpret_cast<void*>(static_cast<intptr_t>(i))) != 0) {
         utlReport("%s", kNoWorkerMsg);
         hmdReinstallSignalHandler(i);
       }
-      pending[i] = 0;
     }
   }
   return nullptr;
@@ -102,34 +72,23 @@ void* hmdSignalDispatcher(void*) {
 }  // namespace
 
 void hmdSignalHandler(int signal) {
+  int savedErrno = errno;
   int index = hmdSignalReceived(signal);
-  if (index < 0) return;
-  pending[index] = 1;
-  if (int posted = sem_post(sem); posted != 0) {
-    pending[index] = 0;
-    reportPostFailed(signal, posted);
-    hmdReinstallSignalHandler(index);
+  if (index == kSignalNoted && sem != nullptr) {
+    sem_post(sem);
+  } else if (index >= 0) {
+    pending[index] = 1;
+    if (int posted = sem != nullptr ? sem_post(sem) : -1; posted != 0) {
+      pending[index] = 0;
+      hmdSignalPostFailed(index, posted);
+    }
   }
+  errno = savedErrno;
 }
 
 int hmdStartSignalDispatch() {
   if (sem == nullptr) {
-    sem = new (std::nothrow) sem_t;
-    if (sem == nullptr) {
-      utlReport("%s", kNoMemoryMsg);
-      return 1;
-    }
-    if (sem_init(sem, 0, 0) != 0) {
-      delete sem;
-      sem = nullptr;
-      utlReport("%s", kNoSemaphoreMsg);
-      return 1;
-    }
+    for (std::atomic<int>& flag : pending) flag = 0;
   }
-  for (std::atomic<int>& flag : pending) flag = 0;
-  if (hmdStartDetachedThread(hmdSignalDispatcher, nullptr) != 0) {
-    utlReport("%s", kNoDispatcherMsg);
-    return 1;
-  }
-  return 0;
+  return hmdStartSignalThread(&sem, hmdSignalDispatcher) ? 0 : 1;
 }

@@ -1,15 +1,15 @@
 // Signal handling of the Solaris build: a detached thread for each signal,
 // which does the work and puts the handler back.
 
+#include <errno.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
 
 #include <atomic>
-#include <new>
+#include <cstdint>
 
 #include "host/hmd.h"
-#include "launcher/jap.h"
 #include "util/utl.h"
 #include "util/utrace.h"
 
@@ -21,15 +21,16 @@ constexpr const char* kThreadFailedMsg =
 void* hmdSignalHandlerThread(void* argument) {
   int signal = static_cast<int>(reinterpret_cast<intptr_t>(argument));
   if (signal == SIGQUIT) {
-    japDumpAllStacks();
+    hmdSignalDumpStacks();
   } else {
-    japStop(true, signal);
+    hmdSignalStop(signal);
   }
+  // Back before the trace says so: a signal sent once the line is out is
+  // handled again.
+  int index = hmdSignalIndex(signal);
+  if (index >= 0) hmdReinstallSignalHandler(index);
   ut_tproda("Completed handling of signal [%d]", signal);
-  if (int index = hmdSignalIndex(signal); index >= 0) {
-    hmdReinstallSignalHandler(index);
-    ut_tproda("Reinstated Signal Handler");
-  }
+  if (index >= 0) ut_tproda("Reinstated Signal Handler");
   return nullptr;
 }
 
@@ -43,6 +44,7 @@ std::atomic<int> pending[NSIG];
 void* hmdSignalThreadStarter(void*) {
   while (true) {
     if (sem_wait(starts) != 0) continue;
+    hmdTraceSignalNotes();
     for (int signal = 1; signal < NSIG; ++signal) {
       if (pending[signal].exchange(0) == 0) continue;
       int created =
@@ -60,34 +62,19 @@ void* hmdSignalThreadStarter(void*) {
 }  // namespace
 
 void hmdSignalHandler(int signal) {
+  int savedErrno = errno;
   int index = hmdSignalReceived(signal);
-  if (index < 0) return;
-  pending[signal] = 1;
-  if (starts != nullptr && sem_post(starts) == 0) return;
-  // No starter (it could not be made): the thread is started here, as
-  // better than losing the signal.
-  pending[signal] = 0;
-  int created = hmdStartDetachedThread(hmdSignalHandlerThread, reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
-  if (created != 0) {
-    utlReport(kThreadFailedMsg, signal, created);
-    hmdReinstallSignalHandler(index);
-    ut_tproda("Reinstated Signal Handler");
+  if (index == kSignalNoted && starts != nullptr) {
+    sem_post(starts);
+  } else if (index >= 0) {
+    pending[signal] = 1;
+    if (int posted = starts != nullptr ? sem_post(starts) : -1; posted != 0) {
+      pending[signal] = 0;
+      hmdSignalPostFailed(index, posted);
+    }
   }
+  errno = savedErrno;
 }
 
 // The thread that starts the signals' threads, once per process.
-int hmdStartSignalDispatch() {
-  if (starts != nullptr) return 0;
-  auto* semaphore = new (std::nothrow) sem_t;
-  if (semaphore == nullptr || sem_init(semaphore, 0, 0) != 0) {
-    delete semaphore;
-    return 0;
-  }
-  starts = semaphore;
-  if (hmdStartDetachedThread(hmdSignalThreadStarter, nullptr) != 0) {
-    sem_destroy(starts);
-    delete starts;
-    starts = nullptr;
-  }
-  return 0;
-}
+int hmdStartSignalDispatch() { return hmdStartSignalThread(&starts, hmdSignalThreadStarter) ? 0 : 1; }

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -43,17 +44,22 @@ struct NtfState {
   bool managed = false;                     ///< NOTIFY_SOCKET or INVOCATION_ID was set
 };
 
-/// The watchdog thread and what it waits on.
+/// What the watchdog thread reads and waits on. The thread shares it and
+/// keeps it alive for as long as it runs: a thread caught in a JVM that no
+/// longer answers (one halted in its exit) is left behind when the process
+/// ends, and must then touch nothing that the end of the process destroys.
 struct Watchdog {
   std::mutex lock;
   std::condition_variable wake;
   bool stopping = false;
   bool finished = false;
-  std::thread thread;
+  std::string socket;                      ///< the manager's address, as read at start
+  std::chrono::microseconds interval{0};
 };
 
 NtfState state;
-Watchdog watchdog;
+std::shared_ptr<Watchdog> watchdog;
+std::thread watchdogThread;
 
 std::optional<std::string> read(const char* name) {
   const char* value = hmdGetEnvironmentValue(name);
@@ -68,30 +74,55 @@ long long parseMicroseconds(const std::optional<std::string>& text) {
   return *end == '\0' && value > 0 ? value : 0;
 }
 
-void restore(const char* name, const std::optional<std::string>& value) {
-  if (value) setenv(name, value->c_str(), 1);
+// Sends message to the socket named by address; false when it could not
+// (traced).
+bool sendTo(const std::string& address, const std::string& message) {
+  sockaddr_un socketAddress = {};
+  socketAddress.sun_family = AF_UNIX;
+  if (address.size() >= sizeof(socketAddress.sun_path) || (address[0] != '/' && address[0] != '@')) {
+    ut_tproda("Cannot send %s: unusable socket address %s", message.c_str(), address.c_str());
+    return false;
+  }
+  address.copy(socketAddress.sun_path, address.size());
+  // An abstract address has no terminating byte: its length is exact.
+  socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
+  if (address[0] == '@') {
+    socketAddress.sun_path[0] = '\0';
+  } else {
+    ++length;
+  }
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  bool sent = fd >= 0 && sendto(fd, message.data(), message.size(), kSendFlags,
+                                reinterpret_cast<const sockaddr*>(&socketAddress), length) ==
+                             static_cast<ssize_t>(message.size());
+  if (fd >= 0) close(fd);
+  ut_tproda(sent ? "Told the service manager %s" : "Could not tell the service manager %s", message.c_str());
+  return sent;
 }
 
-void runWatchdog(bool (*answers)()) {
-  const auto interval = std::chrono::microseconds(state.watchdogMicroseconds);
-  std::unique_lock<std::mutex> guard(watchdog.lock);
-  while (!watchdog.wake.wait_for(guard, interval / 2, [] { return watchdog.stopping; })) {
+// The lock is held but while the JVM is asked: whoever stops the watchdog
+// waits for a ping under way, never for the JVM.
+void runWatchdog(std::shared_ptr<Watchdog> own, bool (*answers)()) {
+  Watchdog& dog = *own;
+  std::unique_lock<std::mutex> guard(dog.lock);
+  while (!dog.wake.wait_for(guard, dog.interval / 2, [&dog] { return dog.stopping; })) {
     guard.unlock();
     auto asked = std::chrono::steady_clock::now();
     // A JVM held at a safepoint, or stopped, answers late or never: the
     // manager then misses its ping and acts as it was configured to.
     bool answered = answers();
     auto took = std::chrono::steady_clock::now() - asked;
-    if (answered && took < interval) {
-      ntfSend(kWatchdogPing);
+    guard.lock();
+    if (dog.stopping) break;
+    if (answered && took < dog.interval) {
+      sendTo(dog.socket, kWatchdogPing);
     } else {
       ut_tproda("The JVM did not answer the watchdog within %lld microseconds: no ping",
-                state.watchdogMicroseconds);
+                static_cast<long long>(dog.interval.count()));
     }
-    guard.lock();
   }
-  watchdog.finished = true;
-  watchdog.wake.notify_all();
+  dog.finished = true;
+  dog.wake.notify_all();
 }
 
 }  // namespace
@@ -133,60 +164,40 @@ void ntfHideFromJvm() {
   for (const char* name : {kNotifySocket, kWatchdogUsec, kWatchdogPid}) unsetenv(name);
 }
 
-void ntfRestoreEnvironment() {
-  restore(kNotifySocket, state.socket);
-  restore(kWatchdogUsec, state.watchdogUsec);
-  restore(kWatchdogPid, state.watchdogPid);
+void ntfRestoreEnvironment(std::vector<std::string>& environment) {
+  const std::pair<const char*, const std::optional<std::string>&> variables[] = {
+      {kNotifySocket, state.socket}, {kWatchdogUsec, state.watchdogUsec}, {kWatchdogPid, state.watchdogPid}};
+  for (const auto& [name, value] : variables) {
+    if (value) utlSetInEnvironment(environment, name, value);
+  }
 }
 
-bool ntfSend(const std::string& message) {
-  if (!state.socket) return false;
-  const std::string& name = *state.socket;
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (name.size() >= sizeof(address.sun_path) || (name[0] != '/' && name[0] != '@')) {
-    ut_tproda("Cannot send %s: unusable socket address %s", message.c_str(), name.c_str());
-    return false;
-  }
-  name.copy(address.sun_path, name.size());
-  // An abstract address has no terminating byte: its length is exact.
-  socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-  if (name[0] == '@') {
-    address.sun_path[0] = '\0';
-  } else {
-    ++length;
-  }
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  bool sent = fd >= 0 && sendto(fd, message.data(), message.size(), kSendFlags,
-                                reinterpret_cast<const sockaddr*>(&address), length) ==
-                             static_cast<ssize_t>(message.size());
-  if (fd >= 0) close(fd);
-  ut_tproda(sent ? "Told the service manager %s" : "Could not tell the service manager %s", message.c_str());
-  return sent;
-}
+bool ntfSend(const std::string& message) { return state.socket && sendTo(*state.socket, message); }
 
 void ntfStartWatchdog(bool (*answers)()) {
-  if (state.watchdogMicroseconds <= 0 || watchdog.thread.joinable()) return;
-  {
-    std::lock_guard<std::mutex> guard(watchdog.lock);
-    watchdog.stopping = false;
-    watchdog.finished = false;
-  }
-  watchdog.thread = std::thread(runWatchdog, answers);
+  if (state.watchdogMicroseconds <= 0 || watchdogThread.joinable()) return;
+  watchdog = std::make_shared<Watchdog>();
+  watchdog->socket = *state.socket;
+  watchdog->interval = std::chrono::microseconds(state.watchdogMicroseconds);
+  watchdogThread = std::thread(runWatchdog, watchdog, answers);
 }
 
 void ntfStopWatchdog() {
-  if (!watchdog.thread.joinable()) return;
+  if (!watchdogThread.joinable()) return;
   bool finished;
   {
-    std::unique_lock<std::mutex> guard(watchdog.lock);
-    watchdog.stopping = true;
-    watchdog.wake.notify_all();
-    finished = watchdog.wake.wait_for(guard, kWatchdogJoinWait, [] { return watchdog.finished; });
+    std::unique_lock<std::mutex> guard(watchdog->lock);
+    watchdog->stopping = true;
+    watchdog->wake.notify_all();
+    finished = watchdog->wake.wait_for(guard, kWatchdogJoinWait, [] { return watchdog->finished; });
   }
+  // A thread still inside the JVM after that may never come back from it;
+  // once it does, it sees that it is to stop and ends, touching only what it
+  // shares.
   if (finished) {
-    watchdog.thread.join();
+    watchdogThread.join();
   } else {
-    watchdog.thread.detach();
+    watchdogThread.detach();
   }
+  watchdog.reset();
 }

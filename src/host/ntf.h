@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 /// Reads NOTIFY_SOCKET, WATCHDOG_USEC, WATCHDOG_PID and INVOCATION_ID once,
 /// at start-up (a set-ID launcher ignores the caller's, and says so in the
@@ -20,9 +21,10 @@ bool ntfIsUnderServiceManager();
 /// Removes the notify and watchdog variables from the environment: the JVM
 /// and the processes it starts must not speak for the service.
 void ntfHideFromJvm();
-/// Puts the variables back before the launcher executes itself again to
-/// restart the application, whose new image is the same service.
-void ntfRestoreEnvironment();
+/// Puts the variables back into environment, that of the new image when
+/// the launcher executes itself again to restart the application: it is the
+/// same service.
+void ntfRestoreEnvironment(std::vector<std::string>& environment);
 /// Sends one message ("READY=1", "STATUS=…") to the service manager; false
 /// when there is no socket or the datagram could not be sent (traced).
 bool ntfSend(const std::string& message);

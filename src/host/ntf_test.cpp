@@ -50,8 +50,13 @@ TEST(NotifyTest, RestartGetsTheVariablesBack) {
   ntfHideFromJvm();
   EXPECT_EQ(getenv("NOTIFY_SOCKET"), nullptr);
   EXPECT_TRUE(ntfSend("STATUS=hidden"));
-  ntfRestoreEnvironment();
-  EXPECT_EQ(std::string(getenv("NOTIFY_SOCKET")) + getenv("WATCHDOG_USEC"), manager.address() + "100000");
+  // Into the new image's environment; the process's own stays as it is,
+  // since JVM threads may read it.
+  std::vector<std::string> environment = {"NOTIFY_SOCKET=elsewhere", "PATH=/bin"};
+  ntfRestoreEnvironment(environment);
+  EXPECT_EQ(environment, (std::vector<std::string>{"PATH=/bin", "NOTIFY_SOCKET=" + manager.address(),
+                                                   "WATCHDOG_USEC=100000", "WATCHDOG_PID=1"}));
+  EXPECT_EQ(getenv("NOTIFY_SOCKET"), nullptr);
   EXPECT_EQ(manager.messages(), std::vector<std::string>{"STATUS=hidden"});
   ntfTerm();
   ntfHideFromJvm();

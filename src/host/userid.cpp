@@ -36,8 +36,7 @@ jboolean changeId(JNIEnv* env, jstring text, Lookup lookup, Change change, const
     throwNew(env, "java/lang/NullPointerException", kNullValue);
     return JNI_FALSE;
   }
-  jboolean isCopy = JNI_FALSE;
-  const char* chars = env->GetStringUTFChars(text, &isCopy);
+  const char* chars = env->GetStringUTFChars(text, nullptr);
   if (chars == nullptr) return JNI_FALSE;
   jboolean result = JNI_FALSE;
   char message[kMessageSize];
@@ -54,7 +53,9 @@ jboolean changeId(JNIEnv* env, jstring text, Lookup lookup, Change change, const
   } else {
     result = change(id) == 0 ? JNI_TRUE : JNI_FALSE;
   }
-  if (isCopy) env->ReleaseStringUTFChars(text, chars);
+  // Released whether or not the JVM copied: a JVM that hands out its own
+  // characters keeps the string pinned until then.
+  env->ReleaseStringUTFChars(text, chars);
   return result;
 }
 

@@ -56,6 +56,9 @@ constexpr int kCreationNiceness = 19;
 constexpr const char* kCreationEnvironment[] = {"PATH", "HOME",   "LANG",           "LC_ALL", "LC_CTYPE",
                                                  "TZ",   "TMPDIR", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
+constexpr const char* kNotAgainMsg = "Start-up cache: %s; not recorded again for this class path";
+constexpr const char* kNoArchive = "the runtime made no archive";
+
 struct CdsState {
   CdsPlan plan;
   std::string javaHome;
@@ -67,9 +70,6 @@ struct CdsState {
   /// given up): other launches run without the cache meanwhile.
   int lock = -1;
   std::string lockPath;
-  /// This is the detached process that creates the cache: nothing of it
-  /// reaches the trace, whose file it no longer has.
-  bool detached = false;
 };
 
 CdsState state;
@@ -143,7 +143,7 @@ void removeArchive() {
 }
 
 void markFailed(const char* why) {
-  if (!state.detached) ut_tproda("Start-up cache: %s; not recorded again for this class path", why);
+  ut_tproda(kNotAgainMsg, why);
   hmdWritePrivateFile(state.plan.failed, cdsFailureMark(state.plan, "failed"));
 }
 
@@ -174,45 +174,90 @@ void pruneCache(const std::string& directory) {
 /// nothing of whether it would have succeeded.
 enum class JavaOutcome { kSucceeded, kFailed, kStopped };
 
-// The creation's java command and environment, made before the launcher
-// forks: the detached process then only runs it.
-struct JavaCommand {
-  std::vector<std::string> args, env;
+/// What publishing an archive writes, made before it is needed: in the
+/// detached process it runs where nothing may be allocated.
+struct Publication {
+  explicit Publication(const CdsPlan& plan)
+      : stampTemporary(hmdPrivateFileTemporary(plan.stamp)),
+        stampText(cdsStampTextSize(plan.classPathPrint), '\0') {}
+  std::string stampTemporary;  ///< the stamp's temporary name, to be made unique
+  std::string stampText;       ///< room for the stamp's text
 };
 
-JavaCommand creationCommand() {
-  JavaCommand command{.args = {state.javaHome + "/bin/java"}, .env = {}};
-  command.args.insert(command.args.end(), state.creation.begin(), state.creation.end());
-  // The recorded JVM took JDK_JAVA_OPTIONS among its options already.
-  for (const char* name : kCreationEnvironment) {
-    if (const char* value = hmdGetEnvironmentValue(name)) command.env.push_back(std::string(name) + "=" + value);
+// Moves a complete recording into place. Its data reach the disk first: a
+// crash must not leave a short archive under the published name, which the
+// JVM would map and fault on. The stamp comes before the name (renaming
+// keeps the file's time), so that a launch never finds the new archive
+// without it and takes it for a damaged one. Allocates nothing and traces
+// only when asked to, so that the detached process may publish too.
+bool publish(const std::string& from, Publication& publication, bool traced) {
+  struct stat st;
+  int fd = hmdOpenPrivateFile(from, O_RDONLY, &st);
+  bool whole = fd >= 0 && st.st_size > 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (!whole) return false;
+  std::size_t length = cdsWriteStampText(publication.stampText.data(), stampOf(st), state.plan.classPathPrint);
+  if (!hmdWritePrivateFileAt(publication.stampTemporary, state.plan.stamp,
+                             std::string_view(publication.stampText.data(), length)) ||
+      std::rename(from.c_str(), state.plan.archive.c_str()) != 0) {
+    return false;
   }
-  return command;
+  if (traced) ut_tproda("Start-up cache: recorded %s", state.plan.archive.c_str());
+  return true;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (std::string& text : strings) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
-}
+/// The creation of the ahead-of-time cache from what the application
+/// recorded: the runtime's java command, its environment and standard
+/// files, and what publishing or giving up writes, all made before it runs.
+/// The launcher makes it in the JVM's exit hook, while the JVM's threads
+/// may hold any lock of the C library (the allocator's among them), and
+/// then forks: the detached process only reads what is made here, and
+/// calls nothing but what is safe after fork() in a threaded process.
+struct Creation {
+  Creation(const std::string& javaHome, const std::vector<std::string>& options, const CdsPlan& plan, bool traced)
+      : publication(plan),
+        failedTemporary(hmdPrivateFileTemporary(plan.failed)),
+        failureMark(cdsFailureMark(plan, "failed")),
+        descriptorLimit(sysconf(_SC_OPEN_MAX)),
+        traced(traced) {
+    args.push_back(javaHome + "/bin/java");
+    args.insert(args.end(), options.begin(), options.end());
+    // The recorded JVM took JDK_JAVA_OPTIONS among its options already.
+    for (const char* name : kCreationEnvironment) {
+      if (const char* value = hmdGetEnvironmentValue(name)) env.push_back(std::string(name) + "=" + value);
+    }
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    // Its output is discarded, and it gets no descriptor of the launcher's.
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    hmdSpawnClosesDescriptors(&actions);
+  }
+  ~Creation() { posix_spawn_file_actions_destroy(&actions); }
+  Creation(const Creation&) = delete;
+  Creation& operator=(const Creation&) = delete;
 
-// Runs the runtime's java with its output discarded and waits for it.
-JavaOutcome runJava(JavaCommand command) {
-  std::vector<char*> argv = pointers(command.args);
-  std::vector<char*> env = pointers(command.env);
-
+  std::vector<std::string> args, env;
+  std::vector<char*> argv, envp;
   posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  hmdSpawnClosesDescriptors(&actions);
+  Publication publication;
+  std::string failedTemporary;  ///< the failure mark's temporary name
+  std::string failureMark;
+  long descriptorLimit;         ///< where closing descriptors one by one stops
+  bool traced;                  ///< false in the detached process, which has no trace
+};
+
+// Runs the runtime's java and waits for it.
+JavaOutcome runJava(Creation& creation) {
+  const char* java = creation.argv[0];
   pid_t pid;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
+  int spawned = posix_spawn(&pid, java, &creation.actions, nullptr, creation.argv.data(), creation.envp.data());
   if (spawned != 0) {
-    if (!state.detached) ut_tproda("Start-up cache: cannot run %s (%s)", argv[0], std::strerror(spawned));
+    if (creation.traced) ut_tproda("Start-up cache: cannot run %s (%s)", java, std::strerror(spawned));
     return JavaOutcome::kFailed;
   }
   int status = 0;
@@ -220,31 +265,13 @@ JavaOutcome runJava(JavaCommand command) {
     if (errno != EINTR) return JavaOutcome::kStopped;
   }
   if (!WIFEXITED(status)) {
-    if (!state.detached) {
-      ut_tproda("Start-up cache: %s ended by signal %d", argv[0], WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    if (creation.traced) {
+      ut_tproda("Start-up cache: %s ended by signal %d", java, WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     }
     return JavaOutcome::kStopped;
   }
-  if (!state.detached) ut_tproda("Start-up cache: %s ended with status %d", argv[0], WEXITSTATUS(status));
+  if (creation.traced) ut_tproda("Start-up cache: %s ended with status %d", java, WEXITSTATUS(status));
   return WEXITSTATUS(status) == 0 ? JavaOutcome::kSucceeded : JavaOutcome::kFailed;
-}
-
-// Moves a complete recording into place. Its data reach the disk first: a
-// crash must not leave a short archive under the published name, which the
-// JVM would map and fault on. The stamp comes before the name (renaming
-// keeps the file's time), so that a launch never finds the new archive
-// without it and takes it for a damaged one.
-bool publish(const std::string& from) {
-  struct stat st;
-  int fd = hmdOpenPrivateFile(from, O_RDONLY, &st);
-  bool whole = fd >= 0 && st.st_size > 0 && fsync(fd) == 0;
-  if (fd >= 0) close(fd);
-  if (!whole || !hmdWritePrivateFile(state.plan.stamp, cdsStampText(stampOf(st), state.plan.classPathPrint)) ||
-      std::rename(from.c_str(), state.plan.archive.c_str()) != 0) {
-    return false;
-  }
-  if (!state.detached) ut_tproda("Start-up cache: recorded %s", state.plan.archive.c_str());
-  return true;
 }
 
 // The archive, or the device and inode of it, among the process's mappings.
@@ -333,13 +360,18 @@ void startRecording(const std::vector<std::string>& options) {
 }
 
 // Makes the ahead-of-time cache from what the application recorded, and
-// publishes it.
-void createCache() {
-  JavaOutcome outcome =
-      hmdGetFileSize(state.recording.c_str()) > 0 ? runJava(creationCommand()) : JavaOutcome::kFailed;
+// publishes it; else marks the class path failed. In the detached process
+// as well: nothing here allocates, and nothing formats but when traced.
+void createCache(Creation& creation) {
+  struct stat recorded;
+  JavaOutcome outcome = stat(state.recording.c_str(), &recorded) == 0 && recorded.st_size > 0
+                            ? runJava(creation)
+                            : JavaOutcome::kFailed;
   // A creation stopped by a signal leaves the recording to the next launch.
-  if (outcome == JavaOutcome::kFailed || (outcome == JavaOutcome::kSucceeded && !publish(state.created))) {
-    markFailed("the runtime made no archive");
+  if (outcome == JavaOutcome::kFailed ||
+      (outcome == JavaOutcome::kSucceeded && !publish(state.created, creation.publication, creation.traced))) {
+    if (creation.traced) ut_tproda(kNotAgainMsg, kNoArchive);
+    hmdWritePrivateFileAt(creation.failedTemporary, state.plan.failed, creation.failureMark);
   }
   discardRecording();
 }
@@ -347,13 +379,16 @@ void createCache() {
 // The detached process: a session of its own, no terminal, the lowest
 // priority, /dev/null for its standard files and no descriptor of the
 // launcher's but the lock, which it holds until the cache is published.
-[[noreturn]] void runDetached() {
-  state.detached = true;
+// A forked child of the threaded launcher: only calls that are safe there.
+[[noreturn]] void runDetached(Creation& creation) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction standard = {};
+  standard.sa_handler = SIG_DFL;
+  sigemptyset(&standard.sa_mask);
   for (int number = 1; number < NSIG; ++number) {
-    if (number != SIGKILL && number != SIGSTOP) signal(number, SIG_DFL);
+    if (number != SIGKILL && number != SIGSTOP) sigaction(number, &standard, nullptr);
   }
   int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd < 3 && null >= 0; ++fd) dup2(null, fd);
@@ -362,11 +397,11 @@ void createCache() {
     state.lock = 3;
   }
   if (syscall(__NR_close_range, 4U, ~0U, 0U) != 0) {
-    for (int fd = 4; fd < sysconf(_SC_OPEN_MAX); ++fd) close(fd);
+    for (int fd = 4; fd < creation.descriptorLimit; ++fd) close(fd);
   }
   // Last, so that whoever sees the priority sees a detached process.
   setpriority(PRIO_PROCESS, 0, kCreationNiceness);
-  createCache();
+  createCache(creation);
   _exit(0);
 }
 
@@ -374,13 +409,13 @@ void createCache() {
 // nothing waits for: the intermediate child starts a session and the
 // grandchild, then ends at once, so that init adopts and reaps the
 // grandchild. False when the process could not be started.
-bool detachCreation() {
+bool detachCreation(Creation& creation) {
   pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
     setsid();
     pid_t grandchild = fork();
-    if (grandchild == 0) runDetached();
+    if (grandchild == 0) runDetached(creation);
     _exit(grandchild > 0 ? 0 : 1);
   }
   int status = 0;
@@ -450,21 +485,26 @@ void cdsFinishRecording() {
   if (state.plan.mode != CdsMode::kRecord || state.finished) return;
   state.finished = true;
   if (state.plan.kind == CdsKind::kDynamic) {
-    if (!publish(state.recording)) markFailed("the runtime made no archive");
+    Publication publication(state.plan);
+    if (!publish(state.recording, publication, true)) markFailed(kNoArchive);
     discardRecording();
     return;
   }
   // A service manager ends what the service leaves running when it stops,
   // and a service's processes are better kept in view: under one the
   // launcher waits for the creation, after asking for the time it takes.
-  if (!ntfIsUnderServiceManager() && detachCreation()) {
-    ut_tproda("Start-up cache: creating %s in the background", state.plan.archive.c_str());
-    // The detached process removes the recording and the lock when done.
-    state.plan.mode = CdsMode::kOff;
-    close(state.lock);
-    state.lock = -1;
-    return;
+  if (!ntfIsUnderServiceManager()) {
+    Creation detached(state.javaHome, state.creation, state.plan, false);
+    if (detachCreation(detached)) {
+      ut_tproda("Start-up cache: creating %s in the background", state.plan.archive.c_str());
+      // The detached process removes the recording and the lock when done.
+      state.plan.mode = CdsMode::kOff;
+      close(state.lock);
+      state.lock = -1;
+      return;
+    }
   }
   ntfSend(kExtendTimeout);
-  createCache();
+  Creation creation(state.javaHome, state.creation, state.plan, true);
+  createCache(creation);
 }

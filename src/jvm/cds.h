@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jvmoptions/vminfo.h"
@@ -131,6 +132,13 @@ CdsRecording cdsRecordingOptions(const CdsPlan& plan, const std::vector<std::str
 
 /// What the stamp of an archive of this file and class path holds.
 std::string cdsStampText(const CdsFileStamp& archive, const std::string& classPathPrint);
+/// The same text written into text, which has room for
+/// cdsStampTextSize(classPathPrint) bytes; returns its length. It allocates
+/// nothing and takes no lock: a forked child of the threaded launcher
+/// writes the stamp of the cache it created.
+std::size_t cdsWriteStampText(char* text, const CdsFileStamp& archive, std::string_view classPathPrint);
+/// The room cdsWriteStampText needs for a class path of that print.
+std::size_t cdsStampTextSize(std::string_view classPathPrint);
 
 /// The failure mark of the plan's class path: "refused" once the JVM did not
 /// map its archive, "failed" when recording failed or the JVM refused the

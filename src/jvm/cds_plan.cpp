@@ -2,6 +2,7 @@
 // plan. Nothing here touches a file; the facts interface does, on request.
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -290,9 +291,35 @@ bool planTarget(const CdsLaunch& launch, CdsFacts& facts, CdsPlan& plan) {
 
 }  // namespace
 
+std::size_t cdsStampTextSize(std::string_view classPathPrint) {
+  // The format's line, three numbers of at most 20 digits and a sign, the
+  // print, and the blanks and line breaks between them.
+  return std::char_traits<char>::length(kFormat) + 3 * 21 + classPathPrint.size() + 5;
+}
+
+std::size_t cdsWriteStampText(char* text, const CdsFileStamp& archive, std::string_view classPathPrint) {
+  char* at = text;
+  char* const end = text + cdsStampTextSize(classPathPrint);
+  auto append = [&at](std::string_view part) { at = std::copy(part.begin(), part.end(), at); };
+  // to_chars, unlike the C library's printf, takes no lock and reads no locale.
+  auto number = [&at, end](auto value) { at = std::to_chars(at, end, value).ptr; };
+  append(kFormat);
+  append("\n");
+  number(archive.size);
+  append(" ");
+  number(archive.seconds);
+  append(" ");
+  number(archive.nanoseconds);
+  append(" ");
+  append(classPathPrint);
+  append("\n");
+  return static_cast<std::size_t>(at - text);
+}
+
 std::string cdsStampText(const CdsFileStamp& archive, const std::string& classPathPrint) {
-  return std::string(kFormat) + "\n" + std::to_string(archive.size) + " " + std::to_string(archive.seconds) + " " +
-         std::to_string(archive.nanoseconds) + " " + classPathPrint + "\n";
+  std::string text(cdsStampTextSize(classPathPrint), '\0');
+  text.resize(cdsWriteStampText(text.data(), archive, classPathPrint));
+  return text;
 }
 
 std::string cdsFailureMark(const CdsPlan& plan, const char* what) { return plan.classPathPrint + " " + what + "\n"; }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "config/cfg.h"
@@ -120,13 +121,18 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   bool reexecution = code == 0 && restartRequest;
   bool due = reexecution || (code != 0 && applicationCode && code == cfgGetRestartOnExitCode());
   if (!due) return code;
+  // The new image's environment is made apart and handed to exec: this path
+  // runs in the JVM's exit hook too, while JVM threads that read the
+  // process's environment still run, and setenv would change it under them.
+  std::vector<std::string> environment = utlCopyEnvironment();
   // An application that fails at once would otherwise be restarted without
   // end, as fast as a JVM starts.
   if (reexecution) {
-    dmnKeepHistory();
-  } else if (!dmnBeforeRestart(code, cfgGetRestartLimitCount(), cfgGetRestartLimitSeconds())) {
+    dmnKeepHistory(environment);
+  } else if (!dmnBeforeRestart(code, cfgGetRestartLimitCount(), cfgGetRestartLimitSeconds(), environment)) {
     return code;
   }
+  ntfRestoreEnvironment(environment);
 
   ut_tproda("Reset CWD to '%s'", original_workingdir.c_str());
   if (!original_workingdir.empty()) (void)chdir(original_workingdir.c_str());
@@ -138,13 +144,15 @@ int checkForRestart(int code, bool restartRequest, bool applicationCode) {
   // writes its own temporary files.
   hmdRemoveLaunchFiles();
   hmdCloseDescriptorsOnExec();
-  ntfRestoreEnvironment();
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   // A set-ID launcher runs its own file again, never what a caller-chosen
-  // argv[0] or PATH names.
+  // argv[0] or PATH names; any other is found as the shell found it.
   if (utlIsSetIdMode()) {
-    execv(hmdSelfExecutable(), original_argv);
+    execve(hmdSelfExecutable(), original_argv, envp.data());
   } else {
-    execvp(original_argv[0], original_argv);
+    execvpe(original_argv[0], original_argv, envp.data());
   }
   int error = errno;
   utlReport(kReExecFailedMsg, error);

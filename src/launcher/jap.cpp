@@ -135,6 +135,16 @@ bool startService() {
   return logDir == nullptr || dmnRedirectOutput(logDir, name);
 }
 
+// What the signal handling of the host decides by, and the launch's work for
+// the signals it answers, which its worker threads call.
+HmdSignalSetup signalSetup() {
+  return {.daemonSupport = cfgGetDaemonSupport(),
+          .handleShutdown = cfgIsHandleShutdownEnabled(),
+          .canDumpStacks = jevCanDumpAllStacks(),
+          .stop = [](int signal) { japStop(true, signal); },
+          .dumpStacks = japDumpAllStacks};
+}
+
 Outcome done(int status) { return {status, Outcome::Next::kDone}; }
 
 // +unit: the unit runs the launcher as installed; what follows +unit is the
@@ -213,7 +223,7 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
 
   bool serving = plan.action == LaunchAction::kRun;
   if (serving && !plan.check && !startService()) return done(1);
-  if (int created = jsvCreateJVM(); created != 0) return done(created);
+  if (int created = jsvCreateJVM(signalSetup()); created != 0) return done(created);
   if (plan.check) return done(endCheck(java, entry.className, entry.method));
   cdsCheckArchiveMapped();
   // The configuration's banner option comes after the variable's, as the

@@ -93,14 +93,10 @@ std::string specifiersEscaped(std::string_view text) {
   return escaped;
 }
 
-void handOnHistory(const std::vector<long long>& history) {
+void handOnHistory(const std::vector<long long>& history, std::vector<std::string>& environment) {
   std::string value;
   for (long long time : history) value += (value.empty() ? "" : ",") + std::to_string(time);
-  if (value.empty()) {
-    unsetenv(kRestartsVariable);
-  } else {
-    setenv(kRestartsVariable, value.c_str(), 1);
-  }
+  utlSetInEnvironment(environment, kRestartsVariable, value.empty() ? std::nullopt : std::optional(value));
 }
 
 // Opens the log file for appending: the user's own regular file, in a
@@ -260,17 +256,17 @@ RestartPlan dmnPlanRestart(const std::vector<long long>& history, long long now,
   return plan;
 }
 
-bool dmnBeforeRestart(int status, int count, int seconds) {
+bool dmnBeforeRestart(int status, int count, int seconds, std::vector<std::string>& environment) {
   RestartPlan plan = dmnPlanRestart(state.restarts, monotonicMilliseconds(), count, seconds);
   if (!plan.allowed) {
     utlReport(kRestartLimitMsg, status, count, seconds);
     return false;
   }
-  handOnHistory(plan.history);
+  handOnHistory(plan.history, environment);
   return true;
 }
 
-void dmnKeepHistory() { handOnHistory(state.restarts); }
+void dmnKeepHistory(std::vector<std::string>& environment) { handOnHistory(state.restarts, environment); }
 
 std::string dmnSystemdWord(std::string_view word) {
   bool quote = word.empty() || word == ";";

@@ -44,12 +44,12 @@ struct RestartPlan {
 /// forgotten.
 RestartPlan dmnPlanRestart(const std::vector<long long>& history, long long now, int count, int seconds);
 /// Before the launcher executes itself again to restart the application
-/// that ended with status: true when the limit allows it, and the new image
-/// then receives the history; false after a reported refusal.
-bool dmnBeforeRestart(int status, int count, int seconds);
-/// Before a re-execution that is no restart of the application: the new
-/// image receives the history unchanged.
-void dmnKeepHistory();
+/// that ended with status: true when the limit allows it, and environment,
+/// the new image's, then holds the history; false after a reported refusal.
+bool dmnBeforeRestart(int status, int count, int seconds, std::vector<std::string>& environment);
+/// Before a re-execution that is no restart of the application: environment,
+/// the new image's, holds the history unchanged.
+void dmnKeepHistory(std::vector<std::string>& environment);
 
 /// One word of a systemd command line: quoted when systemd would split or
 /// unescape it, with '%' and '$' doubled, which systemd would expand.

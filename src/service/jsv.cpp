@@ -200,14 +200,23 @@ int jsvStartApp(int argc, const std::vector<std::string>& argv) {
 }
 
 // Looks up a static method of java.lang.System once; false after a reported
-// failure, which the next call tries again.
+// failure, which the next call tries again. The class is kept for later
+// calls, on whatever thread: as a global reference, since a local one is
+// gone once the main thread leaves its frame or detaches.
 bool lookUpSystemMethod(const char* name, const char* signature, jmethodID& method, bool& initialised,
                         const char* missingMessage) {
   if (initialised) return true;
-  MethodLookup found =
-      jsvGetStaticMethod("java/lang/System", name, signature, &properties.javaLangSystemClass, &method);
+  jclass system = nullptr;
+  MethodLookup found = jsvGetStaticMethod("java/lang/System", name, signature, &system, &method);
   if (found == MethodLookup::kNoMethod) utlReport("%s", missingMessage);
-  initialised = found == MethodLookup::kFound;
+  if (system != nullptr) {
+    JNIEnv* env = mainEnv();
+    if (properties.javaLangSystemClass == nullptr) {
+      properties.javaLangSystemClass = static_cast<jclass>(env->NewGlobalRef(system));
+    }
+    env->DeleteLocalRef(system);
+  }
+  initialised = found == MethodLookup::kFound && properties.javaLangSystemClass != nullptr;
   return initialised;
 }
 
@@ -294,11 +303,14 @@ int createJavaVM() {
 
 }  // namespace
 
-int jsvCreateJVM() {
-  if (int failed = hmdBeforeCreateJVM()) return failed;
+int jsvCreateJVM(const HmdSignalSetup& signalSetup) {
+  if (int failed = hmdBeforeCreateJVM(signalSetup)) return failed;
   if (int failed = createJavaVM()) return failed;
   int result = jsvCheckJVM();
-  if (result == 0) result = hmdAfterCreateJVM();
+  if (result == 0 && hmdAfterCreateJVM()) {
+    jsvSetSystemProperty("launcher.signalhandler.installed", "true");
+    ut_tproda("Turn off Java Shutdown Hooks");
+  }
   dmpRegisterDumpFunction(jsvState().env, jevGetInvocationFunction()->DumpAllStacks);
   if constexpr (kSolaris) hmdRegisterUserIdNatives(jsvState().env);
   return result;
@@ -369,7 +381,18 @@ int jsvFindEntry(const char* entryClass, const char* mainMethod) {
 int jsvDestroyJVM() {
   JsvState& s = jsvState();
   if (JavaVM* vm = s.jvm.load()) {
+    // Only a thread still attached may let go of the class; after the entry
+    // method the main thread no longer is, and the JVM takes it along.
+    JNIEnv* env = nullptr;
+    if (properties.javaLangSystemClass != nullptr &&
+        vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) == JNI_OK) {
+      env->DeleteGlobalRef(properties.javaLangSystemClass);
+    }
+    properties = PropertyMethods{};
     s.abortPhase = 1;
+    // From here on an interrupt explains the wait, and the next one forces
+    // the exit.
+    ut_tproda("Destroying the JVM, which waits for the application's threads");
     vm->DestroyJavaVM();
     s.abortPhase = 0;
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/hmd.h"
+
 /// True once the entry class supplied an exit status through getExitStatus.
 /// Written by the main thread, read by the thread that calls System.exit:
 /// the status is stored first.
@@ -16,8 +18,10 @@ extern std::atomic<bool> jsvIgnoreVMExitCode;
 extern std::atomic<int> jsvInternalExitCode;
 
 /// Creates the JVM from the final option list, checks it and registers the
-/// launcher's natives; 0 on success, else the first failure's code.
-int jsvCreateJVM();
+/// launcher's natives, with the signal handling set up around the creation
+/// from signalSetup (and the Java side told when the launcher answers the
+/// signals); 0 on success, else the first failure's code.
+int jsvCreateJVM(const HmdSignalSetup& signalSetup);
 /// True while JNI_CreateJavaVM runs: a process ending then was refused its JVM.
 bool jsvIsCreatingJVM();
 /// Prints the -X usage of a modular runtime through the runtime's own usage

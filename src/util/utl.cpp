@@ -408,4 +408,18 @@ void utlPutEnv(std::string definition) {
   putenv(putDefinitions().back().data());
 }
 
+std::vector<std::string> utlCopyEnvironment() {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  return environment;
+}
+
+void utlSetInEnvironment(std::vector<std::string>& environment, std::string_view name,
+                         const std::optional<std::string>& value) {
+  std::erase_if(environment, [name](const std::string& entry) {
+    return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
+  });
+  if (value) environment.push_back(std::string(name) + "=" + *value);
+}
+
 void utlExitProcess(int status) { std::exit(status); }

@@ -153,6 +153,13 @@ int utlEnforceLackOfEnvValue(const char* name, const char* value, const char* se
 /// Hands "name=value" to the environment. The text stays valid as long as the
 /// environment holds it, as putenv requires.
 void utlPutEnv(std::string definition);
+/// The process's environment as "name=value" texts: the start of the
+/// environment of a new image, edited without touching the process's own
+/// while other threads may read it.
+std::vector<std::string> utlCopyEnvironment();
+/// Sets name to value in such a copy, or removes it there when value is none.
+void utlSetInEnvironment(std::vector<std::string>& environment, std::string_view name,
+                         const std::optional<std::string>& value);
 
 /// Writes a message meant for the user (printf format, the message carries its
 /// own line break) on standard error. Every user-facing error goes through here.

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "launcher.h"
@@ -16,6 +17,35 @@
 namespace {
 
 void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+// Waits until condition holds, with a deadline generous for a busy machine.
+bool eventually(const std::function<bool()>& condition) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    pause(10);
+  }
+  return true;
+}
+
+// The trace line that ends the work of a signal, written once its handler
+// is back: a signal sent after it is handled again.
+std::string completed(int signal) { return "Completed handling of signal [" + std::to_string(signal) + "]\n"; }
+// The trace line after which interrupts meet the JVM's destruction.
+constexpr const char* kDestroying = "Destroying the JVM, which waits for the application's threads\n";
+
+// True when every thread of the process is stopped (SIGSTOP).
+bool allThreadsStopped(int pid) {
+  std::error_code error;
+  int threads = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::string stat = readFile(task.path() / "stat");
+    std::size_t state = stat.rfind(')') + 2;
+    if (state >= stat.size() || (stat[state] != 'T' && stat[state] != 't')) return false;
+    ++threads;
+  }
+  return threads > 0;
+}
 
 constexpr const char* kWaitingLines =
     "Shutdown is waiting for all threads to complete. Patience is recommended.\n"
@@ -97,7 +127,7 @@ TEST_P(SignalTest, QuitDumpsTheJavaStacks) {
   process->signal(SIGQUIT);
   // The main thread's frame in the dump (the trace names the class too).
   EXPECT_TRUE(process->waitForOutput("\tat jltest.Waiter.main(")) << process->out();
-  pause(300);
+  EXPECT_TRUE(process->waitForOutput(completed(SIGQUIT))) << process->out();
   process->signal(SIGTERM);
   ProcessResult result = process->finish();
   EXPECT_EQ(result.status, 0);
@@ -123,9 +153,9 @@ TEST_P(SignalTest, ProcessToolsNameTheApplication) {
 TEST_P(SignalTest, InterruptsDuringDestructionExplainThenForce) {
   auto process = start("options handleexit\n", {"0", "linger"}, {{"UTRACE", "-p"}});
   ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
-  pause(500);
+  ASSERT_TRUE(process->waitForOutput(kDestroying));
   process->signal(SIGINT);
-  pause(1000);
+  ASSERT_TRUE(process->waitForOutput(completed(SIGINT)));
   process->signal(SIGINT);
   ProcessResult result = process->finish();
   EXPECT_EQ(result.status, 1);
@@ -163,7 +193,7 @@ TEST_P(SignalTest, StormsWhileRunningEndCleanly) {
 TEST_P(SignalTest, StormDuringDestructionForcesTheExitOnce) {
   auto process = start("options handleexit\n", {"0", "linger"}, {{"UTRACE", "-p"}});
   ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
-  pause(500);
+  ASSERT_TRUE(process->waitForOutput(kDestroying));
   for (int i = 0; i < 20; ++i) {
     for (int number : {SIGINT, SIGTERM, SIGHUP}) process->signal(number);
   }
@@ -173,11 +203,12 @@ TEST_P(SignalTest, StormDuringDestructionForcesTheExitOnce) {
   EXPECT_EQ(occurrences(result.err, kForcingLines), 1) << result.err;
 }
 
+// Sent together: a signal that was not ignored would call the exit method
+// once more, and the application would say so.
 TEST_P(SignalTest, NohupMakesInterruptsIgnored) {
   auto process = start("options handleexit\n", {"1"}, {}, {SIGHUP});
   process->signal(SIGINT);
   process->signal(SIGHUP);
-  pause(1000);
   process->signal(SIGTERM);
   ProcessResult result = process->finish();
   EXPECT_EQ(result.out, "ready\ncleanup true\nmain ends\n");
@@ -186,10 +217,32 @@ TEST_P(SignalTest, NohupMakesInterruptsIgnored) {
 TEST_P(SignalTest, IgnoredSignalOption) {
   auto process = start("options handleexit\n", {"+sig", "term", "1"});
   process->signal(SIGTERM);
-  pause(1000);
   process->signal(SIGINT);
   ProcessResult result = process->finish();
   EXPECT_EQ(result.out, "ready\ncleanup true\nmain ends\n");
+}
+
+// A burst: each signal is sent again as soon as its last one's work is
+// done, while the workers of the others still run. None is lost: every one
+// is handled, and the application and the launcher say so as often.
+TEST_P(SignalTest, BurstsWhileWorkersFinishLoseNoSignal) {
+  constexpr int kRounds = 8;
+  const int burst[] = {SIGQUIT, SIGTERM, SIGINT, SIGHUP};
+  auto process = start("options handleexit\n", {"0", "until=" + dir.file("burst over")}, {{"UTRACE", "-p"}});
+  for (int number : burst) process->signal(number);
+  for (int round = 1; round <= kRounds; ++round) {
+    for (int number : burst) {
+      ASSERT_TRUE(process->waitForOutput(completed(number), round)) << number << " in round " << round;
+      if (round < kRounds) process->signal(number);
+    }
+  }
+  dir.writeFile("burst over", "");
+  ProcessResult result = process->finish();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(occurrences(result.out, "cleanup true\n"), 3 * kRounds);
+  EXPECT_EQ(occurrences(result.out, "Dumping all Java Stacks\n"), kRounds);
+  EXPECT_EQ(occurrences(result.out, "Full thread dump"), kRounds);
+  EXPECT_NE(result.out.find("main ends\n"), std::string::npos);
 }
 
 TEST_P(SignalTest, BlockedSignalsOfTheParentAreUnblocked) {
@@ -274,10 +327,10 @@ TEST_P(SignalTest, ServiceManagerStopsAJvmWaitingForItsThreads) {
     if (c.managed) env.emplace("INVOCATION_ID", "0123456789abcdef");
     auto process = start("options handleexit\n" + c.exitClass, {"0", "linger", "hook"}, env);
     ASSERT_TRUE(process->waitForOutput("Returned from main class with status 0\n"));
-    pause(500);
+    ASSERT_TRUE(process->waitForOutput(kDestroying));
     process->signal(c.signal);
     if (c.status == 1) {
-      pause(1000);
+      ASSERT_TRUE(process->waitForOutput(completed(c.signal)));
       process->signal(c.signal);
     }
     ProcessResult result = process->finish();
@@ -294,14 +347,16 @@ TEST_P(SignalTest, WatchdogPingsWhileTheJvmAnswers) {
   // Twenty-five intervals: a generous wait for a busy machine.
   EXPECT_TRUE(manager.waitFor("WATCHDOG=1", 5000));
   // Stopped, the service says nothing; after a stall of many intervals the
-  // pings come again.
+  // pings come again. Once every thread is stopped, all that was sent has
+  // arrived.
   process->signal(SIGSTOP);
-  pause(300);
+  ASSERT_TRUE(eventually([&] { return allThreadsStopped(process->pid()); }));
   std::size_t heard = manager.messages().size();
+  // The stall itself: five intervals.
   pause(1000);
   EXPECT_EQ(manager.messages().size(), heard);
   process->signal(SIGCONT);
-  for (int waits = 0; waits < 500 && manager.messages().size() == heard; ++waits) pause(10);
+  EXPECT_TRUE(eventually([&] { return manager.messages().size() > heard; }));
   EXPECT_GT(manager.messages().size(), heard);
   EXPECT_EQ(manager.messages().back(), "WATCHDOG=1");
   process->signal(SIGTERM);
@@ -369,8 +424,7 @@ TEST_P(SignalTest, DaemonOutputGoesToALogReopenedOnHangUp) {
   RunningProcess process(command);
   // The trace says when each file has taken the output.
   auto waitFor = [](const std::string& path, const std::string& text) {
-    for (int tries = 0; tries < 3000 && readFile(path).find(text) == std::string::npos; ++tries) pause(10);
-    return readFile(path).find(text) != std::string::npos;
+    return eventually([&] { return readFile(path).find(text) != std::string::npos; });
   };
   ASSERT_TRUE(waitFor(log, "ready\n"));
   std::filesystem::rename(log, log + ".1");
