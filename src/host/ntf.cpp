@@ -61,7 +61,7 @@ NtfState state;
 std::shared_ptr<Watchdog> watchdog;
 std::thread watchdogThread;
 
-std::optional<std::string> read(const char* name) {
+std::optional<std::string> variable(const char* name) {
   const char* value = hmdGetEnvironmentValue(name);
   return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
@@ -138,10 +138,10 @@ void ntfInit() {
     }
     return;
   }
-  state.socket = read(kNotifySocket);
+  state.socket = variable(kNotifySocket);
   if (state.socket && state.socket->empty()) state.socket.reset();
-  state.watchdogUsec = read(kWatchdogUsec);
-  state.watchdogPid = read(kWatchdogPid);
+  state.watchdogUsec = variable(kWatchdogUsec);
+  state.watchdogPid = variable(kWatchdogPid);
   state.managed = state.socket.has_value() || hmdGetEnvironmentValue(kInvocationId) != nullptr;
   // A watchdog meant for another process (the manager's main process was a
   // shell that started the launcher) is not the launcher's to keep.

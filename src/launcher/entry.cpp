@@ -89,19 +89,40 @@ int launcherMain(int argc, char** argv) {
   }
   utlTerm();
   returned_thru_main = true;
-  int status = checkForRestart(outcome.status, outcome.next == Outcome::Next::kReexecute,
-                               jsvIsApplicationStatus(false));
+  return finishLaunch(outcome, jsvIsApplicationStatus(false));
+}
+
+namespace {
+
+// What a launch leaves behind: the watchdog thread (which, still running
+// when the process ends, would end it with std::terminate instead), the
+// temporary files, the pid file, an unpublished recording. Each part is
+// released once, whichever end comes first.
+void releaseLaunch() {
+  ntfStopWatchdog();
+  hmdRemoveLaunchFiles();
+  dmnRemovePidFile();
+  cdsTerm();
+}
+
+}  // namespace
+
+int finishLaunch(Outcome outcome, bool applicationCode) {
+  // The launcher's own failures end the launch whatever their status: a
+  // restart would only fail the same way again, without end.
+  if (outcome.next == Outcome::Next::kReexecute && outcome.status != 0) outcome.next = Outcome::Next::kDone;
+  if (outcome.next == Outcome::Next::kDone && outcome.status != 0 && applicationCode &&
+      outcome.status == cfgGetRestartOnExitCode()) {
+    outcome.next = Outcome::Next::kRestart;
+  }
+  int status = checkForRestart(outcome);
+  releaseLaunch();
   ntfTerm();
   return status;
 }
 
 void atExitHandler() {
-  // A watchdog thread still running when the process ends would end it
-  // with std::terminate instead.
-  ntfStopWatchdog();
-  hmdRemoveLaunchFiles();
-  dmnRemovePidFile();
-  cdsTerm();
+  releaseLaunch();
   if (returned_thru_main) return;
   ut_tproda("C runtime exit() was called");
   // A part of the JVM that ends the process while the JVM is being created
@@ -115,12 +136,10 @@ void atExitHandler() {
   }
 }
 
-int checkForRestart(int code, bool restartRequest, bool applicationCode) {
-  // The launcher's own failures end the launch whatever their status: a
-  // restart would only fail the same way again, without end.
-  bool reexecution = code == 0 && restartRequest;
-  bool due = reexecution || (code != 0 && applicationCode && code == cfgGetRestartOnExitCode());
-  if (!due) return code;
+int checkForRestart(const Outcome& outcome) {
+  const int code = outcome.status;
+  if (outcome.next == Outcome::Next::kDone) return code;
+  const bool reexecution = outcome.next == Outcome::Next::kReexecute;
   // The new image's environment is made apart and handed to exec: this path
   // runs in the JVM's exit hook too, while JVM threads that read the
   // process's environment still run, and setenv would change it under them.
@@ -167,5 +186,5 @@ void JNICALL JVMExitHandler(jint code) {
     code = jsvInternalExitCode.load();
     ut_tproda("Using return code (%d) from main class to determine restart", static_cast<int>(code));
   }
-  utlExitProcess(checkForRestart(code, false, jsvIsApplicationStatus(true)));
+  utlExitProcess(finishLaunch(Outcome{code, Outcome::Next::kDone}, jsvIsApplicationStatus(true)));
 }

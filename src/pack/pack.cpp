@@ -189,7 +189,7 @@ class TempOutput {
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
   ~TempOutput() {
-    close();
+    closeFile();
     if (created_) packRemove(path_);
   }
 
@@ -197,7 +197,7 @@ class TempOutput {
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
   /// False when closing reported a write error.
-  bool close() {
+  bool closeFile() {
     int fd = fd_;
     fd_ = -1;
     return fd < 0 || ::close(fd) == 0;
@@ -343,7 +343,7 @@ class Packer {
     umask(mask);
     if (!write(temp.fd(), temp.path())) return false;
     struct stat written;
-    if (fchmod(temp.fd(), 0777 & ~mask) != 0 || fstat(temp.fd(), &written) != 0 || !temp.close() ||
+    if (fchmod(temp.fd(), 0777 & ~mask) != 0 || fstat(temp.fd(), &written) != 0 || !temp.closeFile() ||
         !temp.renameTo(request_.output)) {
       return fail(packFormat(kCannotWriteMsg, request_.output.c_str(), std::strerror(errno)));
     }
