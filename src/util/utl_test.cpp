@@ -226,8 +226,6 @@ TEST(UtlWordsTest, SplitsAsAShellDoes) {
   for (const Case& c : cases) EXPECT_EQ(utlSplitWords(c.text), c.words) << c.text;
 }
 
-TEST(UtlExitTest, ExitProcessEndsWithStatus) { EXPECT_EXIT(utlExitProcess(7), testing::ExitedWithCode(7), ""); }
-
 }  // namespace
 
 // The digests of the standard's own examples, one of them fed in pieces
