@@ -27,6 +27,7 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
       {"# c\nmainclass\tx", "Error: Unrecognized directive 'mainclass\tx' at line 2 in configuration file '%s'.\n"},
       {"mainclass $env(CFG_TEST_UNSET)",
        "Error: Parameter required for 'mainclass ' at line 1 in configuration file '%s'.\n"},
+      {"addjars", "Error: Parameter required for 'addjars' at line 1 in configuration file '%s'.\n"},
       {"nosplash false", "Error: Unable to process 'nosplash false' at line 1 in configuration file '%s'.\n"},
       {"vmparams -Dx='open", "Error: Unable to process 'vmparams -Dx='open' at line 1 in configuration file '%s'.\n"},
       {"\n\nrestartonexit 12x", "Error: Invalid number in 'restartonexit 12x' at line 3 in configuration file '%s'.\n"},

@@ -1,28 +1,10 @@
 #include "host/sysinfo.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "temp_dir.h"
 
 namespace {
-
-// What the kernel reports as the machine's memory (MemTotal, in KiB), to
-// within the page it counts in; this machine has more than 2 GiB, where a
-// 32-bit count wraps.
-TEST(PhysicalMemoryTest, IsTheMemoryTheKernelReports) {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  unsigned long long kib = 0;
-  ASSERT_TRUE(meminfo >> key >> kib);
-  ASSERT_EQ(key, "MemTotal:");
-  const auto bytes = static_cast<unsigned long long>(getTotalPhysMem());
-  EXPECT_LE(bytes, kib * 1024);
-  EXPECT_GT(bytes + static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)), kib * 1024);
-  EXPECT_GT(bytes, 1ULL << 31);
-}
 
 /// "<file relative to root> <bytes>", or "none".
 std::string describe(const std::optional<CgroupMemoryLimit>& limit, const TempDir& root) {
