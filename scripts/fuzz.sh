@@ -1,8 +1,8 @@
 #!/bin/sh
-# Runs each libFuzzer harness of a fuzz build (make fuzz) for a number of
-# seconds, 60 by default, on a copy of its seed corpus under
-# <build>/fuzz-runs/<target>, so that the corpus in the repository keeps only
-# its seeds. Each target's report gives its runs and runs per second. A crash,
+# Runs each libFuzzer harness of a fuzz build (make fuzz), as many at once as
+# there are processors, for a number of seconds, 60 by default, on a copy of
+# its seed corpus under <build>/fuzz-runs/<target>, so that the corpus in the
+# repository keeps only its seeds. Each target's report gives its runs and runs per second. A crash,
 # leak, undefined behaviour, failed check, timeout or memory exhaustion fails
 # the target; each failing target is named with its reproducer, and the
 # script fails when any did.
@@ -15,8 +15,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d /dev/shm/jlauncher-fuzz.XXXXXX 2>/dev/null) || scratch=""
 trap '[ -z "$scratch" ] || rm -rf "$scratch"' EXIT
 trap 'exit 130' INT TERM
-failed=""
-for seeds in "$root"/tests/fuzz/corpus/*/; do
+# One harness: its report goes to <work>/report, its status to <work>/status.
+run_target() {
+  seeds=$1
   target=$(basename "$seeds")
   harness="$build/tests/fuzz/fuzz_$target"
   work="$build/fuzz-runs/$target"
@@ -32,16 +33,39 @@ for seeds in "$root"/tests/fuzz/corpus/*/; do
   rm -rf "$tmp"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
+  echo "$status" >"$work/status"
   if [ "$status" -eq 0 ]; then
-    echo "fuzz_$target: ${runs:-?} runs (${rate:-?}/s), nothing found"
-    continue
+    echo "fuzz_$target: ${runs:-?} runs (${rate:-?}/s), nothing found" >"$work/report"
+    return
   fi
-  failed="$failed fuzz_$target"
-  echo "fuzz_$target: FAILED (status $status) after ${runs:-?} runs (${rate:-?}/s), log $work/log"
-  grep -E 'ERROR|SUMMARY|runtime error|check failed' "$work/log" | head -n 4 | sed 's/^/  /'
-  for finding in "$work/findings/"*; do
-    [ -e "$finding" ] && echo "  reproducer: $finding (run: $harness $finding)"
-  done
+  {
+    echo "fuzz_$target: FAILED (status $status) after ${runs:-?} runs (${rate:-?}/s), log $work/log"
+    grep -E 'ERROR|SUMMARY|runtime error|check failed' "$work/log" | head -n 4 | sed 's/^/  /'
+    for finding in "$work/findings/"*; do
+      [ -e "$finding" ] && echo "  reproducer: $finding (run: $harness $finding)"
+    done
+  } >"$work/report"
+}
+
+# As many harnesses at once as there are processors, each a process of its
+# own; the reports follow in the corpus's order.
+jobs=$(nproc 2>/dev/null || echo 1)
+running=0
+for seeds in "$root"/tests/fuzz/corpus/*/; do
+  run_target "$seeds" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait
+    running=0
+  fi
+done
+wait
+failed=""
+for seeds in "$root"/tests/fuzz/corpus/*/; do
+  target=$(basename "$seeds")
+  work="$build/fuzz-runs/$target"
+  cat "$work/report"
+  [ "$(cat "$work/status")" -eq 0 ] || failed="$failed fuzz_$target"
 done
 if [ -n "$failed" ]; then
   echo "FAILED fuzz targets:$failed"
