@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -320,7 +321,10 @@ std::string cfgGetAnchorDirectory() {
   if (state.launcherConfigFileName && state.configFileMode != 1) {
     const std::string& name = *state.launcherConfigFileName;
     std::size_t slash = name.rfind('/');
-    return slash == std::string::npos ? "." : name.substr(0, slash);
+    // A file in the root directory is anchored there, not left without an
+    // anchor: its relative paths would then name files in the working
+    // directory.
+    return slash == std::string::npos ? "." : name.substr(0, std::max<std::size_t>(slash, 1));
   }
   return hmdGetFullLauncherPath(kPathMax);
 }

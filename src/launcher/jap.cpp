@@ -150,7 +150,10 @@ Outcome done(int status) { return {status, Outcome::Next::kDone}; }
 // +unit: the unit runs the launcher as installed; what follows +unit is the
 // service's command line.
 int printUnit(const LaunchRecord& record) {
-  std::vector<std::string> args(record.argv + 1, record.argv + record.argc);
+  // Nothing follows when +unit was taken as another option's value: parsing
+  // then left no arguments at all.
+  std::vector<std::string> args;
+  if (record.argc > 1) args.assign(record.argv + 1, record.argv + record.argc);
   std::string unit, why;
   if (!dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile(), unit, why)) {
     utlReport(kUnitRefusedMsg, why.c_str());

@@ -183,7 +183,7 @@ namespace {
 std::string anchoredPath(std::string_view path, std::string_view anchor) {
   if (anchor.empty() || path.starts_with('/')) return std::string(path);
   std::string base(anchor);
-  base += '/';
+  if (!base.ends_with('/')) base += '/';
   base += path;
   return base;
 }

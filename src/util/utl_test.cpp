@@ -86,6 +86,8 @@ TEST_F(UtlTest, MakeAbsPathAnchorsRelativePaths) {
   cfgSetCurrentConfigFile("/etc/app/app.config");
   EXPECT_EQ(utlMakeAbsPath("lib/x.jar", cfgGetAnchorDirectory()), "/etc/app/lib/x.jar");
   EXPECT_EQ(utlMakeAbsPath("/usr/lib", cfgGetAnchorDirectory()), "/usr/lib");
+  cfgSetCurrentConfigFile("/app.config");
+  EXPECT_EQ(utlMakeAbsPath("lib/x.jar", cfgGetAnchorDirectory()), "/lib/x.jar");
   hmdResetApplicationHome();
   cfgSetCurrentConfigFile("/opt/app/bin/app.config");
   EXPECT_EQ(utlMakeAbsPath("lib/x.jar", cfgGetAnchorDirectory()), "/opt/app/bin/lib/x.jar");

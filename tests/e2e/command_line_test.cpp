@@ -126,6 +126,10 @@ TEST_F(CommandLineTest, UnitRunsTheInstalledApplicationAsAService) {
                             " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\nKillMode=mixed\n"
                             "TimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\nSuccessExitStatus=143\nPIDFile=" +
                             dir.file("app/run/myapp.pid") + "\n\n[Install]\nWantedBy=multi-user.target\n");
+  // Given as another option's value, +unit still prints the unit, without arguments.
+  result = run({"+javahome", "+unit"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("\nExecStart=" + launcher + "\nKillMode=mixed\n"), std::string::npos) << result.out;
 }
 
 }  // namespace
