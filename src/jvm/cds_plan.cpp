@@ -263,7 +263,7 @@ bool planTarget(const CdsLaunch& launch, CdsFacts& facts, CdsPlan& plan) {
 
   const std::optional<std::string>& directory = launch.cacheDirectory;
   if (!directory) {
-    plan.notes.push_back("neither XDG_CACHE_HOME nor HOME names a directory");
+    plan.notes.push_back("none of XDG_CACHE_HOME, CACHE_DIRECTORY and HOME names a directory");
     return false;
   }
   // The JVM reads a ':' in an archive's name as the start of another one.

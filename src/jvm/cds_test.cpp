@@ -96,7 +96,7 @@ TEST(StartupCachePlanTest, DecidesFromTheLaunchAndTheFiles) {
        [](CdsLaunch& l, FakeFacts&) { l.options[1] = "-Djava.class.path=/app/a.jar:/app/classes"; }, CdsMode::kOff,
        {"'/app/classes' on the class path is no jar file; only classes from jar files are archived"}},
       {"no cache directory named", [](CdsLaunch& l, FakeFacts&) { l.cacheDirectory.reset(); }, CdsMode::kOff,
-       {"neither XDG_CACHE_HOME nor HOME names a directory"}},
+       {"none of XDG_CACHE_HOME, CACHE_DIRECTORY and HOME names a directory"}},
       {"a ':' in the directory", [](CdsLaunch& l, FakeFacts&) { l.cacheDirectory = "/c:d/jlauncher"; },
        CdsMode::kOff, {"the JVM cannot name archives in '/c:d/jlauncher'"}},
       {"a directory others can change",

@@ -89,7 +89,10 @@ int launcherMain(int argc, char** argv) {
   }
   utlTerm();
   returned_thru_main = true;
-  return finishLaunch(outcome, jsvIsApplicationStatus(false));
+  int status = finishLaunch(outcome, jsvIsApplicationStatus(false));
+  // Not from the JVM's exit hook, where a native method may still read it.
+  ntfTerm();
+  return status;
 }
 
 namespace {
@@ -117,7 +120,6 @@ int finishLaunch(Outcome outcome, bool applicationCode) {
   }
   int status = checkForRestart(outcome);
   releaseLaunch();
-  ntfTerm();
   return status;
 }
 

@@ -450,7 +450,7 @@ std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
     return std::nullopt;
   }
   std::optional<std::string> directory = hmdUserCacheDirectory();
-  std::string why = "neither XDG_CACHE_HOME nor HOME names a directory";
+  std::string why = "none of XDG_CACHE_HOME, CACHE_DIRECTORY and HOME names a directory";
   std::optional<std::string> trusted = directory ? hmdPrivateDirectory(*directory, true, why) : std::nullopt;
   // The JVM would read a ':' in a class path element as two elements.
   if (trusted && trusted->find(':') != std::string::npos) {

@@ -124,8 +124,8 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
     std::string err;
   } cases[] = {
       {"no home", app, {{"HOME", std::nullopt}},
-       "Error: myapp has no cache directory to extract its jars or Java runtime into: neither XDG_CACHE_HOME nor "
-       "HOME names a directory" + fix},
+       "Error: myapp has no cache directory to extract its jars or Java runtime into: none of XDG_CACHE_HOME, "
+       "CACHE_DIRECTORY and HOME names a directory" + fix},
       {"a cache others can change", app, {{"XDG_CACHE_HOME", shared}},
        "Error: myapp has no cache directory to extract its jars or Java runtime into: every user can change '" +
            shared + "'" + fix},
