@@ -107,8 +107,10 @@ bool finalizeClassPath(const JopFinalInputs& inputs) {
   // carries whole were extracted, and stand first in its place.
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
   std::string archive = inputs.carried;
+  // An old runtime takes the executable on its boot class path only when it
+  // holds an archive: Java 8 refuses to start with one that holds none.
   if (!inputs.java.modular()) {
-    putLauncherOnTheBootClassPath(launcher, boot, configured);
+    if (inputs.launcherIsArchive) putLauncherOnTheBootClassPath(launcher, boot, configured);
   } else if (archive.empty() && !launcher.empty() && inputs.launcherIsArchive) {
     archive = launcher;
   }

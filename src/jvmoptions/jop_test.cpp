@@ -173,13 +173,19 @@ TEST_F(FinalizeTest, ClassPathDroppedWholeAddsNoClassPathOption) {
 
 TEST_F(FinalizeTest, BootClassPathIsPrependedOrAppendedForModularRuntimes) {
   std::string boot = dir.writeFile("boot.jar", "");
-  // An executable without an appended archive: first on an old runtime's
-  // boot class path (and so off its class path), on no path of a modular one.
-  std::string launcher = dir.writeFile("bin/launcher", "ELF");
+  // An executable with an appended archive is first on an old runtime's boot
+  // class path (and so off its class path). One without is on no boot class
+  // path: Java 8 refuses to start with a file there that holds no archive.
+  std::string launcher = dir.writeFile("bin/launcher", std::string("ELF") + "PK\x05\x06" + std::string(18, '\0'));
   hmdSetFullLauncherFileName(launcher);
   ASSERT_TRUE(process("addbootpath boot.jar\naddpath bin/launcher\n").ok);
   std::string bootPath = launcher + ":" + boot;
   EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.bootclasspath=" + bootPath, "-Xbootclasspath/p:" + bootPath},
+                                   launcherProperties()));
+  jopInit();
+  dir.writeFile("bin/launcher", "ELF");
+  EXPECT_EQ(finalOptions(), concat({"-Dlauncher.config.classpath=" + launcher, "-Dlauncher.config.bootclasspath=" + boot,
+                                    "-Xbootclasspath/p:" + boot, "-Djava.class.path=" + launcher},
                                    launcherProperties()));
   jopInit();
   java = testJava();

@@ -395,7 +395,9 @@ JopFinalInputs japFinalInputs(const JavaChoice& java, const std::string& carried
   inputs.bootClassPath = cfgGetBootClassPath();
   inputs.carried = carried;
   std::string launcher = hmdGetFullLauncherFileName(kPathMax + 1);
-  inputs.launcherIsArchive = java.modular() && carried.empty() && !launcher.empty() && zipHasArchive(launcher.c_str());
+  // A modular runtime that has the carried jars needs no look at the archive.
+  inputs.launcherIsArchive =
+      !launcher.empty() && (!java.modular() || carried.empty()) && zipHasArchive(launcher.c_str());
   inputs.java = java;
   inputs.allowReferenceImplementation = cfgIsAllowRIEnabled();
   if (const char* currentDir = cfgGetCurrentDir()) inputs.currentDir = currentDir;
