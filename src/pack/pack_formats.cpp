@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <string_view>
 
 #include "pack/pack.h"
 
@@ -195,8 +196,12 @@ PackMergeResult mergeNotices(const std::vector<std::string>& copies, std::string
   return PackMergeResult::kMerged;
 }
 
-bool inMetaInf(const std::string& path, const char* prefix) {
-  return path.starts_with(prefix) && path.size() > std::strlen(prefix) && path.find('/', 9) == std::string::npos;
+// A licence or notice file, in any case, with a suffix or none, in META-INF
+// or at the top of the jar: the names Apache's and most other jars use.
+bool isNotice(std::string_view path) {
+  std::string upper(path.starts_with("META-INF/") ? path.substr(9) : path);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.find('/') == std::string::npos && (upper.starts_with("LICENSE") || upper.starts_with("NOTICE"));
 }
 
 /// One known file: which paths it covers and how their copies merge.
@@ -220,12 +225,7 @@ constexpr KnownFile kKnownFiles[] = {
        return p.starts_with("META-INF/spring/") && p.ends_with(".imports") && p.find('/', 16) == std::string::npos;
      },
      .merge = mergeLineLists},
-    {.matches = [](const std::string& p) {
-       std::string upper = p;
-       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-       return inMetaInf(upper, "META-INF/LICENSE") || inMetaInf(upper, "META-INF/NOTICE");
-     },
-     .merge = mergeNotices},
+    {.matches = [](const std::string& p) { return isNotice(p); }, .merge = mergeNotices},
 };
 
 const KnownFile* knownFile(const std::string& path) {

@@ -281,6 +281,9 @@ TEST_F(PackTest, MergedFilesHoldBothJarsParts) {
       {"META-INF/spring/x.imports", "a.A\nb.B\n", "b.B\nc.C\n", "a.A\nb.B\nc.C\n"},
       {"META-INF/LICENSE.txt", "one\n", "two\n", "one\n\ntwo\n"},
       {"META-INF/NOTICE", "same\n", "same\n", "same\n"},
+      {"META-INF/LICENSE", "apache\n", "mit", "apache\n\nmit"},
+      {"META-INF/notice.md", "a\n", "b\n", "a\n\nb\n"},
+      {"LICENSE", "a\n", "b\n", "a\n\nb\n"},
       {"data.bin", "same", "same", "same"},
       // The first jar's main section without Class-Path (b.jar it names is
       // packed), lines cut at 72 bytes; the second jar's package attributes
