@@ -14,6 +14,7 @@ include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 # The launcher that jlauncher-pack finds beside itself is the one it puts
 # into applications: the portable one wherever it was built.
 if(LAUNCHER_PORTABLE_ENABLED)
+  set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${LAUNCHER_PORTABLE_LAUNCHER})
   install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
   # It carries zlib, which lintian would otherwise take for an oversight.
   install(FILES debian/jlauncher.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides

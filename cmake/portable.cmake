@@ -1,8 +1,8 @@
 # The portable launcher and packer, the ones that installs, packages and
 # archives ship: compiled with Debian 11's g++ 10 against its glibc 2.31,
 # with the C++ runtime and libzip linked in, so that a single-file
-# application runs on any x86-64 Linux with glibc 2.31 or later (Debian 11,
-# Ubuntu 20.04, RHEL 9 and newer) whatever C++ runtime it has. The compiler
+# application runs on any x86-64 Linux with glibc 2.17 or later (CentOS 7,
+# RHEL 8, Ubuntu 18.04, Debian 10 and newer) whatever C++ runtime it has. The compiler
 # runs inside the root that `scripts/bullseye-root.sh ensure` makes once;
 # without that root, installs and packages get the host build instead.
 #

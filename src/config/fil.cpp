@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -145,6 +147,33 @@ FILE* openChecked(const char* path, const char* mode, Trust trust) {
   return stream;
 }
 
+// A read stream over text the stream keeps alive itself. fopencookie (glibc
+// 2.2) rather than fmemopen (2.22): the portable launcher runs on glibc 2.17.
+struct TextCookie {
+  std::shared_ptr<const std::string> text;
+  std::size_t position = 0;
+};
+
+ssize_t readText(void* cookie, char* buffer, size_t size) {
+  auto* text = static_cast<TextCookie*>(cookie);
+  std::size_t count = std::min(size, text->text->size() - text->position);
+  std::memcpy(buffer, text->text->data() + text->position, count);
+  text->position += count;
+  return static_cast<ssize_t>(count);
+}
+
+int closeText(void* cookie) {
+  delete static_cast<TextCookie*>(cookie);
+  return 0;
+}
+
+FILE* openText(const std::shared_ptr<const std::string>& text) {
+  auto* cookie = new TextCookie{text};
+  FILE* stream = fopencookie(cookie, "r", cookie_io_functions_t{readText, nullptr, nullptr, closeText});
+  if (stream == nullptr) delete cookie;
+  return stream;
+}
+
 }  // namespace
 
 FILE* filOpenFile(const char* path, const char* mode, bool checkAccess) {
@@ -155,7 +184,7 @@ FILE* filOpenProjectFile(const char* path) { return openChecked(path, "r", Trust
 
 FILE* filOpenText(const char* name, const std::string& text) {
   auto kept = std::make_shared<const std::string>(text);
-  FILE* stream = fmemopen(const_cast<char*>(kept->data()), kept->size(), "r");
+  FILE* stream = openText(kept);
   if (stream == nullptr) return nullptr;
   // The text stands for the file of that name, which cannot include itself.
   struct stat info {};

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -23,6 +22,7 @@
 #include "util/platform.h"
 #include "util/utl.h"
 #include "util/utrace.h"
+#include "util/condition.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ struct NtfState {
 /// ends, and must then touch nothing that the end of the process destroys.
 struct Watchdog {
   std::mutex lock;
-  std::condition_variable wake;
+  MonotonicCondition wake;
   bool stopping = false;
   bool finished = false;
   std::string socket;                      ///< the manager's address, as read at start

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +24,7 @@
 
 #include "host/hmd.h"
 #include "pack/pack.h"
+#include "util/condition.h"
 
 extern char** environ;
 
@@ -54,7 +54,7 @@ struct Made {
 
 struct CleanupState {
   std::mutex lock;
-  std::condition_variable toolEnded;
+  MonotonicCondition toolEnded;
   sigset_t caught{};                 ///< the signals the answering thread takes
   int signal = 0;                    ///< the signal being answered; 0: none
   bool ended = false;                ///< the run is over: a signal ends the process at once
