@@ -170,6 +170,10 @@ class PackWorkDir;
 bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
                         std::string* error);
 
+/// The newest glibc symbol version ("2.34") the ELF file at path needs; none
+/// for a file that is no 64-bit little-endian ELF file or needs none.
+std::optional<std::string> packGlibcFloor(const std::string& path);
+
 /// Adds the runtime's entries to the archive: directories, deflated files and
 /// links, each with its Unix mode. False with *error set on a failure.
 bool packAddRuntime(struct zip* out, const PackRuntime& runtime, std::string* error);

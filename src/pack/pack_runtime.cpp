@@ -15,7 +15,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -55,6 +57,10 @@ constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
 constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
 constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
+constexpr const char* kGlibcAboveLauncherMsg =
+    "the runtime needs glibc %s (its %s), the launcher %s: the packed file runs only where glibc %s or later is "
+    "installed; a runtime made from a JDK built for an older glibc (Temurin's need 2.17) runs wherever the launcher "
+    "does";
 
 bool fail(std::string* error, std::string message) {
   *error = std::move(message);
@@ -533,7 +539,106 @@ int openAsHashed(const PackRuntimeEntry& entry) {
   return fd;
 }
 
+// glibc versions compare by their numbers: 2.17 < 2.28 < 2.34.
+bool glibcBelow(const std::string& a, const std::string& b) {
+  std::istringstream left(a), right(b);
+  for (;;) {
+    int x = -1, y = -1;
+    char dot;
+    bool more = static_cast<bool>(left >> x), other = static_cast<bool>(right >> y);
+    if (!more || !other) return !more && other;
+    if (x != y) return x < y;
+    left >> dot;
+    right >> dot;
+  }
+}
+
+// The newest glibc the runtime's ELF files need, and which file needs it;
+// none when none needs one.
+std::optional<std::pair<std::string, std::string>> runtimeGlibcFloor(const PackRuntime& runtime) {
+  std::optional<std::pair<std::string, std::string>> newest;
+  for (const PackRuntimeEntry& entry : runtime.entries) {
+    if (!S_ISREG(entry.mode) || entry.outside) continue;
+    std::optional<std::string> floor = packGlibcFloor(entry.path);
+    if (floor && (!newest || glibcBelow(newest->first, *floor))) {
+      newest.emplace(*floor, entry.name.substr(std::strlen(kRuntimePrefix)));
+    }
+  }
+  return newest;
+}
+
+// A runtime that needs a newer glibc than the launcher narrows where the
+// packed file runs, which nothing else would tell until it fails there.
+void warnAboutGlibc(const PackRequest& request, PackRuntime* runtime) {
+  std::optional<std::pair<std::string, std::string>> needed = runtimeGlibcFloor(*runtime);
+  std::optional<std::string> launcher = packGlibcFloor(request.launcher);
+  if (!needed || !launcher || !glibcBelow(*launcher, needed->first)) return;
+  runtime->warnings.push_back(packFormat(kGlibcAboveLauncherMsg, needed->first.c_str(), needed->second.c_str(),
+                                         launcher->c_str(), needed->first.c_str()));
+}
+
 }  // namespace
+
+std::optional<std::string> packGlibcFloor(const std::string& path) {
+  // An ELF file of 64 bits, little-endian (this architecture's): its section
+  // of needed symbol versions (SHT_GNU_verneed) and the strings it names.
+  std::ifstream file(path, std::ios::binary);
+  auto read = [&](std::uint64_t offset, void* into, std::size_t size) {
+    file.seekg(static_cast<std::streamoff>(offset));
+    return static_cast<bool>(file.read(static_cast<char*>(into), static_cast<std::streamsize>(size)));
+  };
+  auto number = [](const unsigned char* at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | at[i];
+    return value;
+  };
+  unsigned char header[64];
+  if (!read(0, header, sizeof header) || std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[4] != 2 ||
+      header[5] != 1) {
+    return std::nullopt;
+  }
+  const std::uint64_t sections = number(header + 40, 8);
+  const std::uint64_t entrySize = number(header + 58, 2), count = number(header + 60, 2);
+  if (entrySize != 64 || count == 0 || count > 4096) return std::nullopt;
+  std::vector<unsigned char> table(entrySize * count);
+  if (!read(sections, table.data(), table.size())) return std::nullopt;
+  std::optional<std::string> newest;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const unsigned char* section = table.data() + i * entrySize;
+    if (number(section + 4, 4) != 0x6ffffffe) continue;  // SHT_GNU_verneed
+    const std::uint64_t link = number(section + 40, 4);
+    if (link >= count) return std::nullopt;
+    const unsigned char* strings = table.data() + link * entrySize;
+    std::string names(number(strings + 32, 8), '\0');
+    std::vector<unsigned char> needs(number(section + 32, 8));
+    if (names.size() > (64u << 20) || needs.size() > (64u << 20) ||
+        !read(number(strings + 24, 8), names.data(), names.size()) ||
+        !read(number(section + 24, 8), needs.data(), needs.size())) {
+      return std::nullopt;
+    }
+    // Verneed entries (16 bytes) each lead to Vernaux entries (16 bytes).
+    for (std::uint64_t need = 0, files = 0; need + 16 <= needs.size() && files < 1024; ++files) {
+      std::uint64_t aux = need + number(needs.data() + need + 8, 4);
+      for (std::uint64_t n = number(needs.data() + need + 2, 2); n > 0 && aux + 16 <= needs.size(); --n) {
+        std::uint64_t name = number(needs.data() + aux + 8, 4);
+        if (name < names.size()) {
+          std::string version = names.c_str() + name;
+          bool glibc = version.starts_with("GLIBC_") && std::isdigit(static_cast<unsigned char>(version[6]));
+          if (glibc && (!newest || glibcBelow(*newest, version.substr(6)))) {
+            newest = version.substr(6);
+          }
+        }
+        std::uint64_t next = number(needs.data() + aux + 12, 4);
+        if (next == 0) break;
+        aux += next;
+      }
+      std::uint64_t next = number(needs.data() + need + 12, 4);
+      if (next == 0) break;
+      need += next;
+    }
+  }
+  return newest;
+}
 
 bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
                         std::string* error) {
@@ -547,6 +652,7 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   } else {
     return true;
   }
+  warnAboutGlibc(request, runtime);
   addCommentLine(runtime->sha256, comment);
   return true;
 }

@@ -360,6 +360,29 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
                           "'http://h/d.jar" + tail + "is not a jar file; the packed application will not have it"}));
 }
 
+// A runtime that needs a newer glibc than the launcher it is packed with
+// narrows where the file runs, and the packer says so; the floors are read
+// from the ELF files' needed symbol versions (Debian's JDK 17 needs 2.34,
+// Temurin's 2.17 and below).
+TEST_F(PackTest, RuntimeNeedingANewerGlibcThanTheLauncherIsWarnedOf) {
+  const std::string debian = "/usr/lib/jvm/java-17-openjdk-amd64/bin/java";
+  const std::string temurin = "/usr/lib/jvm/temurin-25-jdk-amd64/bin/java";
+  if (!std::filesystem::exists(debian) || !std::filesystem::exists(temurin)) GTEST_SKIP() << "needs both JDKs";
+  EXPECT_EQ(packGlibcFloor(debian), "2.34");
+  EXPECT_EQ(packGlibcFloor(temurin), "2.2.5");
+  EXPECT_EQ(packGlibcFloor(launcher), std::nullopt);
+  std::string runtime = makeRuntime(dir, "jre");
+  std::filesystem::copy_file(debian, dir.file("jre/lib/server/libjvm.so"),
+                             std::filesystem::copy_options::overwrite_existing);
+  ASSERT_TRUE(pack({.launcher = temurin, .jars = {app}, .runtime = runtime})) << error;
+  EXPECT_EQ(warnings, std::vector<std::string>{
+                          "the runtime needs glibc 2.34 (its lib/server/libjvm.so), the launcher 2.2.5: the packed file "
+                          "runs only where glibc 2.34 or later is installed; a runtime made from a JDK built for an "
+                          "older glibc (Temurin's need 2.17) runs wherever the launcher does"});
+  ASSERT_TRUE(pack({.launcher = debian, .force = true, .jars = {app}, .runtime = runtime})) << error;
+  EXPECT_EQ(warnings, std::vector<std::string>{});
+}
+
 // The runtime's entries follow the jars', in name order, with their modes
 // (set-ID bits cleared), and the comment names the runtime by the hash of
 // their names, modes and data.
