@@ -174,6 +174,11 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
 /// for a file that is no 64-bit little-endian ELF file or needs none.
 std::optional<std::string> packGlibcFloor(const std::string& path);
 
+/// What --version says of the launcher at path, which every packed file
+/// carries: "launcher PATH: x86-64, glibc 2.17 or later" (its architecture,
+/// and the oldest glibc it runs with).
+std::string packDescribeLauncher(const std::string& path);
+
 /// Adds the runtime's entries to the archive: directories, deflated files and
 /// links, each with its Unix mode. False with *error set on a failure.
 bool packAddRuntime(struct zip* out, const PackRuntime& runtime, std::string* error);

@@ -38,7 +38,8 @@ bool packMain(int argc, char** argv, std::vector<std::string>* notes, std::vecto
       std::fputs(packUsage().c_str(), stdout);
       return true;
     case PackCommand::kVersion:
-      std::printf("jlauncher-pack %s\n", JLAUNCHER_VERSION);
+      std::printf("jlauncher-pack %s\n%s\n", JLAUNCHER_VERSION,
+                  packDescribeLauncher(request.launcher.empty() ? defaultLauncher() : request.launcher).c_str());
       return true;
     case PackCommand::kPack:
       break;

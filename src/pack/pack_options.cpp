@@ -91,7 +91,7 @@ constexpr PackOption kOptions[] = {
     {.longName = "strip-debug", .help = "with --jlink, leave debug information out of the runtime",
      .flag = &PackRequest::stripDebug},
     {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},
-    {.longName = "version", .help = "print the version and exit", .command = PackCommand::kVersion},
+    {.longName = "version", .help = "print the version and what the launcher needs, and exit", .command = PackCommand::kVersion},
 };
 constexpr int kOptionCount = static_cast<int>(std::size(kOptions));
 

@@ -640,6 +640,25 @@ std::optional<std::string> packGlibcFloor(const std::string& path) {
   return newest;
 }
 
+std::string packDescribeLauncher(const std::string& path) {
+  static const struct {
+    unsigned machine;
+    const char* name;
+  } kMachines[] = {{62, "x86-64"}, {183, "arm64"}, {3, "i386"}, {43, "sparc64"}, {2, "sparc"}, {18, "sparc"}};
+  unsigned char header[20] = {};
+  std::ifstream file(path, std::ios::binary);
+  if (!file.read(reinterpret_cast<char*>(header), sizeof header) || std::memcmp(header, "\x7f" "ELF", 4) != 0) {
+    return "launcher " + path + ": no ELF file";
+  }
+  unsigned machine = header[5] == 2 ? (header[18] << 8 | header[19]) : (header[18] | header[19] << 8);
+  std::string name = "machine " + std::to_string(machine);
+  for (const auto& row : kMachines) {
+    if (row.machine == machine) name = row.name;
+  }
+  std::optional<std::string> floor = packGlibcFloor(path);
+  return "launcher " + path + ": " + name + (floor ? ", glibc " + *floor + " or later" : "");
+}
+
 bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
                         std::string* error) {
   if (!request.runtime.empty() && request.jlink) return fail(error, kBothRuntimesMsg);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "launcher.h"
@@ -256,8 +257,15 @@ TEST_F(PackTest, HelpAndVersion) {
   ProcessResult help = pack({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.find("Usage: jlauncher-pack -o OUTPUT "), 0u);
+  // The version, and what the launcher every packed file carries needs.
   ProcessResult version = pack({"--version"});
-  EXPECT_EQ(version.out, "jlauncher-pack " JLAUNCHER_VERSION "\n");
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("jlauncher-pack " JLAUNCHER_VERSION
+                                                       "\nlauncher /.*/jlauncher: (x86-64|arm64|i386), glibc "
+                                                       "2\\.[0-9.]+ or later\n")))
+      << version.out;
+  std::string text = dir.writeFile("text", "not a program\n");
+  EXPECT_EQ(pack({"--launcher", text, "--version"}).out,
+            "jlauncher-pack " JLAUNCHER_VERSION "\nlauncher " + text + ": no ELF file\n");
 }
 
 }  // namespace
