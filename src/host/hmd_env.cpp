@@ -100,12 +100,10 @@ bool hmdSetEnvironment(const LoaderEnvironment& loader, bool* restartFlag) {
   for (const std::string& directory : loader.libraryPathFront) {
     if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 1)) *restartFlag = true;
   }
-  if (!kSolaris) {
-    for (const std::string& library : loader.preloadFront) {
-      if (utlEnforceEnvValue("LD_PRELOAD", library.c_str(), ":", 1)) *restartFlag = true;
-    }
-    ut_tproda("export LD_PRELOAD=%s", envValue("LD_PRELOAD").c_str());
+  for (const std::string& library : loader.preloadFront) {
+    if (utlEnforceEnvValue("LD_PRELOAD", library.c_str(), ":", 1)) *restartFlag = true;
   }
+  if (!kSolaris) ut_tproda("export LD_PRELOAD=%s", envValue("LD_PRELOAD").c_str());
   ut_tproda("*setenv=%d", *restartFlag ? 1 : 0);
   for (const std::string& directory : loader.libraryPathBack) {
     if (utlEnforceEnvValue("LD_LIBRARY_PATH", directory.c_str(), ":", 0)) *restartFlag = true;

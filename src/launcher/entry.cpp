@@ -111,9 +111,8 @@ void releaseLaunch() {
 }  // namespace
 
 int finishLaunch(Outcome outcome, bool applicationCode) {
-  // The launcher's own failures end the launch whatever their status: a
-  // restart would only fail the same way again, without end.
-  if (outcome.next == Outcome::Next::kReexecute && outcome.status != 0) outcome.next = Outcome::Next::kDone;
+  // Only the application's own status asks for a restart: one of the
+  // launcher's failures would only fail the same way again, without end.
   if (outcome.next == Outcome::Next::kDone && outcome.status != 0 && applicationCode &&
       outcome.status == cfgGetRestartOnExitCode()) {
     outcome.next = Outcome::Next::kRestart;

@@ -388,7 +388,6 @@ Outcome japStart2(const LaunchRecord& record) {
 }
 
 JopFinalInputs japFinalInputs(const JavaChoice& java, const std::string& carried) {
-  cfgFinalizeJVMOptions();
   JopFinalInputs inputs;
   inputs.configured = cfgTakeJavaVMOptions();
   inputs.classPath = cfgGetClassPath();
