@@ -20,6 +20,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -539,6 +540,14 @@ int openAsHashed(const PackRuntimeEntry& entry) {
   return fd;
 }
 
+// The launcher as the user named it, through its links (an installed one
+// often is a link): the packer copies what they lead to.
+std::string resolved(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path real = std::filesystem::canonical(path, error);
+  return error ? path : real.string();
+}
+
 // glibc versions compare by their numbers: 2.17 < 2.28 < 2.34.
 bool glibcBelow(const std::string& a, const std::string& b) {
   std::istringstream left(a), right(b);
@@ -571,7 +580,7 @@ std::optional<std::pair<std::string, std::string>> runtimeGlibcFloor(const PackR
 // packed file runs, which nothing else would tell until it fails there.
 void warnAboutGlibc(const PackRequest& request, PackRuntime* runtime) {
   std::optional<std::pair<std::string, std::string>> needed = runtimeGlibcFloor(*runtime);
-  std::optional<std::string> launcher = packGlibcFloor(request.launcher);
+  std::optional<std::string> launcher = packGlibcFloor(resolved(request.launcher));
   if (!needed || !launcher || !glibcBelow(*launcher, needed->first)) return;
   runtime->warnings.push_back(packFormat(kGlibcAboveLauncherMsg, needed->first.c_str(), needed->second.c_str(),
                                          launcher->c_str(), needed->first.c_str()));
@@ -582,10 +591,18 @@ void warnAboutGlibc(const PackRequest& request, PackRuntime* runtime) {
 std::optional<std::string> packGlibcFloor(const std::string& path) {
   // An ELF file of 64 bits, little-endian (this architecture's): its section
   // of needed symbol versions (SHT_GNU_verneed) and the strings it names.
-  std::ifstream file(path, std::ios::binary);
+  // Only a regular file is read, through no link: what the path names may
+  // have changed since the runtime was read, and a fifo would never answer.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return std::nullopt;
+  }
+  std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* open) { close(*open); });
   auto read = [&](std::uint64_t offset, void* into, std::size_t size) {
-    file.seekg(static_cast<std::streamoff>(offset));
-    return static_cast<bool>(file.read(static_cast<char*>(into), static_cast<std::streamsize>(size)));
+    return pread(fd, into, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
   };
   auto number = [](const unsigned char* at, int bytes) {
     std::uint64_t value = 0;
@@ -655,7 +672,7 @@ std::string packDescribeLauncher(const std::string& path) {
   for (const auto& row : kMachines) {
     if (row.machine == machine) name = row.name;
   }
-  std::optional<std::string> floor = packGlibcFloor(path);
+  std::optional<std::string> floor = packGlibcFloor(resolved(path));
   return "launcher " + path + ": " + name + (floor ? ", glibc " + *floor + " or later" : "");
 }
 
