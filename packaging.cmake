@@ -4,10 +4,10 @@
 #   launcher  jlauncher, the companion library, its pages, the example
 #   pack      jlauncher-pack and its page: its own package, so that only the
 #             packer's users get libzip
-# The RPM packages and the archive are for other systems than this one,
-# where Debian's libzip is missing: they take the portable packer, with
-# libzip linked in (component pack_portable), and the archive also README
-# and LICENSE (component dist). cmake/cpack-generators.cmake chooses.
+# The packages and the archive are for other systems than this one, where
+# Debian 12's libzip and glibc may be missing: they take the portable packer,
+# with libzip linked in (component pack_portable), and the archive also
+# README and LICENSE (component dist). cmake/cpack-generators.cmake chooses.
 
 include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 
@@ -15,12 +15,15 @@ include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 # into applications: the portable one wherever it was built.
 if(LAUNCHER_PORTABLE_ENABLED)
   set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${LAUNCHER_PORTABLE_LAUNCHER})
+  set(CPACK_JLAUNCHER_PORTABLE_PACKER ${LAUNCHER_PORTABLE_PACKER})
   install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
   # It carries zlib, which lintian would otherwise take for an oversight.
   install(FILES debian/jlauncher.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME jlauncher COMPONENT launcher)
   install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
           EXCLUDE_FROM_ALL)
+  install(FILES debian/jlauncher-pack.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME jlauncher-pack COMPONENT pack_portable EXCLUDE_FROM_ALL)
 else()
   install(TARGETS jlauncher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
   install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
@@ -82,9 +85,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME jlauncher)
 set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION "${launcher_summary}\n${launcher_description}")
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_RECOMMENDS "default-jre-headless | java-runtime-headless")
-set(CPACK_DEBIAN_PACK_PACKAGE_NAME jlauncher-pack)
-set(CPACK_DEBIAN_PACK_DESCRIPTION "${pack_summary}\n${pack_description}")
-set(CPACK_DEBIAN_PACK_PACKAGE_DEPENDS "jlauncher (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PACK_PORTABLE_PACKAGE_NAME jlauncher-pack)
+set(CPACK_DEBIAN_PACK_PORTABLE_DESCRIPTION "${pack_summary}\n${pack_description}")
+set(CPACK_DEBIAN_PACK_PORTABLE_PACKAGE_DEPENDS "jlauncher (= ${PROJECT_VERSION})")
 
 set(CPACK_RPM_COMPONENT_INSTALL ON)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)

@@ -8,6 +8,9 @@
 #               relations, lintian, and both packages' files unpacked
 #     rpm       cpack -G RPM: each package's files and requirements
 #     dist      cpack -G TGZ: the release archive's files, unpacked
+#     bullseye  cpack -G DEB, then both packages installed with dpkg -i in a
+#               minimal Debian 11 and used there (scripts/try-bullseye.sh);
+#               exits 77 (skipped) where that cannot run
 # PORTABLE is ON when the build made the portable launcher and packer: then
 # the installed launcher, and the archive's packer, must pass
 # portable_check.sh, and the packages need no C++ runtime.
@@ -53,11 +56,16 @@ case $mode in
     grep -qx './usr/share/doc/jlauncher/api/index.html' "$work/jlauncher.all" ||
       fail "no API documentation in the package"
     ! grep -q 'libzip' "$work/jlauncher.depends" || fail "jlauncher depends on libzip: $(cat "$work/jlauncher.depends")"
-    grep -q "^jlauncher (= $version), .*libzip4" "$work/jlauncher-pack.depends" ||
-      fail "jlauncher-pack's Depends: $(cat "$work/jlauncher-pack.depends")"
-    # dpkg -i works wherever the portable launcher runs: glibc 2.17 and later.
-    if [ "$portable" = ON ] && [ "$(cat "$work/jlauncher.depends")" != "libc6 (>= 2.17)" ]; then
-      fail "the portable launcher's Depends: $(cat "$work/jlauncher.depends")"
+    # dpkg -i works wherever the portable programs run: glibc 2.17 and later,
+    # with no libzip of the system's.
+    if [ "$portable" = ON ]; then
+      [ "$(cat "$work/jlauncher.depends")" = "libc6 (>= 2.17)" ] ||
+        fail "the portable launcher's Depends: $(cat "$work/jlauncher.depends")"
+      grep -qx "jlauncher (= $version), libc6 (>= 2\.\(1[0-7]\|[0-9]\)\(\.[0-9]*\)\?)" "$work/jlauncher-pack.depends" ||
+        fail "the portable packer's Depends: $(cat "$work/jlauncher-pack.depends")"
+    else
+      grep -q "^jlauncher (= $version), .*libzip4" "$work/jlauncher-pack.depends" ||
+        fail "jlauncher-pack's Depends: $(cat "$work/jlauncher-pack.depends")"
     fi
     [ "$(dpkg-deb -f "$work"/out/jlauncher_*.deb Recommends)" = "default-jre-headless | java-runtime-headless" ] ||
       fail "Recommends: $(dpkg-deb -f "$work"/out/jlauncher_*.deb Recommends)"
@@ -94,6 +102,13 @@ case $mode in
     (cd "$prefix" && find . ! -type d | without_api | LC_ALL=C sort) > "$work/files"
     LC_ALL=C sort "$work/expected" | diff -u - "$work/files" || fail "the archive's file list changed"
     portable_binaries="bin/jlauncher bin/jlauncher-pack"
+    ;;
+  bullseye)
+    [ "$portable" = ON ] || { echo "SKIP: no portable launcher, whose packages alone install on Debian 11"; exit 77; }
+    cpack_into_work DEB
+    status=0
+    sh "$here/../../scripts/try-bullseye.sh" --debs "$work/out" || status=$?
+    exit $status
     ;;
   *) fail "unknown mode $mode" ;;
 esac
