@@ -344,7 +344,8 @@ Outcome japStart2(const LaunchRecord& record) {
   if (plan.action == LaunchAction::kUnit) return done(printUnit(record));
   // What follows +cache is its own: the words after it.
   if (plan.action == LaunchAction::kCache) {
-    return done(pkdCacheCommand(std::vector<std::string>(record.argv + std::min(record.argc, 1), record.argv + record.argc)));
+    int first = std::min(record.argc, 1);
+    return done(pkdCacheCommand(std::vector<std::string>(record.argv + first, record.argv + record.argc)));
   }
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.

@@ -207,7 +207,8 @@ struct Shelf {
       struct stat held, named;
       // A lock removed since it was opened is another removal's: its copy
       // is gone, or a new one has a new lock.
-      taken.busy = taken.lock && (flock(taken.lock.get(), LOCK_EX | LOCK_NB) != 0 || fstat(taken.lock.get(), &held) != 0 ||
+      taken.busy = taken.lock && (flock(taken.lock.get(), LOCK_EX | LOCK_NB) != 0 ||
+                                  fstat(taken.lock.get(), &held) != 0 ||
                                   !ownEntry(taken.lockParent.get(), lockName, S_IFREG, &named) ||
                                   held.st_ino != named.st_ino || held.st_dev != named.st_dev);
       if (!taken.lock && create && errno != ENOENT) taken.busy = true;

@@ -241,11 +241,16 @@ TEST(PkdTest, APruneRemovesCopiesUnusedFor30Days) {
        {"jars", "runtime"}, {"jars/j1", "runtime/r1", "runtime/r1.lock"}},
       {"used 29 days ago", [&](const TempDir& d) { return jar(d, "j1", 29), runtime(d, "r1", 29), -1; },
        {"jars/j1/app.jar", "runtime/r1/bin/java", "runtime/r1.lock"}, {}},
-      {"held by a launch", [&](const TempDir& d) { return jar(d, "j1", 31), hold(d.file("cache/jars/j1"), LOCK_SH); },
+      {"held by a launch",
+       [&](const TempDir& d) { return jar(d, "j1", 31), hold(d.file("cache/jars/j1"), LOCK_SH); },
        {"jars/j1/app.jar", "jars/j1/.lock"}, {}},
-      {"being extracted", [&](const TempDir& d) { return runtime(d, "r1", 31), hold(d.file("cache/runtime/r1.lock"), LOCK_EX); },
+      {"being extracted",
+       [&](const TempDir& d) { return runtime(d, "r1", 31), hold(d.file("cache/runtime/r1.lock"), LOCK_EX); },
        {"runtime/r1/bin/java"}, {}},
-      {"a lock alone", [&](const TempDir& d) { return d.writeFile("cache/runtime/r2.lock", ""), d.writeFile("cache/jars/j2/.lock", ""), -1; },
+      {"a lock alone",
+       [&](const TempDir& d) {
+         return d.writeFile("cache/runtime/r2.lock", ""), d.writeFile("cache/jars/j2/.lock", ""), -1;
+       },
        {"runtime"}, {"runtime/r2.lock", "jars/j2"}},
       {"links out of the cache",
        [&](const TempDir& d) {
@@ -256,7 +261,8 @@ TEST(PkdTest, APruneRemovesCopiesUnusedFor30Days) {
          return -1;
        },
        {"jars/j3"}, {"runtime/r1"}},
-      {"pruned within the day", [&](const TempDir& d) { return jar(d, "j1", 31), d.writeFile("cache/.pruned", ""), -1; },
+      {"pruned within the day",
+       [&](const TempDir& d) { return jar(d, "j1", 31), d.writeFile("cache/.pruned", ""), -1; },
        {"jars/j1/app.jar"}, {}, false},
   };
   for (const Case& c : cases) {
