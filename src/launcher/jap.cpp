@@ -1,5 +1,6 @@
 #include "launcher/jap.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -246,6 +247,7 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
 LaunchRequest japReadRequest() {
   return {
       .unit = optIsOptionOn("+unit", true),
+      .cache = optIsOptionOn("+cache", true),
       .help = optIsOptionOn("+help", true),
       .xusage = optIsOptionOn("-X", false),
       .version = optIsOptionOn("+version", true),
@@ -261,6 +263,8 @@ LaunchPlan japDecide(const LaunchRequest& request) {
   LaunchPlan plan{.printJavaCommand = request.javaCommand, .check = request.check};
   if (request.unit) {
     plan.action = LaunchAction::kUnit;
+  } else if (request.cache) {
+    plan.action = LaunchAction::kCache;
   } else if (request.help) {
     plan.action = LaunchAction::kHelp;
   } else if (request.xusage) {
@@ -338,6 +342,11 @@ Outcome japStart(const LaunchRecord& record) {
 Outcome japStart2(const LaunchRecord& record) {
   const LaunchPlan plan = japDecide(japReadRequest());
   if (plan.action == LaunchAction::kUnit) return done(printUnit(record));
+  // What follows +cache is its own: the words after it.
+  if (plan.action == LaunchAction::kCache) {
+    int first = std::min(record.argc, 1);
+    return done(pkdCacheCommand(std::vector<std::string>(record.argv + first, record.argv + record.argc)));
+  }
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.
   if (optIsShellMode() && !plan.check && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&

@@ -47,6 +47,7 @@ struct Outcome {
 /// What a launch does, decided before any stage runs.
 enum class LaunchAction {
   kUnit,         ///< +unit: print a service unit
+  kCache,        ///< +cache: list or clear the extraction cache
   kHelp,         ///< +help
   kXUsage,       ///< -X: the JVM's non-standard options
   kRefuseDebug,  ///< -jpda without jpda support configured: the help text, failing
@@ -57,7 +58,7 @@ enum class LaunchAction {
 
 /// The command line's requests, as japDecide reads them.
 struct LaunchRequest {
-  bool unit = false, help = false, xusage = false, version = false, usage = false;
+  bool unit = false, cache = false, help = false, xusage = false, version = false, usage = false;
   bool javaCommand = false;      ///< +javacmd
   bool check = false;            ///< +check
   bool debug = false;            ///< -jpda
@@ -75,7 +76,7 @@ struct LaunchPlan {
 /// options are enabled.
 LaunchRequest japReadRequest();
 /// What the launch does for request: +unit wins over everything, then
-/// +help, -X, an unsupported -jpda, +version, +usage; otherwise the main
+/// +cache, +help, -X, an unsupported -jpda, +version, +usage; otherwise the main
 /// class runs. +javacmd and +check say how an entry class is started.
 LaunchPlan japDecide(const LaunchRequest& request);
 

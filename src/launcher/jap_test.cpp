@@ -125,7 +125,7 @@ namespace {
 using DecideTest = ConfigTest;
 
 // What a launch does, from the command line as the configuration enables its
-// options: the first of +unit, +help, -X, an unsupported -jpda, +version and
+// options: the first of +unit, +cache, +help, -X, an unsupported -jpda, +version and
 // +usage wins; +javacmd and +check say how the entry class is started. The
 // launcher's options end at -X; they may follow an application argument.
 TEST_F(DecideTest, CommandLineAndConfigurationChooseTheAction) {
@@ -136,6 +136,7 @@ TEST_F(DecideTest, CommandLineAndConfigurationChooseTheAction) {
     bool print = false, check = false;
   } cases[] = {
       {{"+unit", "+help"}, "", LaunchAction::kUnit},
+      {{"+cache", "+help"}, "", LaunchAction::kCache},
       {{"+javacmd", "+help", "-X"}, "", LaunchAction::kHelp, true},
       {{"+check", "-X", "+javacmd"}, "", LaunchAction::kXUsage, false, true},
       {{"+jpda", "+version"}, "jpda running\nversionclass a.V\n", LaunchAction::kVersion},

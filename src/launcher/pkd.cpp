@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "config/cfg.h"
@@ -45,7 +46,7 @@ constexpr mode_t kJarMode = 0444;
 // its record, which the next launch sees with one lstat per entry and no
 // reading. A stamp without the header is an earlier launcher's, which
 // recorded nothing: its runtime is extracted again once.
-constexpr const char* kRuntimeStamp = ".jlauncher-stamp";
+constexpr const char* kRuntimeStamp = kPkdRuntimeStamp;
 constexpr std::string_view kStampHeader = "jlauncher runtime stamp 1\n";
 constexpr std::size_t kStampLimit = 64 << 20;
 // The longest target the system makes a link of, and how many links it
@@ -63,8 +64,9 @@ bool stamped(const std::string& path) {
          info.st_mtim.tv_sec == kStampTime && info.st_mtim.tv_nsec == 0;
 }
 
+// The access time is the copy's last use, which its extraction is.
 bool stamp(int fd) {
-  const timespec times[2] = {{kStampTime, 0}, {kStampTime, 0}};
+  const timespec times[2] = {{0, UTIME_NOW}, {kStampTime, 0}};
   return futimens(fd, times) == 0;
 }
 
@@ -85,20 +87,77 @@ bool ownDirectory(const std::string& path, std::string* error) {
 // Held while a copy is made: a second launch waits, then finds the copy.
 class ExtractionLock {
  public:
-  explicit ExtractionLock(const std::string& path)
-      : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
-    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
+  ExtractionLock() = default;
   ExtractionLock(const ExtractionLock&) = delete;
   ExtractionLock& operator=(const ExtractionLock&) = delete;
   ~ExtractionLock() {
     if (fd_ >= 0) close(fd_);
   }
 
+  // Makes the directories, then takes the lock at path, waiting for its
+  // holder. A removal deletes a copy's lock file while it holds it: whoever
+  // waited on that file holds a lock of nothing then, and starts again.
+  bool take(const std::vector<std::string>& directories, const std::string& path, std::string* error) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+      for (const std::string& directory : directories) {
+        if (!ownDirectory(directory, error)) return false;
+      }
+      fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ < 0) {
+        *error = "cannot lock '" + path + "': " + systemError(errno);
+        return false;
+      }
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      struct stat held, named;
+      if (fstat(fd_, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        return true;
+      }
+      close(fd_);
+      fd_ = -1;
+    }
+    *error = "cannot lock '" + path + "': it was removed each time it was taken";
+    return false;
+  }
+
  private:
-  int fd_;
+  static constexpr int kLockAttempts = 8;
+  int fd_ = -1;
 };
+
+// --- Copies in use ---------------------------------------------------------------
+
+// How often a launch tells that it used a copy: the access time it sets is
+// all a prune asks of it.
+constexpr time_t kUseResolution = 24 * 3600;
+
+// The directory of a copy, held shared until the launch ends: a removal
+// needs it alone. -1 when there is none, or a removal took it away while
+// this waited.
+int holdCopy(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  while (flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || info.st_nlink == 0 || info.st_uid != geteuid()) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sets the stamp's access time (explicitly: the cache may be mounted
+// noatime), at most once a day; its modification time, which tells the
+// copy is intact, stays.
+void markUsed(const std::string& stampPath) {
+  struct stat info;
+  time_t now = std::time(nullptr);
+  if (lstat(stampPath.c_str(), &info) != 0 || info.st_atim.tv_sec + kUseResolution > now) return;
+  const timespec times[2] = {{now, 0}, {0, UTIME_OMIT}};
+  utimensat(AT_FDCWD, stampPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
 
 // --- The runtime's tree ---------------------------------------------------------
 
@@ -404,32 +463,41 @@ bool prepare(const std::string& base, const char* runtimeHash, const char* appNa
   for (const CfgPackedJar& jar : cfgGetPackedJars()) {
     std::string directory = base + "/jars/" + jar.hash;
     std::string path = directory + "/" + jar.name;
-    if (!stamped(path)) {
-      if (!ownDirectory(base + "/jars", &error) || !ownDirectory(directory, &error)) {
-        return failed("'" + jar.name + "'");
-      }
-      ExtractionLock lock(directory + "/.lock");
+    int held = holdCopy(directory);
+    if (held >= 0) prepared.holds.keep(held);
+    if (held < 0 || !stamped(path)) {
+      ExtractionLock lock;
+      if (!lock.take({base + "/jars", directory}, directory + "/.lock", &error)) return failed("'" + jar.name + "'");
       if (!stamped(path)) {
         ut_tproda("Extracting <%s> to <%s>", jar.name.c_str(), path.c_str());
         if (!openArchive() || !pkdExtractJar(*archive, jar.hash, jar.name, directory, &error)) {
           return failed("'" + jar.name + "'");
         }
       }
+      // Held before the lock goes, so that no removal comes between.
+      if (held < 0 && (held = holdCopy(directory)) >= 0) prepared.holds.keep(held);
     }
+    markUsed(path);
     prepared.classPath += (prepared.classPath.empty() ? "" : ":") + path;
   }
 
   if (runtimeHash == nullptr) return true;
   std::string runtimes = base + "/runtime";
   std::string home = runtimes + "/" + runtimeHash;
-  if (!pkdRuntimeIntact(home)) {
-    if (!ownDirectory(runtimes, &error)) return failed("its Java runtime");
-    ExtractionLock lock(home + ".lock");
+  int held = holdCopy(home);
+  if (held < 0 || !pkdRuntimeIntact(home)) {
+    // An extraction replaces the directory: the new one is held.
+    if (held >= 0) close(held);
+    ExtractionLock lock;
+    if (!lock.take({runtimes}, home + ".lock", &error)) return failed("its Java runtime");
     if (!pkdRuntimeIntact(home)) {
       ut_tproda("Extracting the Java runtime to <%s>", home.c_str());
       if (!openArchive() || !pkdExtractRuntime(*archive, runtimeHash, home, &error)) return failed("its Java runtime");
     }
+    held = holdCopy(home);
   }
+  if (held >= 0) prepared.holds.keep(held);
+  markUsed(home + "/" + kRuntimeStamp);
   ut_tproda("The application's own Java runtime <%s> is the Java home", home.c_str());
   prepared.runtimeHome = home;
   return true;
@@ -462,7 +530,14 @@ std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
     return std::nullopt;
   }
   if (!prepare(*trusted, runtime, appName, prepared)) return std::nullopt;
+  // Once this launch's copies are held and marked used, the others are
+  // looked at.
+  pkdPruneCache(*trusted, std::time(nullptr));
   return prepared;
+}
+
+PkdHolds::~PkdHolds() {
+  for (int fd : fds_) close(fd);
 }
 
 bool pkdExtractJar(PkdArchive& archive, const std::string& hash, const std::string& name,

@@ -1,13 +1,17 @@
 #include "launcher/pkd.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "temp_dir.h"
 #include "util/sha256.h"
@@ -200,6 +204,78 @@ TEST(PkdTest, AJarIsPublishedOnlyWhenItsHashHolds) {
   ASSERT_EQ(stat(dir.file("app.jar").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode, S_IFREG | 0444u);
   EXPECT_EQ(readFile(dir.file("app.jar")), "PK jar bytes");
+}
+
+// Copies no launch used for 30 days go, with their locks, once a day;
+// a copy a launch holds or extracts stays, and nothing outside the cache is
+// reached through a link.
+TEST(PkdTest, APruneRemovesCopiesUnusedFor30Days) {
+  namespace fs = std::filesystem;
+  const time_t now = std::time(nullptr), day = 24 * 3600;
+  // A copy last used days ago: a jar, or a runtime and its lock.
+  auto jar = [&](const TempDir& dir, const std::string& hash, int days) {
+    std::string path = dir.writeFile("cache/jars/" + hash + "/app.jar", "PK", 0444);
+    dir.writeFile("cache/jars/" + hash + "/.lock", "");
+    const timespec times[2] = {{now - days * day, 0}, {315532800, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  };
+  auto runtime = [&](const TempDir& dir, const std::string& hash, int days) {
+    std::string stamp = dir.writeFile("cache/runtime/" + hash + "/.jlauncher-stamp", "", 0444);
+    dir.writeFile("cache/runtime/" + hash + "/bin/java", "#!java", 0755);
+    dir.writeFile("cache/runtime/" + hash + ".lock", "");
+    const timespec times[2] = {{now - days * day, 0}, {315532800, 0}};
+    utimensat(AT_FDCWD, stamp.c_str(), times, 0);
+  };
+  auto hold = [](const std::string& path, int how) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    flock(fd, how);
+    return fd;
+  };
+  struct Case {
+    const char* what;
+    std::function<int(const TempDir&)> arrange;  ///< the descriptor of a lock held during the prune, or -1
+    std::vector<std::string> kept, gone;         ///< below the cache
+    bool ran = true;
+  } cases[] = {
+      {"unused for 31 days", [&](const TempDir& d) { return jar(d, "j1", 31), runtime(d, "r1", 31), -1; },
+       {"jars", "runtime"}, {"jars/j1", "runtime/r1", "runtime/r1.lock"}},
+      {"used 29 days ago", [&](const TempDir& d) { return jar(d, "j1", 29), runtime(d, "r1", 29), -1; },
+       {"jars/j1/app.jar", "runtime/r1/bin/java", "runtime/r1.lock"}, {}},
+      {"held by a launch",
+       [&](const TempDir& d) { return jar(d, "j1", 31), hold(d.file("cache/jars/j1"), LOCK_SH); },
+       {"jars/j1/app.jar", "jars/j1/.lock"}, {}},
+      {"being extracted",
+       [&](const TempDir& d) { return runtime(d, "r1", 31), hold(d.file("cache/runtime/r1.lock"), LOCK_EX); },
+       {"runtime/r1/bin/java"}, {}},
+      {"a lock alone",
+       [&](const TempDir& d) {
+         return d.writeFile("cache/runtime/r2.lock", ""), d.writeFile("cache/jars/j2/.lock", ""), -1;
+       },
+       {"runtime"}, {"runtime/r2.lock", "jars/j2"}},
+      {"links out of the cache",
+       [&](const TempDir& d) {
+         d.writeFile("outside/j3/app.jar", "PK", 0444);
+         d.symlink(d.file("outside/j3"), "cache/jars/j3");
+         runtime(d, "r1", 31);
+         d.symlink(d.file("outside/j3"), "cache/runtime/r1/lib");
+         return -1;
+       },
+       {"jars/j3"}, {"runtime/r1"}},
+      {"pruned within the day",
+       [&](const TempDir& d) { return jar(d, "j1", 31), d.writeFile("cache/.pruned", ""), -1; },
+       {"jars/j1/app.jar"}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::string base = dir.makeDir("cache");
+    int held = c.arrange(dir);
+    EXPECT_EQ(pkdPruneCache(base, now), c.ran);
+    if (held >= 0) close(held);
+    for (const std::string& path : c.kept) EXPECT_TRUE(fs::exists(fs::symlink_status(base + "/" + path))) << path;
+    for (const std::string& path : c.gone) EXPECT_FALSE(fs::exists(fs::symlink_status(base + "/" + path))) << path;
+    EXPECT_EQ(readFile(dir.file("outside/j3/app.jar")), c.what == std::string("links out of the cache") ? "PK" : "");
+  }
 }
 
 }  // namespace

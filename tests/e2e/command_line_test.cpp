@@ -19,6 +19,8 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          line("+debug", "", "Runs with debugging information enabled") +
          line("+config", " <config filename>", "Uses the specified configuration file instead of the default") +
          line("+check", "", "Checks that the application would start, without running it") +
+         line("+cache", " [clear]",
+              "Lists the jars and Java runtimes extracted into the user's cache, or removes those not in use") +
          line("+javahome", " <directory>", "Specifies the installation directory of the Java VM") +
          line("-D", "<name>=<value>", "Sets a Java system property") +
          line("-verbose", "[:{class|gc|jni}]", "Enables verbose output from the Java VM") +

@@ -2,11 +2,14 @@
 // the first launch extracts them into the user's cache, later launches use
 // them there, and a launch that may not or cannot extract says why.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "launcher.h"
@@ -101,6 +104,73 @@ TEST_F(ExtractTest, LaunchesStartedTogetherExtractOnce) {
   };
   EXPECT_EQ(count("Extracting <"), 3u) << together.out;
   EXPECT_EQ(count("greeters [one, two]\n"), 3u) << together.out << together.err;
+}
+
+// Copies no launch used for 30 days go with a later launch of another
+// application, which marks its own as used; +cache lists what is left and
+// +cache clear removes all of it but what a launch holds.
+TEST_F(ExtractTest, UnusedCopiesArePrunedAndPlusCacheListsAndClears) {
+  ASSERT_EQ(pack({"--keep-jars", "-o", "myapp", kJarOne, COMPANION_JAR, kJarTwo}).status, 0);
+  ASSERT_EQ(pack({"--keep-jars", "-o", "other", kJarOne, COMPANION_JAR}).status, 0);
+  ASSERT_EQ(run(dir.file("myapp"), {"a"}).status, 0);
+  const time_t now = std::time(nullptr);
+  auto copy = [&](const std::string& jar) { return jarsIn() + sha256Hex(readFile(jar)); };
+  auto jarOf = [&](const std::string& jar) { return copy(jar) + "/" + fs::path(jar).filename().string(); };
+  for (const std::string& jar : {kJarOne, kJarTwo}) {
+    const timespec times[2] = {{now - 40 * 24 * 3600, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(utimensat(AT_FDCWD, jarOf(jar).c_str(), times, 0), 0);
+  }
+  fs::remove(home + "/.cache/jlauncher/.pruned");
+  ProcessResult other = run(dir.file("other"), {"a"});
+  EXPECT_EQ(other.status, 0) << other.err;
+  EXPECT_FALSE(fs::exists(copy(kJarTwo)));
+  struct stat info;
+  ASSERT_EQ(stat(jarOf(kJarOne).c_str(), &info), 0);
+  EXPECT_GE(info.st_atim.tv_sec, now);
+  EXPECT_EQ(info.st_mtim.tv_sec, 315532800);  // still as extracted
+
+  // The lines in the order of the hashes; sizes as du counts them.
+  std::vector<std::string> kept = {kJarOne, COMPANION_JAR};
+  std::sort(kept.begin(), kept.end(), [&](auto& a, auto& b) { return copy(a) < copy(b); });
+  char day[16];
+  struct tm utc;
+  std::strftime(day, sizeof day, "%Y-%m-%d", gmtime_r(&now, &utc));
+  std::string listing;
+  long long total = 0, bytes = 0;
+  auto kiB = [](long long n) { return std::to_string((n + 1023) / 1024); };
+  for (const std::string& jar : kept) {
+    bytes = 0;
+    for (const fs::path& path : {fs::path(copy(jar)), fs::path(jarOf(jar)), fs::path(copy(jar) + "/.lock")}) {
+      lstat(path.c_str(), &info);
+      bytes += info.st_blocks * 512LL;
+    }
+    total += bytes;
+    char line[256];
+    std::snprintf(line, sizeof line, "jar      %.12s  %5s KiB  %s  %s\n", sha256Hex(readFile(jar)).c_str(),
+                  kiB(bytes).c_str(), day, fs::path(jar).filename().c_str());
+    listing += line;
+  }
+  const std::string cache = home + "/.cache/jlauncher";
+  ProcessResult listed = run(dir.file("myapp"), {"+cache"}, {{"TZ", "UTC"}});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_EQ(listed.out, listing + "2 copies, " + kiB(total) + " KiB, in '" + cache + "'\n");
+
+  // A running launch holds its copies.
+  if (kept[0] == kJarOne) bytes = total - bytes;
+  int held = open(copy(COMPANION_JAR).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_SH), 0);
+  ProcessResult cleared = run(dir.file("myapp"), {"+cache", "clear"});
+  close(held);
+  EXPECT_EQ(cleared.status, 0);
+  EXPECT_EQ(cleared.err, "");
+  ASSERT_EQ(stat(copy(kJarOne).c_str(), &info), -1);
+  EXPECT_EQ(cleared.out, "Kept the jar " + sha256Hex(readFile(COMPANION_JAR)).substr(0, 12) +
+                            ": a launch is using it.\nRemoved 1 copy, " + kiB(bytes) + " KiB, from '" + cache + "'.\n");
+  ProcessResult unknown = run(dir.file("myapp"), {"+cache", "all"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err, "Error: 'all' is no word of +cache, which lists the extracted jars and Java runtimes; +cache "
+                         "clear removes those no launch is using.\n");
 }
 
 // Where nothing can be extracted the launch ends before any JVM, with one
