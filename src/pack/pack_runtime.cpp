@@ -19,10 +19,10 @@
 #include <cstring>
 #include <cctype>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
-#include <memory>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -63,8 +63,8 @@ constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
 constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
 constexpr const char* kProvidersAddedNote = "adding %s to the runtime: the jars use the service %s, which %s";
 constexpr const char* kNoProviderMsg =
-    "the jars use the service %s, which no module of the JDK provides and no jar lists in META-INF/services: "
-    "ServiceLoader finds none of it unless the application adds one";
+    "the jars use services that no module of the JDK provides and no jar lists in META-INF/services, which only "
+    "their API's own default or a provider the application finds at run time can serve: %s";
 constexpr const char* kFontsMsg =
     "the runtime has the module java.desktop: for AWT and Swing to draw text, the machines that run the packed file "
     "need fontconfig and a font (on Debian the packages fontconfig and fonts-dejavu-core)";
@@ -585,7 +585,7 @@ bool jarsProvide(const PackRequest& request, const std::string& type) {
 // service: a runtime of its modules alone gives ServiceLoader nothing for
 // javax.tools.JavaCompiler, and no compiler to ToolProvider. So the modules
 // that provide the JDK's services the jars refer to are added, each said
-// of; a service no module provides, and no jar lists, is warned of.
+// of; the services no module provides, and no jar lists, are warned of.
 bool addServiceProviders(const std::string& jdk, int feature, const PackRequest& request, PackWorkDir& workDir,
                          std::string* modules, PackRuntime* runtime, std::string* error) {
   JdkServices services;
@@ -596,6 +596,7 @@ bool addServiceProviders(const std::string& jdk, int feature, const PackRequest&
   std::set<std::string> linked;
   std::istringstream list(*modules);
   for (std::string module; std::getline(list, module, ',');) linked.insert(module);
+  std::string unserved;
   for (const std::string& type : used) {
     const std::set<std::string>& providers = services.providers[type];
     std::string added;
@@ -608,9 +609,12 @@ bool addServiceProviders(const std::string& jdk, int feature, const PackRequest&
       std::string which = providers.size() == 1 ? "it provides" : "they provide";
       runtime->notes.push_back(packFormat(kProvidersAddedNote, added.c_str(), type.c_str(), which.c_str()));
     } else if (providers.empty() && !jarsProvide(request, type)) {
-      runtime->warnings.push_back(packFormat(kNoProviderMsg, type.c_str()));
+      unserved += (unserved.empty() ? "" : ", ") + type;
     }
   }
+  // One line: the XML parsers' factories, say, come in a group, and each
+  // has a default of its own.
+  if (!unserved.empty()) runtime->warnings.push_back(packFormat(kNoProviderMsg, unserved.c_str()));
   return true;
 }
 
