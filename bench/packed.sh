@@ -6,7 +6,11 @@
 #   (all of them on the class path), once the first launch has extracted
 #   them;
 # - a hello-world application packed with a Java runtime made for it by
-#   jlink, against the same runtime installed beside the application.
+#   jlink, against the same runtime installed beside the application;
+# - H2's RunScript (Debian's libh2-java) filling and querying a table in
+#   memory, packed with a runtime jlink makes for it, against the same jar
+#   installed with the JDK that made the runtime: what a user trading an
+#   installed Java for a carried one gains or loses.
 # Rows give the median over PAIRS (21) interleaved pairs of the packed/
 # installed ratio of CPU time (user+sys) and of wall time; a launch after the
 # first should be within noise of 1. Then the first launch's extraction: its
@@ -112,3 +116,19 @@ compare "hello, with its jlink runtime" "$work/hello" "$(installed hello "javaho
 addpath $work/hello.jar
 mainclass Hello")"
 first "hello, with its jlink runtime" "$work/hello"
+
+h2=/usr/share/java/h2.jar
+if [ -f "$h2" ]; then
+  printf '%s\n' "create table t(id int primary key, name varchar);" \
+    "insert into t select x, 'n' || x from system_range(1, 1000);" "select count(*), sum(id) from t;" > "$work/h2.sql"
+  # Its Class-Path names optional jars Debian installs apart; the packer
+  # warns of them, and of the fonts java.desktop needs.
+  "${clean[@]}" JAVA_HOME="$jdk" "$pack" --jlink -o "$work/h2" --main-class org.h2.tools.RunScript "$h2" 2> /dev/null
+  set -- -url jdbc:h2:mem:bench -script "$work/h2.sql" -showResults
+  "${clean[@]}" "$work/h2" "$@" > /dev/null
+  compare "H2 RunScript, with its jlink runtime" "$work/h2" "$(installed h2 "javahome $jdk
+addpath $h2
+mainclass org.h2.tools.RunScript")" "$@"
+else
+  echo "packed H2 RunScript: skipped, Debian's libh2-java package is not installed"
+fi

@@ -40,6 +40,7 @@ struct PackRequest {
   bool jlink = false;               ///< pack a runtime that jlink makes for the jars
   std::vector<std::string> addModules{};  ///< modules jlink adds to those jdeps finds, comma-separated
   bool stripDebug = false;          ///< jlink leaves out debug information
+  bool bindServices = false;        ///< jlink adds every module that provides a service the runtime's modules use
 };
 
 /// What a command line asks jlauncher-pack to do.

@@ -14,7 +14,8 @@ namespace {
 constexpr const char* kUsageHead =
     "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
     "                      [--keep-jars | --flat] [--allow-external] [--verbose]\n"
-    "                      [--runtime DIR | --jlink [--add-modules MODULES] [--strip-debug]] JAR [JAR...]\n"
+    "                      [--runtime DIR | --jlink [--add-modules MODULES] [--strip-debug]\n"
+    "                      [--bind-services]] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
     "holds the jars, whose comment is the application's configuration.\n"
     "\n";
@@ -88,6 +89,10 @@ constexpr PackOption kOptions[] = {
     {.longName = "add-modules", .argument = "MODULES",
      .help = "with --jlink, add these comma-separated modules too (may be repeated)",
      .list = &PackRequest::addModules},
+    {.longName = "bind-services",
+     .help = "with --jlink, add every module that provides a service the runtime's modules\n"
+             "use (jlink's --bind-services), not only those of services the jars name",
+     .flag = &PackRequest::bindServices},
     {.longName = "strip-debug", .help = "with --jlink, leave debug information out of the runtime",
      .flag = &PackRequest::stripDebug},
     {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},

@@ -20,8 +20,11 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "pack/pack.h"
@@ -58,6 +61,13 @@ constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
 constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
 constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
+constexpr const char* kProvidersAddedNote = "adding %s to the runtime: the jars use the service %s, which %s";
+constexpr const char* kNoProviderMsg =
+    "the jars use services that no module of the JDK provides and no jar lists in META-INF/services, which only "
+    "their API's own default or a provider the application finds at run time can serve: %s";
+constexpr const char* kFontsMsg =
+    "the runtime has the module java.desktop: for AWT and Swing to draw text, the machines that run the packed file "
+    "need fontconfig and a font (on Debian the packages fontconfig and fonts-dejavu-core)";
 constexpr const char* kGlibcAboveLauncherMsg =
     "the runtime needs glibc %s (its %s), the launcher %s: the packed file runs only where glibc %s or later is "
     "installed; a runtime made from a JDK built for an older glibc (Temurin's need 2.17) runs wherever the launcher "
@@ -457,15 +467,26 @@ bool runTool(const std::vector<std::string>& args, const ToolOutput& output, std
   return fail(error, packFormat(kToolFailedMsg, name.c_str(), WEXITSTATUS(status), toolMessage(said).c_str()));
 }
 
+// The jars joined as a class path, as jdeps reads one.
+std::string jarClassPath(const PackRequest& request) {
+  std::string classPath;
+  for (const std::string& jar : request.jars) classPath += (classPath.empty() ? "" : ":") + jar;
+  return classPath;
+}
+
+// A line's words, split at blanks.
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 // The modules the jars need, as jdeps finds them for the JDK's own release
 // (so a multi-release jar is read as that Java would read it), with those
 // --add-modules names, comma-separated.
 bool moduleList(const std::string& jdk, int feature, const PackRequest& request, PackWorkDir& workDir,
                 std::string* modules, std::string* error) {
-  std::string classPath;
-  for (const std::string& jar : request.jars) classPath += (classPath.empty() ? "" : ":") + jar;
   std::vector<std::string> args = {jdk + "/bin/jdeps", "--ignore-missing-deps", "--print-module-deps",
-                                   "--multi-release", std::to_string(feature), "--class-path", classPath};
+                                   "--multi-release", std::to_string(feature), "--class-path", jarClassPath(request)};
   args.insert(args.end(), request.jars.begin(), request.jars.end());
   ToolOutput output;
   if ((output.out = workDir.createFile("jdeps.out", error)) < 0) return false;
@@ -484,6 +505,119 @@ bool moduleList(const std::string& jdk, int feature, const PackRequest& request,
   return true;
 }
 
+// ---- Services the jars load from the JDK -----------------------------------
+
+/// The JDK's services, as jlink tells them for every module it could link.
+struct JdkServices {
+  std::set<std::string> types;                              ///< every service type a module uses or provides
+  std::map<std::string, std::set<std::string>> providers;  ///< a service type: the modules that provide it
+};
+
+// jlink --suggest-providers without a type lists each module with a
+// "uses TYPE" line per service it uses, then a "MODULE provides TYPE used
+// by MODULE" line per provider.
+bool jdkServices(const std::string& jdk, PackWorkDir& workDir, JdkServices* services, std::string* error) {
+  ToolOutput output;
+  if ((output.out = workDir.createFile("providers.out", error)) < 0) return false;
+  if (!runTool({jdk + "/bin/jlink", "--suggest-providers"}, output, error)) return false;
+  std::istringstream lines(readBack(output.out));
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> w = words(line);
+    if (w.size() == 2 && w[0] == "uses") services->types.insert(w[1]);
+    if (w.size() == 6 && w[1] == "provides" && w[3] == "used" && w[4] == "by") {
+      services->types.insert(w[2]);
+      services->providers[w[2]].insert(w[0]);
+    }
+  }
+  return true;
+}
+
+// The service types the jars' classes refer to, which jdeps reads from
+// their class files (a method's signature counts: a class that only calls
+// ToolProvider.getSystemJavaCompiler() refers to JavaCompiler); it prints
+// "CLASS -> TYPE MODULE" for each one its pattern matches.
+bool usedServices(const std::string& jdk, int feature, const PackRequest& request, PackWorkDir& workDir,
+                  const std::set<std::string>& types, std::set<std::string>* used, std::string* error) {
+  std::string pattern;
+  for (const std::string& type : types) {
+    pattern += pattern.empty() ? "" : "|";
+    for (char c : type) pattern += (c == '.' || c == '$') ? std::string("\\") + c : std::string(1, c);
+  }
+  std::vector<std::string> args = {jdk + "/bin/jdeps", "-verbose:class", "--multi-release", std::to_string(feature),
+                                   "--class-path", jarClassPath(request), "-e", pattern};
+  args.insert(args.end(), request.jars.begin(), request.jars.end());
+  ToolOutput output;
+  if ((output.out = workDir.createFile("services.out", error)) < 0) return false;
+  if ((output.err = workDir.createFile("services.err", error)) < 0) return false;
+  if (!runTool(args, output, error)) return false;
+  std::istringstream lines(readBack(output.out));
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> w = words(line);
+    if (w.size() >= 3 && w[1] == "->" && types.contains(w[2])) used->insert(w[2]);
+  }
+  return true;
+}
+
+// Whether one of the jars lists providers of the service type, as
+// ServiceLoader finds them on the class path.
+bool jarsProvide(const PackRequest& request, const std::string& type) {
+  std::string list = "META-INF/services/" + type;
+  for (const std::string& jar : request.jars) {
+    int fd = open(jar.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_t* archive = nullptr;
+    if (zip_source_t* source = packArchiveSource({.readFd = fd}, &zipError)) {
+      archive = zip_open_from_source(source, ZIP_RDONLY, &zipError);
+      if (archive == nullptr) zip_source_free(source);
+    }
+    zip_error_fini(&zipError);
+    bool listed = archive != nullptr && zip_name_locate(archive, list.c_str(), 0) >= 0;
+    if (archive != nullptr) zip_discard(archive);
+    close(fd);
+    if (listed) return true;
+  }
+  return false;
+}
+
+// jdeps follows what classes name, never what they load by the name of a
+// service: a runtime of its modules alone gives ServiceLoader nothing for
+// javax.tools.JavaCompiler, and no compiler to ToolProvider. So the modules
+// that provide the JDK's services the jars refer to are added, each said
+// of; the services no module provides, and no jar lists, are warned of.
+bool addServiceProviders(const std::string& jdk, int feature, const PackRequest& request, PackWorkDir& workDir,
+                         std::string* modules, PackRuntime* runtime, std::string* error) {
+  JdkServices services;
+  std::set<std::string> used;
+  if (!jdkServices(jdk, workDir, &services, error)) return false;
+  if (services.types.empty()) return true;
+  if (!usedServices(jdk, feature, request, workDir, services.types, &used, error)) return false;
+  std::set<std::string> linked;
+  std::istringstream list(*modules);
+  for (std::string module; std::getline(list, module, ',');) linked.insert(module);
+  std::string unserved;
+  for (const std::string& type : used) {
+    const std::set<std::string>& providers = services.providers[type];
+    std::string added;
+    for (const std::string& module : providers) {
+      if (!linked.insert(module).second) continue;
+      added += (added.empty() ? "" : ", ") + module;
+      *modules += "," + module;
+    }
+    if (!added.empty()) {
+      std::string which = providers.size() == 1 ? "it provides" : "they provide";
+      runtime->notes.push_back(packFormat(kProvidersAddedNote, added.c_str(), type.c_str(), which.c_str()));
+    } else if (providers.empty() && !jarsProvide(request, type)) {
+      unserved += (unserved.empty() ? "" : ", ") + type;
+    }
+  }
+  // One line: the XML parsers' factories, say, come in a group, and each
+  // has a default of its own.
+  if (!unserved.empty()) runtime->warnings.push_back(packFormat(kNoProviderMsg, unserved.c_str()));
+  return true;
+}
+
 bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::string& comment, PackRuntime* runtime,
                  std::string* error) {
   std::string jdk;
@@ -495,6 +629,10 @@ bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::st
   int feature = version ? *version / 1000000 : 0;
   std::string modules;
   if (!moduleList(jdk, feature, request, workDir, &modules, error)) return false;
+  // With --bind-services jlink adds every provider itself.
+  if (!request.bindServices && !addServiceProviders(jdk, feature, request, workDir, &modules, runtime, error)) {
+    return false;
+  }
   std::string dir;
   if (!workDir.get(&dir, error)) return false;
   // jlink makes the image's directory itself, in the directory no one else
@@ -505,10 +643,27 @@ bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::st
   std::vector<std::string> args = {jdk + "/bin/jlink", "--add-modules", modules, "--output", image,
                                    "--no-man-pages", "--no-header-files",
                                    feature >= 21 ? "--compress=zip-6" : "--compress=2"};
+  // The class-data archive a JDK's own runtime has (lib/server/classes.jsa)
+  // is what makes its JVM start fast, and what the start-up cache records
+  // on top of; jlink makes one for the image from Java 17 on.
+  if (feature >= 17) args.push_back("--generate-cds-archive");
+  if (request.bindServices) args.push_back("--bind-services");
   if (request.stripDebug) args.push_back("--strip-debug");
   ToolOutput output;
   if ((output.out = workDir.createFile("jlink.out", error)) < 0) return false;
   return runTool(args, output, error) && readRuntime(image, "", runtime, error);
+}
+
+// AWT draws text with the fonts fontconfig finds on the machine; a runtime
+// carries neither, and without them Swing fails with a font error at the
+// first label.
+void warnAboutFonts(PackRuntime* runtime) {
+  for (const PackRuntimeEntry& entry : runtime->entries) {
+    if (fs::path(entry.name).filename() == "libfontmanager.so") {
+      runtime->warnings.push_back(kFontsMsg);
+      return;
+    }
+  }
 }
 
 // The packer's own lines lead the comment: mainclass, then any packedjar
@@ -681,6 +836,7 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   if (!request.runtime.empty() && request.jlink) return fail(error, kBothRuntimesMsg);
   if (!request.jlink && !request.addModules.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--add-modules"));
   if (!request.jlink && request.stripDebug) return fail(error, packFormat(kJlinkOnlyMsg, "--strip-debug"));
+  if (!request.jlink && request.bindServices) return fail(error, packFormat(kJlinkOnlyMsg, "--bind-services"));
   if (request.jlink) {
     if (!linkRuntime(request, workDir, *comment, runtime, error)) return false;
   } else if (!request.runtime.empty()) {
@@ -689,6 +845,7 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
     return true;
   }
   warnAboutGlibc(request, runtime);
+  warnAboutFonts(runtime);
   addCommentLine(runtime->sha256, comment);
   return true;
 }

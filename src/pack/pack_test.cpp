@@ -162,6 +162,7 @@ TEST_F(PackTest, RefusalsWriteNothing) {
        "'META-INF/services/x.Y' joined with that of '" + half2 + "' is larger than 16 MiB"},
       {{.jars = {app}, .runtime = runtime, .jlink = true}, "--runtime and --jlink both name a runtime; give one"},
       {{.jars = {app}, .runtime = runtime, .stripDebug = true}, "--strip-debug goes with --jlink"},
+      {{.jars = {app}, .runtime = runtime, .bindServices = true}, "--bind-services goes with --jlink"},
       {{.jars = {app}, .runtime = dir.file("nojvm")}, "'" + dir.file("nojvm") +
        "' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)"},
       {{.jars = {app}, .runtime = fifo},
@@ -364,7 +365,7 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
 // narrows where the file runs, and the packer says so; the floors are read
 // from the ELF files' needed symbol versions (Debian's JDK 17 needs 2.34,
 // Temurin's 2.17 and below).
-TEST_F(PackTest, RuntimeNeedingANewerGlibcThanTheLauncherIsWarnedOf) {
+TEST_F(PackTest, WhatTheRuntimeNeedsOfTheMachineIsWarnedOf) {
   const std::string debian = "/usr/lib/jvm/java-17-openjdk-amd64/bin/java";
   const std::string temurin = "/usr/lib/jvm/temurin-25-jdk-amd64/bin/java";
   if (!std::filesystem::exists(debian) || !std::filesystem::exists(temurin)) GTEST_SKIP() << "needs both JDKs";
@@ -381,6 +382,13 @@ TEST_F(PackTest, RuntimeNeedingANewerGlibcThanTheLauncherIsWarnedOf) {
                           "older glibc (Temurin's need 2.17) runs wherever the launcher does"});
   ASSERT_TRUE(pack({.launcher = debian, .force = true, .jars = {app}, .runtime = runtime})) << error;
   EXPECT_EQ(warnings, std::vector<std::string>{});
+  // java.desktop's font code needs the machine's fontconfig and fonts.
+  dir.writeFile("jre/lib/libfontmanager.so", "");
+  ASSERT_TRUE(pack({.launcher = debian, .force = true, .jars = {app}, .runtime = runtime})) << error;
+  EXPECT_EQ(warnings, std::vector<std::string>{
+                          "the runtime has the module java.desktop: for AWT and Swing to draw text, the machines that "
+                          "run the packed file need fontconfig and a font (on Debian the packages fontconfig and "
+                          "fonts-dejavu-core)"});
 }
 
 // The runtime's entries follow the jars', in name order, with their modes

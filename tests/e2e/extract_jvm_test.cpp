@@ -273,4 +273,32 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;
 }
 
+// A runtime jlink makes has the modules that provide the JDK's services the
+// jars name (jdeps sees javax.tools.JavaCompiler, whose provider is
+// jdk.compiler) and a class-data archive of its own, which the JVM maps
+// from the extracted copy and on which the start-up cache records the
+// application's (Java 17 records it in the application's JVM).
+TEST_F(ExtractTest, ACarriedRuntimeProvidesServicesAndStartsFromItsArchives) {
+  std::string log = dir.file("classes.log");
+  std::string config = dir.writeFile("app.config", "options startupcache\nvmparam -Xlog:class+load=info:file=" + log);
+  ProcessResult packed = pack({"--jlink", "-o", "myapp", "--config", config, PACK_SVC_JAR});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "jlauncher-pack: adding jdk.compiler to the runtime: the jars use the service "
+                        "javax.tools.JavaCompiler, which it provides\n");
+  auto source = [&log](const std::string& name) {
+    std::string classes = readFile(log);
+    std::size_t at = classes.find("] " + name + " source: ");
+    return at == std::string::npos ? "" : classes.substr(at, classes.find('\n', at) - at);
+  };
+  for (const std::string& main : {"] jlsvc.Compiler source: file:" + dir.file("myapp"),
+                                  std::string("] jlsvc.Compiler source: shared objects file (top)")}) {
+    ProcessResult result = run(dir.file("myapp"), {});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "compiler true\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(source("java.lang.Object"), "] java.lang.Object source: shared objects file");
+    EXPECT_EQ(source("jlsvc.Compiler"), main);
+  }
+}
+
 }  // namespace

@@ -46,12 +46,13 @@ std::set<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
-// A JDK as --jlink uses one: jdeps finds java.base; jlink runs jlinkStart,
-// then makes a runtime at its --output.
+// A JDK as --jlink uses one: jdeps finds java.base; jlink suggests no
+// providers, and when linking runs jlinkStart, then makes a runtime at its
+// --output.
 std::string fakeJdk(const TempDir& dir, const std::string& jlinkStart) {
   dir.writeFile("jdk/release", "JAVA_VERSION=\"17.0.2\"\n");
   dir.writeFile("jdk/bin/jdeps", "#!/bin/sh\necho java.base\n", 0755);
-  dir.writeFile("jdk/bin/jlink", "#!/bin/sh\n" + jlinkStart + "\nwhile [ \"$1\" != --output ]; do shift; done\n"
+  dir.writeFile("jdk/bin/jlink", "#!/bin/sh\n[ \"$1\" = --suggest-providers ] && exit 0\n" + jlinkStart + "\nwhile [ \"$1\" != --output ]; do shift; done\n"
                 "mkdir -p \"$2/lib/server\" && echo 'JAVA_VERSION=\"17.0.2\"' >\"$2/release\" &&"
                 " :>\"$2/lib/server/libjvm.so\"\n",
                 0755);
