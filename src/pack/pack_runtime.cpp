@@ -62,9 +62,9 @@ constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
 constexpr const char* kCannotAddMsg = "cannot add '%s': %s";
 constexpr const char* kProvidersAddedNote = "adding %s to the runtime: the jars use the service %s, which %s";
-constexpr const char* kNoProviderMsg =
-    "the jars use services that no module of the JDK provides and no jar lists in META-INF/services, which only "
-    "their API's own default or a provider the application finds at run time can serve: %s";
+constexpr const char* kNoProviderNote =
+    "the jars use services that no module of the JDK provides and no jar lists in META-INF/services, served as by "
+    "the JDK itself (by their API's own default, or a provider the application finds at run time): %s";
 constexpr const char* kFontsMsg =
     "the runtime has the module java.desktop: for AWT and Swing to draw text, the machines that run the packed file "
     "need fontconfig and a font (on Debian the packages fontconfig and fonts-dejavu-core)";
@@ -612,9 +612,10 @@ bool addServiceProviders(const std::string& jdk, int feature, const PackRequest&
       unserved += (unserved.empty() ? "" : ", ") + type;
     }
   }
-  // One line: the XML parsers' factories, say, come in a group, and each
-  // has a default of its own.
-  if (!unserved.empty()) runtime->warnings.push_back(packFormat(kNoProviderMsg, unserved.c_str()));
+  // Only a note: the runtime serves these as the JDK does (the XML parsers'
+  // factories, say, each have a default of their own), so there is nothing
+  // to act on, but --verbose tells why nothing was added for them.
+  if (!unserved.empty()) runtime->notes.push_back(packFormat(kNoProviderNote, unserved.c_str()));
   return true;
 }
 
@@ -651,7 +652,13 @@ bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::st
   if (request.stripDebug) args.push_back("--strip-debug");
   ToolOutput output;
   if ((output.out = workDir.createFile("jlink.out", error)) < 0) return false;
-  return runTool(args, output, error) && readRuntime(image, "", runtime, error);
+  if (!runTool(args, output, error)) return false;
+  // jlink also makes the archive for heaps of 32 GB and more, which run
+  // without compressed pointers: as large again, in every packed file and
+  // every extracted copy, for what few applications ask. Such a heap starts
+  // without an archive instead.
+  unlink((image + "/lib/server/classes_nocoops.jsa").c_str());
+  return readRuntime(image, "", runtime, error);
 }
 
 // AWT draws text with the fonts fontconfig finds on the machine; a runtime
