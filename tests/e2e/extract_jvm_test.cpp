@@ -2,11 +2,13 @@
 // the first launch extracts them into the user's cache, later launches use
 // them there, and a launch that may not or cannot extract says why.
 
+#include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "launcher.h"
@@ -28,9 +30,14 @@ class ExtractTest : public ::testing::Test {
     // Other users run the application in some rows.
     fs::permissions(dir.path(), fs::perms(0755));
   }
-  ProcessResult pack(std::vector<std::string> args) {
+  /// Packs with the build's launcher, whose warning is taken out of what
+  /// the packer says.
+  ProcessResult pack(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env = {}) {
     args.insert(args.begin(), "jlauncher-pack");
-    return runLauncher(kPack, args, {{"JAVA_HOME", testJdkHome()}}, dir.path());
+    env.emplace("JAVA_HOME", testJdkHome());
+    ProcessResult result = runLauncher(kPack, args, env, dir.path());
+    result.err = withoutLauncherWarning(result.err);
+    return result;
   }
   /// Runs the application with the test's own home, and no Java but the
   /// build's JDK.
@@ -172,9 +179,9 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
 TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
   std::string tmp = dir.makeDir("tmp");
-  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", "myapp", "--jlink", "--strip-debug",
-                                             "--add-modules", "jdk.zipfs", kJarOne, COMPANION_JAR, kJarTwo},
-                                     {{"JAVA_HOME", testJdkHome()}, {"TMPDIR", tmp}}, dir.path());
+  ProcessResult packed = pack({"-o", "myapp", "--jlink", "--strip-debug", "--add-modules", "jdk.zipfs", kJarOne,
+                               COMPANION_JAR, kJarTwo},
+                              {{"TMPDIR", tmp}});
   ASSERT_EQ(packed.status, 0) << packed.err;
   EXPECT_EQ(packed.err, "jlauncher-pack: the jars are kept whole: '" + kJarTwo +
                             "' is signed (--verbose lists every reason)\n");
@@ -201,6 +208,39 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   // +javahome still names another.
   ProcessResult other = run(dir.file("myapp"), {"+javahome", testJdkHome(), "+javacmd", "a"});
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;
+
+  // The runtime's line records the oldest glibc it runs with. A copy whose
+  // line asks for more than this system has is refused before anything is
+  // extracted, unless +javahome names another Java; one whose line has no
+  // glibc field, as earlier packers wrote it, runs.
+  std::string bytes = readFile(dir.file("myapp"));
+  std::size_t line = bytes.rfind("\npackedruntime ");
+  ASSERT_NE(line, std::string::npos);
+  std::size_t field = line + std::strlen("\npackedruntime ") + 64;
+  std::size_t end = bytes.find('\n', field);
+  ASSERT_EQ(bytes.substr(field, std::strlen(" glibc=")), " glibc=");
+  // Same-length edits of the comment: the archive's offsets stay right.
+  auto variant = [&](const std::string& name, const std::string& replacement) {
+    std::string changed = bytes;
+    changed.replace(field, end - field, replacement);
+    return dir.writeFile(name, changed, 0755);
+  };
+  std::string refused = variant("refused", " glibc=" + std::string(end - field - std::strlen(" glibc="), '9'));
+  std::string earlier = variant("earlier", "\n" + std::string(end - field - 1, '#'));
+  std::string fresh = dir.makeDir("fresh");
+  ProcessResult stopped = run(refused, {"a"}, {{"HOME", fresh}});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out, "");
+  EXPECT_EQ(stopped.err, "Error: refused carries a Java runtime that needs glibc " +
+                             std::string(end - field - std::strlen(" glibc="), '9') + " or later; this system has "
+                             "glibc " + gnu_get_libc_version() + ". Install a Java runtime and name it with +javahome, "
+                             "or ask for a file packed with a runtime that needs less.\n");
+  EXPECT_TRUE(fs::is_empty(fresh));
+  ProcessResult named = run(refused, {"+javahome", testJdkHome(), "a"}, {{"HOME", fresh}});
+  EXPECT_EQ(named.out.substr(0, expected.size()), expected) << named.err;
+  ProcessResult old = run(earlier, {"a"}, {{"HOME", fresh}});
+  EXPECT_EQ(old.status, 0) << old.err;
+  EXPECT_EQ(old.out.substr(0, expected.size()), expected) << old.err;
 }
 
 }  // namespace

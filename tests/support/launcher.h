@@ -69,6 +69,14 @@ std::string jdkTestName(const std::string& jdk);
 /// Whether a JDK's library exports its stack dump function (newer ones do not).
 bool exportsStackDump(const std::string& jdk);
 
+/// What jlauncher-pack said (its standard error) without the warning that
+/// every pack with a launcher that is not portable gives, as this machine's
+/// build of the launcher is not: that line is taken out only when it is
+/// exactly as the launcher's needs (read with objdump) make it, so a row
+/// comparing the rest still fails on a wrong one. launcher: as the packer
+/// names it.
+std::string withoutLauncherWarning(const std::string& err, const std::string& launcher = launcherBinary());
+
 /// Installs a copy of the launcher at dir/relative (e.g. "app/bin/myapp").
 std::string installLauncher(const TempDir& dir, const std::string& relative);
 
