@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "config/cfg.h"
@@ -72,8 +73,9 @@ std::string systemGlibc() {
 bool versionBelow(std::string_view a, std::string_view b) {
   auto next = [](std::string_view& text) {
     unsigned value = 0;
-    std::size_t used = static_cast<std::size_t>(std::from_chars(text.data(), text.data() + text.size(), value).ptr -
-                                                text.data());
+    std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (read.ec == std::errc::result_out_of_range) value = std::numeric_limits<unsigned>::max();
+    std::size_t used = static_cast<std::size_t>(read.ptr - text.data());
     text.remove_prefix(used < text.size() && text[used] == '.' ? used + 1 : text.size());
     return value;
   };
