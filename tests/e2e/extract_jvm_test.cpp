@@ -209,35 +209,25 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   ProcessResult other = run(dir.file("myapp"), {"+javahome", testJdkHome(), "+javacmd", "a"});
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;
 
-  // The runtime's line records the oldest glibc it runs with. A copy whose
-  // line asks for more than this system has is refused before anything is
-  // extracted, unless +javahome names another Java; one whose line has no
-  // glibc field, as earlier packers wrote it, runs.
+  // The runtime's line records the oldest glibc it runs with. Edited in
+  // place (the archive's offsets stay right): a floor above this system's
+  // glibc is refused before anything is extracted, unless +javahome names
+  // another Java; a line without the field, as earlier packers wrote it, runs.
   std::string bytes = readFile(dir.file("myapp"));
-  std::size_t line = bytes.rfind("\npackedruntime ");
-  ASSERT_NE(line, std::string::npos);
-  std::size_t field = line + std::strlen("\npackedruntime ") + 64;
-  std::size_t end = bytes.find('\n', field);
-  ASSERT_EQ(bytes.substr(field, std::strlen(" glibc=")), " glibc=");
-  // Same-length edits of the comment: the archive's offsets stay right.
-  auto variant = [&](const std::string& name, const std::string& replacement) {
-    std::string changed = bytes;
-    changed.replace(field, end - field, replacement);
-    return dir.writeFile(name, changed, 0755);
-  };
-  std::string refused = variant("refused", " glibc=" + std::string(end - field - std::strlen(" glibc="), '9'));
-  std::string earlier = variant("earlier", "\n" + std::string(end - field - 1, '#'));
+  std::size_t field = bytes.rfind("\npackedruntime ") + std::strlen("\npackedruntime ") + 64;
+  std::size_t size = bytes.find('\n', field) - field;
+  ASSERT_EQ(bytes.substr(field, 7), " glibc=");
+  const std::string floor(size - 7, '9');
+  std::string refused = dir.writeFile("refused", std::string(bytes).replace(field, size, " glibc=" + floor), 0755);
+  std::string earlier = dir.writeFile("earlier", bytes.replace(field, size, "\n" + std::string(size - 1, '#')), 0755);
   std::string fresh = dir.makeDir("fresh");
   ProcessResult stopped = run(refused, {"a"}, {{"HOME", fresh}});
   EXPECT_EQ(stopped.status, 1);
-  EXPECT_EQ(stopped.out, "");
-  EXPECT_EQ(stopped.err, "Error: refused carries a Java runtime that needs glibc " +
-                             std::string(end - field - std::strlen(" glibc="), '9') + " or later; this system has "
-                             "glibc " + gnu_get_libc_version() + ". Install a Java runtime and name it with +javahome, "
-                             "or ask for a file packed with a runtime that needs less.\n");
+  EXPECT_EQ(stopped.out + stopped.err, "Error: refused carries a Java runtime that needs glibc " + floor + " or later; "
+            "this system has glibc " + gnu_get_libc_version() + ". Install a Java runtime and name it with +javahome, "
+            "or ask for a file packed with a runtime that needs less.\n");
   EXPECT_TRUE(fs::is_empty(fresh));
-  ProcessResult named = run(refused, {"+javahome", testJdkHome(), "a"}, {{"HOME", fresh}});
-  EXPECT_EQ(named.out.substr(0, expected.size()), expected) << named.err;
+  EXPECT_EQ(run(refused, {"+javahome", testJdkHome(), "a"}, {{"HOME", fresh}}).out.substr(0, expected.size()), expected);
   ProcessResult old = run(earlier, {"a"}, {{"HOME", fresh}});
   EXPECT_EQ(old.status, 0) << old.err;
   EXPECT_EQ(old.out.substr(0, expected.size()), expected) << old.err;

@@ -264,26 +264,23 @@ TEST_F(PackTest, JlinkNamesTheJdkThatNeedsNoNewerGlibcThanTheLauncher) {
   const std::string debian = "/usr/lib/jvm/java-17-openjdk-amd64";
   const std::string temurin = "/usr/lib/jvm/temurin-25-jdk-amd64";
   const std::string portable = PORTABLE_LAUNCHER;
-  if (portable.empty()) GTEST_SKIP() << "this build made no portable launcher";
-  if (!std::filesystem::exists(debian) || !std::filesystem::exists(temurin)) GTEST_SKIP() << "needs both JDKs";
-  std::string tmp = dir.makeDir("tmp");
+  if (portable.empty() || !std::filesystem::exists(debian) || !std::filesystem::exists(temurin)) {
+    GTEST_SKIP() << "needs the build's portable launcher, " << debian << " and " << temurin;
+  }
   ProcessResult narrow = pack({"-o", "narrow", "--launcher", portable, "--jlink", kJarOne, COMPANION_JAR},
-                              {{"JAVA_HOME", debian}, {"TMPDIR", tmp}});
+                              {{"JAVA_HOME", debian}});
   EXPECT_EQ(narrow.status, 0) << narrow.err;
   EXPECT_EQ(narrow.err, warning("the runtime needs glibc 2.34 (its bin/java), the launcher 2.17: the packed file runs "
                                 "only where glibc 2.34 or later is installed; " + temurin + " gives glibc 2.17: pack "
                                 "with --jdk " + temurin));
   ProcessResult wide = pack({"-o", "wide", "--launcher", portable, "--jlink", "--jdk", temurin, kJarOne, COMPANION_JAR},
-                            {{"JAVA_HOME", debian}, {"TMPDIR", tmp}});
+                            {{"JAVA_HOME", debian}});
   EXPECT_EQ(wide.status, 0) << wide.err;
   EXPECT_EQ(wide.err, "");
-  zip_t* archive = zip_open(dir.file("wide").c_str(), ZIP_RDONLY, nullptr);
-  ASSERT_NE(archive, nullptr);
-  EXPECT_TRUE(std::regex_match(zip_get_archive_comment(archive, nullptr, 0),
-                               std::regex("mainclass jlpack.App\npackedruntime [0-9a-f]{64} glibc=2\\.17\n")))
-      << zip_get_archive_comment(archive, nullptr, 0);
-  zip_discard(archive);
-  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  std::string comment = runLauncher("/usr/bin/unzip", {"unzip", "-z", dir.file("wide")}).out;
+  EXPECT_TRUE(std::regex_match(comment, std::regex("Archive: .*\nmainclass jlpack.App\npackedruntime [0-9a-f]{64} "
+                                                   "glibc=2\\.17\n")))
+      << comment;
 }
 
 TEST_F(PackTest, HelpAndVersion) {

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "util/platform.h"
@@ -32,44 +31,14 @@ std::vector<std::string> installedJdks() {
 }
 
 std::string withoutLauncherWarning(const std::string& err, const std::string& launcher) {
-  // The libraries glibc 2.17 and every later one provide.
-  static const std::vector<std::string> glibcLibraries = {"libc.so.6",         "libm.so.6",
-                                                          "libdl.so.2",        "libpthread.so.0",
-                                                          "librt.so.1",        "ld-linux-x86-64.so.2",
-                                                          "ld-linux-aarch64.so.1"};
-  auto numbers = [](const std::string& version) {
-    std::vector<int> parts;
-    std::istringstream in(version);
-    for (std::string part; std::getline(in, part, '.');) parts.push_back(std::stoi(part));
-    return parts;
-  };
-  std::vector<int> newest = numbers("2.17");
-  std::string glibc;
-  std::vector<std::string> needs;
-  std::istringstream lines(runLauncher("/usr/bin/objdump", {"objdump", "-p", launcher}).out);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    std::string word, value;
-    words >> word >> value;
-    if (word == "NEEDED" &&
-        std::find(glibcLibraries.begin(), glibcLibraries.end(), value) == glibcLibraries.end()) {
-      needs.push_back(value);
-    }
-    if (std::size_t at = line.find("GLIBC_2."); at != std::string::npos && numbers(line.substr(at + 6)) > newest) {
-      newest = numbers(line.substr(at + 6));
-      glibc = "glibc " + line.substr(at + 6);
-    }
-  }
-  if (!glibc.empty()) needs.insert(needs.begin(), glibc);
-  if (needs.empty()) return err;
-  std::string list = needs[0];
-  for (std::size_t i = 1; i < needs.size(); ++i) list += (i + 1 == needs.size() ? " and " : ", ") + needs[i];
-  std::string warning = "jlauncher-pack: warning: the launcher '" + launcher + "' needs " + list +
-                        ": the packed file runs only on systems like this one; pack with the portable launcher "
-                        "(--launcher, or build it: see the README's Portable launcher)\n";
-  std::string rest = err;
-  if (std::size_t at = rest.find(warning); at != std::string::npos) rest.erase(at, warning.size());
-  return rest;
+  // What the packer needs of the launcher is told exactly by its own tests.
+  const std::string start = "jlauncher-pack: warning: the launcher '" + launcher + "' needs ";
+  const std::string end = ": the packed file runs only on systems like this one; pack with the portable launcher "
+                          "(--launcher, or build it: see the README's Portable launcher)\n";
+  std::size_t at = err.find(start);
+  std::size_t past = at == std::string::npos ? at : err.find(end, at);
+  if (past == std::string::npos || err.find('\n', at) != past + end.size() - 1) return err;
+  return err.substr(0, at) + err.substr(past + end.size());
 }
 
 std::string installLauncher(const TempDir& dir, const std::string& relative) {

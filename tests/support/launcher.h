@@ -69,11 +69,9 @@ std::string jdkTestName(const std::string& jdk);
 /// Whether a JDK's library exports its stack dump function (newer ones do not).
 bool exportsStackDump(const std::string& jdk);
 
-/// What jlauncher-pack said (its standard error) without the warning that
-/// every pack with a launcher that is not portable gives, as this machine's
-/// build of the launcher is not: that line is taken out only when it is
-/// exactly as the launcher's needs (read with objdump) make it, so a row
-/// comparing the rest still fails on a wrong one. launcher: as the packer
+/// What jlauncher-pack said (its standard error) without the one line of
+/// the warning that every pack with a launcher that is not portable gives,
+/// as this machine's build of the launcher is not. launcher: as the packer
 /// names it.
 std::string withoutLauncherWarning(const std::string& err, const std::string& launcher = launcherBinary());
 
