@@ -61,7 +61,9 @@ test-%: build-%
 	ctest --preset $*
 
 # Only the launcher, jlauncher-pack and the example: no tests, no GoogleTest.
-demo: deps-demo
+# The portable launcher and packer too, where the Debian 11 root is or can
+# be made, so that the demo's packed file runs wherever they do.
+demo: deps-demo portable-root
 	cmake --preset demo
 	cmake --build --preset demo
 	@scripts/demo.sh build/demo

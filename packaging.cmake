@@ -3,33 +3,31 @@
 # the release archive (`cpack -G TGZ`). Two components:
 #   launcher  jlauncher, the companion library, its pages, the example
 #   pack      jlauncher-pack and its page: its own package, so that only the
-#             packer's users get libzip
-# The packages and the archive are for other systems than this one, where
-# Debian 12's libzip and glibc may be missing: they take the portable packer,
-# with libzip linked in (component pack_portable), and the archive also
+#             packer's users get it
+# Wherever the portable launcher and packer were built, they are what
+# installs, packages and the archive hold: the single files a packer makes
+# carry its launcher to other machines, and the packages go to systems
+# where Debian 12's libzip and glibc may be missing. The archive also holds
 # README and LICENSE (component dist). cmake/cpack-generators.cmake chooses.
 
 include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 
 # The launcher that jlauncher-pack finds beside itself is the one it puts
-# into applications: the portable one wherever it was built.
+# into applications.
 if(LAUNCHER_PORTABLE_ENABLED)
   set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${LAUNCHER_PORTABLE_LAUNCHER})
   set(CPACK_JLAUNCHER_PORTABLE_PACKER ${LAUNCHER_PORTABLE_PACKER})
   install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
-  # It carries zlib, which lintian would otherwise take for an oversight.
+  install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack)
+  # They carry zlib, which lintian would otherwise take for an oversight.
   install(FILES debian/jlauncher.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME jlauncher COMPONENT launcher)
-  install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
-          EXCLUDE_FROM_ALL)
   install(FILES debian/jlauncher-pack.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-          RENAME jlauncher-pack COMPONENT pack_portable EXCLUDE_FROM_ALL)
+          RENAME jlauncher-pack COMPONENT pack)
 else()
   install(TARGETS jlauncher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
-  install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack_portable
-          EXCLUDE_FROM_ALL)
+  install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack)
 endif()
-install(TARGETS jlauncher-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack)
 
 # Debian's changelog of a native package, compressed as dpkg expects it.
 add_custom_command(OUTPUT changelog.gz
@@ -37,17 +35,12 @@ add_custom_command(OUTPUT changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/debian/changelog)
 add_custom_target(debian_changelog ALL DEPENDS changelog.gz)
 # Each package documents itself in a directory of its own name.
-foreach(component launcher pack pack_portable)
+foreach(component launcher pack)
   set(docdir ${CMAKE_INSTALL_DATADIR}/doc/jlauncher)
-  set(exclude)
-  if(NOT component STREQUAL "launcher")
+  if(component STREQUAL "pack")
     set(docdir ${CMAKE_INSTALL_DATADIR}/doc/jlauncher-pack)
   endif()
-  if(component STREQUAL "pack_portable")
-    set(exclude EXCLUDE_FROM_ALL)
-  endif()
-  install(FILES debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir}
-          COMPONENT ${component} ${exclude})
+  install(FILES debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${docdir} COMPONENT ${component})
 endforeach()
 install(FILES README.md DESTINATION . COMPONENT dist EXCLUDE_FROM_ALL)
 if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -85,9 +78,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME jlauncher)
 set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION "${launcher_summary}\n${launcher_description}")
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_RECOMMENDS "default-jre-headless | java-runtime-headless")
-set(CPACK_DEBIAN_PACK_PORTABLE_PACKAGE_NAME jlauncher-pack)
-set(CPACK_DEBIAN_PACK_PORTABLE_DESCRIPTION "${pack_summary}\n${pack_description}")
-set(CPACK_DEBIAN_PACK_PORTABLE_PACKAGE_DEPENDS "jlauncher (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PACK_PACKAGE_NAME jlauncher-pack)
+set(CPACK_DEBIAN_PACK_DESCRIPTION "${pack_summary}\n${pack_description}")
+set(CPACK_DEBIAN_PACK_PACKAGE_DEPENDS "jlauncher (= ${PROJECT_VERSION})")
 
 set(CPACK_RPM_COMPONENT_INSTALL ON)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
@@ -100,10 +93,10 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/java /usr/share/man
 set(CPACK_RPM_LAUNCHER_PACKAGE_NAME jlauncher)
 set(CPACK_RPM_LAUNCHER_PACKAGE_SUMMARY "${launcher_summary}")
 set(CPACK_RPM_LAUNCHER_PACKAGE_DESCRIPTION "${launcher_description}")
-set(CPACK_RPM_PACK_PORTABLE_PACKAGE_NAME jlauncher-pack)
-set(CPACK_RPM_PACK_PORTABLE_PACKAGE_SUMMARY "${pack_summary}")
-set(CPACK_RPM_PACK_PORTABLE_PACKAGE_DESCRIPTION "${pack_description}")
-set(CPACK_RPM_PACK_PORTABLE_PACKAGE_REQUIRES "jlauncher = ${PROJECT_VERSION}")
+set(CPACK_RPM_PACK_PACKAGE_NAME jlauncher-pack)
+set(CPACK_RPM_PACK_PACKAGE_SUMMARY "${pack_summary}")
+set(CPACK_RPM_PACK_PACKAGE_DESCRIPTION "${pack_description}")
+set(CPACK_RPM_PACK_PACKAGE_REQUIRES "jlauncher = ${PROJECT_VERSION}")
 
 # Permissions as dpkg would make them, whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

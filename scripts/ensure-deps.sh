@@ -3,18 +3,18 @@
 # deb, rpm, dist or test), when run as root; otherwise prints the command that
 # installs it and fails.
 set -eu
-# The demo builds the launcher, jlauncher-pack and the example application.
-demo="make cmake ninja-build g++ openjdk-17-jdk-headless libzip-dev"
-# The packages and the release archive add debootstrap, which makes the
-# Debian 11 root their portable launcher is built in, and CPack's tools.
-dist="$demo debootstrap"
+# The demo builds the launcher, jlauncher-pack and the example application,
+# the portable ones in the Debian 11 root that debootstrap makes.
+demo="make cmake ninja-build g++ openjdk-17-jdk-headless libzip-dev debootstrap"
+# The packages and the release archive add CPack's tools.
+dist="$demo"
 deb="$dist dpkg-dev file"
 rpm="$dist rpm file"
 # The tests also need GoogleTest (and its sources for the cross build),
 # archive tools, clang for the fuzzers, the packaging tools, the Java tools
 # they run through the launcher, the sparc64 cross tools and emulator for
 # the big-endian profile, and the i686 cross tools for the 32-bit one.
-test="$demo debootstrap libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
+test="$demo libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
   maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user g++-i686-linux-gnu libc6-dev-i386-cross"
 case "${1:-test}" in
   demo) packages=$demo ;;

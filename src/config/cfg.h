@@ -130,7 +130,9 @@ bool cfgSetPidFile(std::string& param);
 /// extracted under that name; false unless the hash is 64 lowercase hex
 /// digits and the name a plain file name.
 bool cfgAddPackedJar(std::string& param);
-/// "SHA256": the executable's archive carries a Java runtime.
+/// "SHA256" or "SHA256 glibc=VERSION": the executable's archive carries a
+/// Java runtime, which needs that glibc or a later one; false unless the
+/// hash is 64 lowercase hex digits and the version digits and dots.
 bool cfgSetPackedRuntime(std::string& param);
 bool cfgAddAppArg(std::string& param);
 /// The application arguments of the parameter, split into words as a shell
@@ -200,6 +202,9 @@ struct CfgPackedJar {
 const std::vector<CfgPackedJar>& cfgGetPackedJars();
 /// The SHA-256 that names the carried Java runtime, or null.
 const char* cfgGetPackedRuntime();
+/// The oldest glibc the carried Java runtime runs with ("2.34"), or null
+/// when its line names none.
+const char* cfgGetPackedRuntimeGlibc();
 
 // ---------------------------------------------------------------------------
 // Macros and variables.

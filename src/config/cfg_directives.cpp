@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -350,8 +351,21 @@ bool cfgAddPackedJar(std::string& param) {
 }
 
 bool cfgSetPackedRuntime(std::string& param) {
-  if (!isHash(param)) return false;
-  s().packedRuntime = param;
+  std::string_view hash = std::string_view(param).substr(0, param.find(' '));
+  std::string_view glibc;
+  if (hash.size() < param.size()) {
+    std::string_view field = std::string_view(param).substr(hash.size() + 1);
+    if (!field.starts_with("glibc=")) return false;
+    glibc = field.substr(std::strlen("glibc="));
+    // A version the launcher compares number by number: "2.34".
+    if (glibc.empty() || glibc.size() > 16 || !std::isdigit(static_cast<unsigned char>(glibc.front())) ||
+        glibc.find_first_not_of("0123456789.") != std::string_view::npos) {
+      return false;
+    }
+  }
+  if (!isHash(hash)) return false;
+  s().packedRuntime = std::string(hash);
+  s().packedRuntimeGlibc = glibc.empty() ? std::nullopt : std::optional<std::string>(glibc);
   return true;
 }
 
@@ -446,3 +460,4 @@ int cfgGetRestartLimitCount() { return s().restartLimitCount; }
 int cfgGetRestartLimitSeconds() { return s().restartLimitSeconds; }
 const std::vector<CfgPackedJar>& cfgGetPackedJars() { return s().packedJars; }
 const char* cfgGetPackedRuntime() { return cStr(s().packedRuntime); }
+const char* cfgGetPackedRuntimeGlibc() { return cStr(s().packedRuntimeGlibc); }

@@ -43,6 +43,11 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
        "Error: Unable to process 'packedjar 000000000000000000000000000000000000000000000000000000000000000G app.jar' at line 1 in configuration file '%s'.\n"},
       {"packedruntime ../0000000000000000000000000000000000000000000000000000000000000",
        "Error: Unable to process 'packedruntime ../0000000000000000000000000000000000000000000000000000000000000' at line 1 in configuration file '%s'.\n"},
+      // Its glibc field is a version, and the only field there is.
+      {"packedruntime 0000000000000000000000000000000000000000000000000000000000000000 glibc=2.3x",
+       "Error: Unable to process 'packedruntime 0000000000000000000000000000000000000000000000000000000000000000 glibc=2.3x' at line 1 in configuration file '%s'.\n"},
+      {"packedruntime 0000000000000000000000000000000000000000000000000000000000000000 cpu=x86",
+       "Error: Unable to process 'packedruntime 0000000000000000000000000000000000000000000000000000000000000000 cpu=x86' at line 1 in configuration file '%s'.\n"},
       {"vmmemmax 50.5%", "Error: Invalid number in 'vmmemmax 50.5%%' at line 1 in configuration file '%s'.\n" +
                              kHeapSizeHint},
       {"vmmemmax 99999999999999999999%",

@@ -45,6 +45,7 @@ struct CfgState {
   std::optional<std::string> pidFile;
   std::vector<CfgPackedJar> packedJars;
   std::optional<std::string> packedRuntime;
+  std::optional<std::string> packedRuntimeGlibc;  ///< the oldest glibc the carried runtime runs with
   bool krxSaftyNet = true;
 
   // Macros and variables.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <optional>
 
 #include "config/cfg.h"
@@ -31,6 +32,9 @@ constexpr const char* kNoCacheMsg =
     "Error: %s has no cache directory to extract its jars or Java runtime into: %s. Set XDG_CACHE_HOME to a "
     "directory of the user's own, or give its service CacheDirectory= in the unit.\n";
 constexpr const char* kExtractFailedMsg = "Error: Unable to extract %s of %s: %s.\n";
+constexpr const char* kGlibcTooOldMsg =
+    "Error: %s carries a Java runtime that needs glibc %s or later; this system has glibc %s. Install a Java "
+    "runtime and name it with +javahome, or ask for a file packed with a runtime that needs less.\n";
 
 constexpr const char* kJarPrefix = "jlauncher/jars/";
 constexpr const char* kRuntimePrefix = "jlauncher/runtime/";
@@ -56,6 +60,32 @@ constexpr int kLinkFollows = 40;
 
 
 std::string systemError(int error) { return std::strerror(error); }
+
+// The version of the system's glibc ("2.31"); empty under another C library.
+std::string systemGlibc() {
+  char text[64] = "";
+  std::size_t size = confstr(_CS_GNU_LIBC_VERSION, text, sizeof text);
+  std::string_view version(text, size > 0 && size <= sizeof text ? size - 1 : 0);
+  return version.starts_with("glibc ") ? std::string(version.substr(std::strlen("glibc "))) : "";
+}
+
+// glibc versions compare number by number (2.17 < 2.28 < 2.34), a missing
+// number counting as 0.
+bool versionBelow(std::string_view a, std::string_view b) {
+  auto next = [](std::string_view& text) {
+    unsigned value = 0;
+    std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (read.ec == std::errc::result_out_of_range) value = std::numeric_limits<unsigned>::max();
+    std::size_t used = static_cast<std::size_t>(read.ptr - text.data());
+    text.remove_prefix(used < text.size() && text[used] == '.' ? used + 1 : text.size());
+    return value;
+  };
+  while (!a.empty() || !b.empty()) {
+    unsigned x = next(a), y = next(b);
+    if (x != y) return x < y;
+  }
+  return false;
+}
 
 // A file the user's launches stamped and nobody changed since.
 bool stamped(const std::string& path) {
@@ -511,6 +541,13 @@ std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
   PkdPrepared prepared;
   if (cfgGetPackedJars().empty() && runtime == nullptr) return prepared;
   const char* appName = hmdGetApplicationName();
+  // A runtime built for a newer glibc would fail only once extracted, with
+  // the dynamic loader's words about symbol versions.
+  const char* floor = runtime != nullptr ? cfgGetPackedRuntimeGlibc() : nullptr;
+  if (std::string found = systemGlibc(); floor != nullptr && !found.empty() && versionBelow(found, floor)) {
+    utlReport(kGlibcTooOldMsg, appName, floor, found.c_str());
+    return std::nullopt;
+  }
   // Extracting with another user's privileges into a cache the caller
   // chooses is exactly what a set-ID launch must not do.
   if (utlIsSetIdMode()) {

@@ -355,6 +355,9 @@ class Packer {
         placed.st_ino != written.st_ino) {
       return fail(packFormat(kOutputReplacedMsg, request_.output.c_str()));
     }
+    // Said of every file made: each carries the launcher, and runs only
+    // where it does.
+    if (std::optional<std::string> warning = packLauncherWarning(request_.launcher)) warnings_.push_back(*warning);
     return true;
   }
 

@@ -39,6 +39,7 @@ struct PackRequest {
   std::string runtime{};            ///< a Java runtime directory to pack as it is; empty: none
   bool jlink = false;               ///< pack a runtime that jlink makes for the jars
   std::vector<std::string> addModules{};  ///< modules jlink adds to those jdeps finds, comma-separated
+  std::string jdk{};                ///< the JDK whose jdeps, jlink and modules --jlink uses; empty: found
   bool stripDebug = false;          ///< jlink leaves out debug information
   bool bindServices = false;        ///< jlink adds every module that provides a service the runtime's modules use
 };
@@ -162,18 +163,47 @@ class PackWorkDir;
 
 /// Makes ready the runtime --runtime names or --jlink makes (neither: none),
 /// checks it against the vmversion lines of *comment, and puts its
-/// "packedruntime SHA256" line after the packer's lines at the start of
-/// *comment. jlink works in workDir. False with *error set when the options
-/// conflict, the directory is no Java runtime, holds what a runtime cannot
-/// (a fifo, a socket, a device, a link outside to a file not every user
-/// can read or to one of the running system's), the version is refused, or
-/// jdeps or jlink fail.
+/// "packedruntime SHA256 glibc=VERSION" line (the oldest glibc its files
+/// run with; without the field when none of them names one) after the
+/// packer's lines at the start of *comment. Warns when the runtime needs a
+/// newer glibc than the launcher, naming an installed JDK that would give
+/// an older one. jlink works in workDir. False with *error set when the
+/// options conflict, the directory is no Java runtime, holds what a runtime
+/// cannot (a fifo, a socket, a device, a link outside to a file not every
+/// user can read or to one of the running system's), the version is
+/// refused, or jdeps or jlink fail.
 bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
                         std::string* error);
+
+/// What an ELF file needs of the system that runs it.
+struct PackElfNeeds {
+  std::optional<std::string> glibc{};    ///< the newest glibc symbol version it needs ("2.34"); none: none
+  std::vector<std::string> libraries{};  ///< the libraries its dynamic section names (DT_NEEDED), in order
+};
+
+/// What the ELF file at path needs, read from its section of needed symbol
+/// versions and its dynamic section; none for a file that is no 64-bit
+/// little-endian ELF file. Only a regular file is read, through no link.
+std::optional<PackElfNeeds> packElfNeeds(const std::string& path);
 
 /// The newest glibc symbol version ("2.34") the ELF file at path needs; none
 /// for a file that is no 64-bit little-endian ELF file or needs none.
 std::optional<std::string> packGlibcFloor(const std::string& path);
+
+/// Whether glibc version a is older than b, compared number by number
+/// (2.17 < 2.28 < 2.34).
+bool packGlibcBelow(const std::string& a, const std::string& b);
+
+/// The newest glibc that the files of a Java home at home need: its
+/// lib/**/*.so and bin/* files, each read once; none when none names one.
+std::optional<std::string> packJdkGlibcFloor(const std::string& home);
+
+/// What a pack with the launcher at path (through its links) warns of when
+/// the launcher is not the portable one: it needs a glibc above 2.17, a
+/// C++ runtime or another library that glibc does not provide, so every
+/// file packed with it runs only on systems like this one. None for a
+/// portable launcher or a file that is no 64-bit ELF file.
+std::optional<std::string> packLauncherWarning(const std::string& path);
 
 /// What --version says of the launcher at path, which every packed file
 /// carries: "launcher PATH: x86-64, glibc 2.17 or later" (its architecture,

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kUsageHead =
     "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
     "                      [--keep-jars | --flat] [--allow-external] [--verbose]\n"
-    "                      [--runtime DIR | --jlink [--add-modules MODULES] [--strip-debug]\n"
+    "                      [--runtime DIR | --jlink [--jdk DIR] [--add-modules MODULES] [--strip-debug]\n"
     "                      [--bind-services]] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
     "holds the jars, whose comment is the application's configuration.\n"
@@ -84,8 +84,12 @@ constexpr PackOption kOptions[] = {
      .value = &PackRequest::runtime},
     {.longName = "jlink",
      .help = "pack a runtime that jlink makes with the modules jdeps finds in the jars,\n"
-             "from the JDK of JAVA_HOME, else the one whose jlink is on PATH",
+             "from the JDK --jdk names, else JAVA_HOME's, else the one whose jlink is on PATH",
      .flag = &PackRequest::jlink},
+    {.longName = "jdk", .argument = "DIR",
+     .help = "with --jlink, the JDK whose jdeps, jlink and modules make the runtime; one built\n"
+             "for an older glibc makes a runtime that runs on more systems",
+     .value = &PackRequest::jdk},
     {.longName = "add-modules", .argument = "MODULES",
      .help = "with --jlink, add these comma-separated modules too (may be repeated)",
      .list = &PackRequest::addModules},

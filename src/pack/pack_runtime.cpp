@@ -72,6 +72,22 @@ constexpr const char* kGlibcAboveLauncherMsg =
     "the runtime needs glibc %s (its %s), the launcher %s: the packed file runs only where glibc %s or later is "
     "installed; a runtime made from a JDK built for an older glibc (Temurin's need 2.17) runs wherever the launcher "
     "does";
+constexpr const char* kGlibcAboveLauncherJdkMsg =
+    "the runtime needs glibc %s (its %s), the launcher %s: the packed file runs only where glibc %s or later is "
+    "installed; %s gives glibc %s: pack with %s %s";
+constexpr const char* kLauncherNotPortableMsg =
+    "the launcher '%s' needs %s: the packed file runs only on systems like this one; pack with the portable launcher "
+    "(--launcher, or build it: see the README's Portable launcher)";
+
+// The oldest glibc the portable launcher runs with, and the libraries every
+// glibc since then has: a launcher that needs no more runs on any Linux of
+// its architecture.
+constexpr const char* kPortableGlibc = "2.17";
+constexpr const char* kGlibcLibraries[] = {"libc.so.6",      "libm.so.6",      "libdl.so.2",
+                                           "libpthread.so.0", "librt.so.1",     "libresolv.so.2",
+                                           "libutil.so.1",    "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"};
+// Where Debian and most distributions install JDKs, each in a directory.
+constexpr const char* kJvmDirectory = "/usr/lib/jvm";
 
 bool fail(std::string* error, std::string message) {
   *error = std::move(message);
@@ -382,12 +398,13 @@ bool readRuntime(const std::string& dir, const std::string& comment, PackRuntime
 
 // ---- Making a runtime with jlink -------------------------------------------
 
-// The JDK whose jdeps and jlink make the runtime: JAVA_HOME's, as for every
-// other Java tool, else the one whose jlink the PATH finds.
-bool findJdk(std::string* home, std::string* error) {
+// The JDK whose jdeps and jlink make the runtime: the one --jdk names, else
+// JAVA_HOME's, as for every other Java tool, else the one whose jlink the
+// PATH finds.
+bool findJdk(const PackRequest& request, std::string* home, std::string* error) {
   const char* javaHome = std::getenv("JAVA_HOME");
-  if (javaHome != nullptr && *javaHome != '\0') {
-    *home = javaHome;
+  if (!request.jdk.empty() || (javaHome != nullptr && *javaHome != '\0')) {
+    *home = !request.jdk.empty() ? request.jdk : javaHome;
     if (access((*home + "/bin/jlink").c_str(), X_OK) != 0 || access((*home + "/bin/jdeps").c_str(), X_OK) != 0) {
       return fail(error, packFormat(kNoJlinkMsg, home->c_str()));
     }
@@ -619,10 +636,8 @@ bool addServiceProviders(const std::string& jdk, int feature, const PackRequest&
   return true;
 }
 
-bool linkRuntime(const PackRequest& request, PackWorkDir& workDir, const std::string& comment, PackRuntime* runtime,
-                 std::string* error) {
-  std::string jdk;
-  if (!findJdk(&jdk, error)) return false;
+bool linkRuntime(const PackRequest& request, const std::string& jdk, PackWorkDir& workDir, const std::string& comment,
+                 PackRuntime* runtime, std::string* error) {
   // The image jlink makes is of the JDK's own version, so it is checked
   // before the slow part.
   if (!checkVersion(jdk, comment, error)) return false;
@@ -675,7 +690,9 @@ void warnAboutFonts(PackRuntime* runtime) {
 
 // The packer's own lines lead the comment: mainclass, then any packedjar
 // lines; the runtime's line follows them, before the user's configuration.
-void addCommentLine(const std::string& sha256, std::string* comment) {
+// Its glibc field lets the launcher refuse, before it extracts anything, a
+// system whose glibc the runtime could not load on.
+void addCommentLine(const std::string& sha256, const std::optional<std::string>& glibc, std::string* comment) {
   std::size_t at = 0;
   while (at < comment->size()) {
     bool packerLine = at == 0 || comment->compare(at, std::strlen("packedjar "), "packedjar ") == 0;
@@ -683,7 +700,7 @@ void addCommentLine(const std::string& sha256, std::string* comment) {
     std::size_t end = comment->find('\n', at);
     at = end == std::string::npos ? comment->size() : end + 1;
   }
-  comment->insert(at, "packedruntime " + sha256 + "\n");
+  comment->insert(at, "packedruntime " + sha256 + (glibc ? " glibc=" + *glibc : "") + "\n");
 }
 
 // A runtime's file opened again when the archive is written, as it was
@@ -710,20 +727,6 @@ std::string resolved(const std::string& path) {
   return error ? path : real.string();
 }
 
-// glibc versions compare by their numbers: 2.17 < 2.28 < 2.34.
-bool glibcBelow(const std::string& a, const std::string& b) {
-  std::istringstream left(a), right(b);
-  for (;;) {
-    int x = -1, y = -1;
-    char dot;
-    bool more = static_cast<bool>(left >> x), other = static_cast<bool>(right >> y);
-    if (!more || !other) return !more && other;
-    if (x != y) return x < y;
-    left >> dot;
-    right >> dot;
-  }
-}
-
 // The newest glibc the runtime's ELF files need, and which file needs it;
 // none when none needs one.
 std::optional<std::pair<std::string, std::string>> runtimeGlibcFloor(const PackRuntime& runtime) {
@@ -731,30 +734,74 @@ std::optional<std::pair<std::string, std::string>> runtimeGlibcFloor(const PackR
   for (const PackRuntimeEntry& entry : runtime.entries) {
     if (!S_ISREG(entry.mode) || entry.outside) continue;
     std::optional<std::string> floor = packGlibcFloor(entry.path);
-    if (floor && (!newest || glibcBelow(newest->first, *floor))) {
+    if (floor && (!newest || packGlibcBelow(newest->first, *floor))) {
       newest.emplace(*floor, entry.name.substr(std::strlen(kRuntimePrefix)));
     }
   }
   return newest;
 }
 
+// Another installed JDK that would make a runtime needing an older glibc
+// than floor, and that floor: of /usr/lib/jvm's directories and JAVA_HOME,
+// one with jlink and jdeps, of at least the feature version of the one used
+// (source) and accepted by the configuration's vmversion lines. The oldest
+// floor wins; each JDK's files are read once, and only those of a JDK that
+// could be used.
+std::optional<std::pair<std::string, std::string>> olderGlibcJdk(const std::string& source, const std::string& comment,
+                                                                 const std::string& floor) {
+  std::vector<std::string> homes;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(kJvmDirectory, ec)) {
+    // Debian's aliases (default-java, java-1.17.0-openjdk-amd64) name the
+    // same JDKs as their directories.
+    if (!entry.is_symlink(ec)) homes.push_back(entry.path().string());
+  }
+  std::sort(homes.begin(), homes.end());
+  const char* javaHome = std::getenv("JAVA_HOME");
+  if (javaHome != nullptr && *javaHome != '\0') homes.push_back(javaHome);
+  std::optional<int> used = javaVersion(releaseVersion(source));
+  std::vector<fs::path> seen = {fs::canonical(source, ec)};
+  std::optional<std::pair<std::string, std::string>> best;
+  for (const std::string& home : homes) {
+    fs::path real = fs::canonical(home, ec);
+    if (ec || std::find(seen.begin(), seen.end(), real) != seen.end()) continue;
+    seen.push_back(real);
+    if (access((home + "/bin/jlink").c_str(), X_OK) != 0 || access((home + "/bin/jdeps").c_str(), X_OK) != 0) continue;
+    std::optional<int> version = javaVersion(releaseVersion(home));
+    std::string refused;
+    if (!version || (used && *version / 1000000 < *used / 1000000) || !checkVersion(home, comment, &refused)) continue;
+    std::optional<std::string> jdkFloor = packJdkGlibcFloor(home);
+    if (jdkFloor && packGlibcBelow(*jdkFloor, best ? best->second : floor)) best.emplace(home, *jdkFloor);
+  }
+  return best;
+}
+
 // A runtime that needs a newer glibc than the launcher narrows where the
 // packed file runs, which nothing else would tell until it fails there.
-void warnAboutGlibc(const PackRequest& request, PackRuntime* runtime) {
-  std::optional<std::pair<std::string, std::string>> needed = runtimeGlibcFloor(*runtime);
+// needed is the runtime's floor and the file that sets it.
+void warnAboutGlibc(const PackRequest& request, const std::string& source, const std::string& comment,
+                    const std::pair<std::string, std::string>& needed, PackRuntime* runtime) {
   std::optional<std::string> launcher = packGlibcFloor(resolved(request.launcher));
-  if (!needed || !launcher || !glibcBelow(*launcher, needed->first)) return;
-  runtime->warnings.push_back(packFormat(kGlibcAboveLauncherMsg, needed->first.c_str(), needed->second.c_str(),
-                                         launcher->c_str(), needed->first.c_str()));
+  if (!launcher || !packGlibcBelow(*launcher, needed.first)) return;
+  const char* floor = needed.first.c_str();
+  if (std::optional<std::pair<std::string, std::string>> jdk = olderGlibcJdk(source, comment, needed.first)) {
+    runtime->warnings.push_back(packFormat(kGlibcAboveLauncherJdkMsg, floor, needed.second.c_str(), launcher->c_str(),
+                                           floor, jdk->first.c_str(), jdk->second.c_str(),
+                                           request.jlink ? "--jdk" : "--jlink --jdk", jdk->first.c_str()));
+    return;
+  }
+  runtime->warnings.push_back(
+      packFormat(kGlibcAboveLauncherMsg, floor, needed.second.c_str(), launcher->c_str(), floor));
 }
 
 }  // namespace
 
-std::optional<std::string> packGlibcFloor(const std::string& path) {
+std::optional<PackElfNeeds> packElfNeeds(const std::string& path) {
   // An ELF file of 64 bits, little-endian (this architecture's): its section
-  // of needed symbol versions (SHT_GNU_verneed) and the strings it names.
-  // Only a regular file is read, through no link: what the path names may
-  // have changed since the runtime was read, and a fifo would never answer.
+  // of needed symbol versions (SHT_GNU_verneed), its dynamic section
+  // (SHT_DYNAMIC) and the strings they name. Only a regular file is read,
+  // through no link: what the path names may have changed since the
+  // runtime was read, and a fifo would never answer.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat info;
@@ -781,42 +828,103 @@ std::optional<std::string> packGlibcFloor(const std::string& path) {
   if (entrySize != 64 || count == 0 || count > 4096) return std::nullopt;
   std::vector<unsigned char> table(entrySize * count);
   if (!read(sections, table.data(), table.size())) return std::nullopt;
-  std::optional<std::string> newest;
+  // A section's bytes, of a size no real file comes near.
+  auto contents = [&](const unsigned char* section, auto* into) {
+    into->resize(number(section + 32, 8));
+    return into->size() <= (64u << 20) && read(number(section + 24, 8), into->data(), into->size());
+  };
+  PackElfNeeds needs;
   for (std::uint64_t i = 0; i < count; ++i) {
     const unsigned char* section = table.data() + i * entrySize;
-    if (number(section + 4, 4) != 0x6ffffffe) continue;  // SHT_GNU_verneed
+    const std::uint64_t type = number(section + 4, 4);
+    if (type != 0x6ffffffe && type != 6) continue;  // SHT_GNU_verneed, SHT_DYNAMIC
     const std::uint64_t link = number(section + 40, 4);
     if (link >= count) return std::nullopt;
-    const unsigned char* strings = table.data() + link * entrySize;
-    std::string names(number(strings + 32, 8), '\0');
-    std::vector<unsigned char> needs(number(section + 32, 8));
-    if (names.size() > (64u << 20) || needs.size() > (64u << 20) ||
-        !read(number(strings + 24, 8), names.data(), names.size()) ||
-        !read(number(section + 24, 8), needs.data(), needs.size())) {
-      return std::nullopt;
+    std::string names;
+    std::vector<unsigned char> data;
+    if (!contents(table.data() + link * entrySize, &names) || !contents(section, &data)) return std::nullopt;
+    if (type == 6) {
+      // Entries of a tag and a value (16 bytes) up to DT_NULL; DT_NEEDED's
+      // value names a library.
+      for (std::size_t at = 0; at + 16 <= data.size() && number(data.data() + at, 8) != 0; at += 16) {
+        std::uint64_t name = number(data.data() + at + 8, 8);
+        if (number(data.data() + at, 8) == 1 && name < names.size()) needs.libraries.emplace_back(names.c_str() + name);
+      }
+      continue;
     }
     // Verneed entries (16 bytes) each lead to Vernaux entries (16 bytes).
-    for (std::uint64_t need = 0, files = 0; need + 16 <= needs.size() && files < 1024; ++files) {
-      std::uint64_t aux = need + number(needs.data() + need + 8, 4);
-      for (std::uint64_t n = number(needs.data() + need + 2, 2); n > 0 && aux + 16 <= needs.size(); --n) {
-        std::uint64_t name = number(needs.data() + aux + 8, 4);
+    for (std::uint64_t need = 0, files = 0; need + 16 <= data.size() && files < 1024; ++files) {
+      std::uint64_t aux = need + number(data.data() + need + 8, 4);
+      for (std::uint64_t n = number(data.data() + need + 2, 2); n > 0 && aux + 16 <= data.size(); --n) {
+        std::uint64_t name = number(data.data() + aux + 8, 4);
         if (name < names.size()) {
           std::string version = names.c_str() + name;
           bool glibc = version.starts_with("GLIBC_") && std::isdigit(static_cast<unsigned char>(version[6]));
-          if (glibc && (!newest || glibcBelow(*newest, version.substr(6)))) {
-            newest = version.substr(6);
+          if (glibc && (!needs.glibc || packGlibcBelow(*needs.glibc, version.substr(6)))) {
+            needs.glibc = version.substr(6);
           }
         }
-        std::uint64_t next = number(needs.data() + aux + 12, 4);
+        std::uint64_t next = number(data.data() + aux + 12, 4);
         if (next == 0) break;
         aux += next;
       }
-      std::uint64_t next = number(needs.data() + need + 12, 4);
+      std::uint64_t next = number(data.data() + need + 12, 4);
       if (next == 0) break;
       need += next;
     }
   }
+  return needs;
+}
+
+std::optional<std::string> packGlibcFloor(const std::string& path) {
+  std::optional<PackElfNeeds> needs = packElfNeeds(path);
+  return needs ? needs->glibc : std::nullopt;
+}
+
+bool packGlibcBelow(const std::string& a, const std::string& b) {
+  std::istringstream left(a), right(b);
+  for (;;) {
+    int x = -1, y = -1;
+    char dot;
+    bool more = static_cast<bool>(left >> x), other = static_cast<bool>(right >> y);
+    if (!more || !other) return !more && other;
+    if (x != y) return x < y;
+    left >> dot;
+    right >> dot;
+  }
+}
+
+std::optional<std::string> packJdkGlibcFloor(const std::string& home) {
+  std::optional<std::string> newest;
+  auto consider = [&newest](const fs::directory_entry& entry) {
+    std::error_code ec;
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) return;
+    std::optional<std::string> floor = packGlibcFloor(entry.path().string());
+    if (floor && (!newest || packGlibcBelow(*newest, *floor))) newest = floor;
+  };
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(home + "/bin", ec)) consider(entry);
+  for (fs::recursive_directory_iterator it(home + "/lib", fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() == ".so") consider(*it);
+  }
   return newest;
+}
+
+std::optional<std::string> packLauncherWarning(const std::string& path) {
+  std::optional<PackElfNeeds> needs = packElfNeeds(resolved(path));
+  if (!needs) return std::nullopt;
+  std::vector<std::string> missing;
+  if (needs->glibc && packGlibcBelow(kPortableGlibc, *needs->glibc)) missing.push_back("glibc " + *needs->glibc);
+  for (const std::string& library : needs->libraries) {
+    if (std::find(std::begin(kGlibcLibraries), std::end(kGlibcLibraries), library) == std::end(kGlibcLibraries)) {
+      missing.push_back(library);
+    }
+  }
+  if (missing.empty()) return std::nullopt;
+  std::string list = missing.front();
+  for (std::size_t i = 1; i < missing.size(); ++i) list += (i + 1 == missing.size() ? " and " : ", ") + missing[i];
+  return packFormat(kLauncherNotPortableMsg, path.c_str(), list.c_str());
 }
 
 std::string packDescribeLauncher(const std::string& path) {
@@ -844,16 +952,22 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   if (!request.jlink && !request.addModules.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--add-modules"));
   if (!request.jlink && request.stripDebug) return fail(error, packFormat(kJlinkOnlyMsg, "--strip-debug"));
   if (!request.jlink && request.bindServices) return fail(error, packFormat(kJlinkOnlyMsg, "--bind-services"));
+  if (!request.jlink && !request.jdk.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--jdk"));
+  std::string source;  // the JDK or the runtime directory it comes from
   if (request.jlink) {
-    if (!linkRuntime(request, workDir, *comment, runtime, error)) return false;
+    if (!findJdk(request, &source, error) || !linkRuntime(request, source, workDir, *comment, runtime, error)) {
+      return false;
+    }
   } else if (!request.runtime.empty()) {
+    source = request.runtime;
     if (!readRuntime(request.runtime, *comment, runtime, error)) return false;
   } else {
     return true;
   }
-  warnAboutGlibc(request, runtime);
+  std::optional<std::pair<std::string, std::string>> needed = runtimeGlibcFloor(*runtime);
+  if (needed) warnAboutGlibc(request, source, *comment, *needed, runtime);
   warnAboutFonts(runtime);
-  addCommentLine(runtime->sha256, comment);
+  addCommentLine(runtime->sha256, needed ? std::optional<std::string>(needed->first) : std::nullopt, comment);
   return true;
 }
 

@@ -163,6 +163,7 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {{.jars = {app}, .runtime = runtime, .jlink = true}, "--runtime and --jlink both name a runtime; give one"},
       {{.jars = {app}, .runtime = runtime, .stripDebug = true}, "--strip-debug goes with --jlink"},
       {{.jars = {app}, .runtime = runtime, .bindServices = true}, "--bind-services goes with --jlink"},
+      {{.jars = {app}, .runtime = runtime, .jdk = runtime}, "--jdk goes with --jlink"},
       {{.jars = {app}, .runtime = dir.file("nojvm")}, "'" + dir.file("nojvm") +
        "' is not a Java runtime: it needs a release file and lib/server/libjvm.so (or lib/client/libjvm.so)"},
       {{.jars = {app}, .runtime = fifo},
@@ -362,9 +363,12 @@ TEST_F(PackTest, ClassPathJarsArePackedInTheJvmsOrder) {
 }
 
 // A runtime that needs a newer glibc than the launcher it is packed with
-// narrows where the file runs, and the packer says so; the floors are read
-// from the ELF files' needed symbol versions (Debian's JDK 17 needs 2.34,
-// Temurin's 2.17 and below).
+// narrows where the file runs, and the packer says so, naming the installed
+// JDK that would make one needing less; the floors are read from the ELF
+// files' needed symbol versions (Debian's JDK 17 needs 2.34, Temurin's 2.17
+// and below), and the runtime's goes into its line of the configuration. A
+// launcher that needs more than glibc 2.17 gives is said of too, and so is
+// what java.desktop needs of the machine.
 TEST_F(PackTest, WhatTheRuntimeNeedsOfTheMachineIsWarnedOf) {
   const std::string debian = "/usr/lib/jvm/java-17-openjdk-amd64/bin/java";
   const std::string temurin = "/usr/lib/jvm/temurin-25-jdk-amd64/bin/java";
@@ -375,20 +379,29 @@ TEST_F(PackTest, WhatTheRuntimeNeedsOfTheMachineIsWarnedOf) {
   std::string runtime = makeRuntime(dir, "jre");
   std::filesystem::copy_file(debian, dir.file("jre/lib/server/libjvm.so"),
                              std::filesystem::copy_options::overwrite_existing);
+  auto notPortable = [](const std::string& launcher, const std::string& needs) {
+    return "the launcher '" + launcher + "' needs " + needs + ": the packed file runs only on systems like this one; "
+           "pack with the portable launcher (--launcher, or build it: see the README's Portable launcher)";
+  };
   ASSERT_TRUE(pack({.launcher = temurin, .jars = {app}, .runtime = runtime})) << error;
-  EXPECT_EQ(warnings, std::vector<std::string>{
+  const std::string jdk = "/usr/lib/jvm/temurin-25-jdk-amd64";
+  EXPECT_EQ(warnings, (std::vector<std::string>{
                           "the runtime needs glibc 2.34 (its lib/server/libjvm.so), the launcher 2.2.5: the packed file "
-                          "runs only where glibc 2.34 or later is installed; a runtime made from a JDK built for an "
-                          "older glibc (Temurin's need 2.17) runs wherever the launcher does"});
+                          "runs only where glibc 2.34 or later is installed; " + jdk + " gives glibc 2.17: pack with "
+                          "--jlink --jdk " + jdk,
+                          notPortable(temurin, "libjli.so")}));
+  EXPECT_NE(entriesOf(dir.file("out"))[""].find(" glibc=2.34\n"), std::string::npos);
   ASSERT_TRUE(pack({.launcher = debian, .force = true, .jars = {app}, .runtime = runtime})) << error;
-  EXPECT_EQ(warnings, std::vector<std::string>{});
+  const std::string debianNeeds = notPortable(debian, "glibc 2.34, libz.so.1 and libjli.so");
+  EXPECT_EQ(warnings, std::vector<std::string>{debianNeeds});
   // java.desktop's font code needs the machine's fontconfig and fonts.
   dir.writeFile("jre/lib/libfontmanager.so", "");
   ASSERT_TRUE(pack({.launcher = debian, .force = true, .jars = {app}, .runtime = runtime})) << error;
-  EXPECT_EQ(warnings, std::vector<std::string>{
+  EXPECT_EQ(warnings, (std::vector<std::string>{
                           "the runtime has the module java.desktop: for AWT and Swing to draw text, the machines that "
                           "run the packed file need fontconfig and a font (on Debian the packages fontconfig and "
-                          "fonts-dejavu-core)"});
+                          "fonts-dejavu-core)",
+                          debianNeeds}));
 }
 
 // The runtime's entries follow the jars', in name order, with their modes

@@ -3,6 +3,7 @@
 // them there, and a launch that may not or cannot extract says why.
 
 #include <fcntl.h>
+#include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <cstring>
 #include <filesystem>
 
 #include "launcher.h"
@@ -31,9 +33,14 @@ class ExtractTest : public ::testing::Test {
     // Other users run the application in some rows.
     fs::permissions(dir.path(), fs::perms(0755));
   }
-  ProcessResult pack(std::vector<std::string> args) {
+  /// Packs with the build's launcher, whose warning is taken out of what
+  /// the packer says.
+  ProcessResult pack(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env = {}) {
     args.insert(args.begin(), "jlauncher-pack");
-    return runLauncher(kPack, args, {{"JAVA_HOME", testJdkHome()}}, dir.path());
+    env.emplace("JAVA_HOME", testJdkHome());
+    ProcessResult result = runLauncher(kPack, args, env, dir.path());
+    result.err = withoutLauncherWarning(result.err);
+    return result;
   }
   /// Runs the application with the test's own home, and no Java but the
   /// build's JDK.
@@ -242,9 +249,9 @@ TEST_F(ExtractTest, NothingIsExtractedWhereItMayNotBe) {
 TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
   std::string tmp = dir.makeDir("tmp");
-  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", "myapp", "--jlink", "--strip-debug",
-                                             "--add-modules", "jdk.zipfs", kJarOne, COMPANION_JAR, kJarTwo},
-                                     {{"JAVA_HOME", testJdkHome()}, {"TMPDIR", tmp}}, dir.path());
+  ProcessResult packed = pack({"-o", "myapp", "--jlink", "--strip-debug", "--add-modules", "jdk.zipfs", kJarOne,
+                               COMPANION_JAR, kJarTwo},
+                              {{"TMPDIR", tmp}});
   ASSERT_EQ(packed.status, 0) << packed.err;
   EXPECT_EQ(packed.err, "jlauncher-pack: the jars are kept whole: '" + kJarTwo +
                             "' is signed (--verbose lists every reason)\n");
@@ -271,6 +278,29 @@ TEST_F(ExtractTest, ACarriedRuntimeRunsWhereNoJavaIsInstalled) {
   // +javahome still names another.
   ProcessResult other = run(dir.file("myapp"), {"+javahome", testJdkHome(), "+javacmd", "a"});
   EXPECT_EQ(other.out.substr(0, testJdkHome().size()), testJdkHome()) << other.out;
+
+  // The runtime's line records the oldest glibc it runs with. Edited in
+  // place (the archive's offsets stay right): a floor above this system's
+  // glibc is refused before anything is extracted, unless +javahome names
+  // another Java; a line without the field, as earlier packers wrote it, runs.
+  std::string bytes = readFile(dir.file("myapp"));
+  std::size_t field = bytes.rfind("\npackedruntime ") + std::strlen("\npackedruntime ") + 64;
+  std::size_t size = bytes.find('\n', field) - field;
+  ASSERT_EQ(bytes.substr(field, 7), " glibc=");
+  const std::string floor(size - 7, '9');
+  std::string refused = dir.writeFile("refused", std::string(bytes).replace(field, size, " glibc=" + floor), 0755);
+  std::string earlier = dir.writeFile("earlier", bytes.replace(field, size, "\n" + std::string(size - 1, '#')), 0755);
+  std::string fresh = dir.makeDir("fresh");
+  ProcessResult stopped = run(refused, {"a"}, {{"HOME", fresh}});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out + stopped.err, "Error: refused carries a Java runtime that needs glibc " + floor + " or later; "
+            "this system has glibc " + gnu_get_libc_version() + ". Install a Java runtime and name it with +javahome, "
+            "or ask for a file packed with a runtime that needs less.\n");
+  EXPECT_TRUE(fs::is_empty(fresh));
+  EXPECT_EQ(run(refused, {"+javahome", testJdkHome(), "a"}, {{"HOME", fresh}}).out.substr(0, expected.size()), expected);
+  ProcessResult old = run(earlier, {"a"}, {{"HOME", fresh}});
+  EXPECT_EQ(old.status, 0) << old.err;
+  EXPECT_EQ(old.out.substr(0, expected.size()), expected) << old.err;
 }
 
 // A runtime jlink makes has the modules that provide the JDK's services the

@@ -24,9 +24,13 @@ const std::string kJarTwo = PACK_JAR_TWO;
 
 class PackTest : public ::testing::Test {
  protected:
-  ProcessResult pack(std::vector<std::string> args) {
+  /// Packs with the build's launcher unless args name another, whose
+  /// warning is taken out of what the packer says.
+  ProcessResult pack(std::vector<std::string> args, std::map<std::string, std::optional<std::string>> env = {}) {
     args.insert(args.begin(), "jlauncher-pack");
-    return runLauncher(kPack, args, {}, dir.path());
+    ProcessResult result = runLauncher(kPack, args, env, dir.path());
+    result.err = withoutLauncherWarning(result.err);
+    return result;
   }
   ProcessResult run(const std::string& program, std::vector<std::string> args, const std::string& cwd,
                     std::map<std::string, std::optional<std::string>> env = {}) {
@@ -246,12 +250,38 @@ TEST_F(PackTest, OthersWhoCanChangeTheOutputsDirectoryReachNothing) {
   std::string secret = dir.writeFile("secret", "root's own secret", 0600);
   std::string jdk = fakeJdk(dir, "for f in " + shared + "/*; do [ -e \"$f\" ] && setpriv --reuid=nobody "
                                  "--regid=nogroup --clear-groups ln -sfn " + secret + " \"$f\"; done");
-  ProcessResult packed = runLauncher(kPack, {"jlauncher-pack", "-o", shared + "/myapp", "--keep-jars", "--jlink",
-                                             PACK_CP_MAIN}, {{"JAVA_HOME", jdk}, {"TMPDIR", dir.makeDir("tmp")}});
+  ProcessResult packed = pack({"-o", shared + "/myapp", "--keep-jars", "--jlink", PACK_CP_MAIN},
+                              {{"JAVA_HOME", jdk}, {"TMPDIR", dir.makeDir("tmp")}});
   EXPECT_EQ(packed.status, 0) << packed.err;
   EXPECT_EQ(packed.err, "");
   EXPECT_EQ(filesIn(shared), std::set<std::string>{"myapp"});
   EXPECT_EQ(readFile(shared + "/myapp").find("root's own secret"), std::string::npos);
+}
+
+// A runtime that Debian's JDK 17 makes needs a newer glibc than the portable
+// launcher: the packer names the installed JDK whose runtime would not, and
+// --jdk makes the runtime with it, whose floor the configuration records.
+TEST_F(PackTest, JlinkNamesTheJdkThatNeedsNoNewerGlibcThanTheLauncher) {
+  const std::string debian = "/usr/lib/jvm/java-17-openjdk-amd64";
+  const std::string temurin = "/usr/lib/jvm/temurin-25-jdk-amd64";
+  const std::string portable = PORTABLE_LAUNCHER;
+  if (portable.empty() || !std::filesystem::exists(debian) || !std::filesystem::exists(temurin)) {
+    GTEST_SKIP() << "needs the build's portable launcher, " << debian << " and " << temurin;
+  }
+  ProcessResult narrow = pack({"-o", "narrow", "--launcher", portable, "--jlink", kJarOne, COMPANION_JAR},
+                              {{"JAVA_HOME", debian}});
+  EXPECT_EQ(narrow.status, 0) << narrow.err;
+  EXPECT_EQ(narrow.err, warning("the runtime needs glibc 2.34 (its bin/java), the launcher 2.17: the packed file runs "
+                                "only where glibc 2.34 or later is installed; " + temurin + " gives glibc 2.17: pack "
+                                "with --jdk " + temurin));
+  ProcessResult wide = pack({"-o", "wide", "--launcher", portable, "--jlink", "--jdk", temurin, kJarOne, COMPANION_JAR},
+                            {{"JAVA_HOME", debian}});
+  EXPECT_EQ(wide.status, 0) << wide.err;
+  EXPECT_EQ(wide.err, "");
+  std::string comment = runLauncher("/usr/bin/unzip", {"unzip", "-z", dir.file("wide")}).out;
+  EXPECT_TRUE(std::regex_match(comment, std::regex("Archive: .*\nmainclass jlpack.App\npackedruntime [0-9a-f]{64} "
+                                                   "glibc=2\\.17\n")))
+      << comment;
 }
 
 TEST_F(PackTest, HelpAndVersion) {

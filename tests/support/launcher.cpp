@@ -30,6 +30,17 @@ std::vector<std::string> installedJdks() {
   return jdks;
 }
 
+std::string withoutLauncherWarning(const std::string& err, const std::string& launcher) {
+  // What the packer needs of the launcher is told exactly by its own tests.
+  const std::string start = "jlauncher-pack: warning: the launcher '" + launcher + "' needs ";
+  const std::string end = ": the packed file runs only on systems like this one; pack with the portable launcher "
+                          "(--launcher, or build it: see the README's Portable launcher)\n";
+  std::size_t at = err.find(start);
+  std::size_t past = at == std::string::npos ? at : err.find(end, at);
+  if (past == std::string::npos || err.find('\n', at) != past + end.size() - 1) return err;
+  return err.substr(0, at) + err.substr(past + end.size());
+}
+
 std::string installLauncher(const TempDir& dir, const std::string& relative) {
   return dir.copyFile(launcherBinary(), relative);
 }

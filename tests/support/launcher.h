@@ -69,6 +69,12 @@ std::string jdkTestName(const std::string& jdk);
 /// Whether a JDK's library exports its stack dump function (newer ones do not).
 bool exportsStackDump(const std::string& jdk);
 
+/// What jlauncher-pack said (its standard error) without the one line of
+/// the warning that every pack with a launcher that is not portable gives,
+/// as this machine's build of the launcher is not. launcher: as the packer
+/// names it.
+std::string withoutLauncherWarning(const std::string& err, const std::string& launcher = launcherBinary());
+
 /// Installs a copy of the launcher at dir/relative (e.g. "app/bin/myapp").
 std::string installLauncher(const TempDir& dir, const std::string& relative);
 
