@@ -53,10 +53,13 @@ build-default: portable-root
 
 # Java 11, which Debian 12 no longer ships, for the tests to run against
 # besides this machine's JDKs: Debian 11's runtime, unpacked once when run as
-# root (scripts/java11-home.sh, seconds).
+# root (scripts/java11-home.sh, seconds). Java 8 and 21, which need a newer
+# glibc, run the example in a Debian 13 root made once when run as root
+# (scripts/java-roots.sh, about four minutes).
 test-jdks:
 	@if [ "$$(id -u)" -eq 0 ]; then \
 	  scripts/java11-home.sh ensure >/dev/null || echo "No Java 11: the tests run against this machine's JDKs only"; \
+	  scripts/java-roots.sh ensure >/dev/null || echo "No Debian 13 root: Java 8 and 21 are not tried"; \
 	elif ! scripts/java11-home.sh check >/dev/null; then \
 	  echo "No Java 11, which only root can unpack: the tests run against this machine's JDKs only"; \
 	fi
