@@ -22,7 +22,7 @@ TEST_FUZZ_SECONDS := 20
 
 # build-<preset> and test-<preset> are pattern rules, which make skips for
 # phony targets; no file of those names is ever made.
-.PHONY: demo test fuzz deps deps-demo deps-deb deps-rpm deps-dist portable-root deb rpm dist bench clean
+.PHONY: demo test fuzz deps deps-demo deps-deb deps-rpm deps-dist portable-root test-jdks deb rpm dist bench clean
 
 deps:
 	@scripts/ensure-deps.sh test
@@ -51,14 +51,28 @@ portable-root:
 
 build-default: portable-root
 
+# Java 11, which Debian 12 no longer ships, for the tests to run against
+# besides this machine's JDKs: Debian 11's runtime, unpacked once when run as
+# root (scripts/java11-home.sh, seconds). Java 8 and 21, which need a newer
+# glibc, run the example in a Debian 13 root made once when run as root
+# (scripts/java-roots.sh, about four minutes).
+test-jdks:
+	@if [ "$$(id -u)" -eq 0 ]; then \
+	  scripts/java11-home.sh ensure >/dev/null || echo "No Java 11: the tests run against this machine's JDKs only"; \
+	  scripts/java-roots.sh ensure >/dev/null || echo "No Debian 13 root: Java 8 and 21 are not tried"; \
+	elif ! scripts/java11-home.sh check >/dev/null; then \
+	  echo "No Java 11, which only root can unpack: the tests run against this machine's JDKs only"; \
+	fi
+
 build-%: deps
 	cmake --preset $*
 	cmake --build --preset $*
 
 # ctest runs the tests of a profile side by side, as many at once as its test
-# preset's execution.jobs says (CMakePresets.json).
-test-%: build-%
-	ctest --preset $*
+# preset's execution.jobs says (CMakePresets.json), against the JDKs under
+# /usr/lib/jvm and the Java 11 of test-jdks.
+test-%: build-% test-jdks
+	LAUNCHER_TEST_JDKS="/usr/lib/jvm$$(home=$$(scripts/java11-home.sh check) && echo ":$$home")" ctest --preset $*
 
 # Only the launcher, jlauncher-pack and the example: no tests, no GoogleTest.
 # The portable launcher and packer too, where the Debian 11 root is or can

@@ -391,7 +391,14 @@ bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir) {
   info.jvmType = kJvmTypeJdk;
   if (jevBasicJVMChecks(info, dir)) return true;
   info.jvmType = kJvmTypeJre;
-  return jevBasicJVMChecks(info, dir);
+  if (jevBasicJVMChecks(info, dir)) return true;
+  // A JDK's layout without its compiler: Debian's Java 8 runtime package
+  // alone leaves bin/java and the runtime in jre/, and JAVA_HOME names the
+  // directory above it. Its paths are a JDK's.
+  if (!jevBasicJVMChecks(info, dir + "/jre")) return false;
+  info.jvmType = kJvmTypeJdk;
+  ut_tproda("JVM appears to be in the jre directory of %s", dir.c_str());
+  return true;
 }
 
 bool jevBasicJVMChecks(VMInfo& info, const std::string& dir) {

@@ -23,7 +23,9 @@ void jevReportVersionRefused(const char* version);
 /// JAVA_VERSION="..." of the release file of the modular runtime at home
 /// ("17.0.15"); none without one.
 std::optional<std::string> jevGetReleaseVersion(const std::string& home);
-/// Classifies dir as a JDK, else a JRE (old layouts), else a modular runtime.
+/// Classifies dir as a modular runtime, else a JDK, else a JRE (old layouts),
+/// else as a JDK when its jre directory holds a JRE (a JDK's layout without
+/// javac, as Debian's Java 8 runtime package leaves it).
 bool jevBasicJDKJREChecks(VMInfo& info, const std::string& dir);
 /// Classifies dir as a Java 2 installation of info's jvmType.
 bool jevBasicJVMChecks(VMInfo& info, const std::string& dir);

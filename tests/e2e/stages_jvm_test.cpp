@@ -105,9 +105,22 @@ TEST(JavaSelectionTest, VersionRequirementChoosesAmongTheInstalledRuntimes) {
     std::string release = readFile(home + "/release");
     return std::stoi(release.substr(release.find("JAVA_VERSION=\"") + 14));
   };
-  auto newest = std::max_element(jdks.begin(), jdks.end(), [&](auto& a, auto& b) { return major(a) < major(b); });
+  // The launcher looks for a runtime that fits under /usr/lib/jvm, whatever
+  // else the tests run against.
+  std::vector<std::string> installed;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/jvm", error)) {
+    if (!entry.is_symlink() && std::filesystem::exists(entry.path() / "lib/modules") &&
+        std::filesystem::exists(entry.path() / "release")) {
+      installed.push_back(entry.path().string());
+    }
+  }
+  auto newest = std::max_element(installed.begin(), installed.end(),
+                                 [&](auto& a, auto& b) { return major(a) < major(b); });
   auto oldest = std::min_element(jdks.begin(), jdks.end(), [&](auto& a, auto& b) { return major(a) < major(b); });
-  if (jdks.empty() || major(*newest) == major(*oldest)) GTEST_SKIP() << "needs two Java versions under /usr/lib/jvm";
+  if (installed.empty() || major(*newest) <= major(*oldest)) {
+    GTEST_SKIP() << "needs a Java under /usr/lib/jvm newer than the oldest one tested";
+  }
   TempDir dir;
   std::string launcher = installLauncher(dir, "app/bin/myapp");
   dir.writeFile("app/bin/myapp.config", "vmversion " + std::to_string(major(*newest)) + "+\n");
@@ -134,12 +147,17 @@ INSTANTIATE_TEST_SUITE_P(Jdks, InstalledJdkTest, ::testing::ValuesIn(installedJd
                          [](const auto& info) { return jdkTestName(info.param); });
 
 // The JVM finds its own installation through the real path of its library,
-// so a home whose library links to a real one loads it: an old layout, and a
-// JDK 9 style home, which still shipped bin/tnameserv beside its module image.
+// so a home whose library links to a real one loads it: an old layout, the
+// layout Debian's Java 8 runtime package leaves (a JDK's, without javac), and
+// a JDK 9 style home, which still shipped bin/tnameserv beside its module
+// image.
 TEST(LinkedHomeTest, LinkedLibraryLoadsAsTheHomeIsClassified) {
   TempDir dir;
   std::string launcher = installLauncher(dir, "app/bin/myapp");
   std::string old = makeSunJavaHome(dir, "old", false, 2, "-server KNOWN\n");
+  makeSunJavaHome(dir, "java-8/jre", false, 2, "-server KNOWN\n-client IGNORE\n");
+  for (const char* tool : {"java-8/bin/java", "java-8/bin/tnameserv"}) dir.writeFile(tool, "", 0755);
+  std::string java8 = dir.file("java-8");
   std::string jdk9 = makeSunJavaHome(dir, "jdk-9", true, 2, "");
   dir.writeFile("jdk-9/lib/modules", "");
   dir.writeFile("jdk-9/lib/jvm.cfg", "-server KNOWN\n");
@@ -148,6 +166,8 @@ TEST(LinkedHomeTest, LinkedLibraryLoadsAsTheHomeIsClassified) {
     std::string home, libraryDir, classified, loaded;
   } cases[] = {
       {old, oldLayoutLibraryDir(old, false) + "/server", "JVM appears to be Sun Java 2 v1.4\n",
+       "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\nJVM is 1.3.1_01 or later\n"},
+      {java8, oldLayoutLibraryDir(java8, true) + "/server", "JVM appears to be in the jre directory of " + java8 + "\n",
        "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH\nJVM is 1.3.1_01 or later\n"},
       // Its old-layout files would make it a Sun 1.4 JDK without a library.
       {jdk9, jdk9 + "/lib/server", "JVM appears to be a modular Java runtime, version 9.0.4\n",

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "util/platform.h"
@@ -16,16 +18,43 @@ std::string testJdkHome() { return TEST_JDK_HOME; }
 
 std::string testJvmLibraryDir() { return testJdkHome() + "/lib/server"; }
 
+namespace {
+
+bool isJavaHome(const std::filesystem::path& home) { return std::filesystem::exists(home / "bin/java"); }
+
+}  // namespace
+
 std::vector<std::string> installedJdks() {
   namespace fs = std::filesystem;
   std::vector<std::string> jdks{fs::canonical(testJdkHome()).string()};
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib/jvm", error)) {
-    if (entry.is_symlink() || !fs::exists(entry.path() / "bin/java") || !fs::exists(entry.path() / "lib/modules")) {
+  auto add = [&jdks](const fs::path& home) {
+    std::string real = fs::canonical(home).string();
+    if (std::find(jdks.begin(), jdks.end(), real) == jdks.end()) jdks.push_back(real);
+  };
+  // The list a run names wins over the one the build was configured with.
+  const char* listed = std::getenv("LAUNCHER_TEST_JDKS");
+  std::string list = listed != nullptr ? listed : TEST_JDKS;
+  const bool named = !list.empty();
+  if (!named) list = "/usr/lib/jvm";
+  std::stringstream entries(list);
+  for (std::string entry; std::getline(entries, entry, ':');) {
+    if (entry.empty()) continue;
+    if (isJavaHome(entry)) {
+      add(entry);
       continue;
     }
-    std::string home = fs::canonical(entry.path()).string();
-    if (std::find(jdks.begin(), jdks.end(), home) == jdks.end()) jdks.push_back(home);
+    // A directory of installations, such as /usr/lib/jvm: each runtime in it,
+    // not the links Debian keeps beside them, nor an old layout's leftovers.
+    std::error_code error;
+    fs::directory_iterator directory(entry, error);
+    // A place named that holds no Java would make the runs it was meant for
+    // vanish without a word.
+    if (error && named) {
+      throw std::runtime_error("LAUNCHER_TEST_JDKS: " + entry + " is no Java home nor a directory of them");
+    }
+    for (const fs::directory_entry& home : directory) {
+      if (!home.is_symlink() && isJavaHome(home.path()) && fs::exists(home.path() / "lib/modules")) add(home.path());
+    }
   }
   return jdks;
 }

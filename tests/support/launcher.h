@@ -32,8 +32,11 @@ inline const std::string kNoJavaMsg = kNoJavaLines + kNoJavaFix;
 /// A PATH without any Java installation on it.
 inline const std::string kPathWithoutJava = "/nonexistent-bin";
 
-/// The Java installations of this machine (the real directories under
-/// /usr/lib/jvm holding a runtime), the build's JDK first.
+/// The Java installations the tests run against, the build's JDK first, then
+/// those of the list LAUNCHER_TEST_JDKS names (the environment's, else the
+/// build's; /usr/lib/jvm by default): colon-separated Java homes, or
+/// directories whose runtimes (not links) each count. Throws when an entry is
+/// neither.
 std::vector<std::string> installedJdks();
 
 /// The jar of the Java test applications (package jltest).

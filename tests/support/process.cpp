@@ -15,10 +15,11 @@ extern char** environ;
 namespace {
 
 // A test run by a service manager must not hand its notify socket on: the
-// launcher would then behave as a service does.
+// launcher would then behave as a service does. The list of Java homes to
+// test is the test run's own.
 bool isLauncherVariable(const std::string& name) {
-  return name == "UTRACE" || name == "LD_LIBRARY_PATH" || name == "LD_PRELOAD" || name == "JAVA_HOME" ||
-         name == "JDK_JAVA_OPTIONS" || name.rfind("KRX_", 0) == 0 || name == "NOTIFY_SOCKET" ||
+  return name == "LAUNCHER_TEST_JDKS" || name == "UTRACE" || name == "LD_LIBRARY_PATH" || name == "LD_PRELOAD" ||
+         name == "JAVA_HOME" || name == "JDK_JAVA_OPTIONS" || name.rfind("KRX_", 0) == 0 || name == "NOTIFY_SOCKET" ||
          name.rfind("WATCHDOG_", 0) == 0 || name == "INVOCATION_ID" || name == "JOURNAL_STREAM";
 }
 

@@ -2,6 +2,7 @@ package jltest;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.Collection;
 import java.util.List;
 import java.util.stream.Collectors;
@@ -15,7 +16,8 @@ public class Environment {
         System.out.println("marks <" + marks(System.getenv().keySet()) + ">");
         String dump = System.getProperty("corvane.exportenv");
         if (dump != null) {
-            List<String> names = Files.readAllLines(Path.of(dump)).stream().map(line -> line.split("=", 2)[0]).toList();
+            List<String> names = Files.readAllLines(Paths.get(dump)).stream().map(line -> line.split("=", 2)[0])
+                    .collect(Collectors.toList());
             System.out.println("dump marks <" + marks(names) + ">");
         }
         if (args.length > 0) {

@@ -3,8 +3,10 @@ package jltest;
 import java.io.File;
 import java.net.InetAddress;
 import java.net.ServerSocket;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 
 /**
  * Counts its starts in the file named by its first argument and asks for a restart with the code of its second
@@ -17,9 +19,9 @@ public class Restart {
     private static ServerSocket commandPort;
 
     public static void main(String[] args) throws Exception {
-        Path counter = Path.of(args[0]);
-        int starts = Files.exists(counter) ? Integer.parseInt(Files.readString(counter).trim()) + 1 : 1;
-        Files.writeString(counter, Integer.toString(starts));
+        Path counter = Paths.get(args[0]);
+        int starts = Files.exists(counter) ? Integer.parseInt(new String(Files.readAllBytes(counter), StandardCharsets.UTF_8).trim()) + 1 : 1;
+        Files.write(counter, Integer.toString(starts).getBytes(StandardCharsets.UTF_8));
         System.out.println("start " + starts + " in " + System.getProperty("user.dir"));
         String port = System.getProperty("corvane.socket");
         if (port != null) {

@@ -10,10 +10,15 @@ public class Status {
     public static void main(String[] args) throws Exception {
         for (int i = 0; i < args.length; i++) {
             switch (args[i]) {
-                case "status" -> status = Integer.parseInt(args[++i]);
-                case "exit" -> System.exit(Integer.parseInt(args[++i]));
-                case "throw" -> throw new IllegalStateException("boom");
-                case "later-exit" -> {
+                case "status":
+                    status = Integer.parseInt(args[++i]);
+                    break;
+                case "exit":
+                    System.exit(Integer.parseInt(args[++i]));
+                    break;
+                case "throw":
+                    throw new IllegalStateException("boom");
+                case "later-exit":
                     int code = Integer.parseInt(args[++i]);
                     Thread later = new Thread(() -> {
                         try {
@@ -24,8 +29,9 @@ public class Status {
                         System.exit(code);
                     });
                     later.start();
-                }
-                default -> System.out.println("unknown " + args[i]);
+                    break;
+                default:
+                    System.out.println("unknown " + args[i]);
             }
         }
         System.out.println("main returns");

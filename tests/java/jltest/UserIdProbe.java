@@ -12,11 +12,17 @@ public class UserIdProbe {
     public static String probe(String method, String arg) {
         UserId id = new UserId();
         try {
-            boolean result = switch (method) {
-                case "setUser" -> id.setUser(arg);
-                case "setGroup" -> id.setGroup(arg);
-                default -> id.isRootUser();
-            };
+            boolean result;
+            switch (method) {
+                case "setUser":
+                    result = id.setUser(arg);
+                    break;
+                case "setGroup":
+                    result = id.setGroup(arg);
+                    break;
+                default:
+                    result = id.isRootUser();
+            }
             return Boolean.toString(result);
         } catch (RuntimeException e) {
             return e.getClass().getSimpleName() + ": " + e.getMessage();

@@ -2,6 +2,7 @@ package jltest;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.concurrent.atomic.AtomicInteger;
 
 import com.corvane.launcher.JavaLauncher;
@@ -24,7 +25,7 @@ public class Waiter {
             Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook")));
         }
         Path until = java.util.Arrays.stream(args).filter(arg -> arg.startsWith("until="))
-                .map(arg -> Path.of(arg.substring(6))).findFirst().orElse(null);
+                .map(arg -> Paths.get(arg.substring(6))).findFirst().orElse(null);
         if (java.util.Arrays.asList(args).contains("notify")) {
             System.out.println("notified " + JavaLauncher.notifyStatus0("serving\rMAINPID=1\nWATCHDOG=trigger") + " " + JavaLauncher.notifyReady0()
                     + " " + System.getenv("NOTIFY_SOCKET") + " " + System.getenv("WATCHDOG_USEC"));
@@ -51,16 +52,24 @@ public class Waiter {
 
     public static void cleanup(boolean flag) throws InterruptedException {
         if (running.incrementAndGet() > 1) {
-            System.out.println("overlap");
+            say("overlap");
         }
         Thread.sleep(50);
         running.decrementAndGet();
-        System.out.println("cleanup " + flag);
+        say("cleanup " + flag);
         cleanups.incrementAndGet();
     }
 
     public static void stop(boolean flag) {
-        System.out.println("stop " + flag);
+        say("stop " + flag);
         cleanups.incrementAndGet();
+    }
+
+    /**
+     * Prints a line in one write: before Java 17, println writes the line break apart, and another thread's line or
+     * the JVM's stack dump may come between.
+     */
+    private static void say(String line) {
+        System.out.print(line + "\n");
     }
 }
