@@ -43,6 +43,7 @@ struct CfgState {
   bool daemonSupport = false;
   std::optional<std::string> daemonLogDir;
   std::optional<std::string> pidFile;
+  ReadinessSetting readiness;
   std::vector<CfgPackedJar> packedJars;
   std::optional<std::string> packedRuntime;
   bool krxSaftyNet = true;
