@@ -49,27 +49,6 @@ TEST_F(DirectiveTest, ExitClassDefaultsToTheMainClassAndCleanup) {
   EXPECT_STREQ(cfgGetExitMethod(), "stop");
 }
 
-TEST_F(DirectiveTest, ReadinessNamesWhatIsAwaited) {
-  struct Case {
-    const char* lines;
-    Readiness kind;
-    std::vector<int> ports;
-  } cases[] = {
-      {"", Readiness::kStarted, {}},
-      {"readiness listening:8080,9092,1", Readiness::kListening, {8080, 9092, 1}},
-      {"readiness listening", Readiness::kListening, {}},
-      {"readiness mainreturned", Readiness::kMainReturned, {}},
-      {"options notifyready", Readiness::kApplication, {}},
-      {"options notifyready\nreadiness listening:65535", Readiness::kListening, {65535}},
-  };
-  for (const Case& c : cases) {
-    cfgInit();
-    ASSERT_TRUE(process(c.lines).ok) << c.lines;
-    EXPECT_EQ(cfgGetReadiness().kind, c.kind) << c.lines;
-    EXPECT_EQ(cfgGetReadiness().ports, c.ports) << c.lines;
-  }
-}
-
 // A restart code is an exit status, 0 to 255; a usage code any 32-bit number.
 TEST_F(DirectiveTest, ExitCodesMustBeWholeNumbers) {
   struct Case {
