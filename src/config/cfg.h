@@ -190,6 +190,23 @@ bool cfgGetDaemonSupport();
 const char* cfgGetDaemonLogDir();
 /// The pid file's absolute path, or null when none is configured.
 const char* cfgGetPidFile();
+/// When a service is ready to a service manager ("readiness").
+enum class Readiness {
+  kStarted,       ///< when the entry method is called
+  kListening,     ///< when the process listens on a TCP port (each of ports, when named)
+  kMainReturned,  ///< when the entry method returns normally
+  kApplication,   ///< when the application says so through its companion class
+};
+struct ReadinessSetting {
+  Readiness kind = Readiness::kStarted;
+  std::vector<int> ports;  ///< kListening: the ports that must all listen; none for any
+};
+/// "started", "listening", "listening:PORT[,PORT...]", "mainreturned" or
+/// "application"; false for anything else, or a port outside 1 to 65535.
+bool cfgSetReadiness(std::string& param);
+/// The readiness configured; "options notifyready" is "application" unless
+/// a readiness directive says otherwise.
+ReadinessSetting cfgGetReadiness();
 /// The restart limit: at most count restarts within seconds.
 int cfgGetRestartLimitCount();
 int cfgGetRestartLimitSeconds();
@@ -223,9 +240,6 @@ void cfgAddVar(std::string_view text);
 
 bool cfgIsStrictVMCheckEnabled();
 bool cfgIsHandleShutdownEnabled();
-/// True when "options notifyready" leaves telling the service manager that
-/// the service is ready to the application (through its companion class).
-bool cfgIsNotifyReadyEnabled();
 bool cfgIsAllowRIEnabled();
 bool cfgIsAllowJavaOnPathEnabled();
 /// True once "appargs" was given: -D..., -X... and -verbose... on the command

@@ -222,7 +222,6 @@ bool cfgEnsureDirExists(std::string& param) {
 
 bool cfgIsStrictVMCheckEnabled() { return s().strictVMChecks; }
 bool cfgIsHandleShutdownEnabled() { return s().handleShutdown; }
-bool cfgIsNotifyReadyEnabled() { return s().notifyReady; }
 bool cfgIsAllowRIEnabled() { return s().allowri; }
 bool cfgIsAllowJavaOnPathEnabled() { return s().allowJavaOnPath; }
 bool cfgIsAppArgsEnabled() { return s().appArgs; }

@@ -11,7 +11,7 @@ TEST_F(CheckDirectiveTest, OptionsFlipTheirFlags) {
   EXPECT_TRUE(cfgIsStrictVMCheckEnabled());
   EXPECT_TRUE(cfgIsHandleShutdownEnabled());
   EXPECT_TRUE(cfgIsStartupCacheEnabled());
-  EXPECT_TRUE(cfgIsNotifyReadyEnabled());
+  EXPECT_EQ(cfgGetReadiness().kind, Readiness::kApplication);
   EXPECT_TRUE(cfgIsQuickStartEnabled());
   EXPECT_TRUE(process("options strictvm,,strictvm,strictvm,allowjavaonpath,leavepathsrelative\n").ok);
   EXPECT_FALSE(cfgIsStrictVMCheckEnabled());

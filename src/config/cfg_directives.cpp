@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
@@ -327,6 +329,42 @@ bool cfgSetDaemonSupport(std::string& param) {
 bool cfgSetPidFile(std::string& param) {
   s().pidFile = absolute(param);
   return true;
+}
+
+bool cfgSetReadiness(std::string& param) {
+  static constexpr std::pair<std::string_view, Readiness> kinds[] = {{"started", Readiness::kStarted},
+                                                                     {"listening", Readiness::kListening},
+                                                                     {"mainreturned", Readiness::kMainReturned},
+                                                                     {"application", Readiness::kApplication}};
+  std::string_view text = param;
+  std::string_view word = text.substr(0, text.find(':'));
+  const auto* found = std::find_if(std::begin(kinds), std::end(kinds), [word](const auto& k) { return k.first == word; });
+  if (found == std::end(kinds)) return false;
+  ReadinessSetting setting{.kind = found->second, .ports = {}};
+  if (word.size() < text.size()) {
+    // Only a listening service has ports to name, and then at least one.
+    if (setting.kind != Readiness::kListening) return false;
+    std::string_view list = text.substr(word.size() + 1);
+    while (true) {
+      std::string_view port = list.substr(0, list.find(','));
+      if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+      }
+      int number = std::atoi(std::string(port).c_str());
+      if (number < 1 || number > 65535) return false;
+      setting.ports.push_back(number);
+      if (port.size() == list.size()) break;
+      list.remove_prefix(port.size() + 1);
+    }
+  }
+  s().readiness = std::move(setting);
+  return true;
+}
+
+ReadinessSetting cfgGetReadiness() {
+  ReadinessSetting setting = s().readiness;
+  if (setting.kind == Readiness::kStarted && s().notifyReady) setting.kind = Readiness::kApplication;
+  return setting;
 }
 
 // The hash names a directory of the cache and the name a file in it: neither

@@ -41,6 +41,11 @@ constexpr const char* kInvalidHeapSizeFormat =
 constexpr const char* kUnrecognizedVMTypeFormat =
     "Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidOptionFormat = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
+constexpr const char* kInvalidReadinessFormat =
+    "Error: Invalid readiness in '%s' at line %d in configuration file '%s'.\n"
+    "A service is ready when it has started, when it is listening (on any TCP port, or listening:PORT[,PORT...] on "
+    "each of those), when its main method has returned (mainreturned), or when the application says so "
+    "(application).";
 constexpr const char* kInvalidVersionFormat =
     "Error: Invalid version specifier in '%s' at line %d in configuration file '%s'.";
 
@@ -155,6 +160,7 @@ const DirectiveEntry directiveList[] = {
     {.name = "cd", .handler = cfgSetCurrentDir},
     {.name = "daemonsupport", .handler = cfgSetDaemonSupport},
     {.name = "pidfile", .handler = cfgSetPidFile},
+    {.name = "readiness", .handler = cfgSetReadiness, .errorFormat = kInvalidReadinessFormat},
     {.name = "packedjar", .handler = cfgAddPackedJar},
     {.name = "packedruntime", .handler = cfgSetPackedRuntime},
     {.name = "apparg", .handler = cfgAddAppArg},

@@ -19,6 +19,12 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
   const std::string kHeapSizeHint =
       "A heap size takes a unit (64m, 2g), a share of the memory (50%%) or auto; a number alone counts bytes, which "
       "the JVM takes only as a multiple of 1024 of at least 2 MB.\n";
+  auto kReadinessError = [](const std::string& value) {
+    return "Error: Invalid readiness in 'readiness " + value + "' at line 1 in configuration file '%s'.\n"
+           "A service is ready when it has started, when it is listening (on any TCP port, or "
+           "listening:PORT[,PORT...] on each of those), when its main method has returned (mainreturned), or when "
+           "the application says so (application).\n";
+  };
   struct Case {
     const char* text;
     std::string message;  // %s is the file name
@@ -57,6 +63,10 @@ TEST_F(ProcessingTest, EachFailureStopsTheFileWithItsMessage) {
                              kHeapSizeHint},
       {"bo\x1b]0;owned\x07gus\x7f\xc2\x9b", "Error: Unrecognized directive 'bo\\x1b]0;owned\\x07gus\\x7f\\xc2\\x9b' "
                                           "at line 1 in configuration file '%s'.\n"},
+      {"readiness listening:80,", kReadinessError("listening:80,")},
+      {"readiness mainreturned:80", kReadinessError("mainreturned:80")},
+      {"readiness listening:65536", kReadinessError("listening:65536")},
+      {"readiness ready", kReadinessError("ready")},
       {"vmtype Server", "Error: Unrecognized VM type in 'vmtype Server' at line 1 in configuration file '%s'.\n"},
       {"vmversion 1.3.0",
        "Error: Invalid version specifier in 'vmversion 1.3.0' at line 1 in configuration file '%s'.\n"},

@@ -43,6 +43,7 @@ struct CfgState {
   bool daemonSupport = false;
   std::optional<std::string> daemonLogDir;
   std::optional<std::string> pidFile;
+  ReadinessSetting readiness;
   std::vector<CfgPackedJar> packedJars;
   std::optional<std::string> packedRuntime;
   std::optional<std::string> packedRuntimeGlibc;  ///< the oldest glibc the carried runtime runs with

@@ -10,6 +10,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
@@ -35,6 +37,16 @@ constexpr int kSendFlags = kSolaris ? 0 : MSG_NOSIGNAL;
 /// How long stopping the watchdog waits for a thread caught in a JVM that
 /// does not answer before leaving it to the end of the process.
 constexpr std::chrono::seconds kWatchdogJoinWait{1};
+/// Listening sockets are looked for this soon, then less often: a server
+/// listens within a few hundred milliseconds or after seconds of its own
+/// start.
+constexpr std::chrono::milliseconds kFirstLook{20};
+constexpr std::chrono::milliseconds kLastLookInterval{200};
+/// Ready, and the status that said what was awaited cleared.
+constexpr const char* kReadyMessage = "READY=1\nSTATUS=";
+constexpr const char* kAwaitingSocketStatus = "STATUS=waiting for a listening socket";
+constexpr const char* kAwaitingPortStatus = "STATUS=waiting for port ";
+constexpr const char* kAwaitingPortsStatus = "STATUS=waiting for ports ";
 
 struct NtfState {
   std::optional<std::string> socket;        ///< NOTIFY_SOCKET as read, when set
@@ -57,9 +69,24 @@ struct Watchdog {
   std::chrono::microseconds interval{0};
 };
 
+/// What the thread that waits for listening sockets reads and waits on,
+/// shared as the watchdog's is, for the same reason.
+struct Awaiting {
+  std::mutex lock;
+  MonotonicCondition wake;
+  bool stopping = false;
+  bool finished = false;
+  std::string socket;
+  std::set<int> ports;  ///< none: any port
+};
+
 NtfState state;
 std::shared_ptr<Watchdog> watchdog;
 std::thread watchdogThread;
+std::shared_ptr<Awaiting> awaiting;
+std::thread awaitingThread;
+/// READY=1 has been sent, by whichever thread.
+std::atomic<bool> readySent{false};
 
 std::optional<std::string> variable(const char* name) {
   const char* value = hmdGetEnvironmentValue(name);
@@ -96,6 +123,7 @@ bool sendTo(const std::string& address, const std::string& message) {
                                 reinterpret_cast<const sockaddr*>(&socketAddress), length) ==
                              static_cast<ssize_t>(message.size());
   if (fd >= 0) close(fd);
+  if (sent && message.starts_with("READY=1")) readySent = true;
   ut_tproda(sent ? "Told the service manager %s" : "Could not tell the service manager %s", message.c_str());
   return sent;
 }
@@ -125,10 +153,60 @@ void runWatchdog(std::shared_ptr<Watchdog> own, bool (*answers)()) {
   dog.wake.notify_all();
 }
 
+bool allListen(const std::set<int>& wanted) {
+  std::set<int> listening = ntfOwnListeningPorts();
+  if (wanted.empty()) return !listening.empty();
+  for (int port : wanted) {
+    if (!listening.contains(port)) return false;
+  }
+  return true;
+}
+
+// READY=1 is sent under the lock, and only while not stopping: once the wait
+// is stopped, it no longer will be.
+void runAwaiting(std::shared_ptr<Awaiting> own) {
+  Awaiting& wait = *own;
+  std::chrono::milliseconds interval = kFirstLook;
+  std::unique_lock<std::mutex> guard(wait.lock);
+  while (!wait.wake.wait_for(guard, interval, [&wait] { return wait.stopping; })) {
+    guard.unlock();
+    bool listening = allListen(wait.ports);
+    guard.lock();
+    if (wait.stopping) break;
+    if (listening) {
+      sendTo(wait.socket, kReadyMessage);
+      break;
+    }
+    interval = std::min(interval * 2, kLastLookInterval);
+  }
+  wait.finished = true;
+  wait.wake.notify_all();
+}
+
+// Stops a thread of the kind of the watchdog's: asks it to, waits a little,
+// and leaves it to the end of the process when it does not finish.
+template <typename Shared>
+void stopThread(std::shared_ptr<Shared>& shared, std::thread& thread) {
+  if (!thread.joinable()) return;
+  bool finished;
+  {
+    std::unique_lock<std::mutex> guard(shared->lock);
+    shared->stopping = true;
+    shared->wake.notify_all();
+    finished = shared->wake.wait_for(guard, kWatchdogJoinWait, [&shared] { return shared->finished; });
+  }
+  if (finished) {
+    thread.join();
+  } else {
+    thread.detach();
+  }
+}
+
 }  // namespace
 
 void ntfInit() {
   state = NtfState{};
+  readySent = false;
   const char* names[] = {kNotifySocket, kWatchdogUsec, kWatchdogPid, kInvocationId};
   if (utlIsSetIdMode()) {
     // The caller could have the privileged launcher write to a socket of
@@ -153,6 +231,7 @@ void ntfInit() {
 
 void ntfTerm() {
   ntfStopWatchdog();
+  ntfStopAwaiting();
   state = NtfState{};
 }
 
@@ -183,21 +262,33 @@ void ntfStartWatchdog(bool (*answers)()) {
 }
 
 void ntfStopWatchdog() {
-  if (!watchdogThread.joinable()) return;
-  bool finished;
-  {
-    std::unique_lock<std::mutex> guard(watchdog->lock);
-    watchdog->stopping = true;
-    watchdog->wake.notify_all();
-    finished = watchdog->wake.wait_for(guard, kWatchdogJoinWait, [] { return watchdog->finished; });
-  }
-  // A thread still inside the JVM after that may never come back from it;
-  // once it does, it sees that it is to stop and ends, touching only what it
-  // shares.
-  if (finished) {
-    watchdogThread.join();
-  } else {
-    watchdogThread.detach();
-  }
+  // A thread still inside the JVM after the wait may never come back from
+  // it; once it does, it sees that it is to stop and ends, touching only
+  // what it shares.
+  stopThread(watchdog, watchdogThread);
   watchdog.reset();
 }
+
+void ntfAwaitListening(const std::vector<int>& ports) {
+  if (!state.socket || awaitingThread.joinable()) return;
+  awaiting = std::make_shared<Awaiting>();
+  awaiting->socket = *state.socket;
+  awaiting->ports.insert(ports.begin(), ports.end());
+  std::string status = kAwaitingSocketStatus;
+  if (!ports.empty()) {
+    status = ports.size() == 1 ? kAwaitingPortStatus : kAwaitingPortsStatus;
+    for (std::size_t i = 0; i < ports.size(); ++i) status += (i > 0 ? ", " : "") + std::to_string(ports[i]);
+  }
+  sendTo(awaiting->socket, status);
+  awaitingThread = std::thread(runAwaiting, awaiting);
+}
+
+void ntfStopAwaiting() {
+  if (!awaiting) return;
+  stopThread(awaiting, awaitingThread);
+  awaiting.reset();
+}
+
+bool ntfSendReady() { return ntfSend(kReadyMessage); }
+
+bool ntfIsStillStarting() { return state.socket && !readySent.load(); }

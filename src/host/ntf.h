@@ -4,6 +4,8 @@
 // pings that WATCHDOG_USEC asks for.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,3 +38,23 @@ void ntfStartWatchdog(bool (*answers)());
 void ntfStopWatchdog();
 /// The watchdog interval in microseconds, 0 when none was asked for.
 long long ntfWatchdogMicroseconds();
+
+/// Tells the service manager that the service is ready once the process
+/// listens on a TCP port, on each of ports when any are named: says first
+/// what it waits for (STATUS=), then looks from a thread of its own, soon
+/// and then less often, and sends READY=1 (clearing that status) when the
+/// ports listen. Does nothing without a notify socket, or when waiting already.
+void ntfAwaitListening(const std::vector<int>& ports);
+/// Stops waiting for the ports; once it returns, READY=1 is no longer sent
+/// for them.
+void ntfStopAwaiting();
+/// Sends READY=1, clearing the status that said what was awaited.
+bool ntfSendReady();
+/// True when a service manager is told how the service fares (there is a
+/// notify socket) and has not heard READY=1 yet.
+bool ntfIsStillStarting();
+/// The LISTEN rows of a table in the format of /proc/net/tcp or tcp6: the
+/// local port of each, by socket inode.
+std::map<unsigned long long, int> ntfListeningSockets(const std::string& table);
+/// The local ports of the listening TCP sockets the process holds.
+std::set<int> ntfOwnListeningPorts();

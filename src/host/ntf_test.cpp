@@ -1,11 +1,13 @@
 #include "host/ntf.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
+#include "loopback.h"
 #include "notify.h"
 
 namespace {
@@ -58,6 +60,30 @@ TEST(NotifyTest, RestartGetsTheVariablesBack) {
                                                    "WATCHDOG_USEC=100000", "WATCHDOG_PID=1"}));
   EXPECT_EQ(getenv("NOTIFY_SOCKET"), nullptr);
   EXPECT_EQ(manager.messages(), std::vector<std::string>{"STATUS=hidden"});
+  ntfTerm();
+  ntfHideFromJvm();
+}
+
+// Ready only once every named port listens, and then once; the status said
+// what was awaited.
+TEST(NotifyTest, ReadyOnceTheProcessListensOnEachPort) {
+  NotifyListener manager(true, "");
+  serve(manager, "1");
+  int first = socket(AF_INET, SOCK_STREAM, 0), second = socket(AF_INET, SOCK_STREAM, 0);
+  int firstPort = bindLoopback(first), secondPort = bindLoopback(second);
+  ASSERT_EQ(listen(first, 1), 0);
+  ntfAwaitListening({firstPort, secondPort});
+  EXPECT_FALSE(manager.waitFor("READY=1\nSTATUS=", 500));
+  EXPECT_TRUE(ntfIsStillStarting());
+  ASSERT_EQ(listen(second, 1), 0);
+  EXPECT_TRUE(manager.waitFor("READY=1\nSTATUS=", 5000));
+  ntfStopAwaiting();
+  EXPECT_FALSE(ntfIsStillStarting());
+  EXPECT_EQ(manager.messages(), (std::vector<std::string>{"STATUS=waiting for ports " + std::to_string(firstPort) +
+                                                              ", " + std::to_string(secondPort),
+                                                          "READY=1\nSTATUS="}));
+  close(first);
+  close(second);
   ntfTerm();
   ntfHideFromJvm();
 }

@@ -148,8 +148,12 @@ void markFailed(const char* why) {
 }
 
 // Files of the cache that nothing has used for long: archives of runtimes
-// and class paths that are gone, and what crashed recordings left.
-void pruneCache(const std::string& directory) {
+// and class paths that are gone, and what crashed recordings left. The
+// temporary files of the archive this launch records (base) are an earlier
+// recording's that was stopped before it ended: its launch would hold the
+// lock this one has taken.
+void pruneCache(const std::string& directory, const std::string& base) {
+  std::string_view own = std::string_view(base).substr(base.rfind('/') + 1);
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return;
   time_t now = std::time(nullptr);
@@ -162,7 +166,8 @@ void pruneCache(const std::string& directory) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
     time_t age = now - st.st_mtim.tv_sec;
-    if (age > kPruneAge || (name.ends_with(".tmp") && age > kLeftoverAge)) {
+    bool interrupted = name.starts_with(own) && name.size() > own.size() && name[own.size()] == '.';
+    if (age > kPruneAge || (name.ends_with(".tmp") && (age > kLeftoverAge || interrupted))) {
       ut_tproda("Start-up cache: removing unused %s", path.c_str());
       unlink(path.c_str());
     }
@@ -338,7 +343,7 @@ void startRecording(const std::vector<std::string>& options) {
     state.plan.mode = CdsMode::kOff;
     return;
   }
-  pruneCache(plan.directory);
+  pruneCache(plan.directory, plan.base);
   bool aot = plan.kind == CdsKind::kAot;
   std::optional<std::string> recording = hmdCreatePrivateFile(plan.base, aot ? ".aotconf.tmp" : ".jsa.tmp");
   std::optional<std::string> created = aot ? hmdCreatePrivateFile(plan.archive, ".tmp") : std::string();
@@ -477,8 +482,11 @@ void cdsCheckArchiveMapped() {
   }
 }
 
+// Both kinds write at the JVM's exit, a dynamic archive or the AOT
+// configuration that the cache is made from afterwards: a manager that
+// stops the service must hear it before its stop timeout runs out.
 void cdsBeforeJvmEnds() {
-  if (state.plan.mode == CdsMode::kRecord && state.plan.kind == CdsKind::kDynamic) ntfSend(kExtendTimeout);
+  if (state.plan.mode == CdsMode::kRecord) ntfSend(kExtendTimeout);
 }
 
 void cdsFinishRecording() {

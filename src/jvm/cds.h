@@ -163,8 +163,9 @@ void cdsAddArchiveOptions(const JavaChoice& java, const char* entryClass, bool p
 /// After JVM creation: an archive the JVM did not map is removed, and the
 /// application is not recorded again until its class path changes.
 void cdsCheckArchiveMapped();
-/// Before the JVM's destruction, in which a recording JVM writes its dynamic
-/// archive: a service manager is asked for the time that takes.
+/// Before the JVM ends (its destruction, or at once on a stop signal), when
+/// a recording JVM writes its dynamic archive or its AOT configuration: a
+/// service manager is asked for the time that takes.
 void cdsBeforeJvmEnds();
 /// When the JVM has ended normally (through its exit hook or its
 /// destruction): makes what this launch recorded the application's archive.

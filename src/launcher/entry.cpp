@@ -97,12 +97,14 @@ int launcherMain(int argc, char** argv) {
 
 namespace {
 
-// What a launch leaves behind: the watchdog thread (which, still running
-// when the process ends, would end it with std::terminate instead), the
-// temporary files, the pid file, an unpublished recording. Each part is
+// What a launch leaves behind: the watchdog thread and the one waiting for
+// listening sockets (which, still running when the process ends, would end
+// it with std::terminate instead), the temporary files, the pid file, an
+// unpublished recording. Each part is
 // released once, whichever end comes first.
 void releaseLaunch() {
   ntfStopWatchdog();
+  ntfStopAwaiting();
   hmdRemoveLaunchFiles();
   dmnRemovePidFile();
   cdsTerm();

@@ -25,6 +25,7 @@ std::atomic<int> jsvInternalExitCode{0};
 
 namespace {
 
+constexpr const char* kAwaitingMainStatus = "STATUS=waiting for main to return";
 constexpr const char* kCreateFailedMsg = "Unable to create JVM.\n";
 constexpr const char* kNoMainMethodMsg = "No 'static void %s(java.lang.String[])' method in %s.\n";
 constexpr const char* kClassNotFoundMsg = "Failed to load class %s\n";
@@ -138,6 +139,41 @@ bool jvmAnswers() {
   return answered;
 }
 
+// The launcher's part of the start is done: what the manager hears now
+// depends on what readiness means for the service. A main that serves until
+// it is stopped never returns, so a started service is ready now.
+void announceReadiness(const ReadinessSetting& readiness) {
+  switch (readiness.kind) {
+    case Readiness::kStarted:
+      ntfSend("READY=1");
+      break;
+    case Readiness::kListening:
+      ntfAwaitListening(readiness.ports);
+      break;
+    case Readiness::kMainReturned:
+      ntfSend(kAwaitingMainStatus);
+      break;
+    case Readiness::kApplication:
+      break;
+  }
+}
+
+// Ends the JVM after main failed before the service was ready, with the
+// status of that failure, through System.exit so that shutdown hooks run.
+// The status is the launcher's verdict, not one the application chose: it
+// asks for no restart.
+void endUnready(JNIEnv* env) {
+  ut_tproda("main failed before the service was ready: ending the JVM");
+  jsvState().entryCalled = false;
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID exit = system ? env->GetStaticMethodID(system, "exit", "(I)V") : nullptr;
+  if (exit != nullptr) env->CallStaticVoidMethod(system, exit, static_cast<jint>(1));
+  // A security manager refused: the threads are waited for, as without a
+  // service manager.
+  if (env->ExceptionOccurred() != nullptr) env->ExceptionDescribe();
+  jsvState().entryCalled = true;
+}
+
 int jsvInvokeMain(jobjectArray args) {
   JsvState& s = jsvState();
   JNIEnv* env = s.env;
@@ -148,10 +184,8 @@ int jsvInvokeMain(jobjectArray args) {
   ut_tproda("Calling entry class 'static void %s.%s(java.lang.String[])'", entryClass, s.mainMethod);
   ut_tcommit();
   s.entryCalled = true;
-  // The launcher's part of the start is done. A main that serves until it
-  // is stopped never returns, so the manager hears it now, unless the
-  // application said it will tell once it really serves.
-  if (!cfgIsNotifyReadyEnabled()) ntfSend("READY=1");
+  ReadinessSetting readiness = cfgGetReadiness();
+  announceReadiness(readiness);
   ntfStartWatchdog(jvmAnswers);
   env->CallStaticVoidMethod(cls, main, args);
 
@@ -162,6 +196,11 @@ int jsvInvokeMain(jobjectArray args) {
   bool chosen = false;
   if (env->ExceptionOccurred() != nullptr) {
     env->ExceptionDescribe();
+    // A service that was never ready does not start: its threads are not
+    // waited for, which would keep the manager waiting for a readiness that
+    // main's failure made meaningless.
+    ntfStopAwaiting();
+    if (readiness.kind != Readiness::kStarted && ntfIsStillStarting()) endUnready(env);
   } else if (jmethodID getExitStatus = env->GetStaticMethodID(cls, "getExitStatus", "()I")) {
     ut_tproda("Calling exitStatus class 'static int %s.getExitStatus()'", entryClass);
     status = env->CallStaticIntMethod(cls, getExitStatus);
@@ -182,6 +221,7 @@ int jsvInvokeMain(jobjectArray args) {
     return 1;
   }
   s.applicationStatus = chosen;
+  if (readiness.kind == Readiness::kMainReturned && chosen) ntfSendReady();
   ut_tproda("Returned from main class with status %d", status);
   ut_tcommit();
   return status;
@@ -397,6 +437,7 @@ int jsvDestroyJVM() {
     s.abortPhase = 0;
   }
   ntfStopWatchdog();
+  ntfStopAwaiting();
   s.stopClass = nullptr;
   s.jvm = nullptr;
   s.env = nullptr;

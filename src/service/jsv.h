@@ -39,8 +39,11 @@ void jsvPrintVersion(bool toStandardError);
 bool jsvIsApplicationStatus(bool systemExit);
 /// Runs the static method of the entry class with the arguments; returns the
 /// application's exit status, or 1 when it could not be run or an exception
-/// escaped it. Just before the call it tells the service manager that the
-/// service is ready (unless the application will) and starts the watchdog.
+/// escaped it. Just before the call it starts the watchdog and tells the
+/// service manager what the configured readiness makes it (READY=1 for a
+/// started service, else what is awaited); a service whose main returns is
+/// ready then. When main fails before the service was ready, the JVM is
+/// ended with status 1 instead of waiting for its threads.
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv);
 /// What jsvRunService does before the entry call, and no more: looks up the

@@ -98,6 +98,7 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
     std::string err;
     bool described = false;  ///< err is followed by more (the exception's stack)
     std::vector<std::string> args = {"x"};
+    std::vector<std::string> heard = {};  ///< what the service manager hears
   } cases[] = {
       {"mainclass jltest.Missing\n",
        "Failed to load class jltest.Missing\nException in thread \"main\" java.lang.NoClassDefFoundError: "
@@ -149,7 +150,14 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
        false, {"+check"}},
       // An application that crashed did not succeed, nor did it ask for a restart.
       {"mainclass jltest.Status\n", "Exception in thread \"main\" java.lang.IllegalStateException: boom\n", true,
-       {"throw"}},
+       {"throw"}, {"READY=1"}},
+      // A service that was never ready did not start.
+      {"readiness mainreturned\nmainclass jltest.Status\n",
+       "Exception in thread \"main\" java.lang.IllegalStateException: boom\n", true, {"throw"},
+       {"STATUS=waiting for main to return"}},
+      {"readiness listening\nmainclass jltest.Status\n",
+       "Exception in thread \"main\" java.lang.IllegalStateException: boom\n", true, {"throw"},
+       {"STATUS=waiting for a listening socket"}},
   };
   for (const Case& c : cases) {
     // The status of the launcher's own failures is no restart request.
@@ -160,7 +168,7 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
     EXPECT_EQ(c.described ? result.err.substr(0, c.err.size()) : result.err, c.err) << c.config;
     EXPECT_EQ(result.out, "") << c.config;
     // Only the application that was started was ever ready.
-    EXPECT_EQ(manager.messages().empty(), c.args[0] != "throw") << c.config;
+    EXPECT_EQ(manager.messages(), c.heard) << c.config;
   }
 }
 

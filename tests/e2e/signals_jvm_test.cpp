@@ -6,12 +6,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "launcher.h"
+#include "loopback.h"
 #include "notify.h"
 
 namespace {
@@ -288,25 +290,48 @@ TEST_P(SignalTest, InstallationFollowsTheEnvironment) {
 }
 
 TEST_P(SignalTest, ServiceManagerHearsReadinessAndStopping) {
+  int first = freeLoopbackPort(), second = freeLoopbackPort();
+  while (second == first) second = freeLoopbackPort();
+  std::string one = std::to_string(first), two = std::to_string(second);
   struct Case {
     std::string config;
     std::vector<std::string> args;
     bool abstract;
     std::vector<std::string> messages;
+    std::vector<int> listening = {};  ///< ports that answer once READY=1 arrives
+    const char* stopAfter = "";  ///< the trace line after which the service is stopped
   } cases[] = {
       {"options handleexit\n", {"1"}, true, {"READY=1", "STOPPING=1"}},
       {"options handleexit\n", {"1", "notify"}, false, {"READY=1", "STATUS=serving MAINPID=1 WATCHDOG=trigger", "READY=1", "STOPPING=1"}},
       {"options handleexit,notifyready\n", {"1", "notify"}, true, {"STATUS=serving MAINPID=1 WATCHDOG=trigger", "READY=1", "STOPPING=1"}},
+      {"options handleexit\nreadiness application\n", {"1", "notify"}, false, {"STATUS=serving MAINPID=1 WATCHDOG=trigger", "READY=1", "STOPPING=1"}},
+      {"options handleexit\nreadiness listening\n", {"1", "listen=" + one}, true,
+       {"STATUS=waiting for a listening socket", "READY=1\nSTATUS=", "STOPPING=1"}, {first}},
+      {"options handleexit\nreadiness listening:" + two + "," + one + "\n", {"1", "listen=" + one + "," + two}, false,
+       {"STATUS=waiting for ports " + two + ", " + one, "READY=1\nSTATUS=", "STOPPING=1"}, {first, second}},
+      // Ready once main has returned; stopped while the JVM waits for its threads.
+      {"options handleexit\nreadiness mainreturned\n", {"0", "linger"}, true,
+       {"STATUS=waiting for main to return", "READY=1\nSTATUS=", "STOPPING=1"}, {}, kDestroying},
   };
   for (const Case& c : cases) {
     NotifyListener manager(c.abstract, dir.path());
-    auto process = start(c.config, c.args, {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "60000000"}});
+    auto process = start(c.config, c.args,
+                         {{"NOTIFY_SOCKET", manager.address()}, {"WATCHDOG_USEC", "60000000"}, {"UTRACE", "-p"}});
+    ASSERT_TRUE(process->waitForOutput(c.stopAfter));
+    auto ready = std::find_if(c.messages.begin(), c.messages.end(), [](auto& m) { return m.starts_with("READY=1"); });
+    ASSERT_TRUE(manager.waitFor(*ready, 30000)) << c.config;
+    for (int port : c.listening) {
+      int fd = connectLoopback(port);
+      EXPECT_GE(fd, 0) << c.config << port;
+      if (fd >= 0) close(fd);
+    }
     process->signal(SIGTERM);
     ProcessResult result = process->finish();
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(manager.messages(), c.messages) << c.config;
     // The application speaks through the launcher; what it starts does not.
-    EXPECT_EQ(result.out.find("notified true true null null\n") != std::string::npos, c.args.size() > 1);
+    bool notified = std::find(c.args.begin(), c.args.end(), "notify") != c.args.end();
+    EXPECT_EQ(result.out.find("notified true true null null\n") != std::string::npos, notified);
   }
 }
 

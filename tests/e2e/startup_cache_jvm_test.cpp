@@ -7,6 +7,7 @@
 // its own, which the tests wait for.
 
 #include <dirent.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -359,12 +360,43 @@ TEST_P(StartupCacheTest, CacheIsCreatedAfterTheLaunchHasEnded) {
 }
 
 // Under a service manager, a recording launch asks for more time first: the
-// cache is made before it ends, within the start or stop timeout.
+// cache is made before it ends, within the start or stop timeout. A stop
+// asks again at once, before the JVM writes what it recorded.
 TEST_P(StartupCacheTest, RecordingUnderAServiceManagerAsksForTime) {
   NotifyListener manager(true, "");
   ProcessResult result = runProcess(command({"status", "0"}, {{"NOTIFY_SOCKET", manager.address()}}));
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(manager.waitFor("EXTEND_TIMEOUT_USEC=60000000", 1000)) << ::testing::PrintToString(manager.messages());
+  auto [archive, stamp] = archiveAndStamp();
+
+  // A recording stopped before it ended left its temporary files: the next
+  // recording removes them, however young.
+  std::string base = archive.substr(0, archive.size() - 4);
+  fs::remove(archive);
+  fs::remove(stamp);
+  for (const std::string& leftover : {base + ".Ab12Cd.jsa.tmp", archive + ".Ab12Cd.tmp", stamp + ".Ab12Cd.tmp"}) {
+    std::ofstream{leftover};
+  }
+  EXPECT_FALSE(runMapped());
+  archiveAndStamp();
+
+  fs::remove_all(cache);
+  dir.writeFile("app/bin/myapp.config", readFile(dir.file("app/bin/myapp.config")) +
+                                            "options handleexit\nmainclass jltest.Waiter\n");
+  NotifyListener stopping(true, "");
+  std::string until = dir.file("until");
+  RunningProcess process(command({"1", "until=" + until}, {{"NOTIFY_SOCKET", stopping.address()}}));
+  ASSERT_TRUE(process.waitForOutput("ready\n"));
+  process.signal(SIGTERM);
+  ASSERT_TRUE(stopping.waitFor("STOPPING=1", 30000));
+  // The JVM still runs, held by its main, and has written nothing yet.
+  for (int waits = 0; waits < 100 && stopping.messages().size() < 4; ++waits) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(stopping.messages(), (std::vector<std::string>{"EXTEND_TIMEOUT_USEC=60000000", "READY=1", "STOPPING=1",
+                                                           "EXTEND_TIMEOUT_USEC=60000000"}));
+  std::ofstream{until};
+  EXPECT_EQ(process.finish().status, 0);
   archiveAndStamp();
 }
 

@@ -13,11 +13,13 @@ import com.corvane.launcher.JavaLauncher;
  * main has returned; with "hook", a shutdown hook says when it runs; with "until=FILE", main also waits until FILE
  * exists, so that the caller decides when the application may end; with "notify", it tells the service manager
  * its status (holding line breaks that must not start assignments of their own) and that it is ready, and which
- * notify variables it sees. Two cleanup calls at once print "overlap".
+ * notify variables it sees; with "listen=PORT[,PORT...]", a thread listens on each port of 127.0.0.1 in turn, 300 ms
+ * apart, the first 300 ms after main started. Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
     private static final AtomicInteger running = new AtomicInteger();
+    private static final java.util.List<java.net.ServerSocket> listening = new java.util.concurrent.CopyOnWriteArrayList<>();
 
     public static void main(String[] args) throws Exception {
         int stopAfter = Integer.parseInt(args[0]);
@@ -30,6 +32,21 @@ public class Waiter {
             System.out.println("notified " + JavaLauncher.notifyStatus0("serving\rMAINPID=1\nWATCHDOG=trigger") + " " + JavaLauncher.notifyReady0()
                     + " " + System.getenv("NOTIFY_SOCKET") + " " + System.getenv("WATCHDOG_USEC"));
         }
+        java.util.Arrays.stream(args).filter(arg -> arg.startsWith("listen=")).findFirst().ifPresent(arg -> {
+            Thread listen = new Thread(() -> {
+                try {
+                    for (String port : arg.substring(7).split(",")) {
+                        Thread.sleep(300);
+                        listening.add(new java.net.ServerSocket(Integer.parseInt(port), 50,
+                                java.net.InetAddress.getLoopbackAddress()));
+                    }
+                } catch (Exception e) {
+                    e.printStackTrace();
+                }
+            });
+            listen.setDaemon(true);
+            listen.start();
+        });
         System.out.println("ready");
         long deadline = System.currentTimeMillis() + 60_000;
         while ((cleanups.get() < stopAfter || (until != null && !Files.exists(until)))
