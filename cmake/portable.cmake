@@ -2,9 +2,10 @@
 # archives ship: compiled with Debian 11's g++ 10 against its glibc 2.31,
 # with the C++ runtime and libzip linked in, so that a single-file
 # application runs on any x86-64 Linux with glibc 2.17 or later (CentOS 7,
-# RHEL 8, Ubuntu 18.04, Debian 10 and newer) whatever C++ runtime it has. The compiler
-# runs inside the root that `scripts/bullseye-root.sh ensure` makes once;
-# without that root, installs and packages get the host build instead.
+# RHEL 8, Ubuntu 18.04, Debian 10 and newer) whatever C++ runtime it has. The
+# compiler, headers and libraries are those of the root that
+# `scripts/bullseye-root.sh ensure` makes once; without that root, installs
+# and packages get the host build instead.
 #
 # Sets LAUNCHER_PORTABLE_ENABLED and, when it is on, LAUNCHER_PORTABLE_LAUNCHER
 # and LAUNCHER_PORTABLE_PACKER (the built files).
@@ -20,17 +21,21 @@ if(NOT LAUNCHER_PORTABLE STREQUAL "OFF" AND LAUNCHER_PLATFORM STREQUAL "linux" A
     OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE no_root)
   set(why "no Debian 11 build root (scripts/bullseye-root.sh ensure makes it, as root)")
   if(NOT no_root)
-    # Each of the compilers runs in the root with the sources, the build, the
-    # JNI headers and CMake's own probes at the same paths as here. The
-    # root's own headers are left out of the dependency files (-MMD for
-    # -MD): this machine has other files at their paths, which would make
-    # every build compile everything again.
+    # The root's g++ runs from where it lies, with the root as its sysroot:
+    # GCC finds its cc1plus, headers and libraries relative to itself, so
+    # every header and library the build reads, glibc 2.31's included, is
+    # the root's; only assembling and linking are left to this machine's
+    # binutils (which any g++ here brings; the root's need libraries of
+    # their own). That needs neither root nor a mount or user namespace,
+    # so the build is the same on a workstation, in a chroot and in a
+    # container, which refuse the mounts a chroot into the root would need
+    # to reach the sources and the build. Search paths this machine's
+    # environment sets are left out.
     set(tools ${CMAKE_BINARY_DIR}/portable-tools)
-    set(binds "${PROJECT_SOURCE_DIR}:${CMAKE_BINARY_DIR}:${JNI_HEADER_DIR}:${CMAKE_ROOT}")
     foreach(compiler gcc g++)
       file(WRITE ${tools}/${compiler} "#!/bin/sh
-for arg; do shift; [ \"$arg\" != -MD ] || arg=-MMD; set -- \"$@\" \"$arg\"; done
-exec sh '${PROJECT_SOURCE_DIR}/cmake/chroot-run.sh' '${root}' '${binds}' ${compiler} \"$@\"
+unset LIBRARY_PATH CPATH C_INCLUDE_PATH CPLUS_INCLUDE_PATH COMPILER_PATH GCC_EXEC_PREFIX
+exec '${root}/usr/bin/${compiler}' '--sysroot=${root}' \"$@\"
 ")
       file(CHMOD ${tools}/${compiler} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
            WORLD_READ WORLD_EXECUTE)
@@ -57,8 +62,7 @@ if(LAUNCHER_PORTABLE_ENABLED)
   set(dir ${CMAKE_BINARY_DIR}/portable)
   set(LAUNCHER_PORTABLE_LAUNCHER ${dir}/src/jlauncher)
   set(LAUNCHER_PORTABLE_PACKER ${dir}/src/jlauncher-pack)
-  # libzip and zlib as the root holds them, static, named for the compiler's
-  # linker inside the root.
+  # libzip and zlib as the root holds them, static.
   ExternalProject_Add(portable
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${dir}
@@ -67,9 +71,9 @@ if(LAUNCHER_PORTABLE_ENABLED)
       -DCMAKE_CXX_COMPILER:FILEPATH=${tools}/g++
       -DCMAKE_BUILD_TYPE:STRING=RelWithDebInfo
       "-DCMAKE_EXE_LINKER_FLAGS:STRING=-static-libstdc++ -static-libgcc -s"
-      -DLIBZIP_LIBRARY:STRING=-l:libzip.a
+      -DLIBZIP_LIBRARY:FILEPATH=${root}/usr/local/lib/libzip.a
       -DCMAKE_CXX_STANDARD_LIBRARIES:STRING=-l:libz.a
-      -DLIBZIP_INCLUDE_DIR:PATH=/usr/local/include
+      -DLIBZIP_INCLUDE_DIR:PATH=${root}/usr/local/include
       -DLAUNCHER_TESTS:BOOL=OFF
       -DLAUNCHER_PORTABLE:STRING=OFF
     BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir} --target jlauncher jlauncher-pack

@@ -1,7 +1,9 @@
 #!/bin/sh
-# The Debian 11 root (glibc 2.31, g++ 10) in which the portable launcher and
-# packer are compiled: made once with debootstrap, from Debian's own packages,
-# and kept outside the build tree so that a clean clone reuses it. It also
+# The Debian 11 root (glibc 2.31, g++ 10) whose compiler, headers and
+# libraries compile the portable launcher and packer (cmake/portable.cmake
+# runs its g++ from outside, with the root as the sysroot): made once with
+# debootstrap, from Debian's own packages, and kept outside the build tree so
+# that a clean clone reuses it. It also
 # holds a static libzip built from Debian's libzip source package, which lets
 # the portable packer run where libzip is missing or has another soname.
 #   bullseye-root.sh ensure   makes the root when it is missing or broken (as
@@ -17,12 +19,20 @@ mirror=http://deb.debian.org/debian
 stamp="jlauncher build root 1: g++ zlib1g-dev, libzip static"
 packages=g++,make,cmake,zlib1g-dev,dpkg-dev,ca-certificates
 
-# Only root can try the compiler (chroot); CMake tries it again in any case.
-usable() {
-  [ "$(cat "$root/.jlauncher-root" 2>/dev/null)" = "$stamp" ] &&
-    [ -f "$root/usr/local/lib/libzip.a" ] &&
-    if [ "$(id -u)" -eq 0 ]; then chroot "$root" g++ --version >/dev/null 2>&1; else [ -x "$root/usr/bin/g++" ]; fi
+# Links to absolute paths (libpthread.so -> /lib/x86_64-linux-gnu/...) would
+# lead a compiler outside the root to this machine's files: they are made
+# relative, which inside the root means the same.
+absolute_links() { find "$1/usr" -type l -lname '/*'; }
+relink() {
+  absolute_links "$1" | while IFS= read -r link; do
+    relative=$(realpath --no-symlinks --canonicalize-missing --relative-to="$(dirname "$link")" "$1$(readlink "$link")")
+    ln -s "$relative" "$link.relative"
+    mv -T "$link.relative" "$link"
+  done
 }
+
+made() { [ "$(cat "$root/.jlauncher-root" 2>/dev/null)" = "$stamp" ] && [ -f "$root/usr/local/lib/libzip.a" ]; }
+usable() { made && [ -z "$(absolute_links "$root")" ] && "$root/usr/bin/g++" -dumpversion >/dev/null 2>&1; }
 
 make_root() {
   new=$root.new
@@ -50,6 +60,7 @@ make_root() {
     apt-get clean
     rm -rf /usr/src/libzip /var/lib/apt/lists/*' >> "$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; echo "building libzip failed, see $new.log" >&2; exit 1; }
+  relink "$new"
   echo "$stamp" > "$new/.jlauncher-root"
   rm -rf --one-file-system "$root" "$new.log"
   mv "$new" "$root"
@@ -66,6 +77,8 @@ case "${1:-}" in
       # Two builds at once make it once.
       exec 9> "$root.lock"
       flock 9
+      # A root made before its links were made relative needs only that.
+      if made; then relink "$root"; fi
       usable || make_root
     fi
     ;;
