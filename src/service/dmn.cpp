@@ -118,24 +118,8 @@ void takeOver(int fd) {
   close(fd);
 }
 
-// True when standard output or error is the journal stream systemd names
-// in JOURNAL_STREAM ("device:inode"). Only the stream itself counts: a
-// shell started by a service passes the variable on to programs whose
-// output goes somewhere else.
-bool writesToJournal() {
-  // The caller of a set-ID launch sets the environment, and would name a
-  // stream of their own to have the output instead of the log.
-  if (utlIsSetIdMode()) return false;
-  const char* value = hmdGetEnvironmentValue("JOURNAL_STREAM");
-  unsigned long long device = 0, inode = 0;
-  char extra = 0;
-  if (value == nullptr || std::sscanf(value, "%llu:%llu%c", &device, &inode, &extra) != 2) return false;
-  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat status {};
-    if (fstat(fd, &status) == 0 && status.st_dev == device && status.st_ino == inode) return true;
-  }
-  return false;
-}
+// True when standard output or error is the journal stream systemd names.
+bool writesToJournal() { return utlIsJournalStream(STDOUT_FILENO) || utlIsJournalStream(STDERR_FILENO); }
 
 }  // namespace
 

@@ -162,6 +162,20 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
     // Only the application that was started was ever ready.
     EXPECT_EQ(manager.messages().empty(), c.args[0] != "throw") << c.config;
   }
+  // Under the journal, the launcher's own line is an error; what the JVM
+  // prints of the exception is the application's output, left as it is.
+  configure("mainclass jltest.Missing\n");
+  ProcessCommand journaled;
+  journaled.program = "/bin/sh";
+  journaled.argv = {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/2) exec \"$0\" \"$@\"", launcher};
+  journaled.env = {{"PATH", "/usr/bin:/bin"}};
+  journaled.cwd = dir.path();
+  ProcessResult result = runProcess(journaled);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.err.starts_with("<3>Failed to load class jltest.Missing\nException in thread \"main\" "
+                                     "java.lang.NoClassDefFoundError: jltest/Missing\nCaused by: "))
+      << result.err;
+  EXPECT_EQ(occurrences(result.err, "<3>"), 1) << result.err;
 }
 
 TEST_P(RunTest, ArgumentsArriveAsWithTheJavaCommand) {
