@@ -282,6 +282,25 @@ std::string dmnSystemdWord(std::string_view word) {
 namespace {
 
 constexpr const char* kUserOption = "--user";
+constexpr const char* kNoUserNameWhy = "--user needs the name of the user the service runs as";
+constexpr const char* kControlWhy = "%s %s holds control characters, which a unit cannot hold";
+
+// The comments of the unit, which say why a setting is there, or what to
+// set in its place.
+constexpr const char* kReadinessComment =
+    "# Ready once main is called. A server that serves only once it listens\n"
+    "# says so with \"readiness listening\" in its configuration.\n";
+constexpr const char* kStopStatusComment = "# The status of a stop by SIGTERM, which is no failure.\n";
+constexpr const char* kRestartComment =
+    "# The launcher restarts the application itself on status %d (restartonexit),\n"
+    "# up to restartlimit times, and systemd restarts the unit on top of that:\n"
+    "# the counts multiply. To leave restarts to systemd, remove restartonexit.\n";
+constexpr const char* kRootComment = "# Runs as root; +unit --user NAME runs it as that user.\n";
+constexpr const char* kCacheComment = "# The start-up cache and what the application extracts ($CACHE_DIRECTORY).\n";
+constexpr const char* kPidFileComment =
+    "# systemd knows the main process without a pid file: this one is for other tools.\n";
+constexpr const char* kPidFileElsewhereComment =
+    "# A user other than root writes it in RuntimeDirectory=: \"pidfile /run/%s/%s\".\n";
 
 bool hasControl(std::string_view text) {
   return std::any_of(text.begin(), text.end(),
@@ -338,7 +357,7 @@ bool takeUser(std::vector<std::string>& args, std::optional<std::string>& user, 
     return true;
   }
   if (user->empty()) {
-    why = "--user needs the name of the user the service runs as";
+    why = kNoUserNameWhy;
     return false;
   }
   args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(std::min(words, args.size())));
@@ -354,14 +373,14 @@ bool dmnUnit(const UnitRequest& request, std::string& unit, std::string& why) {
   // A line break would end the setting and start one the text chose
   // (ExecStartPre=, User=): the name, the user and the pid file are
   // refused, as no setting can hold them; the command's words are escaped.
+  const std::string userName = user.value_or("");
   struct Named {
     const char* what;
     const std::string& text;
-  } named[] = {{"the application name", request.name}, {"the user", user.value_or("")},
-               {"the pid file", request.pidFile}};
+  } named[] = {{"the application name", request.name}, {"the user", userName}, {"the pid file", request.pidFile}};
   for (const Named& n : named) {
     if (hasControl(n.text)) {
-      why = std::string(n.what) + " " + dmnSystemdWord(n.text) + " holds control characters, which a unit cannot hold";
+      why = utlFormat(kControlWhy, n.what, dmnSystemdWord(n.text).c_str());
       return false;
     }
   }
@@ -370,42 +389,32 @@ bool dmnUnit(const UnitRequest& request, std::string& unit, std::string& why) {
   const std::string directory = directoryName(request.name);
 
   unit = "[Unit]\nDescription=" + specifiersEscaped(request.name) + "\n\n[Service]\nType=notify\nNotifyAccess=main\n";
-  if (!request.readinessSet) {
-    unit +=
-        "# Ready once main is called. A server that serves only once it listens\n"
-        "# says so with \"readiness listening\" in its configuration.\n";
-  }
+  if (!request.readinessSet) unit += kReadinessComment;
   unit += "ExecStart=" + command + "\n";
   // daemonsupport: a hang-up reopens the log, and ends nothing.
   if (request.reopensLog) unit += "ExecReload=/bin/kill -HUP $MAINPID\n";
   // The launcher stops the application in order on SIGTERM: KillMode=mixed
   // leaves the JVM's own children to it first.
-  unit += "KillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n"
-          "# The status of a stop by SIGTERM, which is no failure.\nSuccessExitStatus=143\n";
+  unit += "KillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n";
+  unit += std::string(kStopStatusComment) + "SuccessExitStatus=143\n";
   if (request.restartCode != 0) {
-    const std::string code = std::to_string(request.restartCode);
-    unit += "# The launcher restarts the application itself on status " + code +
-            " (restartonexit),\n"
-            "# up to restartlimit times, and systemd restarts the unit on top of that:\n"
-            "# the counts multiply. To leave restarts to systemd, remove restartonexit.\n"
-            "RestartForceExitStatus=" + code + "\n";
+    unit += utlFormat(kRestartComment, request.restartCode) +
+            "RestartForceExitStatus=" + std::to_string(request.restartCode) + "\n";
   }
   if (user) {
     unit += "User=" + specifiersEscaped(*user) + "\nGroup=" + specifiersEscaped(groupOf(*user)) + "\n";
   } else {
-    unit += "# Runs as root; +unit --user NAME runs it as that user.\n#User=" + directory + "\n";
+    unit += std::string(kRootComment) + "#User=" + directory + "\n";
   }
   if (request.caches) {
-    unit += "# The start-up cache and what the application extracts ($CACHE_DIRECTORY).\n"
-            "CacheDirectory=" + directory + "\n";
+    unit += std::string(kCacheComment) + "CacheDirectory=" + directory + "\n";
   }
   if (!request.pidFile.empty()) {
     std::optional<std::string> runtime = runtimeDirectoryOf(request.pidFile);
-    unit += "# systemd knows the main process without a pid file: this one is for other tools.\n";
+    unit += kPidFileComment;
     if (!runtime) {
       const std::string file = request.pidFile.substr(request.pidFile.rfind('/') + 1);
-      unit += "# A user other than root writes it in RuntimeDirectory=: \"pidfile /run/" + directory + "/" + file +
-              "\".\n";
+      unit += utlFormat(kPidFileElsewhereComment, directory.c_str(), file.c_str());
     }
     unit += "RuntimeDirectory=" + runtime.value_or(directory) + "\nPIDFile=" + specifiersEscaped(request.pidFile) +
             "\n";
