@@ -153,10 +153,22 @@ Outcome done(int status) { return {status, Outcome::Next::kDone}; }
 int printUnit(const LaunchRecord& record) {
   // Nothing follows when +unit was taken as another option's value: parsing
   // then left no arguments at all.
-  std::vector<std::string> args;
-  if (record.argc > 1) args.assign(record.argv + 1, record.argv + record.argc);
+  UnitRequest request{
+      .name = hmdGetApplicationName(),
+      .launcher = hmdGetFullLauncherFileName(),
+      .args = {},
+      .pidFile = cfgGetPidFile() != nullptr ? cfgGetPidFile() : "",
+      // A packed application extracts the jars it keeps whole, and the
+      // runtime it carries.
+      .caches = cfgIsStartupCacheEnabled() || cfgIsQuickStartEnabled() || !cfgGetPackedJars().empty() ||
+                cfgGetPackedRuntime() != nullptr,
+      .reopensLog = cfgGetDaemonSupport(),
+      .restartCode = cfgGetRestartOnExitCode(),
+      .readinessSet = cfgGetReadiness().kind != Readiness::kStarted,
+  };
+  if (record.argc > 1) request.args.assign(record.argv + 1, record.argv + record.argc);
   std::string unit, why;
-  if (!dmnUnit(hmdGetApplicationName(), hmdGetFullLauncherFileName(), args, cfgGetPidFile(), unit, why)) {
+  if (!dmnUnit(request, unit, why)) {
     utlReport(kUnitRefusedMsg, why.c_str());
     return 1;
   }

@@ -4,12 +4,15 @@
 #include "service/dmn.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -115,24 +118,8 @@ void takeOver(int fd) {
   close(fd);
 }
 
-// True when standard output or error is the journal stream systemd names
-// in JOURNAL_STREAM ("device:inode"). Only the stream itself counts: a
-// shell started by a service passes the variable on to programs whose
-// output goes somewhere else.
-bool writesToJournal() {
-  // The caller of a set-ID launch sets the environment, and would name a
-  // stream of their own to have the output instead of the log.
-  if (utlIsSetIdMode()) return false;
-  const char* value = hmdGetEnvironmentValue("JOURNAL_STREAM");
-  unsigned long long device = 0, inode = 0;
-  char extra = 0;
-  if (value == nullptr || std::sscanf(value, "%llu:%llu%c", &device, &inode, &extra) != 2) return false;
-  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat status {};
-    if (fstat(fd, &status) == 0 && status.st_dev == device && status.st_ino == inode) return true;
-  }
-  return false;
-}
+// True when standard output or error is the journal stream systemd names.
+bool writesToJournal() { return utlIsJournalStream(STDOUT_FILENO) || utlIsJournalStream(STDERR_FILENO); }
 
 }  // namespace
 
@@ -294,35 +281,144 @@ std::string dmnSystemdWord(std::string_view word) {
 
 namespace {
 
+constexpr const char* kUserOption = "--user";
+constexpr const char* kNoUserNameWhy = "--user needs the name of the user the service runs as";
+constexpr const char* kControlWhy = "%s %s holds control characters, which a unit cannot hold";
+
+// The comments of the unit, which say why a setting is there, or what to
+// set in its place.
+constexpr const char* kReadinessComment =
+    "# Ready once main is called. A server that serves only once it listens\n"
+    "# says so with \"readiness listening\" in its configuration.\n";
+constexpr const char* kStopStatusComment = "# The status of a stop by SIGTERM, which is no failure.\n";
+constexpr const char* kRestartComment =
+    "# The launcher restarts the application itself on status %d (restartonexit),\n"
+    "# up to restartlimit times, and systemd restarts the unit on top of that:\n"
+    "# the counts multiply. To leave restarts to systemd, remove restartonexit.\n";
+constexpr const char* kRootComment = "# Runs as root; +unit --user NAME runs it as that user.\n";
+constexpr const char* kCacheComment = "# The start-up cache and what the application extracts ($CACHE_DIRECTORY).\n";
+constexpr const char* kPidFileComment =
+    "# systemd knows the main process without a pid file: this one is for other tools.\n";
+constexpr const char* kPidFileElsewhereComment =
+    "# A user other than root writes it in RuntimeDirectory=: \"pidfile /run/%s/%s\".\n";
+
 bool hasControl(std::string_view text) {
   return std::any_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
+// A directory name systemd takes as it stands in CacheDirectory= and
+// RuntimeDirectory=, which split at spaces and refuse "." and "..": the
+// application's name with anything else made '_'.
+std::string directoryName(std::string_view name) {
+  std::string plain;
+  for (char c : name) plain += std::isalnum(static_cast<unsigned char>(c)) || std::strchr("._-+@", c) ? c : '_';
+  if (plain.empty() || plain[0] == '.') plain.insert(0, "_");
+  return plain;
+}
+
+// The directory below /run that holds the pid file, as RuntimeDirectory=
+// names it; none when the file lies elsewhere, or directly in /run.
+std::optional<std::string> runtimeDirectoryOf(const std::string& pidFile) {
+  const std::string directory = directoryOf(pidFile);
+  for (std::string_view run : {"/run/", "/var/run/"}) {
+    if (!directory.starts_with(run) || directory.size() == run.size()) continue;
+    std::string below = directory.substr(run.size());
+    for (const std::string& part : utlSplitList(below, "/")) {
+      if (part != directoryName(part)) return std::nullopt;
+    }
+    return below;
+  }
+  return std::nullopt;
+}
+
+// The group a unit's Group= names for user: the user's primary group where
+// this system knows the user, else the group of the same name that a
+// system user is usually given with it.
+std::string groupOf(const std::string& user) {
+  if (const struct passwd* entry = getpwnam(user.c_str())) {
+    if (const struct group* group = getgrgid(entry->pw_gid)) return group->gr_name;
+  }
+  return user;
+}
+
+// The words after +unit: "--user NAME" (or "--user=NAME") first, the
+// service's command line after them. False with why when --user has no
+// name.
+bool takeUser(std::vector<std::string>& args, std::optional<std::string>& user, std::string& why) {
+  const std::string equals = std::string(kUserOption) + "=";
+  std::size_t words = 1;
+  if (!args.empty() && args[0] == kUserOption) {
+    user = args.size() > 1 ? args[1] : "";
+    words = 2;
+  } else if (!args.empty() && args[0].starts_with(equals)) {
+    user = args[0].substr(equals.size());
+  } else {
+    return true;
+  }
+  if (user->empty()) {
+    why = kNoUserNameWhy;
+    return false;
+  }
+  args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(std::min(words, args.size())));
+  return true;
+}
+
 }  // namespace
 
-bool dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
-             const char* pidFile, std::string& unit, std::string& why) {
-  // A line break would end the setting and start one the name chose
-  // (ExecStartPre=, User=): the name and the pid file are refused, as no
-  // setting can hold them; the command's words are escaped.
-  if (hasControl(name)) {
-    why = "the application name " + dmnSystemdWord(name) + " holds control characters, which a unit cannot hold";
-    return false;
+bool dmnUnit(const UnitRequest& request, std::string& unit, std::string& why) {
+  std::vector<std::string> args = request.args;
+  std::optional<std::string> user;
+  if (!takeUser(args, user, why)) return false;
+  // A line break would end the setting and start one the text chose
+  // (ExecStartPre=, User=): the name, the user and the pid file are
+  // refused, as no setting can hold them; the command's words are escaped.
+  const std::string userName = user.value_or("");
+  struct Named {
+    const char* what;
+    const std::string& text;
+  } named[] = {{"the application name", request.name}, {"the user", userName}, {"the pid file", request.pidFile}};
+  for (const Named& n : named) {
+    if (hasControl(n.text)) {
+      why = utlFormat(kControlWhy, n.what, dmnSystemdWord(n.text).c_str());
+      return false;
+    }
   }
-  if (pidFile != nullptr && hasControl(pidFile)) {
-    why = "the pid file " + dmnSystemdWord(pidFile) + " holds control characters, which a unit cannot hold";
-    return false;
-  }
-  std::string command = dmnSystemdWord(launcher);
+  std::string command = dmnSystemdWord(request.launcher);
   for (const std::string& arg : args) command += " " + dmnSystemdWord(arg);
-  // The launcher tells when the application is ready and stops it in order
-  // on SIGTERM: KillMode=mixed leaves the JVM's own children to it first.
-  unit = "[Unit]\nDescription=" + specifiersEscaped(name) +
-                     "\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + command +
-                     "\nKillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n"
-                     "SuccessExitStatus=143\n";
-  if (pidFile != nullptr) unit += "PIDFile=" + specifiersEscaped(pidFile) + "\n";
+  const std::string directory = directoryName(request.name);
+
+  unit = "[Unit]\nDescription=" + specifiersEscaped(request.name) + "\n\n[Service]\nType=notify\nNotifyAccess=main\n";
+  if (!request.readinessSet) unit += kReadinessComment;
+  unit += "ExecStart=" + command + "\n";
+  // daemonsupport: a hang-up reopens the log, and ends nothing.
+  if (request.reopensLog) unit += "ExecReload=/bin/kill -HUP $MAINPID\n";
+  // The launcher stops the application in order on SIGTERM: KillMode=mixed
+  // leaves the JVM's own children to it first.
+  unit += "KillMode=mixed\nTimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\n";
+  unit += std::string(kStopStatusComment) + "SuccessExitStatus=143\n";
+  if (request.restartCode != 0) {
+    unit += utlFormat(kRestartComment, request.restartCode) +
+            "RestartForceExitStatus=" + std::to_string(request.restartCode) + "\n";
+  }
+  if (user) {
+    unit += "User=" + specifiersEscaped(*user) + "\nGroup=" + specifiersEscaped(groupOf(*user)) + "\n";
+  } else {
+    unit += std::string(kRootComment) + "#User=" + directory + "\n";
+  }
+  if (request.caches) {
+    unit += std::string(kCacheComment) + "CacheDirectory=" + directory + "\n";
+  }
+  if (!request.pidFile.empty()) {
+    std::optional<std::string> runtime = runtimeDirectoryOf(request.pidFile);
+    unit += kPidFileComment;
+    if (!runtime) {
+      const std::string file = request.pidFile.substr(request.pidFile.rfind('/') + 1);
+      unit += utlFormat(kPidFileElsewhereComment, directory.c_str(), file.c_str());
+    }
+    unit += "RuntimeDirectory=" + runtime.value_or(directory) + "\nPIDFile=" + specifiersEscaped(request.pidFile) +
+            "\n";
+  }
   unit += "\n[Install]\nWantedBy=multi-user.target\n";
   return true;
 }

@@ -54,9 +54,21 @@ void dmnKeepHistory(std::vector<std::string>& environment);
 /// One word of a systemd command line: quoted when systemd would split or
 /// unescape it, with '%' and '$' doubled, which systemd would expand.
 std::string dmnSystemdWord(std::string_view word);
-/// The systemd unit that runs the launcher at launcher with args as a
-/// service named name, into unit; pidFile may be null. False with why when
-/// the name or the pid file holds a control character, which no setting of
-/// a unit can hold.
-bool dmnUnit(const std::string& name, const std::string& launcher, const std::vector<std::string>& args,
-             const char* pidFile, std::string& unit, std::string& why);
+/// What the unit that +unit prints is made of.
+struct UnitRequest {
+  std::string name;               ///< the application's name
+  std::string launcher;           ///< the launcher's real path
+  std::vector<std::string> args;  ///< the words after +unit: "--user NAME" first, then the service's command line
+  std::string pidFile;            ///< the pidfile directive's, absolute; empty without one
+  bool caches = false;            ///< the start-up cache or extracted jars or runtime: a cache directory
+  bool reopensLog = false;        ///< daemonsupport: a hang-up reopens the log
+  int restartCode = 0;            ///< restartonexit's code; 0 without
+  bool readinessSet = false;      ///< the configuration says when the application is ready
+};
+/// The systemd unit that runs the launcher as a service, into unit: the
+/// settings of systemd's that the configuration needs (CacheDirectory=,
+/// RuntimeDirectory= for the pid file, ExecReload=, RestartForceExitStatus=)
+/// and User= and Group= for --user NAME. False with why when --user has no
+/// name, or the name, the user or the pid file holds a control character,
+/// which no setting of a unit can hold.
+bool dmnUnit(const UnitRequest& request, std::string& unit, std::string& why);

@@ -165,7 +165,15 @@ void utlSetInEnvironment(std::vector<std::string>& environment, std::string_view
 /// own line break) on standard error. Every user-facing error goes through here.
 /// Control characters other than newline and tab, which may come from a
 /// configuration line or an argument, are written escaped ("\x1b").
+/// Where standard error is the journal's stream (utlIsJournalStream), each
+/// line begins with its priority as sd-daemon(3) writes it: "<4>" for a
+/// message beginning "Warning: ", "<5>" for "NOTE: ", "<3>" for the others.
 void utlReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// True when fd is the stream of systemd's journal that JOURNAL_STREAM
+/// ("device:inode") names; never in set-ID mode, whose caller sets the
+/// environment. A shell started by a service passes the variable on to
+/// programs whose output goes elsewhere: only the stream itself counts.
+bool utlIsJournalStream(int fd);
 /// The text printf would write for format and its arguments.
 std::string utlFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -1,9 +1,11 @@
 // The one place user messages and deliberate ends of the process go through.
 
 #include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +45,39 @@ std::string utlEscapeControls(std::string_view text) {
 
 namespace {
 
+// sd-daemon(3) priorities, which the journal reads at the start of a line:
+// the launcher's own messages are errors, but for its warnings and notes.
+constexpr const char* kJournalError = "<3>";
+constexpr const char* kJournalWarning = "<4>";
+constexpr const char* kJournalNotice = "<5>";
+
+struct ReportState {
+  /// The last message ended inside a line, which the next one continues.
+  std::atomic<bool> midLine{false};
+};
+
+ReportState reportState;
+
+const char* journalPriority(std::string_view text) {
+  if (text.starts_with("Warning: ")) return kJournalWarning;
+  if (text.starts_with("NOTE: ")) return kJournalNotice;
+  return kJournalError;
+}
+
+// Each line the message starts carries its priority; the application's
+// own output, which the journal also takes, is none of the launcher's.
+std::string withPriorities(std::string_view text) {
+  const char* priority = journalPriority(text);
+  std::string marked;
+  bool lineStart = !reportState.midLine.load(std::memory_order_relaxed);
+  for (char c : text) {
+    if (lineStart) marked += priority;
+    marked += c;
+    lineStart = c == '\n';
+  }
+  return marked;
+}
+
 std::string formatArguments(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
@@ -71,7 +106,23 @@ void utlReport(const char* format, ...) {
   // Text a terminal would act upon (an escape sequence in a bad line, say)
   // is shown, not obeyed.
   std::string shown = utlEscapeControls(text);
+  if (shown.empty()) return;
+  if (utlIsJournalStream(STDERR_FILENO)) shown = withPriorities(shown);
+  reportState.midLine.store(shown.back() != '\n', std::memory_order_relaxed);
   std::fwrite(shown.data(), 1, shown.size(), stderr);
+}
+
+bool utlIsJournalStream(int fd) {
+  // The caller of a set-ID launch sets the environment, and would name a
+  // stream of their own.
+  if (utlIsSetIdMode()) return false;
+  const char* value = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  char extra = 0;
+  if (value == nullptr || std::sscanf(value, "%llu:%llu%c", &device, &inode, &extra) != 2) return false;
+  struct stat status {};
+  return fstat(fd, &status) == 0 && status.st_dev == device && status.st_ino == inode;
 }
 
 bool utlIsSetIdMode() {

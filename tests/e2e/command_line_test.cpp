@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "launcher.h"
 
 namespace {
@@ -120,18 +122,87 @@ TEST_F(CommandLineTest, DisabledOptionsReachTheApplicationAndEnabledOnesDoNot) {
 // Ready for systemctl edit --full --force: the real file, and each argument
 // as systemd reads it back.
 TEST_F(CommandLineTest, UnitRunsTheInstalledApplicationAsAService) {
-  dir.writeFile("app/bin/myapp.config", "pidfile ../run/myapp.pid\n");
+  dir.writeFile("app/bin/myapp.config", "daemonsupport /var/log\n");
   ProcessResult result = run({"-v", "+unit", "--port", "80", "two words", "say \"hi\"\\", "50%", "$HOME", ""});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "[Unit]\nDescription=myapp\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + launcher +
-                            " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\nKillMode=mixed\n"
-                            "TimeoutStopSec=90\n#WatchdogSec=30\nRestart=on-failure\nSuccessExitStatus=143\nPIDFile=" +
-                            dir.file("app/run/myapp.pid") + "\n\n[Install]\nWantedBy=multi-user.target\n");
+  EXPECT_NE(result.out.find("\nExecStart=" + launcher + " --port 80 \"two words\" \"say \\\"hi\\\"\\\\\" 50%% $$HOME \"\"\n"
+                            "ExecReload=/bin/kill -HUP $MAINPID\nKillMode=mixed\n"),
+            std::string::npos)
+      << result.out;
   // Given as another option's value, +unit still prints the unit, without arguments.
   result = run({"+javahome", "+unit"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("\nExecStart=" + launcher + "\nKillMode=mixed\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\nExecStart=" + launcher + "\nExecReload="), std::string::npos) << result.out;
+}
+
+// The README's example unit is what +unit prints for its example
+// configuration, word for word.
+TEST_F(CommandLineTest, ReadmeUnitIsWhatUnitPrints) {
+  const std::string readme = readFile(README_PATH);
+  std::size_t at = readme.find("### Running as a service");
+  auto next = [&](const std::string& open, const std::string& close) {
+    at = readme.find(open, at) + open.size();
+    return readme.substr(at, readme.find(close, at) - at);
+  };
+  const std::string config = next("`/opt/myapp/bin/myapp.config`\n\n```\n", "```\n");
+  std::istringstream command(next("\n`/opt/myapp/bin/myapp +unit ", "` prints"));
+  std::string unit = next("```ini\n", "```\n");
+  std::string installed = installLauncher(dir, "opt/myapp/bin/myapp");
+  dir.writeFile("opt/myapp/bin/myapp.config", config);
+  std::vector<std::string> args = {installed, "+unit"};
+  for (std::string word; command >> word;) args.push_back(word);
+  unit.replace(unit.find("ExecStart=/opt/myapp/bin/myapp"), 30, "ExecStart=" + installed);
+  EXPECT_EQ(runLauncher(installed, args, {{"PATH", kPathWithoutJava}}, dir.path()).out, unit);
+}
+
+// What the configuration needs of systemd is in the unit: a cache directory
+// for what it caches or extracts, a runtime directory for its pid file, a
+// reload for its log, the restart status; and the user it runs as.
+TEST_F(CommandLineTest, UnitHasWhatTheConfigurationNeeds) {
+  const std::string hash(64, 'a');
+  const std::string cache = "# The start-up cache and what the application extracts ($CACHE_DIRECTORY).\n"
+                            "CacheDirectory=myapp\n";
+  struct Case {
+    std::string config;
+    std::vector<std::string> args;
+    std::string lines;  ///< found in the unit, or the message without one
+    int status = 0;
+  } cases[] = {
+      {"options startupcache\n", {}, cache},
+      {"packedjar " + hash + " lib.jar\n", {}, cache},
+      {"packedruntime " + hash + "\n", {}, cache},
+      {"pidfile /run/svc/a/myapp.pid\n", {},
+       "other tools.\nRuntimeDirectory=svc/a\nPIDFile=/run/svc/a/myapp.pid\n"},
+      {"pidfile ../run/myapp.pid\n", {},
+       "#User=myapp\n# systemd knows the main process without a pid file: this one is for other tools.\n"
+       "# A user other than root writes it in RuntimeDirectory=: \"pidfile /run/myapp/myapp.pid\".\n"
+       "RuntimeDirectory=myapp\nPIDFile=" + dir.file("app/run/myapp.pid") + "\n\n[Install]"},
+      {"restartonexit 3\n", {},
+       "SuccessExitStatus=143\n# The launcher restarts the application itself on status 3 (restartonexit),\n"
+       "# up to restartlimit times, and systemd restarts the unit on top of that:\n"
+       "# the counts multiply. To leave restarts to systemd, remove restartonexit.\nRestartForceExitStatus=3\n"},
+      {"options notifyready\n", {}, "NotifyAccess=main\nExecStart="},
+      {"", {"--user", "nobody"}, "SuccessExitStatus=143\nUser=nobody\nGroup=nogroup\n\n[Install]"},
+      {"", {"--user=no one%"}, "User=no one%%\nGroup=no one%%\n"},
+      {"", {"--user"}, "Error: +unit prints no unit: --user needs the name of the user the service runs as.\n", 1},
+      {"", {"--user", "a\nb"},
+       "Error: +unit prints no unit: the user \"a\\x0ab\" holds control characters, which a unit cannot hold.\n", 1},
+  };
+  for (const Case& c : cases) {
+    dir.writeFile("app/bin/myapp.config", c.config);
+    std::vector<std::string> args = {"+unit"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProcessResult result = run(args);
+    EXPECT_EQ(result.status, c.status) << c.config << result.err;
+    if (c.status != 0) {
+      EXPECT_EQ(result.err, c.lines);
+      continue;
+    }
+    EXPECT_NE(result.out.find(c.lines), std::string::npos) << c.config << result.out;
+    // Readiness is advised where the configuration says nothing of it.
+    EXPECT_EQ(result.out.find("\n# Ready once") == std::string::npos, c.config == "options notifyready\n");
+  }
 }
 
 }  // namespace

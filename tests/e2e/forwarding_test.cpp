@@ -57,9 +57,20 @@ class Listener {
 class ForwardingTest : public ::testing::Test {
  protected:
   void SetUp() override { launcher = installLauncher(dir, "app/bin/myapp"); }
-  ProcessResult run(std::vector<std::string> args, const std::string& cwd) {
+  ProcessResult run(std::vector<std::string> args, const std::string& cwd,
+                    std::map<std::string, std::optional<std::string>> env = {}) {
     args.insert(args.begin(), launcher);
-    return runLauncher(launcher, args, {{"PATH", kPathWithoutJava}}, cwd);
+    env.emplace("PATH", kPathWithoutJava);
+    return runLauncher(launcher, args, env, cwd);
+  }
+  // As systemd runs a service: standard error is the journal's stream,
+  // which JOURNAL_STREAM names.
+  ProcessResult runJournaled(std::vector<std::string> args, const std::string& cwd) {
+    args.insert(args.begin(), {"sh", "-c",
+                               "JOURNAL_STREAM=$(/usr/bin/stat -L -c %d:%i /proc/$$/fd/2) PATH=" + kPathWithoutJava +
+                                   " exec \"$0\" \"$@\"",
+                               launcher});
+    return runLauncher("/bin/sh", args, {}, cwd);
   }
   TempDir dir;
   std::string launcher;
@@ -78,7 +89,8 @@ TEST_F(ForwardingTest, ArgumentsGoToTheRunningInstanceAsAbsolutePaths) {
 
 TEST_F(ForwardingTest, NoInstanceOrAnotherUsersListenerMeansANormalStart) {
   dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(freeLoopbackPort()) + "\n");
-  ProcessResult result = run({"+shell", "a.txt", "b.txt"}, dir.path());
+  // A journal stream that is not standard error changes nothing.
+  ProcessResult result = run({"+shell", "a.txt", "b.txt"}, dir.path(), {{"JOURNAL_STREAM", "8:4242"}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Can't send message\n" + kNoJavaMsg);
 
@@ -88,8 +100,14 @@ TEST_F(ForwardingTest, NoInstanceOrAnotherUsersListenerMeansANormalStart) {
   dir.writeFile("app/bin/myapp.config", "socket " + std::to_string(foreign.port()) + "\n");
   result = run({"+shell", "a.txt"}, dir.path());
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Warning: 127.0.0.1:" + std::to_string(foreign.port()) +
-                            " belongs to another user; the arguments are not forwarded to it.\n" + kNoJavaMsg);
+  const std::string warning = "Warning: 127.0.0.1:" + std::to_string(foreign.port()) +
+                              " belongs to another user; the arguments are not forwarded to it.\n";
+  EXPECT_EQ(result.err, warning + kNoJavaMsg);
+  // In the journal, each line of the launcher's carries its priority.
+  result = runJournaled({"+shell", "a.txt"}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "<4>" + warning + "<3>Unable to find a JDK or JRE.\n<3>Check your installation and use "
+                        "+javahome to specify the JDK or JRE location\n<3>" + kNoJavaFix);
 }
 
 TEST_F(ForwardingTest, NothingToForwardOrNoPortMeansANormalStart) {

@@ -170,6 +170,17 @@ TEST_P(RunTest, FailuresEndWithOneAndNoRestart) {
     // Only the application that was started was ever ready.
     EXPECT_EQ(manager.messages(), c.heard) << c.config;
   }
+  // Under the journal, the launcher's own line is an error; what the JVM
+  // prints of the exception is the application's output, left as it is.
+  configure("mainclass jltest.Missing\n");
+  ProcessResult result = runLauncher(
+      "/bin/sh", {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/2) exec \"$0\"", launcher},
+      {{"PATH", "/usr/bin:/bin"}}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.err.starts_with("<3>Failed to load class jltest.Missing\nException in thread \"main\" "
+                                     "java.lang.NoClassDefFoundError: jltest/Missing\nCaused by: "))
+      << result.err;
+  EXPECT_EQ(occurrences(result.err, "<3>"), 1) << result.err;
 }
 
 TEST_P(RunTest, ArgumentsArriveAsWithTheJavaCommand) {

@@ -185,7 +185,8 @@ TEST_P(StartupCacheTest, PrintedCommandUsesTheArchive) {
 }
 
 // A service of systemd's with CacheDirectory= may have neither HOME nor
-// XDG_CACHE_HOME: the cache is in the first directory the manager made.
+// XDG_CACHE_HOME (a root service), or a HOME it cannot write (User=,
+// DynamicUser=): the cache is in the first directory the manager made.
 TEST_P(StartupCacheTest, ServicesCacheDirectoryHoldsTheCache) {
   if (GetParam() != testJdkHome()) GTEST_SKIP() << "the directory does not depend on the runtime";
   std::string service = dir.makeDir("service");
@@ -198,6 +199,26 @@ TEST_P(StartupCacheTest, ServicesCacheDirectoryHoldsTheCache) {
   archiveAndStamp();
   EXPECT_TRUE(runMapped(bare)) << readFile(log);
   EXPECT_FALSE(fs::exists(dir.file("cache")));
+
+  // A DynamicUser= service: a user of its own without a home, and the
+  // directory reached through the link systemd makes to it.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+  fs::permissions(dir.path(), fs::perms(0755));
+  std::string owned = dir.makeDir("var/cache/private/myapp");
+  std::string logs = dir.makeDir("logs");
+  for (const std::string& mine : {owned, logs}) ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
+  dir.symlink("private/myapp", "var/cache/myapp");
+  std::string config = readFile(dir.file("app/bin/myapp.config"));
+  config.replace(config.find(log), log.size(), logs + "/classes.log");
+  dir.writeFile("app/bin/myapp.config", config);
+  log = logs + "/classes.log";
+  cache = owned + "/jlauncher";
+  bare.argv = {"env", "-i", "CACHE_DIRECTORY=" + dir.file("var/cache/myapp"), "HOME=/nonexistent",
+               "PATH=" + std::string(kPathWithoutJava), "/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+               "--clear-groups", launcher, "status", "0"};
+  EXPECT_FALSE(runMapped(bare));
+  archiveAndStamp();
+  EXPECT_TRUE(runMapped(bare)) << readFile(log);
 }
 
 TEST_P(StartupCacheTest, UnwritableCacheDirectoryMeansRunningWithout) {
