@@ -87,6 +87,10 @@ std::shared_ptr<Awaiting> awaiting;
 std::thread awaitingThread;
 /// READY=1 has been sent, by whichever thread.
 std::atomic<bool> readySent{false};
+/// Held while a thread is stopped and its handle released: main failing
+/// before readiness stops the wait for ports on the main thread while the
+/// JVM's exit hook, on another, may stop the same thread.
+std::mutex stopping;
 
 std::optional<std::string> variable(const char* name) {
   const char* value = hmdGetEnvironmentValue(name);
@@ -262,6 +266,7 @@ void ntfStartWatchdog(bool (*answers)()) {
 }
 
 void ntfStopWatchdog() {
+  std::lock_guard<std::mutex> guard(stopping);
   // A thread still inside the JVM after the wait may never come back from
   // it; once it does, it sees that it is to stop and ends, touching only
   // what it shares.
@@ -284,6 +289,7 @@ void ntfAwaitListening(const std::vector<int>& ports) {
 }
 
 void ntfStopAwaiting() {
+  std::lock_guard<std::mutex> guard(stopping);
   if (!awaiting) return;
   stopThread(awaiting, awaitingThread);
   awaiting.reset();

@@ -88,4 +88,21 @@ TEST(NotifyTest, ReadyOnceTheProcessListensOnEachPort) {
   ntfHideFromJvm();
 }
 
+// Main failing before readiness stops the wait on its thread while the JVM's
+// exit hook stops it on another: one of them stops it, and nothing is sent.
+TEST(NotifyTest, TwoThreadsStopTheWaitForPortsAtOnce) {
+  NotifyListener manager(true, "");
+  serve(manager, "1");
+  for (int round = 0; round < 100; ++round) {
+    ntfAwaitListening({1});
+    std::thread other(ntfStopAwaiting);
+    ntfStopAwaiting();
+    other.join();
+    EXPECT_TRUE(ntfIsStillStarting());
+    EXPECT_EQ(manager.messages().back(), "STATUS=waiting for port 1");
+  }
+  ntfTerm();
+  ntfHideFromJvm();
+}
+
 }  // namespace

@@ -101,14 +101,20 @@ bool stamp(int fd) {
 }
 
 // A directory of the user's own below a trusted one, made when missing.
+// False with *error set, and errno ENOENT when it is missing still (removed
+// since it was made, or its parent is missing).
 bool ownDirectory(const std::string& path, std::string* error) {
   struct stat info;
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    *error = "cannot make '" + path + "': " + systemError(errno);
+    const int cause = errno;
+    *error = "cannot make '" + path + "': " + systemError(cause);
+    errno = cause;
     return false;
   }
-  if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+  const int cause = lstat(path.c_str(), &info) != 0 ? errno : 0;
+  if (cause != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
     *error = "'" + path + "' is not a directory of the user's";
+    errno = cause != 0 ? cause : ENOTDIR;
     return false;
   }
   return true;
@@ -126,13 +132,21 @@ class ExtractionLock {
 
   // Makes the directories, then takes the lock at path, waiting for its
   // holder. A removal deletes a copy's lock file while it holds it: whoever
-  // waited on that file holds a lock of nothing then, and starts again.
+  // waited on that file holds a lock of nothing then, and starts again. A
+  // removal of a jar's copy that ran before the lock was there removes the
+  // directory just made, which is made again.
   bool take(const std::vector<std::string>& directories, const std::string& path, std::string* error) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+      bool made = true;
       for (const std::string& directory : directories) {
-        if (!ownDirectory(directory, error)) return false;
+        if (!ownDirectory(directory, error)) {
+          if (errno != ENOENT) return false;
+          made = false;
+        }
       }
+      if (!made) continue;
       fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ < 0 && errno == ENOENT) continue;
       if (fd_ < 0) {
         *error = "cannot lock '" + path + "': " + systemError(errno);
         return false;

@@ -829,9 +829,13 @@ std::optional<PackElfNeeds> packElfNeeds(const std::string& path) {
   std::vector<unsigned char> table(entrySize * count);
   if (!read(sections, table.data(), table.size())) return std::nullopt;
   // A section's bytes, of a size no real file comes near.
+  // Its size is checked before anything is allocated for it: a damaged or
+  // hostile header may claim exabytes.
   auto contents = [&](const unsigned char* section, auto* into) {
-    into->resize(number(section + 32, 8));
-    return into->size() <= (64u << 20) && read(number(section + 24, 8), into->data(), into->size());
+    const std::uint64_t size = number(section + 32, 8);
+    if (size > (64u << 20)) return false;
+    into->resize(size);
+    return read(number(section + 24, 8), into->data(), into->size());
   };
   PackElfNeeds needs;
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -859,7 +863,11 @@ std::optional<PackElfNeeds> packElfNeeds(const std::string& path) {
         std::uint64_t name = number(data.data() + aux + 8, 4);
         if (name < names.size()) {
           std::string version = names.c_str() + name;
-          bool glibc = version.starts_with("GLIBC_") && std::isdigit(static_cast<unsigned char>(version[6]));
+          // Only a version the launcher can compare, as it reads the
+          // packedruntime line: GLIBC_PRIVATE and the like are no floor,
+          // and anything else would make a line no launch accepts.
+          bool glibc = version.starts_with("GLIBC_") && std::isdigit(static_cast<unsigned char>(version[6])) &&
+                       version.size() <= 6 + 16 && version.find_first_not_of("0123456789.", 6) == std::string::npos;
           if (glibc && (!needs.glibc || packGlibcBelow(*needs.glibc, version.substr(6)))) {
             needs.glibc = version.substr(6);
           }

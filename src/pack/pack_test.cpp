@@ -404,6 +404,44 @@ TEST_F(PackTest, WhatTheRuntimeNeedsOfTheMachineIsWarnedOf) {
                           debianNeeds}));
 }
 
+// ELF files made by hand, as a runtime could carry them: a section that
+// claims more bytes than any file holds, and versions the launcher could not
+// compare, give no floor and no failure; a real version still does.
+TEST_F(PackTest, DamagedElfFilesGiveNoGlibcFloor) {
+  // A header, then a null section, the strings and the needed versions.
+  auto elf = [](const std::string& version, std::uint64_t verneedSize) {
+    auto put = [](std::string& to, std::size_t at, std::uint64_t value, int bytes) {
+      for (int i = 0; i < bytes; ++i) to[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    const std::string strings = std::string(1, '\0') + version + '\0';
+    std::string verneed(32, '\0');
+    put(verneed, 0, 1, 2), put(verneed, 2, 1, 2), put(verneed, 8, 16, 4), put(verneed, 24, 1, 4);
+    std::string file(64 + 3 * 64, '\0');
+    file.replace(0, 6, "\x7f" "ELF\x02\x01");
+    put(file, 40, 64, 8), put(file, 58, 64, 2), put(file, 60, 3, 2);
+    const std::size_t data = file.size();
+    put(file, 128 + 4, 3, 4), put(file, 128 + 24, data, 8), put(file, 128 + 32, strings.size(), 8);
+    put(file, 192 + 4, 0x6ffffffe, 4), put(file, 192 + 24, data + strings.size(), 8);
+    put(file, 192 + 32, verneedSize, 8), put(file, 192 + 40, 1, 4);
+    return file + strings + verneed;
+  };
+  const struct {
+    std::string version;
+    std::uint64_t verneedSize;
+    std::optional<std::string> floor;
+  } rows[] = {
+      {"GLIBC_2.34", 32, "2.34"},
+      {"GLIBC_2.34", 1ULL << 62, std::nullopt},
+      {"GLIBC_2.34\npackedjar x", 32, std::nullopt},
+      {"GLIBC_2.3x", 32, std::nullopt},
+      {"GLIBC_PRIVATE", 32, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(packGlibcFloor(dir.writeFile("lib.so", elf(row.version, row.verneedSize))), row.floor)
+        << row.version << " " << row.verneedSize;
+  }
+}
+
 // The runtime's entries follow the jars', in name order, with their modes
 // (set-ID bits cleared), and the comment names the runtime by the hash of
 // their names, modes and data.
