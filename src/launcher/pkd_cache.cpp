@@ -334,8 +334,10 @@ PkdRemoval pkdRemoveCopies(const std::string& base, time_t unusedSince) {
 bool pkdPruneCache(const std::string& base, time_t now) {
   std::string marker = base + "/" + kPruneMarker;
   struct stat info;
-  // A time ahead of the clock is one a clock set back left.
-  if (lstat(marker.c_str(), &info) == 0 && info.st_mtim.tv_sec <= now && now - info.st_mtim.tv_sec < kDay) {
+  // Fresh within a day either way: another launch may have marked it a
+  // moment after this one read the clock, and a time a day or more ahead is
+  // one a clock set back left.
+  if (lstat(marker.c_str(), &info) == 0 && info.st_mtim.tv_sec > now - kDay && info.st_mtim.tv_sec < now + kDay) {
     return false;
   }
   // Marked first: the launches that start meanwhile leave it to this one.

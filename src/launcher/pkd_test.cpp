@@ -231,6 +231,11 @@ TEST(PkdTest, APruneRemovesCopiesUnusedFor30Days) {
     flock(fd, how);
     return fd;
   };
+  auto marked = [&](const TempDir& d, time_t when) {
+    jar(d, "j1", 31);
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    utimensat(AT_FDCWD, d.writeFile("cache/.pruned", "").c_str(), times, 0);
+  };
   struct Case {
     const char* what;
     std::function<int(const TempDir&)> arrange;  ///< the descriptor of a lock held during the prune, or -1
@@ -264,6 +269,10 @@ TEST(PkdTest, APruneRemovesCopiesUnusedFor30Days) {
       {"pruned within the day",
        [&](const TempDir& d) { return jar(d, "j1", 31), d.writeFile("cache/.pruned", ""), -1; },
        {"jars/j1/app.jar"}, {}, false},
+      {"pruned by a launch that read the clock later", [&](const TempDir& d) { return marked(d, now + 5), -1; },
+       {"jars/j1/app.jar"}, {}, false},
+      {"marked before the clock was set back", [&](const TempDir& d) { return marked(d, now + 2 * day), -1; },
+       {}, {"jars/j1"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
