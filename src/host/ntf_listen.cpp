@@ -58,8 +58,10 @@ std::set<int> ntfOwnListeningPorts() {
     listening.merge(ntfListeningSockets(text.str()));
   }
   std::set<int> ports;
-  // Most polls find nothing listening at all: the descriptors, of which a
-  // JVM has hundreds, are read only when something does.
+  // In a service's own network namespace most polls find nothing listening
+  // at all: the descriptors, of which a JVM has hundreds, are read only when
+  // something does. In the host's, other servers' rows are read each poll,
+  // which lasts only while the application starts.
   if (listening.empty()) return ports;
   DIR* dir = opendir(kDescriptors);
   if (dir == nullptr) return ports;
