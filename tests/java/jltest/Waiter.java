@@ -10,7 +10,8 @@ import com.corvane.launcher.JavaLauncher;
 /**
  * Waits for the launcher's shutdown calls: prints "ready", then runs until cleanup has been called as many times as
  * its first argument says (0: not at all). With "linger", a non-daemon thread keeps the JVM alive for a minute after
- * main has returned; with "hook", a shutdown hook says when it runs; with "until=FILE", main also waits until FILE
+ * main has returned; with "hook", a shutdown hook says when it runs; with "stoplinger" too, that hook first ends the
+ * lingering thread and waits for it, as a server's hook stops its threads; with "until=FILE", main also waits until FILE
  * exists, so that the caller decides when the application may end; with "notify", it tells the service manager
  * its status (holding line breaks that must not start assignments of their own) and that it is ready, and which
  * notify variables it sees; with "listen=PORT[,PORT...]", a thread listens on each port of 127.0.0.1 in turn, 300 ms
@@ -20,11 +21,24 @@ public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
     private static final AtomicInteger running = new AtomicInteger();
     private static final java.util.List<java.net.ServerSocket> listening = new java.util.concurrent.CopyOnWriteArrayList<>();
+    private static volatile Thread linger;
 
     public static void main(String[] args) throws Exception {
         int stopAfter = Integer.parseInt(args[0]);
+        boolean stopLinger = java.util.Arrays.asList(args).contains("stoplinger");
         if (java.util.Arrays.asList(args).contains("hook")) {
-            Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook")));
+            Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+                Thread lingering = linger;
+                if (stopLinger && lingering != null) {
+                    lingering.interrupt();
+                    try {
+                        lingering.join();
+                    } catch (InterruptedException e) {
+                        // the hook ends all the same
+                    }
+                }
+                System.out.println("shutdown hook");
+            }));
         }
         Path until = java.util.Arrays.stream(args).filter(arg -> arg.startsWith("until="))
                 .map(arg -> Paths.get(arg.substring(6))).findFirst().orElse(null);
@@ -54,11 +68,11 @@ public class Waiter {
             Thread.sleep(20);
         }
         if (java.util.Arrays.asList(args).contains("linger")) {
-            Thread linger = new Thread(() -> {
+            linger = new Thread(() -> {
                 try {
                     Thread.sleep(60_000);
                 } catch (InterruptedException e) {
-                    // ends
+                    System.out.println("linger ends");
                 }
             });
             linger.start();
