@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <limits>
 #include <optional>
 
 #include "config/cfg.h"
@@ -22,6 +21,7 @@
 #include "util/sha256.h"
 #include "util/utl.h"
 #include "util/utrace.h"
+#include "util/version.h"
 
 namespace {
 
@@ -67,24 +67,6 @@ std::string systemGlibc() {
   std::size_t size = confstr(_CS_GNU_LIBC_VERSION, text, sizeof text);
   std::string_view version(text, size > 0 && size <= sizeof text ? size - 1 : 0);
   return version.starts_with("glibc ") ? std::string(version.substr(std::strlen("glibc "))) : "";
-}
-
-// glibc versions compare number by number (2.17 < 2.28 < 2.34), a missing
-// number counting as 0.
-bool versionBelow(std::string_view a, std::string_view b) {
-  auto next = [](std::string_view& text) {
-    unsigned value = 0;
-    std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (read.ec == std::errc::result_out_of_range) value = std::numeric_limits<unsigned>::max();
-    std::size_t used = static_cast<std::size_t>(read.ptr - text.data());
-    text.remove_prefix(used < text.size() && text[used] == '.' ? used + 1 : text.size());
-    return value;
-  };
-  while (!a.empty() || !b.empty()) {
-    unsigned x = next(a), y = next(b);
-    if (x != y) return x < y;
-  }
-  return false;
 }
 
 // A file the user's launches stamped and nobody changed since.
@@ -558,7 +540,7 @@ std::optional<PkdPrepared> pkdPrepare(bool javaHomeNamed) {
   // A runtime built for a newer glibc would fail only once extracted, with
   // the dynamic loader's words about symbol versions.
   const char* floor = runtime != nullptr ? cfgGetPackedRuntimeGlibc() : nullptr;
-  if (std::string found = systemGlibc(); floor != nullptr && !found.empty() && versionBelow(found, floor)) {
+  if (std::string found = systemGlibc(); floor != nullptr && !found.empty() && utlVersionBelow(found, floor)) {
     utlReport(kGlibcTooOldMsg, appName, floor, found.c_str());
     return std::nullopt;
   }

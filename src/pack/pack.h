@@ -190,9 +190,6 @@ std::optional<PackElfNeeds> packElfNeeds(const std::string& path);
 /// for a file that is no 64-bit little-endian ELF file or needs none.
 std::optional<std::string> packGlibcFloor(const std::string& path);
 
-/// Whether glibc version a is older than b, compared number by number
-/// (2.17 < 2.28 < 2.34).
-bool packGlibcBelow(const std::string& a, const std::string& b);
 
 /// The newest glibc that the files of a Java home at home need: its
 /// lib/**/*.so and bin/* files, each read once; none when none names one.

@@ -29,6 +29,7 @@
 
 #include "pack/pack.h"
 #include "util/sha256.h"
+#include "util/version.h"
 
 extern char** environ;
 
@@ -734,7 +735,7 @@ std::optional<std::pair<std::string, std::string>> runtimeGlibcFloor(const PackR
   for (const PackRuntimeEntry& entry : runtime.entries) {
     if (!S_ISREG(entry.mode) || entry.outside) continue;
     std::optional<std::string> floor = packGlibcFloor(entry.path);
-    if (floor && (!newest || packGlibcBelow(newest->first, *floor))) {
+    if (floor && (!newest || utlVersionBelow(newest->first, *floor))) {
       newest.emplace(*floor, entry.name.substr(std::strlen(kRuntimePrefix)));
     }
   }
@@ -771,7 +772,7 @@ std::optional<std::pair<std::string, std::string>> olderGlibcJdk(const std::stri
     std::string refused;
     if (!version || (used && *version / 1000000 < *used / 1000000) || !checkVersion(home, comment, &refused)) continue;
     std::optional<std::string> jdkFloor = packJdkGlibcFloor(home);
-    if (jdkFloor && packGlibcBelow(*jdkFloor, best ? best->second : floor)) best.emplace(home, *jdkFloor);
+    if (jdkFloor && utlVersionBelow(*jdkFloor, best ? best->second : floor)) best.emplace(home, *jdkFloor);
   }
   return best;
 }
@@ -782,7 +783,7 @@ std::optional<std::pair<std::string, std::string>> olderGlibcJdk(const std::stri
 void warnAboutGlibc(const PackRequest& request, const std::string& source, const std::string& comment,
                     const std::pair<std::string, std::string>& needed, PackRuntime* runtime) {
   std::optional<std::string> launcher = packGlibcFloor(resolved(request.launcher));
-  if (!launcher || !packGlibcBelow(*launcher, needed.first)) return;
+  if (!launcher || !utlVersionBelow(*launcher, needed.first)) return;
   const char* floor = needed.first.c_str();
   if (std::optional<std::pair<std::string, std::string>> jdk = olderGlibcJdk(source, comment, needed.first)) {
     runtime->warnings.push_back(packFormat(kGlibcAboveLauncherJdkMsg, floor, needed.second.c_str(), launcher->c_str(),
@@ -868,7 +869,7 @@ std::optional<PackElfNeeds> packElfNeeds(const std::string& path) {
           // and anything else would make a line no launch accepts.
           bool glibc = version.starts_with("GLIBC_") && std::isdigit(static_cast<unsigned char>(version[6])) &&
                        version.size() <= 6 + 16 && version.find_first_not_of("0123456789.", 6) == std::string::npos;
-          if (glibc && (!needs.glibc || packGlibcBelow(*needs.glibc, version.substr(6)))) {
+          if (glibc && (!needs.glibc || utlVersionBelow(*needs.glibc, version.substr(6)))) {
             needs.glibc = version.substr(6);
           }
         }
@@ -889,26 +890,13 @@ std::optional<std::string> packGlibcFloor(const std::string& path) {
   return needs ? needs->glibc : std::nullopt;
 }
 
-bool packGlibcBelow(const std::string& a, const std::string& b) {
-  std::istringstream left(a), right(b);
-  for (;;) {
-    int x = -1, y = -1;
-    char dot;
-    bool more = static_cast<bool>(left >> x), other = static_cast<bool>(right >> y);
-    if (!more || !other) return !more && other;
-    if (x != y) return x < y;
-    left >> dot;
-    right >> dot;
-  }
-}
-
 std::optional<std::string> packJdkGlibcFloor(const std::string& home) {
   std::optional<std::string> newest;
   auto consider = [&newest](const fs::directory_entry& entry) {
     std::error_code ec;
     if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) return;
     std::optional<std::string> floor = packGlibcFloor(entry.path().string());
-    if (floor && (!newest || packGlibcBelow(*newest, *floor))) newest = floor;
+    if (floor && (!newest || utlVersionBelow(*newest, *floor))) newest = floor;
   };
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(home + "/bin", ec)) consider(entry);
@@ -923,7 +911,7 @@ std::optional<std::string> packLauncherWarning(const std::string& path) {
   std::optional<PackElfNeeds> needs = packElfNeeds(resolved(path));
   if (!needs) return std::nullopt;
   std::vector<std::string> missing;
-  if (needs->glibc && packGlibcBelow(kPortableGlibc, *needs->glibc)) missing.push_back("glibc " + *needs->glibc);
+  if (needs->glibc && utlVersionBelow(kPortableGlibc, *needs->glibc)) missing.push_back("glibc " + *needs->glibc);
   for (const std::string& library : needs->libraries) {
     if (std::find(std::begin(kGlibcLibraries), std::end(kGlibcLibraries), library) == std::end(kGlibcLibraries)) {
       missing.push_back(library);
