@@ -200,6 +200,7 @@ enum class Readiness {
 struct ReadinessSetting {
   Readiness kind = Readiness::kStarted;
   std::vector<int> ports;  ///< kListening: the ports that must all listen; none for any
+  bool named = false;      ///< a readiness directive chose it, or options notifyready
 };
 /// "started", "listening", "listening:PORT[,PORT...]", "mainreturned" or
 /// "application"; false for anything else, or a port outside 1 to 65535.

@@ -13,6 +13,9 @@ TEST_F(CheckDirectiveTest, OptionsFlipTheirFlags) {
   EXPECT_TRUE(cfgIsStartupCacheEnabled());
   EXPECT_EQ(cfgGetReadiness().kind, Readiness::kApplication);
   EXPECT_TRUE(cfgIsQuickStartEnabled());
+  // A readiness directive, in whichever line, says otherwise.
+  EXPECT_TRUE(process("readiness started\n").ok);
+  EXPECT_EQ(cfgGetReadiness().kind, Readiness::kStarted);
   EXPECT_TRUE(process("options strictvm,,strictvm,strictvm,allowjavaonpath,leavepathsrelative\n").ok);
   EXPECT_FALSE(cfgIsStrictVMCheckEnabled());
   EXPECT_FALSE(cfgIsAllowJavaOnPathEnabled());

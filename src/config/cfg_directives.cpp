@@ -340,7 +340,7 @@ bool cfgSetReadiness(std::string& param) {
   std::string_view word = text.substr(0, text.find(':'));
   const auto* found = std::find_if(std::begin(kinds), std::end(kinds), [word](const auto& k) { return k.first == word; });
   if (found == std::end(kinds)) return false;
-  ReadinessSetting setting{.kind = found->second, .ports = {}};
+  ReadinessSetting setting{.kind = found->second, .ports = {}, .named = true};
   if (word.size() < text.size()) {
     // Only a listening service has ports to name, and then at least one.
     if (setting.kind != Readiness::kListening) return false;
@@ -363,7 +363,7 @@ bool cfgSetReadiness(std::string& param) {
 
 ReadinessSetting cfgGetReadiness() {
   ReadinessSetting setting = s().readiness;
-  if (setting.kind == Readiness::kStarted && s().notifyReady) setting.kind = Readiness::kApplication;
+  if (!setting.named && s().notifyReady) setting = {.kind = Readiness::kApplication, .ports = {}, .named = true};
   return setting;
 }
 

@@ -42,6 +42,12 @@ constexpr std::chrono::seconds kWatchdogJoinWait{1};
 /// start.
 constexpr std::chrono::milliseconds kFirstLook{20};
 constexpr std::chrono::milliseconds kLastLookInterval{200};
+/// While the service starts, the manager is asked to wait this much longer
+/// every tick the JVM answers in time: a long start stays alive, one whose
+/// JVM no longer answers fails at the manager's own timeout (beyond which
+/// alone an extension counts).
+constexpr std::chrono::seconds kStartTick{10};
+constexpr const char* kExtendStart = "EXTEND_TIMEOUT_USEC=30000000";
 /// Ready, and the status that said what was awaited cleared.
 constexpr const char* kReadyMessage = "READY=1\nSTATUS=";
 constexpr const char* kAwaitingSocketStatus = "STATUS=waiting for a listening socket";
@@ -66,7 +72,8 @@ struct Watchdog {
   bool stopping = false;
   bool finished = false;
   std::string socket;                      ///< the manager's address, as read at start
-  std::chrono::microseconds interval{0};
+  std::chrono::microseconds interval{0};   ///< the manager's watchdog interval, 0 for none
+  std::chrono::microseconds tick{0};       ///< how often the JVM is asked
 };
 
 /// What the thread that waits for listening sockets reads and waits on,
@@ -133,11 +140,16 @@ bool sendTo(const std::string& address, const std::string& message) {
 }
 
 // The lock is held but while the JVM is asked: whoever stops the watchdog
-// waits for a ping under way, never for the JVM.
+// waits for a ping under way, never for the JVM. Without a watchdog of the
+// manager's, the thread ends once the service is ready.
 void runWatchdog(std::shared_ptr<Watchdog> own, bool (*answers)()) {
   Watchdog& dog = *own;
+  bool watching = dog.interval.count() > 0;
+  std::chrono::microseconds limit = watching ? dog.interval : dog.tick;
   std::unique_lock<std::mutex> guard(dog.lock);
-  while (!dog.wake.wait_for(guard, dog.interval / 2, [&dog] { return dog.stopping; })) {
+  while (!dog.wake.wait_for(guard, dog.tick, [&dog] { return dog.stopping; })) {
+    bool starting = !readySent.load();
+    if (!watching && !starting) break;
     guard.unlock();
     auto asked = std::chrono::steady_clock::now();
     // A JVM held at a safepoint, or stopped, answers late or never: the
@@ -146,11 +158,12 @@ void runWatchdog(std::shared_ptr<Watchdog> own, bool (*answers)()) {
     auto took = std::chrono::steady_clock::now() - asked;
     guard.lock();
     if (dog.stopping) break;
-    if (answered && took < dog.interval) {
-      sendTo(dog.socket, kWatchdogPing);
+    if (answered && took < limit) {
+      if (watching) sendTo(dog.socket, kWatchdogPing);
+      if (starting && !readySent.load()) sendTo(dog.socket, kExtendStart);
     } else {
-      ut_tproda("The JVM did not answer the watchdog within %lld microseconds: no ping",
-                static_cast<long long>(dog.interval.count()));
+      ut_tproda("The JVM did not answer within %lld microseconds: no word to the service manager",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(limit).count()));
     }
   }
   dog.finished = true;
@@ -258,10 +271,13 @@ void ntfRestoreEnvironment(std::vector<std::string>& environment) {
 bool ntfSend(const std::string& message) { return state.socket && sendTo(*state.socket, message); }
 
 void ntfStartWatchdog(bool (*answers)()) {
-  if (state.watchdogMicroseconds <= 0 || watchdogThread.joinable()) return;
+  bool starting = ntfIsStillStarting();
+  if ((state.watchdogMicroseconds <= 0 && !starting) || watchdogThread.joinable()) return;
   watchdog = std::make_shared<Watchdog>();
   watchdog->socket = *state.socket;
   watchdog->interval = std::chrono::microseconds(state.watchdogMicroseconds);
+  watchdog->tick = watchdog->interval.count() > 0 ? std::min<std::chrono::microseconds>(watchdog->interval / 2, kStartTick)
+                                                  : std::chrono::microseconds(kStartTick);
   watchdogThread = std::thread(runWatchdog, watchdog, answers);
 }
 

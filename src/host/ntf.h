@@ -30,9 +30,12 @@ void ntfRestoreEnvironment(std::vector<std::string>& environment);
 /// Sends one message ("READY=1", "STATUS=…") to the service manager; false
 /// when there is no socket or the datagram could not be sent (traced).
 bool ntfSend(const std::string& message);
-/// Starts the watchdog thread when WATCHDOG_USEC asked for one: every half
-/// interval it calls answers, which must return within the interval for
-/// the ping "WATCHDOG=1" to be sent. Does nothing when already running.
+/// Starts the watchdog thread when WATCHDOG_USEC asked for one, or while the
+/// service is still starting: every half interval (at most every ten
+/// seconds) it calls answers, which must return within the interval for
+/// the ping "WATCHDOG=1" to be sent, and, until the service is ready, for the
+/// manager to be asked to wait longer for the start (EXTEND_TIMEOUT_USEC).
+/// Does nothing when already running.
 void ntfStartWatchdog(bool (*answers)());
 /// Stops the watchdog thread; it is joined when it ends within a second.
 void ntfStopWatchdog();

@@ -21,25 +21,30 @@ void serve(const NotifyListener& manager, const std::string& pid) {
 }
 
 // Only a JVM that answers within the interval keeps the service alive, and
-// only the process the watchdog is meant for pings.
+// only the process the watchdog is meant for pings; until the service is
+// ready, the same answer asks the manager to wait longer for the start.
 TEST(NotifyTest, WatchdogPingsOnlyForTimelyAnswers) {
   auto late = [] {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     return true;
   };
+  const std::string self = std::to_string(getpid());
   struct Case {
     bool (*answers)();
     std::string pid;
+    bool ready;
     bool pinged;
-  } cases[] = {{[] { return true; }, std::to_string(getpid()), true},
-               {[] { return false; }, std::to_string(getpid()), false},
-               {late, std::to_string(getpid()), false},
-               {[] { return true; }, "1", false}};
+    bool extended;
+  } cases[] = {{[] { return true; }, self, false, true, true},  {[] { return true; }, self, true, true, false},
+               {[] { return false; }, self, false, false, false}, {late, self, false, false, false},
+               {[] { return true; }, "1", false, false, false}};
   for (const Case& c : cases) {
     NotifyListener manager(true, "");
     serve(manager, c.pid);
+    if (c.ready) ntfSendReady();
     ntfStartWatchdog(c.answers);
     EXPECT_EQ(manager.waitFor("WATCHDOG=1", c.pinged ? 5000 : 1000), c.pinged) << c.pid;
+    EXPECT_EQ(manager.waitFor("EXTEND_TIMEOUT_USEC=30000000", c.extended ? 5000 : 10), c.extended) << c.pid;
     ntfTerm();
   }
   ntfHideFromJvm();

@@ -164,7 +164,7 @@ int printUnit(const LaunchRecord& record) {
                 cfgGetPackedRuntime() != nullptr,
       .reopensLog = cfgGetDaemonSupport(),
       .restartCode = cfgGetRestartOnExitCode(),
-      .readinessSet = cfgGetReadiness().kind != Readiness::kStarted,
+      .readinessSet = cfgGetReadiness().named,
   };
   if (record.argc > 1) request.args.assign(record.argv + 1, record.argv + record.argc);
   std::string unit, why;

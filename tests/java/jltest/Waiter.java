@@ -15,7 +15,8 @@ import com.corvane.launcher.JavaLauncher;
  * exists, so that the caller decides when the application may end; with "notify", it tells the service manager
  * its status (holding line breaks that must not start assignments of their own) and that it is ready, and which
  * notify variables it sees; with "listen=PORT[,PORT...]", a thread listens on each port of 127.0.0.1 in turn, 300 ms
- * apart, the first 300 ms after main started. Two cleanup calls at once print "overlap".
+ * apart, the first 300 ms after main started ("slowlisten": 1500 ms apart, a server that starts for longer than the
+ * manager's watchdog interval). Two cleanup calls at once print "overlap".
  */
 public class Waiter {
     private static final AtomicInteger cleanups = new AtomicInteger();
@@ -47,10 +48,11 @@ public class Waiter {
                     + " " + System.getenv("NOTIFY_SOCKET") + " " + System.getenv("WATCHDOG_USEC"));
         }
         java.util.Arrays.stream(args).filter(arg -> arg.startsWith("listen=")).findFirst().ifPresent(arg -> {
+            long apart = java.util.Arrays.asList(args).contains("slowlisten") ? 1500 : 300;
             Thread listen = new Thread(() -> {
                 try {
                     for (String port : arg.substring(7).split(",")) {
-                        Thread.sleep(300);
+                        Thread.sleep(apart);
                         listening.add(new java.net.ServerSocket(Integer.parseInt(port), 50,
                                 java.net.InetAddress.getLoopbackAddress()));
                     }
