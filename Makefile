@@ -16,6 +16,13 @@ endif
 ifneq ($(shell command -v i686-linux-gnu-g++ 2>/dev/null),)
 PRESETS += i386
 endif
+# The Linux profile cross-built for 64-bit ARM, its tests run under
+# qemu-user, whenever the cross compiler and the emulator are installed.
+ifneq ($(shell command -v aarch64-linux-gnu-g++ 2>/dev/null),)
+ifneq ($(shell command -v qemu-aarch64 2>/dev/null),)
+PRESETS += arm64
+endif
+endif
 # Seconds each fuzzer runs in `make fuzz`, and in `make test`.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS := 20

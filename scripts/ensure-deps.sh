@@ -13,11 +13,12 @@ rpm="$dist rpm file"
 # The tests also need GoogleTest (and its sources for the cross build),
 # archive tools, clang for the fuzzers, the packaging tools, the Java tools
 # they run through the launcher, the sparc64 cross tools and emulator for
-# the big-endian profile, the i686 cross tools for the 32-bit one, and
-# systemd-nspawn to boot systemd for the services.
+# the big-endian profile, the i686 cross tools for the 32-bit one, the
+# aarch64 ones for the arm64 one, and systemd-nspawn to boot systemd for the
+# services.
 test="$demo libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
   maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user g++-i686-linux-gnu libc6-dev-i386-cross
-  systemd-container"
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross systemd-container"
 case "${1:-test}" in
   demo) packages=$demo ;;
   deb) packages=$deb ;;

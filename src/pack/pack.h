@@ -30,6 +30,7 @@ struct PackRequest {
   std::string mainClass{};          ///< empty: the first jar's Main-Class
   std::string configFile{};         ///< empty: no configuration lines beyond mainclass
   std::string launcher{};           ///< the launcher executable to copy; empty: the caller's default
+  std::string arch{};               ///< the architecture packed for ("arm64"); empty: the launcher's
   bool force = false;               ///< replace an existing output
   std::vector<std::string> jars{};  ///< merged in order; the first wins a duplicate
   bool keepJars = false;            ///< store the jars whole, whatever merging would give
@@ -201,6 +202,27 @@ std::optional<std::string> packJdkGlibcFloor(const std::string& home);
 /// file packed with it runs only on systems like this one. None for a
 /// portable launcher or a file that is no 64-bit ELF file.
 std::optional<std::string> packLauncherWarning(const std::string& path);
+
+/// The architecture of the ELF file at path, by the name --arch takes
+/// ("x86-64", "arm64", "i386"; "machine N" for another); none for a file
+/// that is no ELF file.
+std::optional<std::string> packElfArchitecture(const std::string& path);
+
+/// Chooses the launcher to copy: the one --launcher names, which must be for
+/// the architecture --arch names; else the jlauncher in packerDir when it
+/// is for that architecture (or none is named); else the one an install
+/// keeps for it, packerDir/../lib/jlauncher/<arch>/jlauncher. False with
+/// *error set for an unknown architecture or no launcher for it.
+bool packChooseLauncher(PackRequest* request, const std::string& packerDir, std::string* error);
+
+/// The architecture of the Java runtime or JDK at dir, that of its JVM
+/// library; none when it has none.
+std::optional<std::string> packRuntimeArchitecture(const std::string& dir);
+
+/// Refuses a runtime (or, jdk set, the JDK that --jlink makes it from) at
+/// dir whose JVM library is for another architecture than the launcher:
+/// the packed file would run nowhere. False with *error set then.
+bool packCheckRuntimeArchitecture(const std::string& dir, bool jdk, const std::string& launcher, std::string* error);
 
 /// What --version says of the launcher at path, which every packed file
 /// carries: "launcher PATH: x86-64, glibc 2.17 or later" (its architecture,

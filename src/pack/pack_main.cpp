@@ -19,13 +19,14 @@ constexpr const char* kWarningPrefix = "jlauncher-pack: warning: ";
 constexpr const char* kErrorPrefix = "jlauncher-pack: error: ";
 constexpr const char* kOutOfMemoryMsg = "out of memory";
 
-// The launcher installed beside this program (both go to the same bin).
-std::string defaultLauncher() {
+// The directory of this program, where the launcher is installed beside it
+// (both go to the same bin); "." when unknown.
+std::string packerDirectory() {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "jlauncher";
+  if (n <= 0) return ".";
   std::string path(self, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "jlauncher";
+  return path.substr(0, path.rfind('/'));
 }
 
 bool packMain(int argc, char** argv, std::vector<std::string>* notes, std::vector<std::string>* warnings,
@@ -33,18 +34,17 @@ bool packMain(int argc, char** argv, std::vector<std::string>* notes, std::vecto
   PackRequest request;
   PackCommand command;
   if (!packReadCommandLine(argc, argv, &request, &command, error)) return false;
+  if (command != PackCommand::kHelp && !packChooseLauncher(&request, packerDirectory(), error)) return false;
   switch (command) {
     case PackCommand::kHelp:
       std::fputs(packUsage().c_str(), stdout);
       return true;
     case PackCommand::kVersion:
-      std::printf("jlauncher-pack %s\n%s\n", JLAUNCHER_VERSION,
-                  packDescribeLauncher(request.launcher.empty() ? defaultLauncher() : request.launcher).c_str());
+      std::printf("jlauncher-pack %s\n%s\n", JLAUNCHER_VERSION, packDescribeLauncher(request.launcher).c_str());
       return true;
     case PackCommand::kPack:
       break;
   }
-  if (request.launcher.empty()) request.launcher = defaultLauncher();
   return packApplication(request, warnings, error, notes);
 }
 

@@ -12,8 +12,8 @@
 namespace {
 
 constexpr const char* kUsageHead =
-    "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--force]\n"
-    "                      [--keep-jars | --flat] [--allow-external] [--verbose]\n"
+    "Usage: jlauncher-pack -o OUTPUT [--main-class CLASS] [--config FILE] [--launcher FILE] [--arch ARCH]\n"
+    "                      [--force] [--keep-jars | --flat] [--allow-external] [--verbose]\n"
     "                      [--runtime DIR | --jlink [--jdk DIR] [--add-modules MODULES] [--strip-debug]\n"
     "                      [--bind-services]] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
@@ -66,8 +66,13 @@ constexpr PackOption kOptions[] = {
      .help = "configuration lines for the application, after its mainclass line",
      .value = &PackRequest::configFile},
     {.longName = "launcher", .argument = "FILE",
-     .help = "the launcher to copy (default: jlauncher beside jlauncher-pack)",
+     .help = "the launcher to copy (default: jlauncher beside jlauncher-pack, or for --arch\n"
+             "ARCH the one installed in ../lib/jlauncher/ARCH/ beside it)",
      .value = &PackRequest::launcher},
+    {.longName = "arch", .argument = "ARCH",
+     .help = "pack for the architecture ARCH (x86-64, arm64 or i386) with the launcher\n"
+             "built for it (default: the launcher's; see --launcher)",
+     .value = &PackRequest::arch},
     {.longName = "force", .help = "replace OUTPUT when it exists", .flag = &PackRequest::force},
     {.longName = "keep-jars", .help = "store the jars whole, even where merging them would be exact",
      .flag = &PackRequest::keepJars},

@@ -762,12 +762,17 @@ std::optional<std::pair<std::string, std::string>> olderGlibcJdk(const std::stri
   if (javaHome != nullptr && *javaHome != '\0') homes.push_back(javaHome);
   std::optional<int> used = javaVersion(releaseVersion(source));
   std::vector<fs::path> seen = {fs::canonical(source, ec)};
+  // A JDK of another architecture makes a runtime the launcher cannot load.
+  std::optional<std::string> arch = packRuntimeArchitecture(source);
   std::optional<std::pair<std::string, std::string>> best;
   for (const std::string& home : homes) {
     fs::path real = fs::canonical(home, ec);
     if (ec || std::find(seen.begin(), seen.end(), real) != seen.end()) continue;
     seen.push_back(real);
-    if (access((home + "/bin/jlink").c_str(), X_OK) != 0 || access((home + "/bin/jdeps").c_str(), X_OK) != 0) continue;
+    if (access((home + "/bin/jlink").c_str(), X_OK) != 0 || access((home + "/bin/jdeps").c_str(), X_OK) != 0 ||
+        packRuntimeArchitecture(home) != arch) {
+      continue;
+    }
     std::optional<int> version = javaVersion(releaseVersion(home));
     std::string refused;
     if (!version || (used && *version / 1000000 < *used / 1000000) || !checkVersion(home, comment, &refused)) continue;
@@ -924,22 +929,10 @@ std::optional<std::string> packLauncherWarning(const std::string& path) {
 }
 
 std::string packDescribeLauncher(const std::string& path) {
-  static const struct {
-    unsigned machine;
-    const char* name;
-  } kMachines[] = {{62, "x86-64"}, {183, "arm64"}, {3, "i386"}, {43, "sparc64"}, {2, "sparc"}, {18, "sparc"}};
-  unsigned char header[20] = {};
-  std::ifstream file(path, std::ios::binary);
-  if (!file.read(reinterpret_cast<char*>(header), sizeof header) || std::memcmp(header, "\x7f" "ELF", 4) != 0) {
-    return "launcher " + path + ": no ELF file";
-  }
-  unsigned machine = header[5] == 2 ? (header[18] << 8 | header[19]) : (header[18] | header[19] << 8);
-  std::string name = "machine " + std::to_string(machine);
-  for (const auto& row : kMachines) {
-    if (row.machine == machine) name = row.name;
-  }
+  std::optional<std::string> arch = packElfArchitecture(path);
+  if (!arch) return "launcher " + path + ": no ELF file";
   std::optional<std::string> floor = packGlibcFloor(resolved(path));
-  return "launcher " + path + ": " + name + (floor ? ", glibc " + *floor + " or later" : "");
+  return "launcher " + path + ": " + *arch + (floor ? ", glibc " + *floor + " or later" : "");
 }
 
 bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRuntime* runtime, std::string* comment,
@@ -951,12 +944,16 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   if (!request.jlink && !request.jdk.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--jdk"));
   std::string source;  // the JDK or the runtime directory it comes from
   if (request.jlink) {
-    if (!findJdk(request, &source, error) || !linkRuntime(request, source, workDir, *comment, runtime, error)) {
+    if (!findJdk(request, &source, error) || !packCheckRuntimeArchitecture(source, true, request.launcher, error) ||
+        !linkRuntime(request, source, workDir, *comment, runtime, error)) {
       return false;
     }
   } else if (!request.runtime.empty()) {
     source = request.runtime;
-    if (!readRuntime(request.runtime, *comment, runtime, error)) return false;
+    if (!packCheckRuntimeArchitecture(source, false, request.launcher, error) ||
+        !readRuntime(request.runtime, *comment, runtime, error)) {
+      return false;
+    }
   } else {
     return true;
   }

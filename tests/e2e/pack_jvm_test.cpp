@@ -44,6 +44,12 @@ class PackTest : public ::testing::Test {
 
 std::string warning(const std::string& text) { return "jlauncher-pack: warning: " + text + "\n"; }
 
+// A file that reads as an arm64 program, as far as the packer looks.
+std::string arm64Elf(const TempDir& dir, const std::string& name) {
+  return dir.writeFile(name, std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + "\xb7" + std::string(45, '\0'),
+                       0755);
+}
+
 std::set<std::string> filesIn(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
@@ -180,6 +186,11 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   std::string linked = dir.symlink(dir.makeDir("mine"), "sticky/linked");
   EXPECT_EQ(lchown(linked.c_str(), 65534, 65534), 0);
   const std::string error = "jlauncher-pack: error: ";
+  // A launcher and a runtime for another architecture than this one's.
+  const std::string arm = arm64Elf(dir, "arm64/jlauncher"), jdk = testJdkHome();
+  const std::string launcher = launcherBinary();
+  dir.writeFile("arm64/jre/release", "JAVA_VERSION=\"17.0.2\"\n");
+  arm64Elf(dir, "arm64/jre/lib/server/libjvm.so");
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -187,6 +198,25 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   } cases[] = {
       {{"-o", "out", "--bogus", kJarOne}, error + "unknown option '--bogus' (see jlauncher-pack --help)\n"},
       {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
+      {{"-o", "out", "--arch", "sparc9", kJarOne},
+       error + "unknown architecture 'sparc9': packed files are for x86-64, arm64 or i386\n"},
+      {{"-o", "out", "--arch", "i386", kJarOne},
+       error + "no launcher for i386: none at '" +
+           (std::filesystem::path(kPack).parent_path().parent_path() / "lib/jlauncher/i386/jlauncher").string() +
+           "'; install the one built for i386 there, or name it with --launcher\n"},
+      {{"-o", "out", "--arch", "aarch64", "--launcher", launcher, kJarOne},
+       error + "the launcher '" + launcher + "' is for x86-64, not arm64\n"},
+      {{"-o", "out", "--launcher", arm, "--runtime", jdk, kJarOne},
+       error + "the runtime '" + jdk + "' is for x86-64 (" + jdk + "/lib/server/libjvm.so) and the launcher '" + arm +
+           "' for arm64: the packed file would run on neither; pack with --arch x86-64, or a runtime for arm64\n"},
+      {{"-o", "out", "--runtime", dir.file("arm64/jre"), kJarOne},
+       error + "the runtime '" + dir.file("arm64/jre") + "' is for arm64 (" + dir.file("arm64/jre/lib/server/libjvm.so") +
+           ") and the launcher '" + launcher + "' for x86-64: the packed file would run on neither; pack with --arch "
+           "arm64, or a runtime for x86-64\n"},
+      {{"-o", "out", "--arch", "arm64", "--launcher", arm, "--jlink", "--jdk", jdk, kJarOne},
+       error + "--jlink makes the runtime from the JDK '" + jdk + "', which is for x86-64 (" + jdk +
+           "/lib/server/libjvm.so), and the launcher '" + arm + "' is for arm64: name a JDK for arm64 with --jdk, or "
+           "pack a runtime for arm64 with --runtime\n"},
       {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
       // The jar rewritten without its Class-Path would lie where others
       // could replace it.
@@ -294,6 +324,20 @@ TEST_F(PackTest, HelpAndVersion) {
                                                        "\nlauncher /.*/jlauncher: (x86-64|arm64|i386), glibc "
                                                        "2\\.[0-9.]+ or later\n")))
       << version.out;
+  // An install keeps a launcher for each architecture it packs for besides
+  // its own; a file packed for one starts with its launcher.
+  std::filesystem::copy_file(kPack, dir.makeDir("usr/bin") + "/jlauncher-pack");
+  std::filesystem::copy_file(launcherBinary(), dir.file("usr/bin/jlauncher"));
+  const std::string arm = arm64Elf(dir, "usr/lib/jlauncher/arm64/jlauncher");
+  dir.writeFile("jre/release", "JAVA_VERSION=\"17.0.2\"\n");
+  arm64Elf(dir, "jre/lib/server/libjvm.so");
+  const std::string installed = dir.file("usr/bin/jlauncher-pack");
+  EXPECT_EQ(runLauncher(installed, {installed, "--arch", "arm64", "--version"}).out,
+            "jlauncher-pack " JLAUNCHER_VERSION "\nlauncher " + arm + ": arm64\n");
+  ProcessResult packed = runLauncher(
+      installed, {installed, "-o", "app", "--arch", "arm64", "--runtime", dir.file("jre"), kJarOne}, {}, dir.path());
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(readFile(dir.file("app")).substr(0, 64), readFile(arm));
   std::string text = dir.writeFile("text", "not a program\n");
   EXPECT_EQ(pack({"--launcher", text, "--version"}).out,
             "jlauncher-pack " JLAUNCHER_VERSION "\nlauncher " + text + ": no ELF file\n");
