@@ -58,6 +58,12 @@ constexpr const char* kNoVersionMsg =
 constexpr const char* kVersionRefusedMsg = "the runtime '%s' is Java %s, which 'vmversion %s' of the configuration refuses";
 constexpr const char* kNoJdkMsg = "--jlink needs a JDK: set JAVA_HOME or put a JDK's jlink on PATH";
 constexpr const char* kNoJlinkMsg = "--jlink needs a JDK: '%s' has no bin/jlink and bin/jdeps";
+constexpr const char* kNoJmodsMsg =
+    "--jlink makes a runtime for %s from the modules of '%s', which has no jmods/java.base.jmod (Debian installs "
+    "them with openjdk-NN-jmods)";
+constexpr const char* kNoHostJdkMsg =
+    "--jlink makes a runtime for %s from the modules of '%s' with the jlink of a Java %d JDK for %s, and there is "
+    "none here: install one, or name it with JAVA_HOME";
 constexpr const char* kCannotRunMsg = "cannot run '%s': %s";
 constexpr const char* kToolFailedMsg = "%s failed (exit status %d): %s";
 constexpr const char* kToolKilledMsg = "%s was ended by signal %d: %s";
@@ -399,16 +405,66 @@ bool readRuntime(const std::string& dir, const std::string& comment, PackRuntime
 
 // ---- Making a runtime with jlink -------------------------------------------
 
+/// The JDK --jlink uses: its modules and version make the runtime, and the
+/// jdeps and jlink of tools (the same JDK, unless that is for another
+/// architecture) run.
+struct JlinkJdk {
+  std::string home;
+  std::string tools;
+  bool foreign = false;  ///< home is for another architecture than this machine
+};
+
+// A JDK with runnable jlink and jdeps.
+bool hasTools(const std::string& home) {
+  return access((home + "/bin/jlink").c_str(), X_OK) == 0 && access((home + "/bin/jdeps").c_str(), X_OK) == 0;
+}
+
+// The JDK of this machine whose jlink links the modules of a JDK for another
+// architecture: jlink links jmods of any platform, but only those of its own
+// release. JAVA_HOME's first, then those of /usr/lib/jvm.
+bool findHostTools(const std::string& arch, const std::string& host, JlinkJdk* jdk, std::string* error) {
+  if (access((jdk->home + "/jmods/java.base.jmod").c_str(), R_OK) != 0) {
+    return fail(error, packFormat(kNoJmodsMsg, arch.c_str(), jdk->home.c_str()));
+  }
+  std::optional<int> version = javaVersion(releaseVersion(jdk->home));
+  int feature = version ? *version / 1000000 : 0;
+  std::vector<std::string> homes;
+  if (const char* javaHome = std::getenv("JAVA_HOME"); javaHome != nullptr && *javaHome != '\0') {
+    homes.push_back(javaHome);
+  }
+  std::vector<std::string> installed;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(kJvmDirectory, ec)) installed.push_back(entry.path().string());
+  std::sort(installed.begin(), installed.end());
+  homes.insert(homes.end(), installed.begin(), installed.end());
+  for (const std::string& home : homes) {
+    std::optional<int> own = javaVersion(releaseVersion(home));
+    if (hasTools(home) && own && *own / 1000000 == feature && packRuntimeArchitecture(home) == host) {
+      jdk->tools = home;
+      jdk->foreign = true;
+      return true;
+    }
+  }
+  return fail(error, packFormat(kNoHostJdkMsg, arch.c_str(), jdk->home.c_str(), feature, host.c_str()));
+}
+
 // The JDK whose jdeps and jlink make the runtime: the one --jdk names, else
 // JAVA_HOME's, as for every other Java tool, else the one whose jlink the
-// PATH finds.
-bool findJdk(const PackRequest& request, std::string* home, std::string* error) {
+// PATH finds. One that --jdk names for another architecture lends its
+// modules to this machine's tools.
+bool findJdk(const PackRequest& request, JlinkJdk* jdk, std::string* error) {
+  if (!request.jdk.empty()) {
+    jdk->home = jdk->tools = request.jdk;
+    std::optional<std::string> arch = packRuntimeArchitecture(request.jdk);
+    std::optional<std::string> host = packElfArchitecture("/proc/self/exe");
+    if (arch && host && *arch != *host) return findHostTools(*arch, *host, jdk, error);
+    if (!hasTools(jdk->home)) return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
+    return true;
+  }
   const char* javaHome = std::getenv("JAVA_HOME");
-  if (!request.jdk.empty() || (javaHome != nullptr && *javaHome != '\0')) {
-    *home = !request.jdk.empty() ? request.jdk : javaHome;
-    if (access((*home + "/bin/jlink").c_str(), X_OK) != 0 || access((*home + "/bin/jdeps").c_str(), X_OK) != 0) {
-      return fail(error, packFormat(kNoJlinkMsg, home->c_str()));
-    }
+  if (javaHome != nullptr && *javaHome != '\0') {
+    jdk->home = jdk->tools = javaHome;
+    if (!hasTools(jdk->home)) return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
     return true;
   }
   const char* path = std::getenv("PATH");
@@ -417,8 +473,10 @@ bool findJdk(const PackRequest& request, std::string* home, std::string* error) 
     std::string jlink = (dir.empty() ? "." : dir) + "/jlink";
     char resolved[PATH_MAX];
     if (access(jlink.c_str(), X_OK) != 0 || realpath(jlink.c_str(), resolved) == nullptr) continue;
-    *home = fs::path(resolved).parent_path().parent_path().string();
-    if (access((*home + "/bin/jdeps").c_str(), X_OK) != 0) return fail(error, packFormat(kNoJlinkMsg, home->c_str()));
+    jdk->home = jdk->tools = fs::path(resolved).parent_path().parent_path().string();
+    if (access((jdk->home + "/bin/jdeps").c_str(), X_OK) != 0) {
+      return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
+    }
     return true;
   }
   return fail(error, kNoJdkMsg);
@@ -637,12 +695,13 @@ bool addServiceProviders(const std::string& jdk, int feature, const PackRequest&
   return true;
 }
 
-bool linkRuntime(const PackRequest& request, const std::string& jdk, PackWorkDir& workDir, const std::string& comment,
+bool linkRuntime(const PackRequest& request, const JlinkJdk& source, PackWorkDir& workDir, const std::string& comment,
                  PackRuntime* runtime, std::string* error) {
   // The image jlink makes is of the JDK's own version, so it is checked
   // before the slow part.
-  if (!checkVersion(jdk, comment, error)) return false;
-  std::optional<int> version = javaVersion(releaseVersion(jdk));
+  if (!checkVersion(source.home, comment, error)) return false;
+  const std::string& jdk = source.tools;
+  std::optional<int> version = javaVersion(releaseVersion(source.home));
   int feature = version ? *version / 1000000 : 0;
   std::string modules;
   if (!moduleList(jdk, feature, request, workDir, &modules, error)) return false;
@@ -663,7 +722,10 @@ bool linkRuntime(const PackRequest& request, const std::string& jdk, PackWorkDir
   // The class-data archive a JDK's own runtime has (lib/server/classes.jsa)
   // is what makes its JVM start fast, and what the start-up cache records
   // on top of; jlink makes one for the image from Java 17 on.
-  if (feature >= 17) args.push_back("--generate-cds-archive");
+  // A runtime for another architecture links the modules of its own JDK, and
+  // gets no archive: making one runs the image's java, which cannot run here.
+  if (source.foreign) args.insert(args.end(), {"--module-path", source.home + "/jmods"});
+  if (feature >= 17 && !source.foreign) args.push_back("--generate-cds-archive");
   if (request.bindServices) args.push_back("--bind-services");
   if (request.stripDebug) args.push_back("--strip-debug");
   ToolOutput output;
@@ -944,10 +1006,12 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   if (!request.jlink && !request.jdk.empty()) return fail(error, packFormat(kJlinkOnlyMsg, "--jdk"));
   std::string source;  // the JDK or the runtime directory it comes from
   if (request.jlink) {
-    if (!findJdk(request, &source, error) || !packCheckRuntimeArchitecture(source, true, request.launcher, error) ||
-        !linkRuntime(request, source, workDir, *comment, runtime, error)) {
+    JlinkJdk jdk;
+    if (!findJdk(request, &jdk, error) || !packCheckRuntimeArchitecture(jdk.home, true, request.launcher, error) ||
+        !linkRuntime(request, jdk, workDir, *comment, runtime, error)) {
       return false;
     }
+    source = jdk.home;
   } else if (!request.runtime.empty()) {
     source = request.runtime;
     if (!packCheckRuntimeArchitecture(source, false, request.launcher, error) ||

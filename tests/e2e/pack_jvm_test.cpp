@@ -191,6 +191,9 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   const std::string launcher = launcherBinary();
   dir.writeFile("arm64/jre/release", "JAVA_VERSION=\"17.0.2\"\n");
   arm64Elf(dir, "arm64/jre/lib/server/libjvm.so");
+  dir.writeFile("arm64/jdk9/release", "JAVA_VERSION=\"9.0.4\"\n");
+  dir.writeFile("arm64/jdk9/jmods/java.base.jmod", "");
+  arm64Elf(dir, "arm64/jdk9/lib/server/libjvm.so");
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -217,6 +220,14 @@ TEST_F(PackTest, RefusalsWriteNothing) {
        error + "--jlink makes the runtime from the JDK '" + jdk + "', which is for x86-64 (" + jdk +
            "/lib/server/libjvm.so), and the launcher '" + arm + "' is for arm64: name a JDK for arm64 with --jdk, or "
            "pack a runtime for arm64 with --runtime\n"},
+      // A JDK for arm64 lends its modules to this machine's jlink of its release.
+      {{"-o", "out", "--launcher", arm, "--jlink", "--jdk", dir.file("arm64/jre"), kJarOne},
+       error + "--jlink makes a runtime for arm64 from the modules of '" + dir.file("arm64/jre") +
+           "', which has no jmods/java.base.jmod (Debian installs them with openjdk-NN-jmods)\n"},
+      {{"-o", "out", "--launcher", arm, "--jlink", "--jdk", dir.file("arm64/jdk9"), kJarOne},
+       error + "--jlink makes a runtime for arm64 from the modules of '" + dir.file("arm64/jdk9") +
+           "' with the jlink of a Java 9 JDK for x86-64, and there is none here: install one, or name it with "
+           "JAVA_HOME\n"},
       {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
       // The jar rewritten without its Class-Path would lie where others
       // could replace it.
