@@ -1,6 +1,7 @@
 #!/bin/sh
 # A real arm64 Java for the arm64 build's end-to-end runs: Debian 12's
-# arm64 openjdk-17-jre-headless with everything it depends on (glibc, the
+# arm64 openjdk-17-jre-headless and the JDK with its modules, with
+# everything they depend on (glibc, the
 # C++ runtime, zlib, ...), unpacked (dpkg -x, never installed) into a
 # directory that qemu-aarch64 takes as the root of its programs
 # (qemu-aarch64 -L ROOT ROOT/usr/lib/jvm/java-17-openjdk-arm64/bin/java).
@@ -18,7 +19,9 @@ root=${JLAUNCHER_ARM64_JAVA_ROOT:-/var/cache/jlauncher/bookworm-java-arm64}
 java=usr/lib/jvm/java-17-openjdk-arm64
 mirror=http://deb.debian.org/debian
 security=http://security.debian.org/debian-security
-packages=openjdk-17-jre-headless
+# The JDK brings the modules (jmods) that this machine's jlink makes arm64
+# runtimes of.
+packages="openjdk-17-jre-headless openjdk-17-jdk-headless"
 # A root made from another package set is made again.
 stamp="jlauncher arm64 java root 2: bookworm $packages"
 
@@ -26,7 +29,7 @@ stamp="jlauncher arm64 java root 2: bookworm $packages"
 # image, and the security configuration the JDK links to /etc.
 needed="$java/bin/java $java/lib/server/libjvm.so $java/lib/jvm.cfg $java/lib/modules
   $java/conf/security/java.security $java/conf/security/java.policy $java/lib/security/cacerts
-  lib/ld-linux-aarch64.so.1"
+  $java/jmods/java.base.jmod lib/ld-linux-aarch64.so.1"
 
 # qemu-aarch64 -L looks for a path inside the root first, but the kernel and
 # a link read outside qemu follow an absolute link to this machine's files:

@@ -2,21 +2,27 @@
 # Shows that an arm64 launcher runs applications on a real arm64 JVM:
 # Debian 12's arm64 Java 17 (scripts/arm64-java-root.sh), both run under
 # qemu-aarch64 with that root as their library root.
-#   scripts/try-arm64.sh LAUNCHER [HOST_LAUNCHER]
+#   scripts/try-arm64.sh LAUNCHER [HOST_LAUNCHER [PACKER]]
 # LAUNCHER is an arm64 jlauncher; HOST_LAUNCHER, when given, is one built for
 # this machine, whose share of memory (vmmemmax 50%) the arm64 one must
-# compute alike. In a fresh temporary directory, with a clean environment,
+# compute alike; PACKER, when given, is this machine's jlauncher-pack, which
+# packs single files for arm64 with LAUNCHER: merged, with the jars kept
+# whole, with the arm64 runtime, and with a runtime that this machine's
+# jlink makes of the arm64 JDK's modules. Those with a runtime run in a root
+# that holds the arm64 system's libraries and no Java. In a fresh temporary directory, with a clean environment,
 # it runs the rows below and prints PASS, FAIL or SKIP (with the reason) for
 # each, with its time; it ends with 1 when a row failed, and with 77 when
 # qemu-aarch64, the root (made here when run as root) or javac is missing.
 set -eu
-usage() { echo "Usage: $0 ARM64_LAUNCHER [HOST_LAUNCHER]" >&2; exit 2; }
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then usage; fi
+usage() { echo "Usage: $0 ARM64_LAUNCHER [HOST_LAUNCHER [PACKER]]" >&2; exit 2; }
+if [ $# -lt 1 ] || [ $# -gt 3 ]; then usage; fi
 skip_all() { echo "SKIP: $*"; exit 77; }
 launcher=$(realpath "$1")
 [ -f "$launcher" ] || usage
 host_launcher=
-if [ $# -eq 2 ]; then host_launcher=$(realpath "$2"); [ -x "$host_launcher" ] || usage; fi
+if [ $# -ge 2 ]; then host_launcher=$(realpath "$2"); [ -x "$host_launcher" ] || usage; fi
+packer=
+if [ $# -eq 3 ]; then packer=$(realpath "$3"); [ -x "$packer" ] || usage; fi
 here=$(dirname "$(realpath "$0")")
 
 command -v qemu-aarch64 >/dev/null || skip_all "no qemu-aarch64 to run arm64 programs (Debian's qemu-user)"
@@ -34,7 +40,7 @@ if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-aarch64; then binfmt=yes; f
 
 work=$(mktemp -d)
 trap 'rm -rf --one-file-system "$work"' EXIT
-mkdir -p "$work/bin" "$work/classes" "$work/src" "$work/native" "$work/x86/bin"
+mkdir -p "$work/bin" "$work/classes" "$work/src" "$work/native" "$work/x86/bin" "$work/home" "$work/nojava/usr/lib"
 cd "$work"
 
 cat > src/Hello.java <<'EOF'
@@ -74,6 +80,11 @@ public class Hook {
 }
 EOF
 javac --release 17 -d classes src/*.java
+jar cfe hello.jar Hello -C classes Hello.class
+# The arm64 system's libraries without its Java: where a file that carries
+# its runtime must run.
+ln -s "$root/lib" nojava/lib
+ln -s "$root/usr/lib/aarch64-linux-gnu" nojava/usr/lib/aarch64-linux-gnu
 
 # bin/NAME, a copy of the launcher configured with the lines given.
 app() {
@@ -90,10 +101,12 @@ app libpath 'mainclass Hello' 'addpath ../classes' 'addlibpath ../native'
 app restart 'mainclass Again' 'addpath ../classes' 'restartonexit 5'
 
 # Runs an arm64 program with no UTRACE, LD_LIBRARY_PATH, LD_PRELOAD, KRX_*
-# or JAVA_HOME; its output goes to out and err, its status to status.
+# or JAVA_HOME, with the libraries of the root $system (the Java root by
+# default); its output goes to out and err, its status to status.
+system=$root
 arm64() {
   set +e
-  env -i PATH=/usr/bin:/bin QEMU_LD_PREFIX="$root" qemu-aarch64 -L "$root" "$@" > out 2> err
+  env -i PATH=/usr/bin:/bin HOME="$work/home" QEMU_LD_PREFIX="$system" qemu-aarch64 -L "$system" "$@" > out 2> err
   echo $? > status
   set -e
 }
@@ -135,7 +148,7 @@ expect 3 ""
 
 begin "+javacmd prints the java command"
 arm64 bin/hello +javahome "$home" +javacmd one 'two words' ''
-expect 0 "$home/bin/java -server -Djava.class.path=$work/classes -Dlauncher.program=$home/bin/java \
+expect 0 "$home/bin/java -server -Djava.class.path=$work/classes -Dlauncher.jdk.home=$home -Dlauncher.program=$home/bin/java \
 -Dcorvane.executable.path=$work/bin/hello Hello one \"two words\" \"\""
 
 begin "the +javacmd command runs alike"
@@ -190,6 +203,54 @@ echo $? > status
 set -e
 expect 143 "ready
 hook ran"
+
+# Single files packed here for arm64.
+packed() {
+  name=$1
+  begin "$2"
+  shift 2
+  if [ -z "$packer" ]; then
+    skip "no packer given"
+    return 1
+  fi
+  if ! env -i PATH=/usr/bin:/bin "$packer" -o "$work/$name" --arch arm64 --launcher "$launcher" "$@" > out 2> err; then
+    fail "jlauncher-pack failed"
+    return 1
+  fi
+}
+if packed merged "a merged single file runs on the arm64 Java" hello.jar; then
+  arm64 ./merged +javahome "$home" one
+  expect 0 "Hello from aarch64
+[one]"
+fi
+if packed kept "a single file with its jars kept whole extracts them" --keep-jars hello.jar; then
+  arm64 ./kept +javahome "$home" one
+  expect 0 "Hello from aarch64
+[one]"
+fi
+system=$work/nojava
+# An arm64 runtime of java.base alone, made by this machine's jlink from the
+# arm64 JDK's modules: the whole JDK would take minutes to extract under
+# emulation.
+# jlink links only modules of its own release.
+jlink=
+for candidate in /usr/lib/jvm/*/bin/jlink; do
+  if grep -qs '^JAVA_VERSION="17\.' "${candidate%/bin/jlink}/release"; then jlink=$candidate; break; fi
+done
+if [ -n "$packer" ] && [ -n "$jlink" ]; then
+  "$jlink" --module-path "$home/jmods" --add-modules java.base --no-man-pages --no-header-files --output arm64-runtime
+fi
+if packed with-runtime "a single file with an arm64 runtime runs where no Java is installed" --runtime arm64-runtime hello.jar; then
+  arm64 ./with-runtime one
+  expect 0 "Hello from aarch64
+[one]"
+fi
+if packed jlinked "a single file jlinked here from the arm64 modules runs where no Java is installed" --jlink --jdk "$home" hello.jar; then
+  arm64 ./jlinked one
+  expect 0 "Hello from aarch64
+[one]"
+fi
+system=$root
 
 # The rows that need the launcher started again.
 reexec_skipped() {
