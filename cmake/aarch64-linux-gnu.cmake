@@ -19,3 +19,17 @@ if(CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL "aarch64")
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${LAUNCHER_CROSS_SYSROOT})
 endif()
+
+# Debian 12 has no arm64 libzip to build against here; the Debian 11 build
+# root's arm64 part has a static one and its zlib (scripts/bullseye-root.sh
+# ensure-arm64). With them the launcher extracts what single-file
+# applications carry and jlauncher-pack is made; without them the profile
+# builds as the other cross profiles do.
+if(NOT DEFINED LIBZIP_LIBRARY)
+  execute_process(COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../scripts/bullseye-root.sh check-arm64
+    OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE no_root)
+  if(NOT no_root)
+    set(LIBZIP_LIBRARY ${root}/usr/local/aarch64-linux-gnu/lib/libzip.a ${root}/usr/local/aarch64-linux-gnu/lib/libz.a)
+    set(LIBZIP_INCLUDE_DIR ${root}/usr/local/aarch64-linux-gnu/include)
+  endif()
+endif()

@@ -1,6 +1,6 @@
-// A launcher built without libzip (the cross profiles) runs single-file
-// applications whose jars are merged, and refuses those it would have to
-// extract.
+// A launcher built without libzip (a cross profile given no libzip for its
+// target) runs single-file applications whose jars are merged, and refuses
+// those it would have to extract.
 
 #include "launcher/pkd.h"
 
