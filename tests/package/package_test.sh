@@ -11,6 +11,11 @@
 #     bullseye  cpack -G DEB, then both packages installed with dpkg -i in a
 #               minimal Debian 11 and used there (scripts/try-bullseye.sh);
 #               exits 77 (skipped) where that cannot run
+#     arm64     the portable arm64 launcher and packer: portable_check.sh,
+#               then under qemu-user the packer packs the installed example
+#               and the packed file extracts its jars and runs as far as an
+#               arm64 system without Java lets it; exits 77 (skipped) without
+#               them or qemu-aarch64
 # PORTABLE is ON when the build made the portable launcher and packer: then
 # the installed launcher, and the archive's packer, must pass
 # portable_check.sh, and the packages need no C++ runtime and no libzip.
@@ -109,6 +114,49 @@ case $mode in
     status=0
     sh "$here/../../scripts/try-bullseye.sh" --debs "$work/out" || status=$?
     exit $status
+    ;;
+  arm64)
+    [ "$portable" = ON ] ||
+      { echo "SKIP: no portable arm64 launcher (scripts/bullseye-root.sh ensure-arm64 adds what it needs)"; exit 77; }
+    # qemu-user runs them with the arm64 C library of Debian's cross
+    # packages (libc6-arm64-cross) in place of the system's.
+    sysroot=/usr/aarch64-linux-gnu
+    qemu=$(command -v qemu-aarch64) && [ -e "$sysroot/lib/ld-linux-aarch64.so.1" ] ||
+      { echo "SKIP: no qemu-aarch64 and $sysroot to run arm64 programs"; exit 77; }
+    arm64() { env -i PATH=/usr/bin:/bin XDG_CACHE_HOME="$work/cache" "$qemu" -L "$sysroot" "$@"; }
+    bin=$(cd "$build/portable-arm64/src" && pwd -P)
+    packer=$bin/jlauncher-pack launcher=$bin/jlauncher
+    sh "$here/portable_check.sh" "$launcher" "$packer" || fail "the arm64 programs are not portable"
+    said=$(arm64 "$packer" --version 2>&1) || fail "jlauncher-pack --version failed: $said"
+    [ "$said" = "jlauncher-pack $version
+launcher $launcher: arm64, glibc 2.17 or later" ] || fail "jlauncher-pack --version said: $said"
+    cmake --install "$build" --prefix "$work/prefix" >/dev/null
+    examples=$work/prefix/share/doc/jlauncher/examples/hello
+    cd "$work"
+    # The arm64 libzip writes the archive, stored whole with --keep-jars
+    # so that the launcher would extract the jars with its own.
+    said=$(arm64 "$packer" -o hello --keep-jars "$examples/hello.jar" "$work/prefix/share/java/jlauncher.jar" 2>&1) ||
+      fail "jlauncher-pack failed: $said"
+    [ -z "$said" ] || fail "jlauncher-pack said: $said"
+    sh "$here/portable_check.sh" hello || fail "the packed arm64 file is not portable"
+    unzip -Z1 hello 2>/dev/null | LC_ALL=C sort | tr '\n' ' ' | grep -qxF "jlauncher/jars/hello.jar jlauncher/jars/jlauncher.jar " ||
+      fail "the packed archive holds: $(unzip -Z1 hello 2>&1)"
+    # It reads its configuration from the archive's comment, extracts the
+    # jars into its cache, then finds this machine's JDK to be of another
+    # architecture.
+    mkdir "$work/cache"
+    status=0
+    said=$(arm64 ./hello +javahome "$jdk" one 2>&1) || status=$?
+    [ "$status" = 1 ] && [ "$said" = "Unable to find a JDK or JRE.
+Check your installation and use +javahome to specify the JDK or JRE location
+  +javahome $jdk: for another architecture
+Correct +javahome to name a usable JDK or JRE, or remove it to let the launcher search JAVA_HOME, PATH and /usr/lib/jvm." ] ||
+      fail "the packed arm64 file ended with $status and said: $said"
+    for jar in "$examples/hello.jar" "$work/prefix/share/java/jlauncher.jar"; do
+      cmp "$jar" "$work"/cache/jlauncher/jars/*/"$(basename "$jar")" || fail "$(basename "$jar") was not extracted whole"
+    done
+    echo "PASS: $mode"
+    exit 0
     ;;
   *) fail "unknown mode $mode" ;;
 esac

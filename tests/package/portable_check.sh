@@ -1,14 +1,14 @@
 #!/bin/sh
-# Fails when a binary meant to run on any x86-64 Linux with glibc 2.17 or
-# later (CentOS 7, RHEL 8, Ubuntu 18.04, Debian 10 and newer; it is built
-# against Debian 11's 2.31) needs more: a glibc symbol version above 2.17, a
+# Fails when a binary meant to run on any x86-64 or arm64 Linux with glibc
+# 2.17 or later (CentOS 7, RHEL 8, Ubuntu 18.04, Debian 10 and newer; it is
+# built against Debian 11's 2.31) needs more: a glibc symbol version above 2.17, a
 # C++ runtime symbol (GLIBCXX_, CXXABI_), or a shared library that glibc does
 # not provide.
 #   portable_check.sh FILE...
 set -eu
 floor=2.17
 # The libraries every glibc of the floor and after has.
-glibc_libraries='^(libc\.so\.6|libm\.so\.6|libdl\.so\.2|libpthread\.so\.0|librt\.so\.1|ld-linux-x86-64\.so\.2)$'
+glibc_libraries='^(libc\.so\.6|libm\.so\.6|libdl\.so\.2|libpthread\.so\.0|librt\.so\.1|ld-linux-x86-64\.so\.2|ld-linux-aarch64\.so\.1)$'
 failed=0
 for file in "$@"; do
   symbols=$(objdump -T "$file") || { echo "$file: not an ELF file" >&2; failed=1; continue; }
