@@ -52,11 +52,15 @@ deps-dist:
 portable-root:
 	@if [ "$$(id -u)" -eq 0 ]; then \
 	  scripts/bullseye-root.sh ensure >/dev/null || echo "No Debian 11 build root: no portable launcher"; \
+	  if command -v aarch64-linux-gnu-as >/dev/null; then \
+	    scripts/bullseye-root.sh ensure-arm64 >/dev/null || echo "No arm64 part in the Debian 11 build root: no portable arm64 launcher"; \
+	  fi; \
 	elif ! scripts/bullseye-root.sh check >/dev/null; then \
 	  echo "No Debian 11 build root, which only root can make: no portable launcher"; \
 	fi
 
 build-default: portable-root
+build-arm64: portable-root
 
 # Java 11, which Debian 12 no longer ships, for the tests to run against
 # besides this machine's JDKs: Debian 11's runtime, unpacked once when run as
@@ -67,6 +71,9 @@ test-jdks:
 	@if [ "$$(id -u)" -eq 0 ]; then \
 	  scripts/java11-home.sh ensure >/dev/null || echo "No Java 11: the tests run against this machine's JDKs only"; \
 	  scripts/java-roots.sh ensure >/dev/null || echo "No Debian 13 root: Java 8 and 21 are not tried"; \
+	  if command -v qemu-aarch64 >/dev/null; then \
+	    scripts/arm64-java-root.sh ensure >/dev/null || echo "No arm64 Java root: the arm64 launcher is not tried on a JVM"; \
+	  fi; \
 	elif ! scripts/java11-home.sh check >/dev/null; then \
 	  echo "No Java 11, which only root can unpack: the tests run against this machine's JDKs only"; \
 	fi
@@ -92,15 +99,20 @@ demo: deps-demo portable-root
 # The packages and the archive, from the release profile (no tests) in
 # build/release: jlauncher_<version>_<arch>.deb and jlauncher-pack_...deb,
 # jlauncher-<version>-1.<arch>.rpm and jlauncher-pack-...rpm, and
-# jlauncher-<version>-linux-<arch>.tar.gz.
+# jlauncher-<version>-linux-<arch>.tar.gz. Where the build made the portable
+# arm64 programs, the Debian packages and the archive for arm64 too:
+# jlauncher_<version>_arm64.deb and jlauncher-<version>-linux-aarch64.tar.gz.
 define build-release
 cmake --preset release
 cmake --build --preset release
 endef
+arm64-packages = if grep -q CPACK_JLAUNCHER_ARM64_LAUNCHER build/release/CPackConfig.cmake; then \
+	  cd build/release && JLAUNCHER_PACKAGE_ARCH=arm64 cpack -G $(1); fi
 
 deb: deps-deb portable-root
 	$(build-release)
 	cd build/release && cpack -G DEB
+	$(call arm64-packages,DEB)
 
 rpm: deps-rpm portable-root
 	$(build-release)
@@ -109,6 +121,7 @@ rpm: deps-rpm portable-root
 dist: deps-dist portable-root
 	$(build-release)
 	cd build/release && cpack -G TGZ
+	$(call arm64-packages,TGZ)
 
 # Every profile is built and tested, and then the fuzzers run, even when an
 # earlier step fails; the target fails if any did.

@@ -9,16 +9,47 @@
 # carry its launcher to other machines, and the packages go to systems
 # where Debian 12's libzip and glibc may be missing. The archive also holds
 # README and LICENSE (component dist). cmake/cpack-generators.cmake chooses.
+# Where the portable arm64 programs were built too, cpack run with
+# JLAUNCHER_PACKAGE_ARCH=arm64 in its environment makes the packages and the
+# archive for arm64: the same files with the arm64 programs. Each keeps the
+# launcher of the other architecture in lib/jlauncher/<arch>/, where
+# jlauncher-pack --arch finds it.
 
 include(${PROJECT_SOURCE_DIR}/cmake/portable.cmake)
 
+# Installs a program into destination: file, or for the arm64 packages
+# arm64File into arm64Destination. Which is known only when installing.
+function(jlauncher_install_program component destination file arm64Destination arm64File)
+  install(CODE "
+    set(jlauncher_program \"${destination}\" \"${file}\")
+    if(\"\$ENV{JLAUNCHER_PACKAGE_ARCH}\" STREQUAL \"arm64\")
+      set(jlauncher_program \"${arm64Destination}\" \"${arm64File}\")
+    endif()
+    list(GET jlauncher_program 0 jlauncher_destination)
+    list(GET jlauncher_program 1 jlauncher_file)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${jlauncher_destination}\" TYPE PROGRAM
+         FILES \"\${jlauncher_file}\")" COMPONENT ${component})
+endfunction()
+
 # The launcher that jlauncher-pack finds beside itself is the one it puts
 # into applications.
-if(LAUNCHER_PORTABLE_ENABLED)
+if(LAUNCHER_PORTABLE_ENABLED AND LAUNCHER_PORTABLE_ARM64_ENABLED)
+  set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${LAUNCHER_PORTABLE_LAUNCHER})
+  set(CPACK_JLAUNCHER_PORTABLE_PACKER ${LAUNCHER_PORTABLE_PACKER})
+  set(CPACK_JLAUNCHER_ARM64_LAUNCHER ${LAUNCHER_PORTABLE_ARM64_LAUNCHER})
+  set(CPACK_JLAUNCHER_ARM64_PACKER ${LAUNCHER_PORTABLE_ARM64_PACKER})
+  set(bin ${CMAKE_INSTALL_BINDIR})
+  jlauncher_install_program(launcher ${bin} ${LAUNCHER_PORTABLE_LAUNCHER} ${bin} ${LAUNCHER_PORTABLE_ARM64_LAUNCHER})
+  jlauncher_install_program(pack ${bin} ${LAUNCHER_PORTABLE_PACKER} ${bin} ${LAUNCHER_PORTABLE_ARM64_PACKER})
+  jlauncher_install_program(pack lib/jlauncher/arm64 ${LAUNCHER_PORTABLE_ARM64_LAUNCHER}
+                            lib/jlauncher/x86-64 ${LAUNCHER_PORTABLE_LAUNCHER})
+elseif(LAUNCHER_PORTABLE_ENABLED)
   set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${LAUNCHER_PORTABLE_LAUNCHER})
   set(CPACK_JLAUNCHER_PORTABLE_PACKER ${LAUNCHER_PORTABLE_PACKER})
   install(PROGRAMS ${LAUNCHER_PORTABLE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT launcher)
   install(PROGRAMS ${LAUNCHER_PORTABLE_PACKER} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pack)
+endif()
+if(LAUNCHER_PORTABLE_ENABLED)
   # They carry zlib, which lintian would otherwise take for an oversight.
   install(FILES debian/jlauncher.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME jlauncher COMPONENT launcher)
@@ -55,6 +86,7 @@ set(CPACK_PACKAGE_CONTACT "jlauncher developers <jlauncher@corvane.example>")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-generators.cmake)
 # The release archive: jlauncher-<version>-linux-<arch>.tar.gz.
 set(CPACK_JLAUNCHER_DIST_NAME jlauncher-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_JLAUNCHER_ARM64_DIST_NAME jlauncher-${PROJECT_VERSION}-linux-aarch64)
 # Each package's summary and description (CPack indents them for Debian).
 set(launcher_summary "native launcher for Java applications")
 set(launcher_description "jlauncher starts a Java application in place of the java command. Installed

@@ -1,4 +1,16 @@
 # What each of CPack's generators packs (cpack reads this file for each).
+# With JLAUNCHER_PACKAGE_ARCH=arm64 in cpack's environment, the packages and
+# the archive are for arm64 (packaging.cmake installs its programs then).
+if("$ENV{JLAUNCHER_PACKAGE_ARCH}" STREQUAL "arm64")
+  if(NOT CPACK_JLAUNCHER_ARM64_LAUNCHER OR NOT CPACK_GENERATOR MATCHES "^(DEB|TGZ)$")
+    message(FATAL_ERROR "No arm64 ${CPACK_GENERATOR} packages: the build made no portable arm64 programs "
+                        "(scripts/bullseye-root.sh ensure-arm64), or the generator is not DEB or TGZ")
+  endif()
+  set(CPACK_JLAUNCHER_PORTABLE_LAUNCHER ${CPACK_JLAUNCHER_ARM64_LAUNCHER})
+  set(CPACK_JLAUNCHER_PORTABLE_PACKER ${CPACK_JLAUNCHER_ARM64_PACKER})
+  set(CPACK_JLAUNCHER_DIST_NAME ${CPACK_JLAUNCHER_ARM64_DIST_NAME})
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+endif()
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_COMPONENTS_ALL launcher pack)
   # The portable programs were built against an older glibc than this

@@ -2,7 +2,7 @@
 # Installs the project as a user would, then packs the installed example with
 # the installed jlauncher-pack and runs it, and runs the companion library
 # under plain java.
-#   package_test.sh MODE BUILD_DIR JDK [PORTABLE]
+#   package_test.sh MODE BUILD_DIR JDK [PORTABLE [ARM64]]
 #     install   cmake --install into a temporary prefix
 #     deb       cpack -G DEB: each package's files (package-files.txt) and
 #               relations, lintian, and both packages' files unpacked
@@ -19,17 +19,22 @@
 # PORTABLE is ON when the build made the portable launcher and packer: then
 # the installed launcher, and the archive's packer, must pass
 # portable_check.sh, and the packages need no C++ runtime and no libzip.
+# ARM64 is ON when it made the portable arm64 programs too: then this
+# machine's packer package holds the arm64 launcher ("+arm64" rows), and
+# mode arm64 also makes and checks the arm64 packages and archive.
 set -eu
-mode=$1 build=$2 jdk=$3 portable=${4:-OFF}
+mode=$1 build=$2 jdk=$3 portable=${4:-OFF} arm64=${5:-OFF}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # The files a package installs, as package-files.txt lists them ("+portable"
-# rows only with the portable launcher).
+# rows only with the portable launcher, "+arm64" ones only with the arm64
+# one too).
 expected() {
-  awk -v package="$1" -v portable="$portable" '$1 == package || (portable == "ON" && $1 == package "+portable") {
-    print $2 }' "$here/package-files.txt"
+  awk -v package="$1" -v portable="$portable" -v arm64="$arm64" '$1 == package ||
+    (portable == "ON" && $1 == package "+portable") || (arm64 == "ON" && $1 == package "+arm64") { print $2 }' \
+    "$here/package-files.txt"
 }
 # A list of files with the API pages only by their index.
 without_api() { grep -v '/share/doc/jlauncher/api/.' || true; }
@@ -155,6 +160,28 @@ Correct +javahome to name a usable JDK or JRE, or remove it to let the launcher 
     for jar in "$examples/hello.jar" "$work/prefix/share/java/jlauncher.jar"; do
       cmp "$jar" "$work"/cache/jlauncher/jars/*/"$(basename "$jar")" || fail "$(basename "$jar") was not extracted whole"
     done
+    # The arm64 packages and archive: this machine's files with the arm64
+    # programs, and this machine's launcher for jlauncher-pack --arch x86-64.
+    (cd "$work" && JLAUNCHER_PACKAGE_ARCH=arm64 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/arm64" \
+      >/dev/null && JLAUNCHER_PACKAGE_ARCH=arm64 cpack -G TGZ --config "$build/CPackConfig.cmake" -B "$work/arm64" \
+      >/dev/null) || fail "cpack made no arm64 packages"
+    for package in jlauncher jlauncher-pack; do
+      deb=$work/arm64/${package}_${version}_arm64.deb
+      dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | without_api > "$work/$package.files" ||
+        fail "no $deb"
+      expected "$package" | sed 's|/lib/jlauncher/arm64/|/lib/jlauncher/x86-64/|' | diff -u - "$work/$package.files" ||
+        fail "the arm64 $package package's file list differs"
+      dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>= 2\.17)$' || fail "the arm64 $package's Depends"
+      lintian --allow-root "$deb" > "$work/lintian" 2>&1 || true
+      ! grep '^E:' "$work/lintian" || fail "lintian reports errors in the arm64 $package"
+    done
+    mkdir "$work/dist"
+    tar -xzf "$work/arm64/jlauncher-$version-linux-aarch64.tar.gz" -C "$work/dist"
+    dist=$work/dist/jlauncher-$version-linux-aarch64
+    said=$(arm64 "$dist/bin/jlauncher-pack" --arch x86-64 --version 2>&1) || fail "the archive's packer failed: $said"
+    [ "$said" = "jlauncher-pack $version
+launcher $dist/lib/jlauncher/x86-64/jlauncher: x86-64, glibc 2.17 or later" ] ||
+      fail "the archive's jlauncher-pack --arch x86-64 --version said: $said"
     echo "PASS: $mode"
     exit 0
     ;;
