@@ -52,7 +52,7 @@ deps-dist:
 portable-root:
 	@if [ "$$(id -u)" -eq 0 ]; then \
 	  scripts/bullseye-root.sh ensure >/dev/null || echo "No Debian 11 build root: no portable launcher"; \
-	  if command -v aarch64-linux-gnu-as >/dev/null; then \
+	  if [ "$$(dpkg --print-architecture)" = amd64 ] && command -v aarch64-linux-gnu-as >/dev/null; then \
 	    scripts/bullseye-root.sh ensure-arm64 >/dev/null || echo "No arm64 part in the Debian 11 build root: no portable arm64 launcher"; \
 	  fi; \
 	elif ! scripts/bullseye-root.sh check >/dev/null; then \

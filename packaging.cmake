@@ -118,8 +118,10 @@ set(CPACK_RPM_COMPONENT_INSTALL ON)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_LICENSE "Apache-2.0")
 # The files, without the links to debugging information that rpmbuild adds,
-# and without directories that the system's own packages own.
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+# and without directories that the system's own packages own. The launcher
+# for another architecture needs nothing of this system: its libraries'
+# versions (arm64's libdl GLIBC_2.17) would make the package uninstallable.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none\n%global __requires_exclude_from ^/usr/lib/jlauncher/.*$")
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/java /usr/share/man /usr/share/man/man1
     /usr/share/man/man5)
 set(CPACK_RPM_LAUNCHER_PACKAGE_NAME jlauncher)

@@ -62,7 +62,11 @@ exec '${root}/usr/bin/${compiler}' '--sysroot=${root}' \"$@\"
     find_program(LAUNCHER_ARM64_AS aarch64-linux-gnu-as)
     find_program(LAUNCHER_ARM64_LD aarch64-linux-gnu-ld)
     set(why_arm64 "the build root has no arm64 part (scripts/bullseye-root.sh ensure-arm64 adds it, as root)")
-    if(NOT no_arm64 AND NOT (LAUNCHER_ARM64_AS AND LAUNCHER_ARM64_LD))
+    # The packages name the host build's programs x86-64 beside arm64 ones.
+    if(NOT CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL "x86_64")
+      set(no_arm64 ON)
+      set(why_arm64 "the arm64 programs are built beside x86-64 ones, and this machine is ${CMAKE_HOST_SYSTEM_PROCESSOR}")
+    elseif(NOT no_arm64 AND NOT (LAUNCHER_ARM64_AS AND LAUNCHER_ARM64_LD))
       set(why_arm64 "no arm64 assembler and linker here (binutils-aarch64-linux-gnu)")
     elseif(NOT no_arm64)
       # The root's cross compiler, run as its x86-64 one is, with the root as

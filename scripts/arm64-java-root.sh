@@ -82,7 +82,7 @@ class Update extends org.debian.security.UpdateCertificates {
   }
 }
 END
-  java -cp "$1/usr/share/ca-certificates-java/ca-certificates-java.jar" "$2/Cacerts.java" \
+  "$host_java" -cp "$1/usr/share/ca-certificates-java/ca-certificates-java.jar" "$2/Cacerts.java" \
     "$certs/java/cacerts" < "$2/certificates"
 }
 
@@ -93,9 +93,21 @@ usable() {
 }
 
 make_root() {
+  # What the making needs of this machine, asked for before the download:
+  # a Java of 11 or later to run a source file, and Debian's archive keys.
+  host_java=$(command -v java || ls /usr/lib/jvm/*/bin/java 2>/dev/null | head -n 1) ||
+    { echo "Making the arm64 Java root needs a Java of this machine (openjdk-17-jdk-headless)" >&2; exit 1; }
+  [ -n "$host_java" ] && "$host_java" -version 2>&1 | grep -q 'version "\(1[1-9]\|[2-9][0-9]\)' ||
+    { echo "Making the arm64 Java root needs Java 11 or later on this machine" >&2; exit 1; }
+  for key in stable automatic security-automatic; do
+    [ -f "/usr/share/keyrings/debian-archive-bookworm-$key.gpg" ] ||
+      { echo "Making the arm64 Java root needs Debian's archive keys (debian-archive-keyring)" >&2; exit 1; }
+  done
   new=$root.new
   rm -rf --one-file-system "$new"
   state=$new.apt
+  # What a failure leaves is removed; its log is kept.
+  trap 'rm -rf --one-file-system "$new" "$state"' EXIT
   rm -rf --one-file-system "$state"
   mkdir -p "$state/lists/partial" "$state/archives/partial" "$state/etc/preferences.d" "$new"
   echo "Unpacking Debian 12's arm64 Java 17 into $root (once; under a minute)" >&2
@@ -130,6 +142,7 @@ EOF
   echo "$stamp" > "$new/.jlauncher-root"
   rm -rf --one-file-system "$state" "$root" "$new.log"
   mv "$new" "$root"
+  trap - EXIT
 }
 
 case "${1:-}" in

@@ -156,7 +156,8 @@ class Descriptor {
 // needs it whole, and it is megabytes held for nothing while the jars are
 // merged. False with *error set on a failure.
 bool copyLauncher(const std::string& launcher, int fd, off_t& size, std::string* error) {
-  Descriptor in(open(launcher.c_str(), O_RDONLY | O_CLOEXEC));
+  // A fifo reads as empty rather than waiting for a writer.
+  Descriptor in(open(launcher.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) {
     *error = packFormat(kCannotOpenLauncherMsg, launcher.c_str(), std::strerror(errno));
     return false;

@@ -59,8 +59,11 @@ constexpr const char* kVersionRefusedMsg = "the runtime '%s' is Java %s, which '
 constexpr const char* kNoJdkMsg = "--jlink needs a JDK: set JAVA_HOME or put a JDK's jlink on PATH";
 constexpr const char* kNoJlinkMsg = "--jlink needs a JDK: '%s' has no bin/jlink and bin/jdeps";
 constexpr const char* kNoJmodsMsg =
-    "--jlink makes a runtime for %s from the modules of '%s', which has no jmods/java.base.jmod (Debian installs "
-    "them with openjdk-NN-jmods)";
+    "--jlink makes a runtime for %s from the modules of '%s', which has no jmods/java.base.jmod: install the JDK's "
+    "modules (Debian 12's openjdk-NN-jdk-headless has them)";
+constexpr const char* kForeignNoVersionMsg =
+    "--jlink makes a runtime for %s with this machine's jlink of the release of '%s', which names no JAVA_VERSION "
+    "in its release file";
 constexpr const char* kNoHostJdkMsg =
     "--jlink makes a runtime for %s from the modules of '%s' with the jlink of a Java %d JDK for %s, and there is "
     "none here: install one, or name it with JAVA_HOME";
@@ -427,7 +430,8 @@ bool findHostTools(const std::string& arch, const std::string& host, JlinkJdk* j
     return fail(error, packFormat(kNoJmodsMsg, arch.c_str(), jdk->home.c_str()));
   }
   std::optional<int> version = javaVersion(releaseVersion(jdk->home));
-  int feature = version ? *version / 1000000 : 0;
+  if (!version) return fail(error, packFormat(kForeignNoVersionMsg, arch.c_str(), jdk->home.c_str()));
+  int feature = *version / 1000000;
   std::vector<std::string> homes;
   if (const char* javaHome = std::getenv("JAVA_HOME"); javaHome != nullptr && *javaHome != '\0') {
     homes.push_back(javaHome);
@@ -450,36 +454,33 @@ bool findHostTools(const std::string& arch, const std::string& host, JlinkJdk* j
 
 // The JDK whose jdeps and jlink make the runtime: the one --jdk names, else
 // JAVA_HOME's, as for every other Java tool, else the one whose jlink the
-// PATH finds. One that --jdk names for another architecture lends its
-// modules to this machine's tools.
+// PATH finds. It must be for the launcher's architecture; one for another
+// than this machine's lends its modules to this machine's tools.
 bool findJdk(const PackRequest& request, JlinkJdk* jdk, std::string* error) {
-  if (!request.jdk.empty()) {
-    jdk->home = jdk->tools = request.jdk;
-    std::optional<std::string> arch = packRuntimeArchitecture(request.jdk);
-    std::optional<std::string> host = packElfArchitecture("/proc/self/exe");
-    if (arch && host && *arch != *host) return findHostTools(*arch, *host, jdk, error);
-    if (!hasTools(jdk->home)) return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
-    return true;
-  }
   const char* javaHome = std::getenv("JAVA_HOME");
-  if (javaHome != nullptr && *javaHome != '\0') {
-    jdk->home = jdk->tools = javaHome;
-    if (!hasTools(jdk->home)) return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
-    return true;
-  }
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path != nullptr ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    std::string jlink = (dir.empty() ? "." : dir) + "/jlink";
-    char resolved[PATH_MAX];
-    if (access(jlink.c_str(), X_OK) != 0 || realpath(jlink.c_str(), resolved) == nullptr) continue;
-    jdk->home = jdk->tools = fs::path(resolved).parent_path().parent_path().string();
-    if (access((jdk->home + "/bin/jdeps").c_str(), X_OK) != 0) {
-      return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
+  if (!request.jdk.empty()) {
+    jdk->home = request.jdk;
+  } else if (javaHome != nullptr && *javaHome != '\0') {
+    jdk->home = javaHome;
+  } else {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "");
+    for (std::string dir; jdk->home.empty() && std::getline(dirs, dir, ':');) {
+      std::string jlink = (dir.empty() ? "." : dir) + "/jlink";
+      char resolved[PATH_MAX];
+      if (access(jlink.c_str(), X_OK) == 0 && realpath(jlink.c_str(), resolved) != nullptr) {
+        jdk->home = fs::path(resolved).parent_path().parent_path().string();
+      }
     }
-    return true;
+    if (jdk->home.empty()) return fail(error, kNoJdkMsg);
   }
-  return fail(error, kNoJdkMsg);
+  jdk->tools = jdk->home;
+  if (!packCheckRuntimeArchitecture(jdk->home, true, request.launcher, error)) return false;
+  std::optional<std::string> arch = packRuntimeArchitecture(jdk->home);
+  std::optional<std::string> host = packElfArchitecture("/proc/self/exe");
+  if (arch && host && *arch != *host) return findHostTools(*arch, *host, jdk, error);
+  if (!hasTools(jdk->home)) return fail(error, packFormat(kNoJlinkMsg, jdk->home.c_str()));
+  return true;
 }
 
 // What a tool that failed said: its "Error:" lines when it has any, as
@@ -1007,8 +1008,7 @@ bool packPrepareRuntime(const PackRequest& request, PackWorkDir& workDir, PackRu
   std::string source;  // the JDK or the runtime directory it comes from
   if (request.jlink) {
     JlinkJdk jdk;
-    if (!findJdk(request, &jdk, error) || !packCheckRuntimeArchitecture(jdk.home, true, request.launcher, error) ||
-        !linkRuntime(request, jdk, workDir, *comment, runtime, error)) {
+    if (!findJdk(request, &jdk, error) || !linkRuntime(request, jdk, workDir, *comment, runtime, error)) {
       return false;
     }
     source = jdk.home;

@@ -201,8 +201,8 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   } cases[] = {
       {{"-o", "out", "--bogus", kJarOne}, error + "unknown option '--bogus' (see jlauncher-pack --help)\n"},
       {{"-o", existing, kJarOne}, error + "'" + existing + "' exists; use --force to replace it\n"},
-      {{"-o", "out", "--arch", "sparc9", kJarOne},
-       error + "unknown architecture 'sparc9': packed files are for x86-64, arm64 or i386\n"},
+      {{"-o", "out", "--arch", "sparc64", kJarOne},
+       error + "unknown architecture 'sparc64': packed files are for x86-64, arm64 or i386\n"},
       {{"-o", "out", "--arch", "i386", kJarOne},
        error + "no launcher for i386: none at '" +
            (std::filesystem::path(kPack).parent_path().parent_path() / "lib/jlauncher/i386/jlauncher").string() +
@@ -218,12 +218,18 @@ TEST_F(PackTest, RefusalsWriteNothing) {
            "arm64, or a runtime for x86-64\n"},
       {{"-o", "out", "--arch", "arm64", "--launcher", arm, "--jlink", "--jdk", jdk, kJarOne},
        error + "--jlink makes the runtime from the JDK '" + jdk + "', which is for x86-64 (" + jdk +
-           "/lib/server/libjvm.so), and the launcher '" + arm + "' is for arm64: name a JDK for arm64 with --jdk, or "
-           "pack a runtime for arm64 with --runtime\n"},
+           "/lib/server/libjvm.so), and the launcher '" + arm + "' is for arm64: pack with --arch x86-64, or name a "
+           "JDK for arm64 with --jdk\n"},
       // A JDK for arm64 lends its modules to this machine's jlink of its release.
       {{"-o", "out", "--launcher", arm, "--jlink", "--jdk", dir.file("arm64/jre"), kJarOne},
        error + "--jlink makes a runtime for arm64 from the modules of '" + dir.file("arm64/jre") +
-           "', which has no jmods/java.base.jmod (Debian installs them with openjdk-NN-jmods)\n"},
+           "', which has no jmods/java.base.jmod: install the JDK's modules (Debian 12's openjdk-NN-jdk-headless has "
+           "them)\n"},
+      {{"-o", "out", "--launcher", arm, "--jlink", kJarOne},
+       error + "--jlink makes a runtime for arm64 from the modules of '" + dir.file("arm64/jre") +
+           "', which has no jmods/java.base.jmod: install the JDK's modules (Debian 12's openjdk-NN-jdk-headless has "
+           "them)\n",
+       {{"JAVA_HOME", dir.file("arm64/jre")}}},
       {{"-o", "out", "--launcher", arm, "--jlink", "--jdk", dir.file("arm64/jdk9"), kJarOne},
        error + "--jlink makes a runtime for arm64 from the modules of '" + dir.file("arm64/jdk9") +
            "' with the jlink of a Java 9 JDK for x86-64, and there is none here: install one, or name it with "

@@ -94,6 +94,11 @@ case $mode in
       if [ "$portable" = ON ] && grep -q 'libstdc++\|GLIBCXX\|CXXABI' "$work/$package.requires"; then
         fail "$package requires a C++ runtime: $(cat "$work/$package.requires")"
       fi
+      # Nothing of the launcher for another architecture: x86-64's libdl
+      # has no GLIBC_2.17, arm64's first version.
+      if grep -q 'libdl\.so\.2(GLIBC_2\.17)' "$work/$package.requires"; then
+        fail "$package requires what the other architecture's launcher needs: $(cat "$work/$package.requires")"
+      fi
     done
     grep -qx "jlauncher = $version" "$work/jlauncher-pack.requires" ||
       fail "jlauncher-pack requires: $(cat "$work/jlauncher-pack.requires")"
