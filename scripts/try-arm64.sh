@@ -264,6 +264,25 @@ if packed jlinked "a single file jlinked here from the arm64 modules runs where 
   expect 0 "Hello from aarch64
 [one]"
 fi
+# Debian 11's arm64 C library (glibc 2.31), that of the portable build's
+# root: the launcher runs there, and refuses Debian 12's runtime before
+# extracting anything.
+begin "on Debian 11's glibc the file says that its runtime needs a newer one"
+old=$("$here/bullseye-root.sh" check-arm64 2>/dev/null)/usr/aarch64-linux-gnu || old=
+if [ ! -e "$work/with-runtime" ] || [ ! -e "$old/lib/libc.so.6" ]; then
+  skip "no file with a runtime, or no Debian 11 arm64 C library (scripts/bullseye-root.sh ensure-arm64)"
+else
+  system=$old
+  rm -rf "$work/home/.cache"
+  arm64 ./with-runtime one
+  if [ "$(cat status)" = 1 ] && [ "$(cat err)" = "Error: with-runtime carries a Java runtime that needs glibc 2.34 or \
+later; this system has glibc 2.31. Install a Java runtime and name it with +javahome, or ask for a file packed with a \
+runtime that needs less." ] && [ ! -e "$work/home/.cache/jlauncher/runtime" ]; then
+    pass
+  else
+    fail "status $(cat status)"
+  fi
+fi
 system=$root
 
 # The rows that need the launcher started again.
