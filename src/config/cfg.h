@@ -26,7 +26,24 @@ void cfgTerm();
 /// Selects the configuration source (+config file, the default file beside
 /// the launcher, or the comment of the archive appended to the executable)
 /// and processes it; false after a fatal configuration error (reported).
+/// After the application's own configuration (not one named with +config)
+/// come the override files of the site (/etc/NAME.d/*.config) and of the
+/// user (NAME/*.config in hmdUserConfigDirectory, never in set-ID mode),
+/// NAME being the application's configuration file name without .config,
+/// unless the application's own configuration says "options nooverrides".
 bool cfgProcessConfig();
+/// The configuration files read, in the order they were read (the
+/// executable's name for its archive comment).
+const std::vector<std::string>& cfgGetConfigurationsRead();
+/// A configured JVM option and the line that gave it.
+struct CfgOptionOrigin {
+  std::string option;
+  std::string file;
+  int line = 0;
+};
+/// Every configured JVM parameter and property with its line, in the order
+/// the lines were processed.
+const std::vector<CfgOptionOrigin>& cfgGetOptionOrigins();
 /// Processes one configuration file; reentrant for includes. The caller makes
 /// path the current configuration file around the call.
 bool cfgProcessConfigFile(const std::string& path);

@@ -37,6 +37,7 @@ const OptionEntry optionList[] = {
     {"startupcache", &CfgState::startupCache},
     {"quickstart", &CfgState::quickStart},
     {"notifyready", &CfgState::notifyReady},
+    {"nooverrides", &CfgState::noOverrides},
 };
 
 

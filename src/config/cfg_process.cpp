@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "config/cfg.h"
 #include "config/cfg_state.h"
@@ -69,6 +70,7 @@ int nesting = 0;
 // Processes every line of an open stream (none: it could not be opened).
 bool processStream(FILE* stream, const std::string& path);
 bool processFile(const std::string& path, bool checkAccess);
+bool processOverrides(const std::string& ownFile);
 
 // Every line looks its directive up: through a hash index of the table.
 const DirectiveEntry* findDirective(std::string_view word) {
@@ -79,6 +81,17 @@ const DirectiveEntry* findDirective(std::string_view word) {
   }();
   auto found = index.find(word);
   return found == index.end() ? nullptr : found->second;
+}
+
+// The options a line added, with the line; an include line adds none of
+// its own, the lines of the included file have recorded theirs already.
+void recordOrigins(const std::string& path, int lineNumber) {
+  for (; state.recordedParams < state.params.count(); ++state.recordedParams) {
+    state.optionOrigins.push_back({state.params.data()[state.recordedParams].optionString, path, lineNumber});
+  }
+  for (; state.recordedProps < state.props.count(); ++state.recordedProps) {
+    state.optionOrigins.push_back({state.props.data()[state.recordedProps].optionString, path, lineNumber});
+  }
 }
 
 // One directive line: find the directive, expand the macros, check the
@@ -115,6 +128,7 @@ bool processLine(const std::string& line, const std::string& path) {
     return false;
   }
   if (entry->handler(param)) {
+    recordOrigins(path, lineNumber);
     const char* slash = std::strrchr(path.c_str(), '/');
     ut_tproda("Processed <%s> from <%s>", expanded.c_str(), slash ? slash + 1 : path.c_str());
     return true;
@@ -208,8 +222,10 @@ void cfgTerm() {
 bool cfgProcessConfig() {
   std::optional<std::string> remembered = state.launcherConfigFileName;
   std::optional<std::string> inMemory;  // the archive comment
+  std::string ownFile;                  // the application's own file name, which names its overrides
   if (state.defaultConfigFileStorage.empty()) {
     state.launcherConfigFileName = cfgGetConfigFileName(nullptr);
+    ownFile = *state.launcherConfigFileName;
     if (FILE* probe = filOpenFile(state.launcherConfigFileName->c_str(), "r", true)) {
       filCloseFile(probe);
     } else if (filInputRefused()) {
@@ -237,13 +253,36 @@ bool cfgProcessConfig() {
   std::string file = *state.launcherConfigFileName;
   bool named = !state.defaultConfigFileStorage.empty();
   bool result = inMemory ? processStream(filOpenText(file.c_str(), *inMemory), file) : processFile(file, !named);
+  // Decided by the application's own lines alone: an override can neither
+  // turn overrides off for those after it nor back on.
+  if (result && !named && !state.noOverrides) result = processOverrides(ownFile);
   if (remembered) state.launcherConfigFileName = remembered;
   return result;
 }
 
 bool cfgProcessConfigFile(const std::string& path) { return processFile(path, true); }
 
+const std::vector<std::string>& cfgGetConfigurationsRead() { return state.configurationsRead; }
+
+const std::vector<CfgOptionOrigin>& cfgGetOptionOrigins() { return state.optionOrigins; }
+
 namespace {
+
+// An installed application's administrator and user add JVM options (a
+// heap size, a proxy) without editing files the next version replaces: the
+// site's, then the user's, each directory read as includedir reads one, so
+// that a missing directory is nothing and an unsafe file is refused. A
+// set-ID launch reads nothing its caller can write.
+bool processOverrides(const std::string& ownFile) {
+  std::string name = ownFile.substr(ownFile.rfind('/') + 1);
+  if (name.ends_with(".config")) name.resize(name.size() - std::strlen(".config"));
+  std::vector<std::string> directories = {"/etc/" + name + ".d"};
+  if (std::optional<std::string> user = hmdUserConfigDirectory()) directories.push_back(*user + "/" + name);
+  for (std::string& directory : directories) {
+    if (!cfgIncludeDir(directory)) return false;
+  }
+  return true;
+}
 
 bool processFile(const std::string& path, bool checkAccess) {
   if (nesting >= kMaxNesting) {
@@ -260,6 +299,7 @@ bool processStream(FILE* stream, const std::string& path) {
     utlReport(kOpenErrorMsg, path.c_str());
     return false;
   }
+  state.configurationsRead.push_back(path);
   ++nesting;
   bool result = true;
   while (const char* read = filReadNextLineFromFile(stream)) {

@@ -17,6 +17,11 @@ struct CfgState {
   std::string defaultConfigFileStorage;                ///< the +config file, "" for none
   std::optional<std::string> launcherConfigFileName;   ///< file being processed
   int configFileMode = 0;                              ///< 1: from the archive comment
+  std::vector<std::string> configurationsRead;         ///< every file opened for its lines, in order
+  /// Where each configured JVM option came from; the first recordedParams
+  /// parameters and recordedProps properties have theirs.
+  std::vector<CfgOptionOrigin> optionOrigins;
+  int recordedParams = 0, recordedProps = 0;
 
   // Paths and classes.
   PathArray shlibpath;
@@ -64,6 +69,7 @@ struct CfgState {
   bool appArgs = false;  ///< -D, -X and -verbose on the command line are application arguments
   bool startupCache = false;  ///< keep a class-data archive of the application for faster start-up
   bool quickStart = false;    ///< the start-up cache and the JVM profile of short-lived tools
+  bool noOverrides = false;  ///< the site's and the user's override files are not read
   bool notifyReady = false;  ///< the application tells the service manager itself when it is ready
   VersionBanner versionBanner = VersionBanner::kNone;  ///< -showversion among the JVM parameters
 

@@ -55,6 +55,10 @@ const char* hmdGetApplicationName();
 /// whose caller sets all three. The name is not yet trusted: users take it
 /// through hmdPrivateDirectory.
 std::optional<std::string> hmdUserCacheDirectory();
+/// The user's configuration directory: XDG_CONFIG_HOME, else HOME/.config.
+/// Only an absolute name counts. None when neither names one, and in set-ID
+/// mode, where the caller would choose what a privileged launch reads.
+std::optional<std::string> hmdUserConfigDirectory();
 
 /// The registry lookup behind the configuration's registry macros. Unix hosts
 /// have no registry, so there is never a value.

@@ -169,6 +169,22 @@ std::optional<std::string> hmdUserCacheDirectory() {
   return base + below + "/" + kCacheSubdirectory;
 }
 
+std::optional<std::string> hmdUserConfigDirectory() {
+  if (utlIsSetIdMode()) return std::nullopt;
+  const char* xdg = hmdGetEnvironmentValue("XDG_CONFIG_HOME");
+  const char* home = hmdGetEnvironmentValue("HOME");
+  std::string base;
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.config";
+  } else {
+    return std::nullopt;
+  }
+  while (base.size() > 1 && base.ends_with('/')) base.pop_back();
+  return base;
+}
+
 std::optional<std::string> hmdGetNimbrelProperty(const char* /*name*/) { return std::nullopt; }
 
 void hmdResetApplicationHome() { location = LocationState{}; }

@@ -41,6 +41,8 @@ constexpr const char* kExportEnvCommentLine =
     "# exportenv: the application gets no environment dump (corvane.exportenv) from this command";
 constexpr const char* kCdCommentLine = "# All paths passed to the launcher command must be absolute for this cd to be valid";
 constexpr const char* kCheckPassedMsg = "Would run %s.%s with the Java in '%s'.\n";
+constexpr const char* kCheckReadMsg = "Read the configuration '%s'.\n";
+constexpr const char* kCheckOptionMsg = "JVM option '%s' from line %d of '%s'.\n";
 constexpr const char* kUnitRefusedMsg = "Error: +unit prints no unit: %s.\n";
 
 struct JapState {
@@ -121,7 +123,14 @@ int endCheck(const JavaChoice& java, const char* entryClass, const char* entryMe
   int destroyed = jsvDestroyJVM();
   if (result == 0) result = destroyed;
   if (result == 0 && !cfgGetMissingClassPath().empty()) result = 1;
-  if (result == 0) std::printf(kCheckPassedMsg, entryClass, entryMethod, java.home.c_str());
+  if (result != 0) return result;
+  // With override files beside the application's own, which line set an
+  // option is the first question about a launch.
+  for (const std::string& file : cfgGetConfigurationsRead()) std::printf(kCheckReadMsg, file.c_str());
+  for (const CfgOptionOrigin& origin : cfgGetOptionOrigins()) {
+    std::printf(kCheckOptionMsg, origin.option.c_str(), origin.line, origin.file.c_str());
+  }
+  std::printf(kCheckPassedMsg, entryClass, entryMethod, java.home.c_str());
   return result;
 }
 

@@ -63,7 +63,9 @@ TEST_P(RunTest, ExitStatusOfTheEntryClass) {
       // After getExitStatus supplied 0, a later System.exit(3) does not change the status.
       {{"status", "0", "later-exit", "3"}, 0, "main returns\nstatus 0\n"},
       // Checked, the application does not run.
-      {{"+check", "status", "3"}, 0, "Would run jltest.Status.main with the Java in '" + GetParam() + "'.\n"},
+      {{"+check", "status", "3"}, 0,
+       "Read the configuration '" + dir.file("app/bin/myapp.config") + "'.\nWould run jltest.Status.main with the Java in '" +
+           GetParam() + "'.\n"},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);

@@ -39,6 +39,7 @@ class SetIdTest : public ::testing::Test {
     std::string own = "javahome " + testJdkHome() + "\naddpath ../app/lib/jltest.jar\nmainclass jltest.Environment\n";
     dir.writeFile("user/app.config", own);
     dir.writeFile("user/evil.config", own);
+    dir.writeFile("user/config/myapp/evil.config", "mainclass jltest.Status\n");
     secret = dir.writeFile("secret", "root only\n", 0600);
   }
   // Root's own, closed to the caller.
@@ -113,7 +114,9 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
         // Where the privileged launcher would send datagrams.
         {"NOTIFY_SOCKET", manager.address()},
         // Root's archive, recorded where the caller says.
-        {"XDG_CACHE_HOME", dir.file("user/cache")}},
+        {"XDG_CACHE_HOME", dir.file("user/cache")},
+        // The caller's override of the application.
+        {"XDG_CONFIG_HOME", dir.file("user/config")}},
        "", "", startsIn(1), 0},
       {"a service's cache directory", {counter, "0", "status"}, {{"CACHE_DIRECTORY", dir.file("user/cache")}}, "",
        "", startsIn(1), 0},

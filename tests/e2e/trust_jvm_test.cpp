@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "launcher.h"
@@ -59,6 +60,18 @@ const std::string kOwnFileRule =
 TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
   const std::string shared = dir.file("shared");
   const std::string jdk = testJdkHome();
+  // An installed application, an administrator's override of it and a
+  // user's, which comes last; the administrator's tries to keep the user's
+  // out, which only the application itself may.
+  const std::string site = "/etc/jltest-overrides.d";
+  const std::map<std::string, std::optional<std::string>> xdg = {{"XDG_CONFIG_HOME", dir.file("xdg")}};
+  auto overridden = [&](const std::string& lines, int userMode = 0644) {
+    std::string app = install("svc/jltest-overrides", lines);
+    fs::create_directories(site);
+    std::ofstream(site + "/10-site.config") << "options nooverrides\nvmprop tell=site\n";
+    dir.writeFile("xdg/jltest-overrides/heap.config", "vmprop tell=user\n", userMode);
+    return app;
+  };
   struct Case {
     const char* name;
     std::function<std::string()> prepare;  ///< returns the program root runs
@@ -66,6 +79,7 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     int status;
     std::string out, err;
     std::string cwd = "";  ///< where root works, below the test's directory
+    std::map<std::string, std::optional<std::string>> env = {};
   } cases[] = {
       // The victim keeps a single-file application in /tmp; the other user
       // puts a configuration beside it, which would win over its own.
@@ -191,6 +205,19 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
        },
        {}, 1, "", "Error: Unable to open the log file '" + shared + "/svc.log': it belongs to user 'nobody'" +
                       kOwnFileRule},
+      {"the site's and the user's overrides", [&] { return overridden(""); }, {}, 0, "user 0\n", "", "", xdg},
+      {"+check naming where each option came from", [&] { return overridden(""); }, {"+check"}, 0,
+       "Read the configuration '" + dir.file("svc/jltest-overrides.config") + "'.\nRead the configuration '" + site +
+           "/10-site.config'.\nRead the configuration '" + dir.file("xdg/jltest-overrides/heap.config") +
+           "'.\nJVM option '-Dtell=site' from line 2 of '" + site +
+           "/10-site.config'.\nJVM option '-Dtell=user' from line 1 of '" +
+           dir.file("xdg/jltest-overrides/heap.config") + "'.\nWould run jltest.Tell.main with the Java in '" + jdk +
+           "'.\n",
+       "", "", xdg},
+      {"an application without overrides", [&] { return overridden("options nooverrides\n"); }, {}, 0,
+       "nothing 0\n", "", "", xdg},
+      {"a user's override others can change", [&] { return overridden("", 0666); }, {}, 1, "",
+       configRefused(dir.file("xdg/jltest-overrides/heap.config"), "every user can change it"), "", xdg},
       // A copy named so that +unit would print settings of the name's choice.
       {"+unit of a copy named with line breaks",
        [&] {
@@ -210,7 +237,8 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     ProcessCommand command;
     command.program = program;
     command.argv = argv;
-    command.env = {{"PATH", kPathWithoutJava}};
+    command.env = c.env;
+    command.env.emplace("PATH", kPathWithoutJava);
     command.cwd = dir.file(c.cwd);
     // A FIFO nobody reads held the launch for ever.
     command.timeoutSeconds = 30;
@@ -222,6 +250,8 @@ TEST_F(TrustTest, AnotherUsersFilesChooseNothing) {
     fs::remove_all(dir.file("svc"), ignored);
     fs::remove_all(dir.file("shared/.mvn"), ignored);
     fs::remove(dir.file("shared/svc.log"), ignored);
+    fs::remove_all(site, ignored);
+    fs::remove_all(dir.file("xdg"), ignored);
   }
 }
 
