@@ -32,6 +32,9 @@ std::vector<std::string> buildEnvironment(const ProcessCommand& command) {
     std::string name = text.substr(0, equals);
     if (!isLauncherVariable(name)) variables[name] = text.substr(equals + 1);
   }
+  // The user's configuration overrides of the machine running the tests
+  // (~/.config/<name>/) are none of a test's business, unless it sets them.
+  variables["XDG_CONFIG_HOME"] = "/nonexistent/jlauncher-test-config";
   for (const auto& [name, value] : command.env) {
     if (value) {
       variables[name] = *value;
