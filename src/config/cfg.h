@@ -130,6 +130,13 @@ bool cfgSetVMMemMin(std::string& param);
 bool cfgSetVMMemMax(std::string& param);
 bool cfgSetNoSplash(std::string& param);
 bool cfgSetSocketPort(std::string& param);
+/// singleinstance [id]: one running instance per user; later launches hand
+/// their request to it. The id names the instance's socket, so it must be a
+/// plain file name (letters, digits, '.', '_', '-', not starting with '.').
+bool cfgSetSingleInstance(std::string& param);
+/// True when text may name a single instance: 1 to 64 letters, digits, '.',
+/// '_' or '-', not starting with '.'.
+bool cfgIsInstanceId(std::string_view text);
 bool cfgSetCopyEnv(std::string& param);
 bool cfgSetExportEnv(std::string& param);
 /// True once exportenv asked for the environment dump.
@@ -332,3 +339,5 @@ int cfgGetJavaVMOptionsCount();
 JvmOptionList cfgTakeJavaVMOptions();
 /// The command port of a running instance, 0 for none.
 int cfgGetSocketPort();
+/// The id singleinstance gave (empty: the application's name); none without it.
+std::optional<std::string> cfgGetSingleInstance();

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -200,6 +201,22 @@ bool cfgSetSocketPort(std::string& param) {
   s().socketPort = static_cast<int>(port);
   return true;
 }
+
+bool cfgIsInstanceId(std::string_view text) {
+  if (text.empty() || text.size() > 64 || text[0] == '.') return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+  });
+}
+
+bool cfgSetSingleInstance(std::string& param) {
+  if (!param.empty() && !cfgIsInstanceId(param)) return false;
+  s().singleInstance = param;
+  return true;
+}
+
+std::optional<std::string> cfgGetSingleInstance() { return s().singleInstance; }
 
 bool cfgSetCopyEnv(std::string& param) {
   if (const char* value = hmdGetEnvironmentValue(param.c_str())) {

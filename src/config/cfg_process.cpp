@@ -169,6 +169,7 @@ const DirectiveEntry directiveList[] = {
     {.name = "vmmemmax", .handler = cfgSetVMMemMax, .errorFormat = kInvalidHeapSizeFormat},
     {.name = "nosplash", .handler = cfgSetNoSplash},
     {.name = "socket", .handler = cfgSetSocketPort},
+    {.name = "singleinstance", .handler = cfgSetSingleInstance, .emptyAllowed = true},
     {.name = "copyenv", .handler = cfgSetCopyEnv},
     {.name = "exportenv", .handler = cfgSetExportEnv},
     {.name = "cd", .handler = cfgSetCurrentDir},

@@ -10,6 +10,7 @@
 #include <vector>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "jvmoptions/jop_javacmd.h"
 #include "launcher/pkd.h"
@@ -17,6 +18,7 @@
 #include "config/cfg.h"
 #include "config/zip.h"
 #include "host/hmd.h"
+#include "host/sin.h"
 #include "jvm/cds.h"
 #include "jvm/jev.h"
 #include "jvmoptions/jop.h"
@@ -43,6 +45,11 @@ constexpr const char* kCdCommentLine = "# All paths passed to the launcher comma
 constexpr const char* kCheckPassedMsg = "Would run %s.%s with the Java in '%s'.\n";
 constexpr const char* kCheckReadMsg = "Read the configuration '%s'.\n";
 constexpr const char* kCheckOptionMsg = "JVM option '%s' from line %d of '%s'.\n";
+constexpr const char* kSingleInstanceSetIdMsg =
+    "Error: singleinstance is refused in set-ID mode: a later launch by another user would reach an instance "
+    "running with other rights.\n";
+constexpr const char* kInstanceNameMsg =
+    "Error: The application name '%s' cannot name its single instance; give singleinstance an id.\n";
 constexpr const char* kUnitRefusedMsg = "Error: +unit prints no unit: %s.\n";
 
 struct JapState {
@@ -157,6 +164,48 @@ HmdSignalSetup signalSetup() {
 
 Outcome done(int status) { return {status, Outcome::Next::kDone}; }
 
+// Where a single instance listens: the launch that became it.
+struct Instance {
+  int fd = -1;
+  std::string socketPath;
+};
+
+// With singleinstance, a launch that runs the application either hands its
+// request to the instance already running, and ends with the status it
+// answers, or becomes that instance. An outcome when the launch ends here.
+std::optional<Outcome> claimSingleInstance(const LaunchPlan& plan, Instance& instance) {
+  std::optional<std::string> id = cfgGetSingleInstance();
+  if (!id || plan.action != LaunchAction::kRun || plan.check || plan.printJavaCommand) return std::nullopt;
+  if (id->empty()) {
+    const char* name = hmdGetApplicationName();
+    if (name == nullptr || !cfgIsInstanceId(name)) {
+      utlReport(kInstanceNameMsg, name != nullptr ? name : "");
+      return done(1);
+    }
+    *id = name;
+  }
+  SinRequest request;
+  request.args = optGetApplicationArgList();
+  std::vector<char> cwd(kPathMax + 1);
+  if (getcwd(cwd.data(), cwd.size()) != nullptr) request.workingDirectory = cwd.data();
+  for (const char* variable : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    const char* token = hmdGetEnvironmentValue(variable);
+    if (token != nullptr && *token != '\0' && request.activationToken.empty()) request.activationToken = token;
+  }
+  SinClaim claim = sinClaim(*id, request);
+  switch (claim.kind) {
+    case SinClaim::Kind::kAnswered:
+      return done(claim.status);
+    case SinClaim::Kind::kFailed:
+      utlReport("%s", claim.error.c_str());
+      return done(1);
+    case SinClaim::Kind::kListening:
+      instance = {claim.fd, claim.socketPath};
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 // +unit: the unit runs the launcher as installed; what follows +unit is the
 // service's command line.
 int printUnit(const LaunchRecord& record) {
@@ -232,7 +281,8 @@ bool finalizeOptions(const JavaChoice& java, const LaunchPlan& plan, const std::
 
 // The last stages: the JVM is created and runs the entry class (or, for a
 // check, only finds it), then goes.
-Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaChoice& java, const Entry& entry) {
+Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaChoice& java, const Entry& entry,
+                const Instance& instance) {
   // Tools that list Java processes (jps, jcmd, monitoring agents) name the
   // application by this property, which the java launcher sets itself.
   if (java.modular()) {
@@ -251,6 +301,7 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
   if (int created = jsvCreateJVM(signalSetup()); created != 0) return done(created);
   if (plan.check) return done(endCheck(java, entry.className, entry.method));
   cdsCheckArchiveMapped();
+  if (instance.fd >= 0) jsvServeActivations(instance.fd);
   // The configuration's banner option comes after the variable's, as the
   // command line's does for java.
   VersionBanner banner = cfgGetVersionBanner() != VersionBanner::kNone ? cfgGetVersionBanner() : state.banner;
@@ -259,6 +310,8 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
                           optGetApplicationArgCount(), optGetApplicationArgList());
   cdsBeforeJvmEnds();
   int destroyed = jsvDestroyJVM();
+  // The socket is still listening, so no later launch has replaced it.
+  if (!instance.socketPath.empty()) unlink(instance.socketPath.c_str());
   cdsFinishRecording();
   return done(ran != 0 ? ran : destroyed);
 }
@@ -368,6 +421,10 @@ Outcome japStart2(const LaunchRecord& record) {
     int first = std::min(record.argc, 1);
     return done(pkdCacheCommand(std::vector<std::string>(record.argv + first, record.argv + record.argc)));
   }
+  if (cfgGetSingleInstance() && utlIsSetIdMode()) {
+    utlReport("%s", kSingleInstanceSetIdMsg);
+    return done(1);
+  }
   // A checked launch leaves a running instance alone, and a re-executed image
   // must not deliver the arguments a second time.
   if (optIsShellMode() && !plan.check && cfgGetSocketPort() != 0 && !hmdIsReexecutedImage() &&
@@ -390,6 +447,8 @@ Outcome japStart2(const LaunchRecord& record) {
   bool reexecute = false;
   if (!hmdSetEnvironment(loader, &reexecute)) return done(1);
   if (reexecute) return {0, Outcome::Next::kReexecute};
+  Instance instance;
+  if (std::optional<Outcome> handedOver = claimSingleInstance(plan, instance)) return *handedOver;
   if (!finalizeOptions(*java, plan, carried->classPath)) return done(1);
 
   switch (plan.action) {
@@ -414,7 +473,7 @@ Outcome japStart2(const LaunchRecord& record) {
     japPrintJavaCmd(*java, entry->className);
     return done(0);
   }
-  return runJava(record, plan, *java, *entry);
+  return runJava(record, plan, *java, *entry, instance);
 }
 
 JopFinalInputs japFinalInputs(const JavaChoice& java, const std::string& carried) {

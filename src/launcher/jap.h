@@ -7,6 +7,7 @@
 //   make ready what the executable carries                pkdPrepare
 //   choose the Java, once                                 jevChooseJava
 //   prepare the loader's environment (or re-execute)      hmdSetEnvironment
+//   hand over to a running single instance, or become it  sinClaim
 //   load the JVM library                                  jevInit
 //   finalize the JVM options                              jopFinalizeJVMOptions
 //   the start-up cache's amendments                       cdsAddArchiveOptions

@@ -6,10 +6,12 @@
 #include "service/dmp.h"
 
 #include <string>
+#include <thread>
 
 #include "jvm/jev.h"
 #include "service/jsv.h"
 #include "host/ntf.h"
+#include "host/sin.h"
 #include "util/utrace.h"
 
 namespace {
@@ -51,6 +53,40 @@ jboolean JNICALL notifyStatus0(JNIEnv* env, jclass, jstring status) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   return ntfSend(message) ? JNI_TRUE : JNI_FALSE;
+}
+
+constexpr const char* kCompanionClass = "com/corvane/launcher/JavaLauncher";
+
+jbyteArray newBytes(JNIEnv* env, const std::string& text) {
+  jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
+  if (bytes != nullptr) {
+    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()), reinterpret_cast<const jbyte*>(text.data()));
+  }
+  return bytes;
+}
+
+// The request goes over as bytes: the Java side decodes them as it decodes
+// arguments, in the platform's encoding.
+int deliverActivation(JNIEnv* env, jclass cls, jmethodID activate, const SinRequest& request) {
+  if (activate == nullptr || env->PushLocalFrame(16) != 0) return 1;
+  jclass bytesClass = env->FindClass("[B");
+  jobjectArray args =
+      bytesClass != nullptr ? env->NewObjectArray(static_cast<jsize>(request.args.size()), bytesClass, nullptr) : nullptr;
+  for (std::size_t i = 0; args != nullptr && i < request.args.size(); ++i) {
+    jbyteArray arg = newBytes(env, request.args[i]);
+    env->SetObjectArrayElement(args, static_cast<jsize>(i), arg);
+    env->DeleteLocalRef(arg);
+  }
+  jbyteArray directory = newBytes(env, request.workingDirectory);
+  jbyteArray token = newBytes(env, request.activationToken);
+  int status = 1;
+  if (env->ExceptionCheck() == JNI_FALSE) status = env->CallStaticIntMethod(cls, activate, args, directory, token);
+  if (env->ExceptionCheck() == JNI_TRUE) {
+    env->ExceptionDescribe();
+    status = 1;
+  }
+  env->PopLocalFrame(nullptr);
+  return status;
 }
 
 template <typename F>
@@ -112,4 +148,26 @@ void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction) {
     env->ExceptionClear();
     ut_tproda("The JavaLauncher class has no service manager methods");
   }
+}
+
+void dmpServeActivations(JNIEnv* env, int fd) {
+  JavaVM* vm = nullptr;
+  if (env->GetJavaVM(&vm) != JNI_OK) return;
+  jclass cls = env->FindClass(kCompanionClass);
+  jmethodID activate = cls != nullptr ? env->GetStaticMethodID(cls, "activate", "([[B[B[B)I") : nullptr;
+  if (activate == nullptr) {
+    env->ExceptionClear();
+    ut_tproda("The application has no JavaLauncher class with an activation handler; later launches end with 1");
+  }
+  jclass global = cls != nullptr ? static_cast<jclass>(env->NewGlobalRef(cls)) : nullptr;
+  // A daemon thread: the JVM ends when the application's threads do, not
+  // when the last later launch has been served.
+  std::thread([vm, global, activate, fd] {
+    JNIEnv* threadEnv = nullptr;
+    JavaVMAttachArgs attach{JNI_VERSION_1_2, const_cast<char*>("jlauncher single instance"), nullptr};
+    if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&threadEnv), &attach) != JNI_OK) return;
+    auto handle = [&](const SinRequest& request) { return deliverActivation(threadEnv, global, activate, request); };
+    while (sinServeOne(fd, handle)) {
+    }
+  }).detach();
 }

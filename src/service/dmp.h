@@ -10,3 +10,8 @@
 /// Marks com/corvane/launcher/JavaLauncher as served by a native launcher and
 /// registers its natives; an application without the class is not affected.
 void dmpRegisterDumpFunction(JNIEnv* env, DumpAllStacks_t dumpFunction);
+/// Serves later launches of a single instance on the listening fd, from a
+/// launcher thread, for as long as the JVM runs: each request goes to the
+/// companion class's activation handler, whose status the later launch ends
+/// with (1 when the application lacks the class).
+void dmpServeActivations(JNIEnv* env, int fd);

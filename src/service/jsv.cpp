@@ -394,6 +394,8 @@ void jsvPrintVersion(bool toStandardError) {
   if (props != nullptr) env->DeleteLocalRef(props);
 }
 
+void jsvServeActivations(int fd) { dmpServeActivations(mainEnv(), fd); }
+
 int jsvRunService(const char* entryClass, const char* mainMethod, const char* exitClass, const char* exitMethod,
                   int argc, const std::vector<std::string>& argv) {
   JsvState& s = jsvState();

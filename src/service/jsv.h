@@ -51,6 +51,9 @@ int jsvRunService(const char* entryClass, const char* mainMethod, const char* ex
 /// static method, reporting what is missing as jsvRunService would; calls
 /// nothing. 0 when both are found, else 1.
 int jsvFindEntry(const char* entryClass, const char* mainMethod);
+/// Hands the listening socket of a single instance to a thread that serves
+/// later launches into the JVM created for the launch.
+void jsvServeActivations(int fd);
 /// Destroys the JVM (waiting for its non-daemon threads), then stops the watchdog.
 int jsvDestroyJVM();
 /// What looking up a static method found.

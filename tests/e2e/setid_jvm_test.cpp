@@ -188,6 +188,9 @@ TEST_F(SetIdTest, NothingComesFromTheCallersDirectoryOrEnvironment) {
        false, 0, "configured 0\n", ""},
       {"$env in include", tell + "include $env(APP_SITE:site.config)\n", {{"APP_SITE", secret}}, false, 0,
        "site 0\n", ""},
+      {"single instance", tell + "singleinstance\n", {}, false, 1, "",
+       "Error: singleinstance is refused in set-ID mode: a later launch by another user would reach an instance "
+       "running with other rights.\n"},
       {"$findup in vmparamsfile", tell + "vmprop tell=configured\nvmparamsfile $findup(.mvn)/.mvn/jvm.config\n", {},
        false, 0, "configured 0\n", ""},
   };

@@ -85,6 +85,7 @@ ProcessResult runLauncher(const std::string& program, std::vector<std::string> a
 }
 
 std::string testAppsJar() { return TEST_APPS_JAR; }
+std::string companionAppsPath() { return COMPANION_APPS_PATH; }
 
 std::string fakeJvmLibrary() { return FAKE_JVM_PATH; }
 

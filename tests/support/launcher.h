@@ -41,6 +41,9 @@ std::vector<std::string> installedJdks();
 
 /// The jar of the Java test applications (package jltest).
 std::string testAppsJar();
+/// The class path of the Java test applications that use the companion
+/// library (jlauncher.jar) itself: their jar, then the library.
+std::string companionAppsPath();
 
 /// Stand-ins for a JVM library: with both required invocation functions, and
 /// without JNI_GetDefaultJavaVMInitArgs. They create no JVM.

@@ -22,6 +22,79 @@ public final class JavaLauncher {
     private JavaLauncher() {}
 
     /**
+     * Receives what a later launch of the application hands the running instance, when the launcher's
+     * configuration has {@code singleinstance}: the later launch starts no Java VM of its own.
+     */
+    public interface ActivationHandler {
+        /**
+         * Handles one later launch. It runs on the launcher's listening thread, and the later launch waits
+         * until it returns: an application with a user interface hands the work to its own thread.
+         *
+         * @param args the later launch's application arguments, as given (relative paths are relative to
+         *     {@code workingDirectory})
+         * @param workingDirectory the later launch's working directory
+         * @param activationToken the desktop's token for raising a window ({@code XDG_ACTIVATION_TOKEN},
+         *     else {@code DESKTOP_STARTUP_ID}), or null when the later launch had none
+         * @throws Exception to make the later launch end with status 1
+         */
+        void activate(String[] args, String workingDirectory, String activationToken) throws Exception;
+    }
+
+    private static ActivationHandler activationHandler;
+    private static final java.util.List<String[][]> pendingActivations = new java.util.ArrayList<String[][]>();
+
+    /**
+     * Sets the handler of later launches. Requests that arrived before a handler was set were queued;
+     * the new handler receives them first, in their order, before this method returns.
+     *
+     * @param handler the handler, or null to queue requests again
+     */
+    public static synchronized void setActivationHandler(ActivationHandler handler) {
+        activationHandler = handler;
+        while (handler != null && !pendingActivations.isEmpty()) {
+            String[][] queued = pendingActivations.remove(0);
+            deliver(handler, queued[0], queued[1][0], queued[1][1]);
+        }
+    }
+
+    private static int deliver(ActivationHandler handler, String[] args, String workingDirectory, String token) {
+        try {
+            handler.activate(args, workingDirectory, token);
+            return 0;
+        } catch (Exception e) {
+            e.printStackTrace();
+            return 1;
+        }
+    }
+
+    // Called by the launcher's listening thread with the bytes a later launch sent, which are in the
+    // platform's encoding as arguments are; returns the status that launch ends with. A request without
+    // a handler is queued and the later launch ends with 0: it was taken.
+    private static synchronized int activate(byte[][] args, byte[] workingDirectory, byte[] token) {
+        String[] decoded = new String[args.length];
+        for (int i = 0; i < args.length; i++) decoded[i] = platformString(args[i]);
+        String directory = platformString(workingDirectory);
+        String activationToken = token.length == 0 ? null : platformString(token);
+        if (activationHandler == null) {
+            pendingActivations.add(new String[][] {decoded, {directory, activationToken}});
+            return 0;
+        }
+        return deliver(activationHandler, decoded, directory, activationToken);
+    }
+
+    private static String platformString(byte[] bytes) {
+        String encoding = System.getProperty("sun.jnu.encoding");
+        if (encoding != null) {
+            try {
+                return new String(bytes, encoding);
+            } catch (java.io.UnsupportedEncodingException e) {
+                // the default charset then
+            }
+        }
+        return new String(bytes);
+    }
+
+    /**
      * Tells whether the application was started by jlauncher.
      *
      * @return true under jlauncher, false under any other launcher
