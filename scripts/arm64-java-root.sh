@@ -33,18 +33,9 @@ needed="$java/bin/java $java/lib/server/libjvm.so $java/lib/jvm.cfg $java/lib/mo
 
 # qemu-aarch64 -L looks for a path inside the root first, but the kernel and
 # a link read outside qemu follow an absolute link to this machine's files:
-# links to absolute paths are made relative, which inside the root means
-# the same.
-absolute_links() {
-  for top in usr etc lib; do [ ! -d "$1/$top" ] || find "$1/$top" -type l -lname '/*'; done
-}
-relink() {
-  absolute_links "$1" | while IFS= read -r link; do
-    relative=$(realpath --no-symlinks --canonicalize-missing --relative-to="$(dirname "$link")" "$1$(readlink "$link")")
-    ln -s "$relative" "$link.relative"
-    mv -T "$link.relative" "$link"
-  done
-}
+# those under usr, etc and lib are made relative.
+. "$(dirname "$0")/relink.sh"
+tops="usr etc lib"
 
 # The certificates that ca-certificates' and ca-certificates-java's
 # maintainer scripts would have put in /etc/ssl/certs, in the root $1: a
@@ -89,7 +80,8 @@ END
 usable() {
   [ "$(cat "$root/.jlauncher-root" 2>/dev/null)" = "$stamp" ] || return 1
   for file in $needed; do [ -f "$root/$file" ] || return 1; done
-  [ -z "$(absolute_links "$root")" ]
+  # shellcheck disable=SC2086
+  [ -z "$(absolute_links "$root" $tops)" ]
 }
 
 make_root() {
@@ -133,7 +125,8 @@ EOF
   done
   trust_store "$new" "$state" >> "$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; echo "making the arm64 Java's cacerts failed, see $new.log" >&2; exit 1; }
-  relink "$new"
+  # shellcheck disable=SC2086
+  relink "$new" $tops
   # dpkg -x sets the modes of the root directory from the packages.
   chmod 755 "$new"
   for file in $needed; do

@@ -28,16 +28,9 @@ stamp="jlauncher build root 1: g++ zlib1g-dev, libzip static"
 packages=g++,make,cmake,zlib1g-dev,dpkg-dev,ca-certificates
 
 # Links to absolute paths (libpthread.so -> /lib/x86_64-linux-gnu/...) would
-# lead a compiler outside the root to this machine's files: they are made
-# relative, which inside the root means the same.
-absolute_links() { find "$1/usr" -type l -lname '/*'; }
-relink() {
-  absolute_links "$1" | while IFS= read -r link; do
-    relative=$(realpath --no-symlinks --canonicalize-missing --relative-to="$(dirname "$link")" "$1$(readlink "$link")")
-    ln -s "$relative" "$link.relative"
-    mv -T "$link.relative" "$link"
-  done
-}
+# lead a compiler outside the root to this machine's files: those under usr
+# are made relative.
+. "$(dirname "$0")/relink.sh"
 
 # The arm64 part has a stamp of its own, so that adding it, or a change to
 # it, leaves the rest of the root as it is.
@@ -45,7 +38,7 @@ arm64_stamp="jlauncher build root arm64 1: g++-aarch64-linux-gnu, zlib and libzi
 arm64_prefix=/usr/local/aarch64-linux-gnu
 
 made() { [ "$(cat "$root/.jlauncher-root" 2>/dev/null)" = "$stamp" ] && [ -f "$root/usr/local/lib/libzip.a" ]; }
-usable() { made && [ -z "$(absolute_links "$root")" ] && "$root/usr/bin/g++" -dumpversion >/dev/null 2>&1; }
+usable() { made && [ -z "$(absolute_links "$root" usr)" ] && "$root/usr/bin/g++" -dumpversion >/dev/null 2>&1; }
 
 arm64_made() {
   [ "$(cat "$root/.jlauncher-root-arm64" 2>/dev/null)" = "$arm64_stamp" ] &&
@@ -94,7 +87,7 @@ add_arm64() {
     apt-get clean
     rm -rf /usr/src/arm64 /var/lib/apt/lists/*' > "$log" 2>&1 ||
     { tail -20 "$log" >&2; echo "adding arm64 failed, see $log" >&2; exit 1; }
-  relink "$root"
+  relink "$root" usr
   echo "$arm64_stamp" > "$root/.jlauncher-root-arm64"
   rm -f "$log"
 }
@@ -125,7 +118,7 @@ make_root() {
     apt-get clean
     rm -rf /usr/src/libzip /var/lib/apt/lists/*' >> "$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; echo "building libzip failed, see $new.log" >&2; exit 1; }
-  relink "$new"
+  relink "$new" usr
   echo "$stamp" > "$new/.jlauncher-root"
   rm -rf --one-file-system "$root" "$new.log"
   mv "$new" "$root"
@@ -146,7 +139,7 @@ case "${1:-}" in
       exec 9> "$root.lock"
       flock 9
       # A root made before its links were made relative needs only that.
-      if made; then relink "$root"; fi
+      if made; then relink "$root" usr; fi
       usable || make_root
       if [ "$1" = ensure-arm64 ]; then arm64_usable || add_arm64; fi
     fi
