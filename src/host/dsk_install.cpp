@@ -1,0 +1,208 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "host/dsk.h"
+#include "host/hmd.h"
+#include "util/utl.h"
+#include "util/utrace.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kMaxEntrySize = 64 * 1024;
+
+// The files an install of id may have written besides its desktop entry:
+// anything else in a record is not removed.
+bool isRecordablePath(const std::string& path, const std::string& id) {
+  if (path == "mime/packages/" + id + ".xml") return true;
+  static constexpr std::string_view kIcons = "icons/hicolor/";
+  if (!path.starts_with(kIcons)) return false;
+  std::string_view rest = std::string_view(path).substr(kIcons.size());
+  std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return false;
+  std::string_view size = rest.substr(0, slash);
+  std::string_view file = rest.substr(slash);
+  if (size == "scalable") return file == "/apps/" + id + ".svg";
+  bool listed = std::any_of(kDskIconSizes.begin(), kDskIconSizes.end(), [size](int n) {
+    return size == std::to_string(n) + "x" + std::to_string(n);
+  });
+  return listed && file == "/apps/" + id + ".png";
+}
+
+// Runs a cache tool of the desktop when it is installed; the desktop finds
+// the files without it, only later.
+void runTool(const char* tool, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(tool)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  hmdSpawnClosesDescriptors(&actions);
+  pid_t pid = -1;
+  int spawned = posix_spawnp(&pid, tool, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ut_tproda("%s not run: %s", tool, std::strerror(spawned));
+    return;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ut_tproda("%s ended with status %d", tool, status);
+}
+
+void refresh(const std::string& dataDir, bool mime) {
+  struct stat info;
+  if (stat((dataDir + "/applications").c_str(), &info) == 0) {
+    runTool("update-desktop-database", {"-q", dataDir + "/applications"});
+  }
+  if (mime) runTool("update-mime-database", {dataDir + "/mime"});
+}
+
+// Makes each missing directory of relative below dataDir, for the effective
+// user; the resolved directory, or none with error.
+std::optional<std::string> makeDirectories(const std::string& dataDir, const std::string& relative,
+                                           std::string& error) {
+  std::string path = dataDir;
+  std::size_t at = 0;
+  while (true) {
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+      error = "cannot make the directory '" + path + "': " + std::strerror(errno);
+      return std::nullopt;
+    }
+    if (at >= relative.size()) break;
+    std::size_t slash = relative.find('/', at);
+    if (slash == std::string::npos) slash = relative.size();
+    path += "/" + relative.substr(at, slash - at);
+    at = slash + 1;
+  }
+  std::string why;
+  std::optional<std::string> own = hmdOwnDirectory(path, why);
+  if (!own) error = "cannot write into '" + path + "': " + why;
+  return own;
+}
+
+std::optional<std::string> readSource(const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.eof() || in.bad()) {
+    error = "cannot read '" + path + "'";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool writeFile(const std::string& dataDir, const DskFile& file, std::string& written, std::string& error) {
+  std::size_t slash = file.path.rfind('/');
+  std::optional<std::string> directory = makeDirectories(dataDir, file.path.substr(0, slash), error);
+  if (!directory) return false;
+  std::string text = file.text;
+  if (!file.source.empty()) {
+    std::optional<std::string> bytes = readSource(file.source, error);
+    if (!bytes) return false;
+    text = std::move(*bytes);
+  }
+  written = *directory + file.path.substr(slash);
+  std::string why;
+  int fd = hmdOpenOwnFile(written, O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
+  if (fd < 0) {
+    error = "cannot write '" + written + "': " + why;
+    return false;
+  }
+  bool ok = hmdWriteAll(fd, text.data(), text.size()) && fchmod(fd, 0644) == 0;
+  if (close(fd) != 0) ok = false;
+  if (!ok) error = "cannot write '" + written + "': " + std::strerror(errno);
+  return ok;
+}
+
+}  // namespace
+
+std::optional<std::string> dskDataDirectory(const std::optional<std::string>& prefix) {
+  std::string base;
+  if (prefix) {
+    base = utlMakeAbsPath(*prefix) + "/share";
+  } else if (geteuid() == 0) {
+    base = "/usr/local/share";
+  } else if (const char* xdg = hmdGetEnvironmentValue("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (const char* home = hmdGetEnvironmentValue("HOME"); home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return std::nullopt;
+  }
+  while (base.size() > 1 && base.ends_with('/')) base.pop_back();
+  return base;
+}
+
+bool dskInstall(const std::vector<DskFile>& files, const std::string& dataDir, bool refresh,
+                std::vector<std::string>& done, std::string& error) {
+  bool mime = false;
+  for (const DskFile& file : files) {
+    std::string written;
+    if (!writeFile(dataDir, file, written, error)) return false;
+    done.push_back(written);
+    mime = mime || file.path.starts_with("mime/");
+  }
+  if (refresh) ::refresh(dataDir, mime);
+  return true;
+}
+
+bool dskUninstall(const std::string& id, const std::string& dataDir, std::vector<std::string>& done,
+                  std::string& error) {
+  if (!dskIsValidId(id)) {
+    error = "'" + id + "' cannot name a desktop entry";
+    return false;
+  }
+  std::string entry = dataDir + "/applications/" + id + ".desktop";
+  std::string why;
+  int fd = hmdOpenOwnFile(entry, O_RDONLY, 0, why);
+  if (fd < 0) {
+    error = "no desktop entry of '" + id + "' is installed in " + dataDir + " (" + entry + ": " + why + ")";
+    return false;
+  }
+  std::string text(kMaxEntrySize, '\0');
+  ssize_t got = read(fd, text.data(), text.size());
+  close(fd);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  std::size_t key = text.find(std::string("\n") + kDskRecordKey);
+  if (key == std::string::npos) {
+    error = "'" + entry + "' was not written by +desktop install; it is left as it is";
+    return false;
+  }
+  std::size_t start = key + 1 + std::strlen(kDskRecordKey);
+  std::string list = text.substr(start, text.find('\n', start) - start);
+  bool mime = false;
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find(';', at);
+    if (end == std::string::npos) end = list.size();
+    std::string path = list.substr(at, end - at);
+    at = end + 1;
+    if (path.empty() || !isRecordablePath(path, id)) continue;
+    std::string full = dataDir + "/" + path;
+    struct stat info;
+    if (lstat(full.c_str(), &info) != 0) continue;  // removed already
+    if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || unlink(full.c_str()) != 0) {
+      error = "cannot remove '" + full + "'" + (S_ISREG(info.st_mode) ? "" : ": it is no regular file");
+      return false;
+    }
+    done.push_back(full);
+    mime = mime || path.starts_with("mime/");
+  }
+  if (unlink(entry.c_str()) != 0) {
+    error = "cannot remove '" + entry + "': " + std::strerror(errno);
+    return false;
+  }
+  done.push_back(entry);
+  refresh(dataDir, mime);
+  return true;
+}
