@@ -42,6 +42,7 @@ OptState state;
 bool usageClassConfigured() { return cfgGetUsageClass() != nullptr; }
 bool versionClassConfigured() { return cfgGetVersionClass() != nullptr; }
 bool jpdaConfigured() { return cfgIsJPDASupportEnabled(); }
+bool desktopConfigured() { return dskConfigured(cfgGetDesktop()); }
 bool jvmOptionsFromCommandLine() { return !cfgIsAppArgsEnabled(); }
 
 constexpr const char* kClassPathArg = " <directories and zip/jar files separated by path separators>";
@@ -68,6 +69,11 @@ const LauncherOption javaOptionsList[] = {
      .helpText = "Checks that the application would start, without running it", .refusedWhenSetId = true},
     {.name = "+cache", .stopsParsing = true, .showInUsage = true, .caseInsensitive = true, .argDescription = " [clear]",
      .helpText = "Lists the jars and Java runtimes extracted into the user's cache, or removes those not in use",
+     .refusedWhenSetId = true},
+    {.name = "+desktop", .stopsParsing = true, .showInUsage = true, .availability = desktopConfigured,
+     .caseInsensitive = true,
+     .argDescription = " {install|uninstall} [--prefix <dir>]",
+     .helpText = "Installs or removes the application's desktop entry, icons and file types",
      .refusedWhenSetId = true},
     {.name = "+javahome", .handler = optSetJavaHome, .arg = OptionArg::kNextArgument, .showInUsage = true,
      .caseInsensitive = true, .argDescription = " <directory>",

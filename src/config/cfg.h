@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/dsk.h"
 #include "jvmoptions/jop.h"
 #include "jvmoptions/jop_javacmd.h"
 #include "jvmoptions/vminfo.h"
@@ -138,6 +139,12 @@ bool cfgSetSingleInstance(std::string& param);
 /// '_' or '-', not starting with '.'.
 bool cfgIsInstanceId(std::string_view text);
 bool cfgSetCopyEnv(std::string& param);
+/// desktopname, desktopicon (one image per size, a path as other files'),
+/// desktopcategories and mimetype: what +desktop install tells the desktop.
+bool cfgSetDesktopName(std::string& param);
+bool cfgAddDesktopIcon(std::string& param);
+bool cfgSetDesktopCategories(std::string& param);
+bool cfgAddMimeType(std::string& param);
 bool cfgSetExportEnv(std::string& param);
 /// True once exportenv asked for the environment dump.
 bool cfgIsExportEnvEnabled();
@@ -341,3 +348,5 @@ JvmOptionList cfgTakeJavaVMOptions();
 int cfgGetSocketPort();
 /// The id singleinstance gave (empty: the application's name); none without it.
 std::optional<std::string> cfgGetSingleInstance();
+/// What the desktop directives configured (no id or exec: the caller's).
+const DskApplication& cfgGetDesktop();

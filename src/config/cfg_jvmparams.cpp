@@ -218,6 +218,35 @@ bool cfgSetSingleInstance(std::string& param) {
 
 std::optional<std::string> cfgGetSingleInstance() { return s().singleInstance; }
 
+bool cfgSetDesktopName(std::string& param) {
+  s().desktop.name = param;
+  return true;
+}
+
+// The images are read only by +desktop install, which says what is wrong
+// with one: a launch never needs them.
+bool cfgAddDesktopIcon(std::string& param) {
+  s().desktop.icons.push_back(utlMakeAbsPath(param, cfgPathAnchor()));
+  return true;
+}
+
+bool cfgSetDesktopCategories(std::string& param) {
+  std::optional<std::vector<std::string>> categories = dskParseCategories(param);
+  if (!categories) return false;
+  s().desktop.categories = std::move(*categories);
+  return true;
+}
+
+bool cfgAddMimeType(std::string& param) {
+  std::string why;
+  std::optional<DskMimeType> mime = dskParseMimeType(param, why);
+  if (!mime) return false;
+  s().desktop.mimeTypes.push_back(std::move(*mime));
+  return true;
+}
+
+const DskApplication& cfgGetDesktop() { return s().desktop; }
+
 bool cfgSetCopyEnv(std::string& param) {
   if (const char* value = hmdGetEnvironmentValue(param.c_str())) {
     cfgAddProp("-Dcorvane.copyenv." + param + "=" + value, nullptr);

@@ -47,6 +47,14 @@ constexpr const char* kInvalidReadinessFormat =
     "A service is ready when it has started, when it is listening (on any TCP port, or listening:PORT[,PORT...] on "
     "each of those), when its main method has returned (mainreturned), or when the application says so "
     "(application).";
+constexpr const char* kInvalidMimeTypeFormat =
+    "Error: Invalid file type in '%s' at line %d in configuration file '%s'.\n"
+    "A file type is a media type, a file name pattern and a description, as in "
+    "mimetype application/x-demo *.demo Demo document.";
+constexpr const char* kInvalidCategoriesFormat =
+    "Error: Invalid desktop categories in '%s' at line %d in configuration file '%s'.\n"
+    "Categories are names of letters, digits, '-' and '_', separated by ';' or blanks, as in "
+    "desktopcategories Office;Viewer.";
 constexpr const char* kInvalidVersionFormat =
     "Error: Invalid version specifier in '%s' at line %d in configuration file '%s'.";
 
@@ -170,6 +178,10 @@ const DirectiveEntry directiveList[] = {
     {.name = "nosplash", .handler = cfgSetNoSplash},
     {.name = "socket", .handler = cfgSetSocketPort},
     {.name = "singleinstance", .handler = cfgSetSingleInstance, .emptyAllowed = true},
+    {.name = "desktopname", .handler = cfgSetDesktopName},
+    {.name = "desktopicon", .handler = cfgAddDesktopIcon},
+    {.name = "desktopcategories", .handler = cfgSetDesktopCategories, .errorFormat = kInvalidCategoriesFormat},
+    {.name = "mimetype", .handler = cfgAddMimeType, .errorFormat = kInvalidMimeTypeFormat},
     {.name = "copyenv", .handler = cfgSetCopyEnv},
     {.name = "exportenv", .handler = cfgSetExportEnv},
     {.name = "cd", .handler = cfgSetCurrentDir},

@@ -92,6 +92,7 @@ struct CfgState {
   JvmOptionList props;
   bool cfgJVMOptionsFinalized = false;
   int socketPort = 0;
+  DskApplication desktop;                     ///< the desktop directives
   std::optional<std::string> singleInstance;  ///< singleinstance: its id, empty for the application's name
   bool exportEnv = false;  ///< exportenv asked for the environment dump
 };

@@ -69,22 +69,18 @@ void refresh(const std::string& dataDir, bool mime) {
   if (mime) runTool("update-mime-database", {dataDir + "/mime"});
 }
 
-// Makes each missing directory of relative below dataDir, for the effective
+// Makes each missing directory of dataDir/relative, for the effective
 // user; the resolved directory, or none with error.
 std::optional<std::string> makeDirectories(const std::string& dataDir, const std::string& relative,
                                            std::string& error) {
-  std::string path = dataDir;
-  std::size_t at = 0;
-  while (true) {
-    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "cannot make the directory '" + path + "': " + std::strerror(errno);
+  std::string path = dataDir + "/" + relative;
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string directory = path.substr(0, slash);
+    if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
+      error = "cannot make the directory '" + directory + "': " + std::strerror(errno);
       return std::nullopt;
     }
-    if (at >= relative.size()) break;
-    std::size_t slash = relative.find('/', at);
-    if (slash == std::string::npos) slash = relative.size();
-    path += "/" + relative.substr(at, slash - at);
-    at = slash + 1;
+    if (slash == std::string::npos) break;
   }
   std::string why;
   std::optional<std::string> own = hmdOwnDirectory(path, why);
@@ -94,8 +90,9 @@ std::optional<std::string> makeDirectories(const std::string& dataDir, const std
 
 std::optional<std::string> readSource(const std::string& path, std::string& error) {
   std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.eof() || in.bad()) {
+  std::string bytes;
+  if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in || in.bad()) {
     error = "cannot read '" + path + "'";
     return std::nullopt;
   }
@@ -167,7 +164,8 @@ bool dskUninstall(const std::string& id, const std::string& dataDir, std::vector
   std::string why;
   int fd = hmdOpenOwnFile(entry, O_RDONLY, 0, why);
   if (fd < 0) {
-    error = "no desktop entry of '" + id + "' is installed in " + dataDir + " (" + entry + ": " + why + ")";
+    error = "no desktop entry of '" + id + "' is installed in " + dataDir;
+    if (errno != ENOENT) error += " (" + entry + ": " + why + ")";
     return false;
   }
   std::string text(kMaxEntrySize, '\0');

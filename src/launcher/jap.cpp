@@ -322,6 +322,7 @@ LaunchRequest japReadRequest() {
   return {
       .unit = optIsOptionOn("+unit", true),
       .cache = optIsOptionOn("+cache", true),
+      .desktop = optIsOptionOn("+desktop", true),
       .help = optIsOptionOn("+help", true),
       .xusage = optIsOptionOn("-X", false),
       .version = optIsOptionOn("+version", true),
@@ -339,6 +340,8 @@ LaunchPlan japDecide(const LaunchRequest& request) {
     plan.action = LaunchAction::kUnit;
   } else if (request.cache) {
     plan.action = LaunchAction::kCache;
+  } else if (request.desktop) {
+    plan.action = LaunchAction::kDesktop;
   } else if (request.help) {
     plan.action = LaunchAction::kHelp;
   } else if (request.xusage) {
@@ -416,11 +419,11 @@ Outcome japStart(const LaunchRecord& record) {
 Outcome japStart2(const LaunchRecord& record) {
   const LaunchPlan plan = japDecide(japReadRequest());
   if (plan.action == LaunchAction::kUnit) return done(printUnit(record));
-  // What follows +cache is its own: the words after it.
-  if (plan.action == LaunchAction::kCache) {
-    int first = std::min(record.argc, 1);
-    return done(pkdCacheCommand(std::vector<std::string>(record.argv + first, record.argv + record.argc)));
-  }
+  // What follows +cache or +desktop is its own: the words after it.
+  int first = std::min(record.argc, 1);
+  std::vector<std::string> words(record.argv + first, record.argv + record.argc);
+  if (plan.action == LaunchAction::kCache) return done(pkdCacheCommand(words));
+  if (plan.action == LaunchAction::kDesktop) return done(japDesktopCommand(words));
   if (cfgGetSingleInstance() && utlIsSetIdMode()) {
     utlReport("%s", kSingleInstanceSetIdMsg);
     return done(1);

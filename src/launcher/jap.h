@@ -49,6 +49,7 @@ struct Outcome {
 enum class LaunchAction {
   kUnit,         ///< +unit: print a service unit
   kCache,        ///< +cache: list or clear the extraction cache
+  kDesktop,      ///< +desktop: install or remove the desktop entry
   kHelp,         ///< +help
   kXUsage,       ///< -X: the JVM's non-standard options
   kRefuseDebug,  ///< -jpda without jpda support configured: the help text, failing
@@ -59,7 +60,7 @@ enum class LaunchAction {
 
 /// The command line's requests, as japDecide reads them.
 struct LaunchRequest {
-  bool unit = false, cache = false, help = false, xusage = false, version = false, usage = false;
+  bool unit = false, cache = false, desktop = false, help = false, xusage = false, version = false, usage = false;
   bool javaCommand = false;      ///< +javacmd
   bool check = false;            ///< +check
   bool debug = false;            ///< -jpda
@@ -77,7 +78,7 @@ struct LaunchPlan {
 /// options are enabled.
 LaunchRequest japReadRequest();
 /// What the launch does for request: +unit wins over everything, then
-/// +cache, +help, -X, an unsupported -jpda, +version, +usage; otherwise the main
+/// +cache, +desktop, +help, -X, an unsupported -jpda, +version, +usage; otherwise the main
 /// class runs. +javacmd and +check say how an entry class is started.
 LaunchPlan japDecide(const LaunchRequest& request);
 
@@ -95,6 +96,9 @@ Outcome japStart2(const LaunchRecord& record);
 /// options and class paths, the command line's debugger, the Java chosen and
 /// the class path of the jars the executable carries.
 JopFinalInputs japFinalInputs(const JavaChoice& java, const std::string& carried);
+/// +desktop's words (install or uninstall, then --prefix DIR): writes or
+/// removes the configured desktop entry, icons and file types; the status.
+int japDesktopCommand(const std::vector<std::string>& words);
 /// The class to run for mainClass: the login bootstrap class when the
 /// application home holds security keys, else mainClass; null for null.
 const char* japConfigureForSSL(const char* mainClass);
