@@ -72,7 +72,7 @@ class SetIdTest : public ::testing::Test {
 };
 
 TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
-  configure("restartonexit 3\njpda running\noptions startupcache\n");
+  configure("restartonexit 3\njpda running\noptions startupcache\ndesktopname Tool\n");
   std::string refused = "' is not allowed: this launcher runs with set-user-ID or set-group-ID privileges.\n";
   std::string counter = dir.file("user/starts");
   NotifyListener manager(true, dir.path());
@@ -98,6 +98,8 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       {"+javacmd", {"+javacmd"}, {}, "", "Error: The option '+javacmd" + refused, "", 1},
       {"+@", {"+@" + dir.file("user/args")}, {}, "", "Error: The option '+@" + dir.file("user/args") + refused, "", 1},
       {"+check", {"+check"}, {}, "", "Error: The option '+check" + refused, "", 1},
+      // It would write into the machine's directories for any caller.
+      {"+desktop", {"+desktop", "install"}, {}, "", "Error: The option '+desktop" + refused, "", 1},
       // It would print what only root may read (a pid file's place).
       {"+unit", {"+unit"}, {}, "", "Error: The option '+unit" + refused, "", 1},
       {"+debug", {counter, "+debug"}, {}, "", "Error: The option '+debug" + refused, "", 1},
