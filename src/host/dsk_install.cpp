@@ -141,14 +141,92 @@ std::optional<std::string> dskDataDirectory(const std::optional<std::string>& pr
   return base;
 }
 
+namespace {
+
+// The files an earlier install of id recorded in its entry (relative to
+// dataDir, only those it may have written); an empty list when there is no
+// entry. None, with error, for an entry that is not the user's own or that
+// +desktop did not write.
+std::optional<std::vector<std::string>> readRecord(const std::string& id, const std::string& dataDir,
+                                                   std::string& error) {
+  std::string entry = dataDir + "/applications/" + id + ".desktop";
+  struct stat info;
+  if (lstat(entry.c_str(), &info) != 0 && errno == ENOENT) return std::vector<std::string>{};
+  std::string why;
+  int fd = hmdOpenOwnFile(entry, O_RDONLY, 0, why);
+  if (fd < 0) {
+    error = "cannot read '" + entry + "': " + why;
+    return std::nullopt;
+  }
+  std::string text(kMaxEntrySize, '\0');
+  ssize_t got = read(fd, text.data(), text.size());
+  close(fd);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  std::size_t key = text.find(std::string("\n") + kDskRecordKey);
+  if (key == std::string::npos) {
+    error = "'" + entry + "' was not written by +desktop install; it is left as it is";
+    return std::nullopt;
+  }
+  std::size_t start = key + 1 + std::strlen(kDskRecordKey);
+  std::string list = text.substr(start, text.find('\n', start) - start);
+  std::vector<std::string> paths;
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find(';', at);
+    if (end == std::string::npos) end = list.size();
+    std::string path = list.substr(at, end - at);
+    at = end + 1;
+    if (isRecordablePath(path, id)) paths.push_back(path);
+  }
+  paths.push_back("applications/" + id + ".desktop");
+  return paths;
+}
+
+// Removes dataDir/path when it is a regular file of the user's; one that is
+// gone already is no error.
+bool removeFile(const std::string& dataDir, const std::string& path, std::vector<std::string>& done,
+                std::string& error) {
+  std::string full = dataDir + "/" + path;
+  struct stat info;
+  if (lstat(full.c_str(), &info) != 0 && errno == ENOENT) return true;
+  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+    error = "cannot remove '" + full + "': it is no regular file of the user's";
+    return false;
+  }
+  if (unlink(full.c_str()) != 0) {
+    error = "cannot remove '" + full + "': " + std::strerror(errno);
+    return false;
+  }
+  done.push_back(full);
+  return true;
+}
+
+}  // namespace
+
 bool dskInstall(const std::vector<DskFile>& files, const std::string& dataDir, bool refresh,
                 std::vector<std::string>& done, std::string& error) {
+  // An install over an earlier one removes what that wrote and this does
+  // not (an icon size no longer given).
+  std::vector<std::string> earlier;
+  if (refresh && !files.empty()) {
+    std::string entry = files.back().path;
+    std::string id = entry.substr(entry.rfind('/') + 1);
+    id.resize(id.size() - std::strlen(".desktop"));
+    std::optional<std::vector<std::string>> recorded = readRecord(id, dataDir, error);
+    if (!recorded) return false;
+    earlier = std::move(*recorded);
+  }
   bool mime = false;
   for (const DskFile& file : files) {
     std::string written;
     if (!writeFile(dataDir, file, written, error)) return false;
     done.push_back(written);
     mime = mime || file.path.starts_with("mime/");
+    std::erase(earlier, file.path);
+  }
+  std::vector<std::string> removed;
+  for (const std::string& path : earlier) {
+    if (!removeFile(dataDir, path, removed, error)) return false;
+    mime = mime || path.starts_with("mime/");
   }
   if (refresh) ::refresh(dataDir, mime);
   return true;
@@ -160,47 +238,17 @@ bool dskUninstall(const std::string& id, const std::string& dataDir, std::vector
     error = "'" + id + "' cannot name a desktop entry";
     return false;
   }
-  std::string entry = dataDir + "/applications/" + id + ".desktop";
-  std::string why;
-  int fd = hmdOpenOwnFile(entry, O_RDONLY, 0, why);
-  if (fd < 0) {
+  std::optional<std::vector<std::string>> recorded = readRecord(id, dataDir, error);
+  if (!recorded) return false;
+  if (recorded->empty()) {
     error = "no desktop entry of '" + id + "' is installed in " + dataDir;
-    if (errno != ENOENT) error += " (" + entry + ": " + why + ")";
     return false;
   }
-  std::string text(kMaxEntrySize, '\0');
-  ssize_t got = read(fd, text.data(), text.size());
-  close(fd);
-  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  std::size_t key = text.find(std::string("\n") + kDskRecordKey);
-  if (key == std::string::npos) {
-    error = "'" + entry + "' was not written by +desktop install; it is left as it is";
-    return false;
-  }
-  std::size_t start = key + 1 + std::strlen(kDskRecordKey);
-  std::string list = text.substr(start, text.find('\n', start) - start);
   bool mime = false;
-  for (std::size_t at = 0; at < list.size();) {
-    std::size_t end = list.find(';', at);
-    if (end == std::string::npos) end = list.size();
-    std::string path = list.substr(at, end - at);
-    at = end + 1;
-    if (path.empty() || !isRecordablePath(path, id)) continue;
-    std::string full = dataDir + "/" + path;
-    struct stat info;
-    if (lstat(full.c_str(), &info) != 0) continue;  // removed already
-    if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || unlink(full.c_str()) != 0) {
-      error = "cannot remove '" + full + "'" + (S_ISREG(info.st_mode) ? "" : ": it is no regular file");
-      return false;
-    }
-    done.push_back(full);
+  for (const std::string& path : *recorded) {
+    if (!removeFile(dataDir, path, done, error)) return false;
     mime = mime || path.starts_with("mime/");
   }
-  if (unlink(entry.c_str()) != 0) {
-    error = "cannot remove '" + entry + "': " + std::strerror(errno);
-    return false;
-  }
-  done.push_back(entry);
   refresh(dataDir, mime);
   return true;
 }

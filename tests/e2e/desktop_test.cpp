@@ -53,7 +53,7 @@ class DesktopTest : public ::testing::Test {
 };
 
 TEST_F(DesktopTest, InstallsWhatTheDesktopFindsAndRemovesExactlyThat) {
-  const std::string files[] = {data + "/icons/hicolor/48x48/apps/jldemo.png", data + "/mime/packages/jldemo.xml",
+  std::string files[] = {data + "/icons/hicolor/48x48/apps/jldemo.png", data + "/mime/packages/jldemo.xml",
                                data + "/applications/jldemo.desktop"};
   ProcessResult installed = desktop({"install"});
   EXPECT_EQ(installed.err, "");
@@ -71,6 +71,17 @@ TEST_F(DesktopTest, InstallsWhatTheDesktopFindsAndRemovesExactlyThat) {
     EXPECT_EQ(xdgMime({"filetype", "report.jldemo"}).out, "application/x-jldemo\n");
     EXPECT_EQ(xdgMime({"default", "application/x-jldemo"}).out, "jldemo.desktop\n");
   }
+
+  // Installed again with another icon, the first one's size is gone.
+  std::string png = files[0];
+  files[0] = data + "/icons/hicolor/scalable/apps/jldemo.svg";
+  dir.writeFile("My Apps/icon.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
+  std::string config = readFile(dir.file("My Apps/jldemo.config"));
+  dir.writeFile("My Apps/jldemo.config", config.replace(config.find("icon.png"), 8, "icon.svg"));
+  installed = desktop({"install"});
+  EXPECT_EQ(installed.err, "");
+  EXPECT_EQ(installed.out, "Installed " + files[0] + "\nInstalled " + files[1] + "\nInstalled " + files[2] + "\n");
+  EXPECT_FALSE(fs::exists(png));
 
   // A record edited to name other files removes none of them.
   std::string entry = readFile(files[2]);
