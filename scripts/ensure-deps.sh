@@ -14,11 +14,12 @@ rpm="$dist rpm file"
 # archive tools, clang for the fuzzers, the packaging tools, the Java tools
 # they run through the launcher, the sparc64 cross tools and emulator for
 # the big-endian profile, the i686 cross tools for the 32-bit one, the
-# aarch64 ones for the arm64 one, and systemd-nspawn to boot systemd for the
-# services.
+# aarch64 ones for the arm64 one, systemd-nspawn to boot systemd for the
+# services, and for splash screens a runtime with the splash library, a
+# virtual X display and the tools that take a screenshot of it.
 test="$demo libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
   maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user g++-i686-linux-gnu libc6-dev-i386-cross
-  g++-aarch64-linux-gnu libc6-dev-arm64-cross systemd-container"
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross systemd-container openjdk-17-jre xvfb x11-apps imagemagick"
 case "${1:-test}" in
   demo) packages=$demo ;;
   deb) packages=$deb ;;
