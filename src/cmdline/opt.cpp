@@ -34,6 +34,7 @@ struct OptState {
   bool jpdaHadSuspendFlag = false;    ///< the command line said paused or running
   std::optional<std::string> jpdaAddr;
   std::optional<std::string> serviceName;
+  std::optional<std::string> splashImage;  ///< -splash:<image>, the last one given
   bool refused = false;               ///< the parse stopped at an option refused in set-ID mode
 };
 
@@ -45,6 +46,7 @@ bool jpdaConfigured() { return cfgIsJPDASupportEnabled(); }
 bool desktopConfigured() { return dskConfigured(cfgGetDesktop()); }
 bool jvmOptionsFromCommandLine() { return !cfgIsAppArgsEnabled(); }
 
+constexpr const char* kSplashOption = "-splash:";
 constexpr const char* kClassPathArg = " <directories and zip/jar files separated by path separators>";
 
 }  // namespace
@@ -84,6 +86,9 @@ const LauncherOption javaOptionsList[] = {
     {.name = "-verbose", .prefixMatch = true, .handler = optAddParam, .showInUsage = true,
      .availability = jvmOptionsFromCommandLine, .argDescription = "[:{class|gc|jni}]",
      .helpText = "Enables verbose output from the Java VM", .refusedWhenSetId = true},
+    {.name = "-splash:", .prefixMatch = true, .handler = optSetSplashImage, .showInUsage = true,
+     .availability = jvmOptionsFromCommandLine, .argDescription = "<image>",
+     .helpText = "Shows the image while the Java VM starts", .refusedWhenSetId = true},
     {.name = "-X", .stopsParsing = true, .showInUsage = true, .availability = jvmOptionsFromCommandLine,
      .helpText = "Prints a summary of non-standard command options"},
     {.name = "-X", .prefixMatch = true, .handler = optAddParam, .availability = jvmOptionsFromCommandLine,
@@ -338,6 +343,7 @@ bool optIsJPDAStartPaused() { return state.jpdaHadSuspendFlag ? state.jpdaStartP
 
 const char* optGetJPDAAddr() { return state.jpdaAddr ? state.jpdaAddr->c_str() : cfgGetJPDAAddr(); }
 
+const std::optional<std::string>& optGetSplashImage() { return state.splashImage; }
 const char* optGetServiceName() { return state.serviceName ? state.serviceName->c_str() : nullptr; }
 
 void optPrintUsage() {
@@ -404,7 +410,20 @@ bool optAddParam(bool clear, const char* arg, const OptionValue&) {
 bool optAddJvmOption(bool, const char* arg, const OptionValue&) {
   std::string_view option = std::string_view(arg).substr(std::strlen(cfgGetCmdPrefix()) + 2);
   if (option.empty()) return false;
-  option.starts_with("-D") ? jopAddProp(option, nullptr) : jopAddParam(option, nullptr);
+  if (option.starts_with(kSplashOption)) {
+    state.splashImage = option.substr(std::strlen(kSplashOption));
+  } else {
+    option.starts_with("-D") ? jopAddProp(option, nullptr) : jopAddParam(option, nullptr);
+  }
+  return true;
+}
+
+// The java command's own option, which no JVM takes: the launcher shows the
+// image itself.
+bool optSetSplashImage(bool clear, const char* arg, const OptionValue&) {
+  std::string_view option = std::string_view(arg).substr(std::strlen(cfgGetCmdPrefix()));
+  state.splashImage.reset();
+  if (!clear) state.splashImage = option.substr(std::strlen(kSplashOption));
   return true;
 }
 

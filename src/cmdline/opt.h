@@ -108,6 +108,9 @@ bool optIsJPDAStartPaused();
 /// The command line's debugger address when it gave one, else the configuration's.
 const char* optGetJPDAAddr();
 const char* optGetServiceName();
+/// The image of the command line's -splash:<image> (or +J-splash:<image>),
+/// the last one given; none without one.
+const std::optional<std::string>& optGetSplashImage();
 /// Prints the option part of the usage text.
 void optPrintUsage();
 
@@ -119,6 +122,7 @@ bool optSetJavaHome(bool clear, const char* arg, const OptionValue& value);
 bool optAddProp(bool clear, const char* arg, const OptionValue& value);
 bool optAddParam(bool clear, const char* arg, const OptionValue& value);
 bool optAddJvmOption(bool clear, const char* arg, const OptionValue& value);
+bool optSetSplashImage(bool clear, const char* arg, const OptionValue& value);
 bool optSetJVMSubType(bool clear, const char* arg, const OptionValue& value);
 bool optSetCmdLineClassPath(bool clear, const char* arg, const OptionValue& value);
 bool optSetJPDA(bool clear, const char* arg, const OptionValue& value);

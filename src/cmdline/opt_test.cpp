@@ -211,19 +211,21 @@ TEST_F(ParseTest, DisabledOptionsBecomeApplicationArguments) {
 }
 
 TEST_F(ParseTest, JvmOptionsAreTheJvmsUnlessAppArgsMakesThemTheApplications) {
-  Strings args = {"-Dx=1", "a", "-Xmx1g", "+J-Xss2m", "-verbose:gc", "-Dx=1"};
+  Strings args = {"-Dx=1", "a", "-Xmx1g", "+J-Xss2m", "-verbose:gc", "-splash:s.png", "-Dx=1"};
   parse(args);
   optConvertDisabledArguments();
   EXPECT_EQ(optGetApplicationArgList(), Strings{"a"});
   EXPECT_EQ(params(), (Strings{"-Xmx1g", "-Xss2m", "-verbose:gc", "-Dx=1", "-Dx=1"}));
+  EXPECT_EQ(optGetSplashImage(), "s.png");
 
   optInit();
   jopInit();
   parse(args);
   ASSERT_TRUE(process("options appargs\n").ok);
   optConvertDisabledArguments();
-  EXPECT_EQ(optGetApplicationArgList(), (Strings{"-Dx=1", "a", "-Xmx1g", "-verbose:gc", "-Dx=1"}));
+  EXPECT_EQ(optGetApplicationArgList(), (Strings{"-Dx=1", "a", "-Xmx1g", "-verbose:gc", "-splash:s.png", "-Dx=1"}));
   EXPECT_EQ(params(), Strings{"-Xss2m"});
+  EXPECT_EQ(optGetSplashImage(), std::nullopt);
   EXPECT_EQ(recorded(), Strings{"+J-Xss2m"});
 }
 

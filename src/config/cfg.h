@@ -129,7 +129,11 @@ bool cfgSetVMParamsFile(std::string& param);
 bool cfgSetVMProp(std::string& param);
 bool cfgSetVMMemMin(std::string& param);
 bool cfgSetVMMemMax(std::string& param);
+/// nosplash: the application argument "-nosplash", and no splash screen
+/// shown by the launcher.
 bool cfgSetNoSplash(std::string& param);
+/// splash: the image shown while the JVM starts, a path of the configuration.
+bool cfgSetSplashImage(std::string& param);
 bool cfgSetSocketPort(std::string& param);
 /// singleinstance [id]: one running instance per user; later launches hand
 /// their request to it. The id names the instance's socket, so it must be a
@@ -280,6 +284,11 @@ bool cfgIsAppArgsEnabled();
 /// The version banner a -showversion or --show-version among the JVM
 /// parameters (vmparams, vmparamsfile) asks for.
 VersionBanner cfgGetVersionBanner();
+/// The splash image the configuration names (splash, or -splash: among the
+/// JVM parameters; the last line wins), none when it names none.
+const std::optional<std::string>& cfgGetSplashImage();
+/// True once "nosplash true" was given: no splash screen at all.
+bool cfgIsNoSplash();
 /// True once "startupcache" was given: the launcher keeps a class-data
 /// archive of the application in the user's cache directory.
 bool cfgIsStartupCacheEnabled();

@@ -307,6 +307,14 @@ bool cfgAddAppArgs(std::string& param) {
 bool cfgSetNoSplash(std::string& param) {
   if (param.find("true") == std::string::npos) return false;
   insertAppArg("-nosplash");
+  // The application was told to show no splash screen of its own; one
+  // shown by the launcher in its place would contradict that.
+  s().noSplash = true;
+  return true;
+}
+
+bool cfgSetSplashImage(std::string& param) {
+  s().splashImage = absolute(param);
   return true;
 }
 
@@ -481,6 +489,8 @@ void cfgReportMissingClassPath() {
 std::optional<std::string> cfgGetBootClassPath() { return utlPathArrayToString(s().bootclasspath); }
 
 const char* cfgGetCurrentDir() { return cStr(s().currentDir); }
+const std::optional<std::string>& cfgGetSplashImage() { return s().splashImage; }
+bool cfgIsNoSplash() { return s().noSplash; }
 const char* cfgGetMainClass() { return cStr(s().mainClass); }
 const char* cfgGetMainMethod() { return s().mainMethod ? s().mainMethod->c_str() : "main"; }
 const char* cfgGetVersionClass() { return cStr(s().versionClass); }

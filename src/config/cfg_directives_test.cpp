@@ -170,6 +170,9 @@ TEST_F(DirectiveTest, WorkingDirectoryDaemonSupportAndExport) {
   EXPECT_TRUE(process("cd work/../run\ndaemonsupport logs\nexport CFG_TEST_EXPORTED=bar\napparg $env(CFG_TEST_EXPORTED)\n"
                       "pidfile run/app.pid\nrestartlimit 2/60\n").ok);
   EXPECT_STREQ(cfgGetCurrentDir(), dir.file("run").c_str());
+  // java's -splash: among JVM options is no JVM option: the splash image, as java takes it.
+  EXPECT_TRUE(process("splash a.png\nvmparams -splash:rel.png\n").ok);
+  EXPECT_EQ(cfgGetSplashImage(), "rel.png");
   EXPECT_STREQ(cfgGetPidFile(), dir.file("run/app.pid").c_str());
   EXPECT_EQ(cfgGetRestartLimitCount(), 2);
   EXPECT_EQ(cfgGetRestartLimitSeconds(), 60);

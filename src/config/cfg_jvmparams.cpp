@@ -41,8 +41,9 @@ MemorySize availableMemory() {
 }
 
 // Words written for the java command, as the JVM takes them (--add-opens X
-// as one option, -showversion as the banner): each -D option is a property,
-// every other a parameter, in order. False when an option lacks its value.
+// as one option, -showversion as the banner, -splash: as the splash image):
+// each -D option is a property, every other a parameter, in order. False
+// when an option lacks its value.
 bool addOptions(const std::vector<std::string>& words) {
   JavaCommandOptions options = jopTakeJavaCommandOptions(words);
   if (!options.error.empty()) {
@@ -57,6 +58,8 @@ bool addOptions(const std::vector<std::string>& words) {
     }
   }
   if (options.banner != VersionBanner::kNone) s().versionBanner = options.banner;
+  // As java takes it: a relative image is the working directory's.
+  if (options.splash) s().splashImage = options.splash;
   return true;
 }
 

@@ -176,6 +176,7 @@ const DirectiveEntry directiveList[] = {
     {.name = "vmmemmin", .handler = cfgSetVMMemMin, .errorFormat = kInvalidHeapSizeFormat},
     {.name = "vmmemmax", .handler = cfgSetVMMemMax, .errorFormat = kInvalidHeapSizeFormat},
     {.name = "nosplash", .handler = cfgSetNoSplash},
+    {.name = "splash", .handler = cfgSetSplashImage},
     {.name = "socket", .handler = cfgSetSocketPort},
     {.name = "singleinstance", .handler = cfgSetSingleInstance, .emptyAllowed = true},
     {.name = "desktopname", .handler = cfgSetDesktopName},

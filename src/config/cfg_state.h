@@ -72,6 +72,8 @@ struct CfgState {
   bool noOverrides = false;  ///< the site's and the user's override files are not read
   bool notifyReady = false;  ///< the application tells the service manager itself when it is ready
   VersionBanner versionBanner = VersionBanner::kNone;  ///< -showversion among the JVM parameters
+  std::optional<std::string> splashImage;  ///< splash, or -splash: among the JVM parameters: the last one
+  bool noSplash = false;                   ///< nosplash: no splash screen whoever names one
 
   // JPDA.
   bool jpdaSupportEnabled = false;

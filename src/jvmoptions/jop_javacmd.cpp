@@ -29,6 +29,7 @@ enum class JavaUse {
   kClassPath,  ///< takes the next word (or what follows text's '='): the class path
   kProperty,   ///< the JVM option text instead
   kBanner,     ///< prints the version before the application starts
+  kSplash,     ///< what follows the name is the image shown while the JVM starts
   kIgnored,    ///< without effect on a runtime that has one JVM
   kFinal,      ///< names what to run or ends the launch: refused in the variable
   kAction,     ///< an action of the java command this launcher does not take
@@ -65,6 +66,7 @@ constexpr JavaCommandOption kJavaCommandOptions[] = {
     {.name = "--class-path", .use = JavaUse::kClassPath, .lacks = kClassPathLacks},
     {.name = "--class-path=", .use = JavaUse::kClassPath, .prefixMatch = true},
     {.name = "--show-module-resolution", .use = JavaUse::kProperty, .text = "-Djdk.module.showModuleResolution=true"},
+    {.name = "-splash:", .use = JavaUse::kSplash, .prefixMatch = true},
     {.name = "-showversion", .use = JavaUse::kBanner, .banner = VersionBanner::kStandardError},
     {.name = "--show-version", .use = JavaUse::kBanner, .banner = VersionBanner::kStandardOutput},
     {.name = "-client", .use = JavaUse::kIgnored},
@@ -91,7 +93,6 @@ constexpr JavaCommandOption kJavaCommandOptions[] = {
     {.name = "--describe-module", .use = JavaUse::kAction},
     {.name = "--source", .use = JavaUse::kAction},
     {.name = "-XshowSettings", .use = JavaUse::kAction, .prefixMatch = true},
-    {.name = "-splash:", .use = JavaUse::kAction, .prefixMatch = true},
 };
 
 const JavaCommandOption* findJavaCommandOption(std::string_view word) {
@@ -152,6 +153,8 @@ void takeOptions(const std::vector<std::pair<std::string, std::string>>& options
       result.jvmOptions.push_back(row->text);
     } else if (row->use == JavaUse::kBanner) {
       result.banner = row->banner;
+    } else if (row->use == JavaUse::kSplash) {
+      result.splash = option.substr(std::string_view(row->name).size());
     } else if (row->use == JavaUse::kClassPath && row->prefixMatch) {
       result.jvmOptions.push_back("-Djava.class.path=" + jopExpandClassPathWildcards(option.substr(option.find('=') + 1)));
     } else if (row->use == JavaUse::kNameValue || row->use == JavaUse::kClassPath) {

@@ -33,6 +33,9 @@ enum class VersionBanner {
 struct JavaCommandOptions {
   std::vector<std::string> jvmOptions;  ///< for the JVM, in order
   VersionBanner banner = VersionBanner::kNone;
+  /// The image of -splash:<image> (the last one given): the launcher shows
+  /// it before the JVM starts, as java does; it is no JVM option.
+  std::optional<std::string> splash;
   std::string error;  ///< java's message (one line, no newline) when the options are refused
 };
 
@@ -40,7 +43,7 @@ struct JavaCommandOptions {
 /// the JVM takes: an option with a separate value (--add-opens X, -p X ...)
 /// becomes the JVM's name=value form, the class path options (-cp X,
 /// --class-path=X ...) the java.class.path property (wildcards expanded), a
-/// version banner option the banner; -client and -server have no effect;
+/// version banner option the banner, -splash: the splash image; -client and -server have no effect;
 /// every other word is the JVM's as it stands. An option without its value
 /// is refused.
 JavaCommandOptions jopTakeJavaCommandOptions(const std::vector<std::string>& words);
@@ -49,7 +52,8 @@ JavaCommandOptions jopTakeJavaCommandOptions(const std::vector<std::string>& wor
 /// with '...' and "..." kept whole (no escapes), argument files expanded
 /// (not those they name), options that take a separate value taken with it
 /// and given to the JVM in its name=value form, the class path options as
-/// the class path (wildcards expanded), the version banner options noted, and
+/// the class path (wildcards expanded), the version banner options and the
+/// splash image noted, and
 /// java's refusals of a main class and of options that replace or end the
 /// launch.
 JavaCommandOptions jopReadJavaCommandOptions(std::string_view value);

@@ -21,6 +21,7 @@
 #include "host/sin.h"
 #include "jvm/cds.h"
 #include "jvm/jev.h"
+#include "jvm/spl.h"
 #include "jvmoptions/jop.h"
 #include "launcher/sockets.h"
 #include "service/dmn.h"
@@ -55,6 +56,7 @@ constexpr const char* kUnitRefusedMsg = "Error: +unit prints no unit: %s.\n";
 struct JapState {
   std::string appName;  ///< argv[0] as invoked, for the help text
   VersionBanner banner = VersionBanner::kNone;  ///< asked for in JDK_JAVA_OPTIONS
+  std::optional<std::string> splash;            ///< -splash: in JDK_JAVA_OPTIONS
 };
 
 JapState state;
@@ -93,7 +95,18 @@ bool pickUpJdkJavaOptions(const JavaChoice& java, const LaunchPlan& plan) {
   }
   jopPrependOptions(options.jvmOptions);
   state.banner = options.banner;
+  state.splash = options.splash;
   return true;
+}
+
+// The splash image of a launch. java lets a later option win, and takes
+// JDK_JAVA_OPTIONS ahead of its command line; the configuration, the
+// application's own default, comes before both. nosplash, which told the
+// application to show none, leaves none.
+std::optional<std::string> splashImage() {
+  if (cfgIsNoSplash()) return std::nullopt;
+  std::optional<std::string> image = optGetSplashImage() ? optGetSplashImage() : state.splash;
+  return image ? image : cfgGetSplashImage();
 }
 
 // The java launcher's flag for the chosen JVM flavour. A modular runtime's
@@ -298,7 +311,13 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
 
   bool serving = plan.action == LaunchAction::kRun;
   if (serving && !plan.check && !startService()) return done(1);
-  if (int created = jsvCreateJVM(signalSetup()); created != 0) return done(created);
+  // Up before the JVM starts, which takes the longest.
+  std::optional<std::string> image = serving && !plan.check ? splashImage() : std::nullopt;
+  SplashScreen splash = image ? splShow(java, *image) : SplashScreen{};
+  if (int created = jsvCreateJVM(signalSetup()); created != 0) {
+    splClose(splash);
+    return done(created);
+  }
   if (plan.check) return done(endCheck(java, entry.className, entry.method));
   cdsCheckArchiveMapped();
   if (instance.fd >= 0) jsvServeActivations(instance.fd);
@@ -310,6 +329,7 @@ Outcome runJava(const LaunchRecord& record, const LaunchPlan& plan, const JavaCh
                           optGetApplicationArgCount(), optGetApplicationArgList());
   cdsBeforeJvmEnds();
   int destroyed = jsvDestroyJVM();
+  splClose(splash);
   // The socket is still listening, so no later launch has replaced it.
   if (!instance.socketPath.empty()) unlink(instance.socketPath.c_str());
   cdsFinishRecording();
@@ -609,6 +629,7 @@ void japPrintJavaCmd(const JavaChoice& java, const char* entryClass) {
     std::fputc(' ', stdout);
     std::fputs(text.c_str(), stdout);
   };
+  if (std::optional<std::string> image = splashImage()) word(japQuoteSpaces("-splash:" + *image));
 
   const JavaVMOption* options = jopGetJavaVMOptions();
   for (int i = 0; i < jopGetJavaVMOptionsCount(); ++i) {

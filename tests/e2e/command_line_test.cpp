@@ -26,6 +26,7 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          line("+javahome", " <directory>", "Specifies the installation directory of the Java VM") +
          line("-D", "<name>=<value>", "Sets a Java system property") +
          line("-verbose", "[:{class|gc|jni}]", "Enables verbose output from the Java VM") +
+         line("-splash:", "<image>", "Shows the image while the Java VM starts") +
          line("-X", "", "Prints a summary of non-standard command options") +
          line("+classicvm", "", "Selects the Classic VM") + line("+hotspotvm", "", "Selects the HotSpot VM") +
          line("+clientvm", "", "Selects the HotSpot Client VM 2.0 [JDK 1.3]") +

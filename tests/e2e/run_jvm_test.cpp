@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,15 @@
 #include "notify.h"
 
 namespace {
+
+ProcessCommand shellCommand(const std::string& script, const std::string& cwd, const std::string& display = "") {
+  ProcessCommand command;
+  command.program = "/bin/sh";
+  command.argv = {"sh", "-c", script};
+  command.cwd = cwd;
+  if (!display.empty()) command.env = {{"DISPLAY", display}};
+  return command;
+}
 
 class RunTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -375,7 +385,7 @@ TEST_P(RunTest, ArgumentFilesAndJdkJavaOptionsAsJavaReadsThem) {
   for (const std::string& value : std::vector<std::string>{
            "--add-opens java.base/java.lang=ALL-UNNAMED --add-exports nosuch/x=ALL-UNNAMED -Dtell=opened",
         "-cp " + jar + " -Dtell=cp", "@/dev/null", "-showversion", "--show-version", "-jar", "@options",
-        "@final", "@missing", "-Dtell=a\\b", "-cp", "--add-opens"}) {
+        "@final", "@missing", "-Dtell=a\\b", "-cp", "--add-opens", "-splash:/nonexistent"}) {
     std::map<std::string, std::optional<std::string>> env = {{"JDK_JAVA_OPTIONS", value}};
     ours = run({"a"}, env);
     theirs = runLauncher(java, {java, "-cp", jar, "jltest.Tell", "a"}, env, dir.path());
@@ -514,15 +524,70 @@ TEST_P(RunTest, JavaCommandRunsTheSameApplication) {
     std::vector<std::string> printArgs = c.args;
     printArgs.insert(printArgs.begin(), "+javacmd");
     ProcessResult printed = run(printArgs);
-    ProcessCommand shell;
-    shell.program = "/bin/sh";
-    shell.argv = {"sh", "-c", printed.out};
-    shell.cwd = dir.path();
-    ProcessResult ran = runProcess(shell);
+    ProcessResult ran = runProcess(shellCommand(printed.out, dir.path()));
     EXPECT_EQ(launched.status, 0) << launched.err;
     EXPECT_EQ(ran.out, launched.out) << c.config << printed.out;
     EXPECT_EQ(ran.err, launched.err);
   }
+}
+
+// The splash screen is up before the JVM starts and the application closes
+// it; without a display, with nosplash or on a headless runtime there is
+// none, and nothing is said. The later source wins, as for java.
+TEST_P(RunTest, SplashScreenAsJavaShowsIt) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "no Xvfb to show splash screens on (Debian's xvfb)";
+  // Xvfb takes a free display and names it once it is ready.
+  RunningProcess xvfb(shellCommand("exec Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp", dir.path()));
+  ASSERT_TRUE(xvfb.waitForOutput("\n"));
+  const std::string display = ":" + xvfb.out().substr(0, xvfb.out().size() - 1);
+  const std::string image = dir.copyFile(SPLASH_IMAGE, "app/splash.png"), note = "NOTE: Picked up JDK_JAVA_OPTIONS: ";
+  bool shows = std::filesystem::exists(GetParam() + "/lib/libsplashscreen.so");
+  const std::string shown = shows ? "splash 120x80\nclosed\n" : "splash none\n", none = "splash none\n";
+  configure("mainclass jltest.Splash\nsplash ../splash.png\n");
+  if (shows) {
+    RunningProcess app(shellCommand("exec " + launcher, dir.path(), display));
+    ASSERT_TRUE(app.waitForOutput("splash 120x80\n")) << app.out();
+    std::string shot = std::string(TEST_ARTIFACTS_DIR) + "/splash-" + jdkTestName(GetParam()) + ".png";
+    std::filesystem::create_directories(TEST_ARTIFACTS_DIR);
+    ProcessResult taken = runProcess(shellCommand("xwd -root -display " + display + " | convert xwd:- png:" + shot +
+                                                  " && convert " + shot + " -format '%[hex:p{400,300}]' info:", ""));
+    if (taken.status == 0) {
+      EXPECT_EQ(taken.out, "3366CC") << shot;  // the image at the screen's centre
+    }
+    dir.writeFile("go", "");  // the application closes its splash once this exists
+    EXPECT_EQ(app.finish().out, shown);
+  }
+  dir.writeFile("go", "");
+  struct Case {
+    std::string config;
+    std::vector<std::string> args;
+    std::map<std::string, std::optional<std::string>> env;
+    std::string out, err;
+  } cases[] = {
+      {"splash ../splash.png\n", {}, {}, shown, ""},
+      {"splash ../splash.png\nnosplash true\n", {}, {}, none, ""},
+      {"splash ../splash.png\n", {}, {{"DISPLAY", std::nullopt}}, none, ""},
+      {"splash ../splash.png\n", {}, {{"DISPLAY", ":99999"}}, none, ""},
+      {"", {"-splash:" + image}, {}, shown, ""},
+      {"", {"+J-splash:" + image}, {{"JDK_JAVA_OPTIONS", "-splash:/none"}}, shown, note + "-splash:/none\n"},
+      {"splash /none\n", {}, {{"JDK_JAVA_OPTIONS", "-splash:" + image}}, shown, note + "-splash:" + image + "\n"},
+      {"splash ../splash.png\n", {"-splash:/none"}, {}, none, ""},
+  };
+  for (const Case& c : cases) {
+    configure("mainclass jltest.Splash\n" + c.config);
+    std::map<std::string, std::optional<std::string>> env = c.env;
+    env.emplace("DISPLAY", display);
+    ProcessResult result = run(c.args, env);
+    std::string label = c.config + ::testing::PrintToString(c.args) + ::testing::PrintToString(c.env);
+    EXPECT_EQ(result.status, 0) << label;
+    EXPECT_EQ(result.out, c.out) << label;
+    EXPECT_EQ(result.err, c.err) << label;
+  }
+  // The printed java command shows it too.
+  ProcessResult printed = run({"+javacmd"}, {{"DISPLAY", display}});
+  EXPECT_EQ(runProcess(shellCommand(printed.out, dir.path(), display)).out, shown) << printed.out;
+  xvfb.signal(SIGTERM);  // it removes its lock file and socket
+  xvfb.finish();
 }
 
 TEST_P(RunTest, RealApplicationTheJavaCompiler) {

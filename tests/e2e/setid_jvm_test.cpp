@@ -92,6 +92,9 @@ TEST_F(SetIdTest, CallersChooseNoCodeAndNoFile) {
       {"-D", {"-Djava.library.path=" + dir.file("user")}, {}, "",
        "Error: The option '-Djava.library.path=" + dir.file("user") + refused, "", 1},
       {"-verbose", {"-verbose:class"}, {}, "", "Error: The option '-verbose:class" + refused, "", 1},
+      // The splash library would read an image the caller may not read.
+      {"-splash:", {"-splash:" + dir.file("user/splash.png")}, {}, "",
+       "Error: The option '-splash:" + dir.file("user/splash.png") + refused, "", 1},
       {"+J", {"+J-agentpath:" + dir.file("user/libagent.so")}, {}, "",
        "Error: The option '+J-agentpath:" + dir.file("user/libagent.so") + refused, "", 1},
       // The printed command and the trace would show the configuration.

@@ -1,0 +1,20 @@
+package jltest;
+
+import java.awt.GraphicsEnvironment;
+import java.awt.SplashScreen;
+import java.io.File;
+
+/** Prints its splash screen ("splash 120x80" or "splash none"); closes it once a file "go" exists. */
+public class Splash {
+    public static void main(String[] args) throws InterruptedException {
+        SplashScreen splash = GraphicsEnvironment.isHeadless() ? null : SplashScreen.getSplashScreen();
+        System.out.println(splash == null ? "splash none" : "splash " + splash.getSize().width + "x" + splash.getSize().height);
+        for (int i = 0; splash != null && i < 600 && !new File("go").exists(); i++) {
+            Thread.sleep(100);
+        }
+        if (splash != null) {
+            splash.close();
+            System.out.println("closed");
+        }
+    }
+}
