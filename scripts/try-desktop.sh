@@ -131,11 +131,13 @@ screenshot desktop-window
 kill -TERM "$viewer"
 wait "$viewer" || true
 viewer=""
+# The JVM rounds the heap up to its region size: 123m is 123 or 124 MiB.
 expected="Splash screen: shown
-Maximum heap: 123 MiB
+Maximum heap: 12x MiB
 Opened $work/docs/one.jlnotes
 Opened $work/docs/two.jlnotes"
-[ "$(cat "$work/first.out")" = "$expected" ] || { cat "$work/first.out"; fail "the viewer printed other lines"; }
+[ "$(sed 's/^Maximum heap: 12[34] MiB$/Maximum heap: 12x MiB/' "$work/first.out")" = "$expected" ] ||
+  { cat "$work/first.out"; fail "the viewer printed other lines"; }
 
 # Removed, nothing of it is left.
 dpkg --purge "$name" > /dev/null
