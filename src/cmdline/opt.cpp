@@ -43,7 +43,6 @@ OptState state;
 bool usageClassConfigured() { return cfgGetUsageClass() != nullptr; }
 bool versionClassConfigured() { return cfgGetVersionClass() != nullptr; }
 bool jpdaConfigured() { return cfgIsJPDASupportEnabled(); }
-bool desktopConfigured() { return dskConfigured(cfgGetDesktop()); }
 bool jvmOptionsFromCommandLine() { return !cfgIsAppArgsEnabled(); }
 
 constexpr const char* kSplashOption = "-splash:";
@@ -72,8 +71,7 @@ const LauncherOption javaOptionsList[] = {
     {.name = "+cache", .stopsParsing = true, .showInUsage = true, .caseInsensitive = true, .argDescription = " [clear]",
      .helpText = "Lists the jars and Java runtimes extracted into the user's cache, or removes those not in use",
      .refusedWhenSetId = true},
-    {.name = "+desktop", .stopsParsing = true, .showInUsage = true, .availability = desktopConfigured,
-     .caseInsensitive = true,
+    {.name = "+desktop", .stopsParsing = true, .showInUsage = true, .caseInsensitive = true,
      .argDescription = " {install|uninstall} [--prefix <dir>]",
      .helpText = "Installs or removes the application's desktop entry, icons and file types",
      .refusedWhenSetId = true},

@@ -1,8 +1,12 @@
 #include "host/dsk.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 namespace {
@@ -19,6 +23,27 @@ bool isTypeChar(char c) {
 bool hasControl(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
+
+// Desktop entries and MIME packages are UTF-8; desktops drop a file that is
+// not, or the value in it.
+bool isUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xe ? 3 : (byte >> 3) == 0x1e ? 4 : 0;
+    if (length == 0 || (length == 2 && byte < 0xc2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// A value written as it stands: UTF-8 without control characters.
+bool isPlainText(std::string_view text) { return isUtf8(text) && !hasControl(text); }
+
+// Icons are small; anything larger is no icon, and is not read whole.
+constexpr off_t kMaxIconSize = 4 << 20;
 
 // A string value of a desktop entry: its escapes, and a leading blank kept.
 std::string escapeValue(std::string_view text) {
@@ -56,18 +81,39 @@ std::string escapeXml(std::string_view text) {
   return out;
 }
 
-// Where an icon goes in the hicolor theme ("48x48", "scalable") and its
-// file suffix, by what the file holds.
-std::optional<std::pair<std::string, std::string>> iconPlace(const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(4096, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  if (!in && !in.eof()) head.clear();
-  if (head.empty()) {
-    error = "cannot read the icon '" + path + "'";
+// The bytes of an icon file: a regular file of at most kMaxIconSize bytes,
+// opened without waiting (a FIFO would block the read forever).
+std::optional<std::string> readIcon(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxIconSize) {
+    error = "cannot read the icon '" + path + "'" +
+            (fd < 0 ? ": " + std::string(std::strerror(errno))
+                    : S_ISREG(info.st_mode) ? ": it is larger than 4 MiB" : ": it is no regular file");
+    if (fd >= 0) close(fd);
     return std::nullopt;
   }
+  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  bytes.resize(got);
+  if (bytes.empty()) {
+    error = "cannot read the icon '" + path + "': it is empty";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// Where an icon goes in the hicolor theme ("48x48", "scalable") and its
+// file suffix, by what the file holds.
+std::optional<std::pair<std::string, std::string>> iconPlace(const std::string& path, const std::string& head,
+                                                              std::string& error) {
   static constexpr std::string_view kPng = "\x89PNG\r\n\x1a\n";
   if (head.starts_with(kPng) && head.size() >= 24 && head.compare(12, 4, "IHDR") == 0) {
     auto number = [&head](std::size_t at) {
@@ -86,7 +132,7 @@ std::optional<std::pair<std::string, std::string>> iconPlace(const std::string& 
     std::string size = std::to_string(width);
     return std::make_pair(size + "x" + size, std::string(".png"));
   }
-  if (head.find("<svg") != std::string::npos) return std::make_pair(std::string("scalable"), std::string(".svg"));
+  if (head.find("<svg") != std::string::npos && isUtf8(head)) return std::make_pair(std::string("scalable"), std::string(".svg"));
   error = "the icon '" + path + "' is neither a PNG nor an SVG image";
   return std::nullopt;
 }
@@ -115,6 +161,12 @@ std::string mimePackage(const DskApplication& app) {
 
 std::string desktopEntry(const DskApplication& app, bool hasIcon, const std::vector<DskFile>& recorded) {
   std::string text = "[Desktop Entry]\nType=Application\n";
+  // First, so that a long name cannot push it past what is read back.
+  if (!recorded.empty()) {
+    text += kDskRecordKey;
+    for (const DskFile& file : recorded) text += file.path + ";";
+    text += "\n";
+  }
   text += "Name=" + escapeValue(app.name.empty() ? app.id : app.name) + "\n";
   text += "Exec=" + dskExecValue(app.exec) + "\n";
   if (hasIcon) text += "Icon=" + app.id + "\n";
@@ -134,11 +186,7 @@ std::string desktopEntry(const DskApplication& app, bool hasIcon, const std::vec
     }
     text += "\n";
   }
-  if (!recorded.empty()) {
-    text += kDskRecordKey;
-    for (const DskFile& file : recorded) text += file.path + ";";
-    text += "\n";
-  }
+  if (!app.windowClass.empty()) text += "StartupWMClass=" + app.windowClass + "\n";
   return text;
 }
 
@@ -149,7 +197,12 @@ bool dskIsValidId(std::string_view id) {
       id[0] == '-') {
     return false;
   }
-  return std::all_of(id.begin(), id.end(), [](char c) {
+  // A name ending like a file (".png") would be taken for one where it
+  // names the icon.
+  for (std::string_view suffix : {".", ".desktop", ".png", ".svg", ".xpm", ".xml"}) {
+    if (id.ends_with(suffix)) return false;
+  }
+  return id.find("..") == std::string_view::npos && std::all_of(id.begin(), id.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_' || c == '-';
   });
 }
@@ -187,14 +240,21 @@ std::optional<DskMimeType> dskParseMimeType(const std::string& text, std::string
   }
   DskMimeType mime{text.substr(0, typeEnd), text.substr(globStart, globEnd - globStart), text.substr(descriptionStart)};
   std::size_t slash = mime.type.find('/');
-  auto part = [](std::string_view p) { return !p.empty() && std::all_of(p.begin(), p.end(), isTypeChar); };
+  auto part = [](std::string_view p) {
+    return !p.empty() && std::isalnum(static_cast<unsigned char>(p[0])) != 0 &&
+           std::all_of(p.begin(), p.end(), isTypeChar);
+  };
   if (slash == std::string::npos || !part(std::string_view(mime.type).substr(0, slash)) ||
       !part(std::string_view(mime.type).substr(slash + 1))) {
     why = "'" + mime.type + "' is no media type (such as application/x-demo)";
     return std::nullopt;
   }
-  if (mime.glob.find('/') != std::string::npos || hasControl(mime.glob) || hasControl(mime.description)) {
+  if (mime.glob.find('/') != std::string::npos || !isPlainText(mime.glob)) {
     why = "'" + mime.glob + "' is no file name pattern (such as *.demo)";
+    return std::nullopt;
+  }
+  if (!isPlainText(mime.description)) {
+    why = "the description is not UTF-8 text";
     return std::nullopt;
   }
   return mime;
@@ -221,20 +281,26 @@ std::optional<std::vector<DskFile>> dskPlan(const DskApplication& app, bool reco
     error = "'" + app.id + "' cannot name a desktop entry: use letters, digits, '.', '_' and '-', not first a digit";
     return std::nullopt;
   }
-  if (app.exec.empty() || app.exec[0] != '/' || hasControl(app.exec) || hasControl(app.name)) {
+  if (app.exec.empty() || app.exec[0] != '/' || !isPlainText(app.exec)) {
     error = "the path '" + app.exec + "' cannot be written in a desktop entry";
+    return std::nullopt;
+  }
+  if (!isPlainText(app.name)) {
+    error = "the name '" + app.name + "' is not UTF-8 text on one line";
     return std::nullopt;
   }
   std::vector<DskFile> files;
   for (const std::string& icon : app.icons) {
-    std::optional<std::pair<std::string, std::string>> place = iconPlace(icon, error);
+    std::optional<std::string> bytes = readIcon(icon, error);
+    if (!bytes) return std::nullopt;
+    std::optional<std::pair<std::string, std::string>> place = iconPlace(icon, bytes->substr(0, 4096), error);
     if (!place) return std::nullopt;
     std::string path = "icons/hicolor/" + place->first + "/apps/" + app.id + place->second;
     if (std::any_of(files.begin(), files.end(), [&path](const DskFile& f) { return f.path == path; })) {
       error = "two icons are " + place->first + "; give one icon per size";
       return std::nullopt;
     }
-    files.push_back({.path = path, .text = {}, .source = icon});
+    files.push_back({.path = path, .text = std::move(*bytes), .source = icon});
   }
   if (!app.mimeTypes.empty()) files.push_back({.path = "mime/packages/" + app.id + ".xml", .text = mimePackage(app), .source = {}});
   std::vector<DskFile> recorded = record ? files : std::vector<DskFile>{};

@@ -33,17 +33,19 @@ struct DskApplication {
   std::vector<std::string> icons;       ///< PNG or SVG files, one per size
   std::vector<std::string> categories;  ///< Categories=, in order
   std::vector<DskMimeType> mimeTypes;   ///< repeated types gather their globs
+  std::string windowClass{};            ///< StartupWMClass=, the class of its windows; empty: none
 };
 
 /// One file of the integration.
 struct DskFile {
   std::string path;    ///< relative to the data directory: "applications/demo.desktop"
-  std::string text;    ///< the content, when source is empty
-  std::string source;  ///< else the file whose bytes are copied
+  std::string text;    ///< the content
+  std::string source;  ///< the file an icon's content was read from, for messages; else empty
 };
 
 /// Whether id can name a desktop entry, its icon and its MIME package: a
-/// file name of letters, digits, '.', '_' and '-', not first a digit.
+/// file name of letters, digits, '.', '_' and '-', not first a digit, not
+/// ending as a file name (".png", ".").
 bool dskIsValidId(std::string_view id);
 /// Whether an application has anything for the desktop: a name, an icon or
 /// a file type configured.
@@ -67,13 +69,18 @@ std::optional<std::vector<DskFile>> dskPlan(const DskApplication& app, bool reco
 /// when nothing names one.
 std::optional<std::string> dskDataDirectory(const std::optional<std::string>& prefix);
 /// Writes the files into dataDir (directories made as needed, each the
-/// effective user's own, files 0644) and, with refresh, updates the
-/// desktop's caches there; each path written goes to done. False, with
-/// error, at the first that fails.
+/// effective user's own, mode 0755; files 0644, each written whole before
+/// it replaces an earlier one) and, with refresh, updates the desktop's
+/// caches there. An earlier install's files that these do not replace are
+/// removed; a file of the same name that no install wrote is not replaced.
+/// Paths written go to written, those removed to removed. False, with
+/// error, when a file cannot be written: what this install added is gone
+/// again, and an earlier install stays as it was.
 bool dskInstall(const std::vector<DskFile>& files, const std::string& dataDir, bool refresh,
-                std::vector<std::string>& done, std::string& error);
+                std::vector<std::string>& written, std::vector<std::string>& removed, std::string& error);
 /// Removes what an install of id recorded in dataDir, the desktop entry
-/// last, and refreshes the caches; each path removed goes to done. False,
-/// with error, when none is installed or a file cannot be removed.
-bool dskUninstall(const std::string& id, const std::string& dataDir, std::vector<std::string>& done,
+/// last, and, with refresh, updates the caches; each path removed goes to
+/// done. False, with error, when none is installed or a file cannot be
+/// removed.
+bool dskUninstall(const std::string& id, const std::string& dataDir, bool refresh, std::vector<std::string>& done,
                   std::string& error);

@@ -46,6 +46,8 @@ TEST(DesktopTest, MimeTypeLinesAreCheckedAsTheyAreRead) {
       {"demo *.demo Demo", "'demo' is no media type (such as application/x-demo)"},
       {"application/ *.demo Demo", "'application/' is no media type (such as application/x-demo)"},
       {"text/x-demo a/*.demo Demo", "'a/*.demo' is no file name pattern (such as *.demo)"},
+      {"application/+x *.demo Demo", "'application/+x' is no media type (such as application/x-demo)"},
+      {"text/x-demo *.demo Caf\xe9", "the description is not UTF-8 text"},
   };
   for (const auto& [line, message] : refused) {
     EXPECT_FALSE(dskParseMimeType(line, why)) << line;
@@ -68,13 +70,14 @@ TEST(DesktopTest, PlanWritesIconsMimePackageAndTheEntryLast) {
       .mimeTypes = {{"application/x-demo", "*.demo", "Demo <document>"},
                     {"application/x-demo", "*.dmo", "ignored"},
                     {"text/x-note", "*.note", "Note"}},
+      .windowClass = "demo-Viewer",
   };
   std::string error;
   std::optional<std::vector<DskFile>> files = dskPlan(app, true, error);
   ASSERT_TRUE(files) << error;
   ASSERT_EQ(files->size(), 4u);
   EXPECT_EQ((*files)[0].path, "icons/hicolor/48x48/apps/demo.png");
-  EXPECT_EQ((*files)[0].source, app.icons[0]);
+  EXPECT_EQ((*files)[0].text, pngHeader(48, 48));
   EXPECT_EQ((*files)[1].path, "icons/hicolor/scalable/apps/demo.svg");
   EXPECT_EQ((*files)[2].path, "mime/packages/demo.xml");
   EXPECT_EQ((*files)[2].text,
@@ -92,10 +95,12 @@ TEST(DesktopTest, PlanWritesIconsMimePackageAndTheEntryLast) {
             "</mime-info>\n");
   EXPECT_EQ((*files)[3].path, "applications/demo.desktop");
   EXPECT_EQ((*files)[3].text,
-            "[Desktop Entry]\nType=Application\nName=\\sDemo\\\\Viewer\nExec=/usr/bin/demo %F\nIcon=demo\n"
-            "Terminal=false\nCategories=Office;Viewer;\nMimeType=application/x-demo;text/x-note;\n"
+            "[Desktop Entry]\nType=Application\n"
             "X-Jlauncher-Files=icons/hicolor/48x48/apps/demo.png;icons/hicolor/scalable/apps/demo.svg;"
-            "mime/packages/demo.xml;\n");
+            "mime/packages/demo.xml;\n"
+            "Name=\\sDemo\\\\Viewer\nExec=/usr/bin/demo %F\nIcon=demo\n"
+            "Terminal=false\nCategories=Office;Viewer;\nMimeType=application/x-demo;text/x-note;\n"
+            "StartupWMClass=demo-Viewer\n");
   // A package's entry records nothing: the package manager does.
   files = dskPlan(app, false, error);
   ASSERT_TRUE(files) << error;
@@ -109,13 +114,20 @@ TEST(DesktopTest, PlanRefusesWhatNoDesktopWouldFind) {
   std::string gif = write(dir.path() + "/icon.gif", "GIF89a");
   std::string first = write(dir.path() + "/first.png", pngHeader(32, 32));
   auto app = [](std::string id, std::string exec, std::vector<std::string> icons = {}) {
-    return DskApplication{.id = id, .name = {}, .exec = exec, .icons = icons, .categories = {}, .mimeTypes = {}};
+    return DskApplication{
+        .id = id, .name = {}, .exec = exec, .icons = icons, .categories = {}, .mimeTypes = {}, .windowClass = {}};
   };
   const std::pair<DskApplication, std::string> rows[] = {
       {app("1demo", "/usr/bin/x"),
        "'1demo' cannot name a desktop entry: use letters, digits, '.', '_' and '-', not first a digit"},
       {app("a/b", "/usr/bin/x"),
        "'a/b' cannot name a desktop entry: use letters, digits, '.', '_' and '-', not first a digit"},
+      // Taken for a file where it names the icon.
+      {app("demo.png", "/usr/bin/x"),
+       "'demo.png' cannot name a desktop entry: use letters, digits, '.', '_' and '-', not first a digit"},
+      // Desktops drop an entry that is not UTF-8.
+      {app("demo", "/opt/\xff/x"), "the path '/opt/\xff/x' cannot be written in a desktop entry"},
+      {app("demo", "/usr/bin/x", {dir.path()}), "cannot read the icon '" + dir.path() + "': it is no regular file"},
       {app("demo", "bin/x"), "the path 'bin/x' cannot be written in a desktop entry"},
       {app("demo", "/usr/bin/x", {odd}),
        "the icon '" + odd + "' is 50x50; a PNG icon must be square, of 16, 22, 24, 32, 36, 48, 64, 72, 96, 128, 192, "
@@ -125,7 +137,7 @@ TEST(DesktopTest, PlanRefusesWhatNoDesktopWouldFind) {
                              "256 or 512 pixels"},
       {app("demo", "/usr/bin/x", {gif}), "the icon '" + gif + "' is neither a PNG nor an SVG image"},
       {app("demo", "/usr/bin/x", {dir.path() + "/none.png"}),
-       "cannot read the icon '" + dir.path() + "/none.png'"},
+       "cannot read the icon '" + dir.path() + "/none.png': No such file or directory"},
       {app("demo", "/usr/bin/x", {first, first}), "two icons are 32x32; give one icon per size"},
   };
   for (const auto& [application, message] : rows) {

@@ -43,6 +43,10 @@ void hmdSetApplicationName(const char* argv0);
 std::string hmdGetFullLauncherFileName(int size = kPathMax);
 std::string hmdGetFullLauncherPath(int size = kPathMax);
 std::string hmdGetApplicationHome(int size = kPathMax);
+/// The launcher as it was started (argv[0], or what PATH found for it),
+/// absolute but with its links kept: the name that starts this application
+/// again, where the resolved file may be another application's launcher.
+std::string hmdGetInvokedLauncherPath();
 /// The application name, or null before it was set.
 const char* hmdGetApplicationName();
 

@@ -22,6 +22,7 @@ struct LocationState {
   std::optional<std::string> fullLauncherPath;
   std::optional<std::string> appHome;
   std::optional<std::string> appName;
+  std::optional<std::string> invokedPath;  ///< the launcher as started, absolute, links kept
 };
 
 LocationState location;
@@ -95,6 +96,8 @@ bool hmdSetApplicationHome(const char* argv0, std::string& home, int size) {
     candidate = findOnPath(argv0);
   }
   if (!candidate) return false;
+  char cwd[kPathMax];
+  location.invokedPath = utlMakeAbsPath(*candidate, getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/");
 
   std::optional<std::string> resolved = resolve(*candidate);
   if (!resolved) return false;
@@ -143,6 +146,8 @@ void hmdSetApplicationName(const char* argv0) {
 std::string hmdGetFullLauncherFileName(int size) { return copyCut(location.fullLauncherFileName, size); }
 std::string hmdGetFullLauncherPath(int size) { return copyCut(location.fullLauncherPath, size); }
 std::string hmdGetApplicationHome(int size) { return copyCut(location.appHome, size); }
+
+std::string hmdGetInvokedLauncherPath() { return location.invokedPath.value_or(""); }
 
 const char* hmdGetApplicationName() { return location.appName ? location.appName->c_str() : nullptr; }
 

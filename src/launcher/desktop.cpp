@@ -17,6 +17,9 @@ constexpr const char* kUsageMsg = "Error: +desktop takes install or uninstall, t
 constexpr const char* kUnknownWordMsg =
     "Error: '%s' is no word of +desktop, which takes install or uninstall, then optionally --prefix <dir>.\n";
 constexpr const char* kPrefixMissingMsg = "Error: --prefix of +desktop needs a directory.\n";
+constexpr const char* kNothingConfiguredMsg =
+    "Error: %s configures nothing for the desktop: give it a desktopname, desktopicon, desktopcategories or "
+    "mimetype line.\n";
 constexpr const char* kNoDataDirectoryMsg =
     "Error: No directory for desktop entries: set XDG_DATA_HOME or HOME, or give --prefix.\n";
 constexpr const char* kFailedMsg = "Error: +desktop %s: %s.\n";
@@ -29,6 +32,10 @@ struct DesktopRequest {
 };
 
 std::optional<DesktopRequest> readWords(const std::vector<std::string>& words) {
+  if (words.empty()) {
+    utlReport("%s", kUsageMsg);
+    return std::nullopt;
+  }
   DesktopRequest request;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -39,15 +46,15 @@ std::optional<DesktopRequest> readWords(const std::vector<std::string>& words) {
     } else if (i > 0 && word.starts_with("--prefix=") && word.size() > 9) {
       request.prefix = word.substr(9);
     } else {
-      utlReport(word.starts_with("--prefix") ? kPrefixMissingMsg : kUnknownWordMsg, word.c_str());
+      utlReport(i > 0 && word.starts_with("--prefix") ? kPrefixMissingMsg : kUnknownWordMsg, word.c_str());
       return std::nullopt;
     }
   }
-  if (words.empty()) {
-    utlReport("%s", kUsageMsg);
-    return std::nullopt;
-  }
   return request;
+}
+
+void print(const char* format, const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) std::printf(format, path.c_str());
 }
 
 }  // namespace
@@ -60,23 +67,37 @@ int japDesktopCommand(const std::vector<std::string>& words) {
     utlReport("%s", kNoDataDirectoryMsg);
     return 1;
   }
-  const char* verb = request->install ? "install" : "uninstall";
   const char* name = hmdGetApplicationName();
-  std::vector<std::string> done;
+  // A prefix is a staging directory or a tree of its own: the desktop reads
+  // no cache there.
+  bool refresh = !request->prefix;
+  std::vector<std::string> written;
+  std::vector<std::string> removed;
   std::string error;
   bool ok = false;
   if (request->install) {
-    // The option exists only where the configuration has desktop lines.
     DskApplication app = cfgGetDesktop();
+    if (!dskConfigured(app)) {
+      utlReport(kNothingConfiguredMsg, name);
+      return 1;
+    }
     app.id = name;
-    app.exec = hmdGetFullLauncherFileName();
+    // The name it was started by: through a link of another name, the
+    // resolved file reads another configuration.
+    app.exec = hmdGetInvokedLauncherPath();
+    // AWT names its windows' class after the main class, dots as dashes.
+    if (const char* mainClass = cfgGetMainClass()) {
+      app.windowClass = mainClass;
+      for (char& c : app.windowClass) c = c == '.' ? '-' : c;
+    }
     std::optional<std::vector<DskFile>> files = dskPlan(app, true, error);
-    ok = files && dskInstall(*files, *dataDir, true, done, error);
+    ok = files && dskInstall(*files, *dataDir, refresh, written, removed, error);
   } else {
-    ok = dskUninstall(name, *dataDir, done, error);
+    ok = dskUninstall(name, *dataDir, refresh, removed, error);
   }
-  for (const std::string& path : done) std::printf(request->install ? kInstalledMsg : kRemovedMsg, path.c_str());
+  print(kInstalledMsg, written);
+  print(kRemovedMsg, removed);
   std::fflush(stdout);
-  if (!ok) utlReport(kFailedMsg, verb, error.c_str());
+  if (!ok) utlReport(kFailedMsg, request->install ? "install" : "uninstall", error.c_str());
   return ok ? 0 : 1;
 }

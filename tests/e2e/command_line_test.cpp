@@ -23,6 +23,8 @@ std::string optionLines(const std::string& prefix, bool usage, bool version, boo
          line("+check", "", "Checks that the application would start, without running it") +
          line("+cache", " [clear]",
               "Lists the jars and Java runtimes extracted into the user's cache, or removes those not in use") +
+         line("+desktop", " {install|uninstall} [--prefix <dir>]",
+              "Installs or removes the application's desktop entry, icons and file types") +
          line("+javahome", " <directory>", "Specifies the installation directory of the Java VM") +
          line("-D", "<name>=<value>", "Sets a Java system property") +
          line("-verbose", "[:{class|gc|jni}]", "Enables verbose output from the Java VM") +

@@ -80,7 +80,8 @@ TEST_F(DesktopTest, InstallsWhatTheDesktopFindsAndRemovesExactlyThat) {
   dir.writeFile("My Apps/jldemo.config", config.replace(config.find("icon.png"), 8, "icon.svg"));
   installed = desktop({"install"});
   EXPECT_EQ(installed.err, "");
-  EXPECT_EQ(installed.out, "Installed " + files[0] + "\nInstalled " + files[1] + "\nInstalled " + files[2] + "\n");
+  EXPECT_EQ(installed.out, "Installed " + files[0] + "\nInstalled " + files[1] + "\nInstalled " + files[2] +
+                               "\nRemoved " + png + "\n");
   EXPECT_FALSE(fs::exists(png));
 
   // A record edited to name other files removes none of them.
@@ -121,10 +122,12 @@ TEST_F(DesktopTest, RefusesWhatItCannotDoAsAsked) {
       {{"install", "--prefix"}, "", 0755, "Error: --prefix of +desktop needs a directory.\n"},
       // Anyone could replace what is written into a directory all may write.
       {{"install"}, "", 0777,
-       "Error: +desktop install: cannot write into '" + data + "/icons/hicolor/48x48/apps': every user can change '" +
-           data +
+       "Error: +desktop install: cannot write into '" + data + "': every user can change '" + data +
            "'; the launcher writes only a regular file of its own with one name, in a directory that nobody but root "
            "and the user running it can change.\n"},
+      {{"install"}, "mainclass demo.Main\n", 0755,
+       "Error: jldemo configures nothing for the desktop: give it a desktopname, desktopicon, desktopcategories or "
+       "mimetype line.\n"},
       {{"install"}, "mainclass demo.Main\nmimetype application/x-jldemo *.jldemo\n", 0755,
        "Error: Invalid file type in 'mimetype application/x-jldemo *.jldemo' at line 2 in configuration file '" +
            configFile +
