@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -153,6 +154,17 @@ std::pair<std::string, std::string> directive(const std::string& line) {
   return {text.substr(0, space), text.substr(text.find_first_not_of(kBlanks, space))};
 }
 
+// Whether the text holds a macro as the launcher recognises one: '$', a
+// kind's letters, '('. Its value is known only at launch.
+bool hasMacro(const std::string& text) {
+  for (std::size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1)) {
+    std::size_t end = at + 1;
+    while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) ++end;
+    if (end > at + 1 && end < text.size() && text[end] == '(') return true;
+  }
+  return false;
+}
+
 // Shell words in single quotes.
 std::string shellQuoted(const std::string& text) {
   std::string out = "'";
@@ -184,7 +196,7 @@ class PackageMaker {
     if (arch_ == nullptr) {
       return fail(&error_, packFormat(kNoArchitectureMsg, request_.launcher.c_str(), arch.value_or("no ELF file").c_str()));
     }
-    for (const Tool& tool : request_.deb ? std::vector<Tool>{kGzip, kMd5sum, kDpkg, kDpkgDeb} : std::vector<Tool>{kGzip, kRpmbuild}) {
+    for (const Tool& tool : request_.deb ? std::vector<Tool>{kDpkgDeb, kDpkg, kGzip, kMd5sum} : std::vector<Tool>{kRpmbuild, kGzip}) {
       if (!findTool(tool)) return false;
     }
     std::string work;
@@ -292,7 +304,7 @@ class PackageMaker {
       bool desktop = word == kDesktopName || word == kDesktopIcon || word == kDesktopCategories || word == kMimeType ||
                      word == kSplash;
       if (!desktop || value.empty()) continue;
-      if (value.find("$(") != std::string::npos) return fail(&error_, packFormat(kMacroMsg, (word + " " + value).c_str()));
+      if (hasMacro(value)) return fail(&error_, packFormat(kMacroMsg, (word + " " + value).c_str()));
       std::string why;
       if (word == kDesktopName) {
         app_.name = value;
