@@ -200,7 +200,7 @@ class PackageMaker {
       if (!findTool(tool)) return false;
     }
     std::string work;
-    if (!workDir_.get(&work, &error_) || !readConfiguration()) return false;
+    if (!checkManual() || !workDir_.get(&work, &error_) || !readConfiguration()) return false;
     root_ = work + "/root";
     command_ = "/usr/bin/" + request_.name;
     std::vector<std::string> dirs = {"", "/usr", "/usr/bin", "/usr/share"};
@@ -366,20 +366,24 @@ class PackageMaker {
     return true;
   }
 
-  bool stageManual() {
+  // A manual page of section 1, as its .TH (or mdoc's .Dt) line says.
+  bool checkManual() {
     if (request_.man.empty()) return true;
     std::ifstream in(request_.man, std::ios::binary);
     if (!in) return fail(&error_, packFormat(kCannotReadMsg, request_.man.c_str(), std::strerror(errno)));
-    bool section1 = false;
     for (std::string line; std::getline(in, line);) {
       if (!line.starts_with(".TH ") && !line.starts_with(".Dt ")) continue;
       std::istringstream words(line);
       std::string macro, title, section;
       words >> macro >> title >> section;
-      section1 = section.starts_with("1");
+      if (section.starts_with("1")) return true;
       break;
     }
-    if (!section1) return fail(&error_, packFormat(kNotManualMsg, request_.man.c_str()));
+    return fail(&error_, packFormat(kNotManualMsg, request_.man.c_str()));
+  }
+
+  bool stageManual() {
+    if (request_.man.empty()) return true;
     std::string page = "/usr/share/man/man1/" + request_.name + ".1.gz";
     if (!gzipStaged(request_.man, root_ + page)) return false;
     files_.push_back(page);
