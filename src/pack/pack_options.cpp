@@ -133,8 +133,7 @@ constexpr PackOption kOptions[] = {
     {.longName = "description", .argument = "TEXT", .help = "what the package holds, in one line",
      .value = &PackRequest::description},
     {.longName = "depends", .argument = "LIST",
-     .help = "comma-separated package relations added to those the packed file needs (may be\n"
-             "repeated)",
+     .help = "comma-separated package relations added to those computed (may be repeated)",
      .list = &PackRequest::depends},
     {.longName = "man", .argument = "FILE", .help = "a manual page of section 1 installed as NAME(1)",
      .value = &PackRequest::man},

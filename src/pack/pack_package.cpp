@@ -260,7 +260,18 @@ class PackageMaker {
 
   bool writeStaged(const std::string& path, const std::string& text) {
     int fd = createStaged(path);
-    if (fd < 0) return false;
+    return fd >= 0 && writeAll(fd, path, text);
+  }
+
+  // A new file of the work directory, which is the packer's alone.
+  bool writeFile(const std::string& path, const std::string& text, mode_t mode) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return fail(&error_, packFormat(kCannotStageMsg, path.c_str(), std::strerror(errno)));
+    return writeAll(fd, path, text);
+  }
+
+  // Writes text into fd and closes it.
+  bool writeAll(int fd, const std::string& path, const std::string& text) {
     bool written = hmdWriteAll(fd, text.data(), text.size());
     if (close(fd) != 0 || !written) return fail(&error_, packFormat(kCannotStageMsg, path.c_str(), std::strerror(errno)));
     return true;
@@ -342,14 +353,8 @@ class PackageMaker {
     }
     std::string work;
     if (!workDir_.get(&work, &error_)) return false;
-    configFile_ = work + "/" + fs::path(request_.configFile).filename().string();
-    int fd = open(configFile_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    std::string all = joined(text, "\n") + "\n";
-    bool written = fd >= 0 && hmdWriteAll(fd, all.data(), all.size());
-    if (fd < 0 || close(fd) != 0 || !written) {
-      return fail(&error_, packFormat(kCannotStageMsg, configFile_.c_str(), std::strerror(errno)));
-    }
-    return true;
+    configFile_ = work + "/configuration";
+    return writeFile(configFile_, joined(text, "\n") + "\n", 0600);
   }
 
   bool stageDesktop() {
@@ -391,13 +396,17 @@ class PackageMaker {
   }
 
   // The packages that hold the libraries the packed file needs, by what
-  // this system's dpkg knows of their files in the directories the loader
-  // searches (not a cross toolchain's or another word size's): a library of
-  // another architecture is found through the package of this one's, whose
-  // name is the same.
+  // this system's dpkg knows of their files in the directories a Debian
+  // loader searches (not a cross toolchain's, nor another word size's
+  // /usr/lib32): a library of another architecture than this system's is
+  // found through the package of this one's, as a multiarch library's
+  // package has the same name on each.
   std::vector<std::string> libraryPackages() {
-    const std::string triplet = arch_->triplet;
-    const std::set<std::string> searched = {"/lib/" + triplet, "/usr/lib/" + triplet, "/lib", "/usr/lib"};
+    std::set<std::string> searched = {"/lib", "/usr/lib"};
+    for (const Architecture& each : kArchitectures) {
+      searched.insert(std::string("/lib/") + each.triplet);
+      searched.insert(std::string("/usr/lib/") + each.triplet);
+    }
     std::vector<std::string> packages;
     for (const std::string& library : needs_.libraries) {
       std::string output;
@@ -517,10 +526,11 @@ class PackageMaker {
     // the packaging's, as Debian's policy names it.
     std::string changelog = doc + (request_.version.find('-') != std::string::npos ? "/changelog.Debian.gz" : "/changelog.gz");
     std::string changelogText = work + "/changelog";
-    std::ofstream(changelogText) << packFormat(kChangelog, name.c_str(), request_.version.c_str(),
-                                               request_.maintainer.c_str(),
-                                               packagingTime("%a, %d %b %Y %H:%M:%S +0000").c_str());
-    if (!writeStaged(doc + "/copyright", packFormat(kCopyright, name.c_str(), packagingTime("%Y").c_str(), name.c_str(),
+    if (!writeFile(changelogText,
+                   packFormat(kChangelog, name.c_str(), request_.version.c_str(), request_.maintainer.c_str(),
+                              packagingTime("%a, %d %b %Y %H:%M:%S +0000").c_str()),
+                   0644) ||
+        !writeStaged(doc + "/copyright", packFormat(kCopyright, name.c_str(), packagingTime("%Y").c_str(), name.c_str(),
                                                     request_.maintainer.c_str())) ||
         !gzipStaged(changelogText, changelog) ||
         !writeStaged(root_ + "/usr/share/lintian/overrides/" + name,
@@ -546,23 +556,32 @@ class PackageMaker {
       release = version.substr(dash + 1);
       version.erase(dash);
     }
+    // rpm expands macros everywhere in a spec: each '%' of the given text
+    // is written twice to stay one.
+    auto literal = [](std::string text) {
+      for (std::size_t at = 0; (at = text.find('%', at)) != std::string::npos; at += 2) text.insert(at, "%");
+      return text;
+    };
     std::string requires_;
-    for (const std::string& item : rpmRequires()) requires_ += "Requires: " + item + "\n";
-    if (!request_.maintainer.empty()) requires_ += "Packager: " + request_.maintainer + "\n";
+    for (const std::string& item : rpmRequires()) requires_ += "Requires: " + literal(item) + "\n";
+    if (!request_.maintainer.empty()) requires_ += "Packager: " + literal(request_.maintainer) + "\n";
     std::string files = command_ + "\n";
     for (const std::string& file : files_) files += file + "\n";
     for (const std::string& dir : ownDirs_) files += "%dir " + dir + "\n";
-    // rpm expands macros in the script: a '%' of the path stays one.
-    std::string stage = shellQuoted(root_);
-    for (std::size_t at = 0; (at = stage.find('%', at)) != std::string::npos; at += 2) stage.insert(at, "%");
     std::string spec = work + "/" + request_.name + ".spec";
     std::string topdir = work + "/rpm";
-    std::ofstream(spec) << packFormat(kSpec, request_.name.c_str(), version.c_str(), release.c_str(),
-                                      request_.description.c_str(), requires_.c_str(), request_.name.c_str(),
-                                      stage.c_str(), files.c_str());
-    if (!makeDir(topdir) || !makeDir(topdir + "/tmp")) return false;
+    if (!writeFile(spec,
+                   packFormat(kSpec, request_.name.c_str(), version.c_str(), release.c_str(),
+                              literal(request_.description).c_str(), requires_.c_str(), request_.name.c_str(),
+                              literal(shellQuoted(root_)).c_str(), files.c_str()),
+                   0644)) {
+      return false;
+    }
+    // rpmbuild's scripts stay where it keeps them (/var/tmp), made and
+    // removed by it: it runs them by a path it does not quote.
+    if (!makeDir(topdir)) return false;
     if (!packRunTool({tools_[kRpmbuild.name], "-bb", "--nodeps", "--quiet", "--target", arch_->rpm, "--define",
-                      "_topdir " + topdir, "--define", "_tmppath " + topdir + "/tmp", spec},
+                      "_topdir " + topdir, spec},
                      workDir_, -1, nullptr, &error_)) {
       return false;
     }
