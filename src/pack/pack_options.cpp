@@ -50,7 +50,8 @@ constexpr const char* kBothPackagesMsg = "--deb and --rpm exclude each other";
 constexpr const char* kPackageOnlyMsg = "%s goes with --deb or --rpm";
 constexpr const char* kPackageNeedsMsg = "%s needs %s";
 constexpr const char* kBadNameMsg =
-    "'%s' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a letter or digit";
+    "'%s' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a letter or "
+    "digit";
 constexpr const char* kBadVersionMsg =
     "'%s' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and '-' (not last)";
 constexpr const char* kBadMaintainerMsg = "'%s' is no maintainer: give 'Name <mail address>'";
@@ -212,7 +213,8 @@ bool isPackageVersion(const std::string& version) {
 }
 
 bool hasControl(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 bool isMaintainer(const std::string& text) {
@@ -256,7 +258,9 @@ bool checkPackage(const PackRequest& request, std::string* error) {
   for (const std::string& list : request.depends) {
     bool empty = false;
     std::istringstream items(list + ",");
-    for (std::string item; std::getline(items, item, ',');) empty = empty || item.find_first_not_of(' ') == std::string::npos;
+    for (std::string item; std::getline(items, item, ',');) {
+      empty = empty || item.find_first_not_of(' ') == std::string::npos;
+    }
     if (empty || hasControl(list)) return fail(error, kBadDependsMsg, list);
   }
   return true;

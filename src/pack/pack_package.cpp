@@ -135,6 +135,9 @@ constexpr const char* kDesktopIcon = "desktopicon";
 constexpr const char* kDesktopCategories = "desktopcategories";
 constexpr const char* kMimeType = "mimetype";
 constexpr const char* kSplash = "splash";
+// What a splash image's file name may hold: it is written unquoted in the
+// configuration and in the RPM's file list.
+constexpr const char* kFileNameCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._+-";
 
 bool fail(std::string* error, std::string message) {
   *error = std::move(message);
@@ -194,9 +197,12 @@ class PackageMaker {
       if (arch && *arch == known.launcher) arch_ = &known;
     }
     if (arch_ == nullptr) {
-      return fail(&error_, packFormat(kNoArchitectureMsg, request_.launcher.c_str(), arch.value_or("no ELF file").c_str()));
+      return fail(&error_,
+                  packFormat(kNoArchitectureMsg, request_.launcher.c_str(), arch.value_or("no ELF file").c_str()));
     }
-    for (const Tool& tool : request_.deb ? std::vector<Tool>{kDpkgDeb, kDpkg, kGzip, kMd5sum} : std::vector<Tool>{kRpmbuild, kGzip}) {
+    std::vector<Tool> tools = request_.deb ? std::vector<Tool>{kDpkgDeb, kDpkg, kGzip, kMd5sum}
+                                           : std::vector<Tool>{kRpmbuild, kGzip};
+    for (const Tool& tool : tools) {
       if (!findTool(tool)) return false;
     }
     std::string work;
@@ -273,7 +279,9 @@ class PackageMaker {
   // Writes text into fd and closes it.
   bool writeAll(int fd, const std::string& path, const std::string& text) {
     bool written = hmdWriteAll(fd, text.data(), text.size());
-    if (close(fd) != 0 || !written) return fail(&error_, packFormat(kCannotStageMsg, path.c_str(), std::strerror(errno)));
+    if (close(fd) != 0 || !written) {
+      return fail(&error_, packFormat(kCannotStageMsg, path.c_str(), std::strerror(errno)));
+    }
     return true;
   }
 
@@ -302,9 +310,13 @@ class PackageMaker {
     std::ifstream in(request_.configFile, std::ios::binary);
     std::ostringstream bytes;
     if (in) bytes << in.rdbuf();
-    if (!in || in.bad()) return fail(&error_, packFormat(kCannotReadMsg, request_.configFile.c_str(), std::strerror(errno)));
+    if (!in || in.bad()) {
+      return fail(&error_, packFormat(kCannotReadMsg, request_.configFile.c_str(), std::strerror(errno)));
+    }
     std::string dir = fs::path(request_.configFile).parent_path().string();
-    auto local = [&dir](const std::string& path) { return path.starts_with("/") || dir.empty() ? path : dir + "/" + path; };
+    auto local = [&dir](const std::string& path) {
+      return path.starts_with("/") || dir.empty() ? path : dir + "/" + path;
+    };
     std::istringstream lines(bytes.str());
     std::vector<std::string> text;
     app_ = {.id = request_.name, .name = {}, .exec = "/usr/bin/" + request_.name, .icons = {}, .categories = {},
@@ -332,8 +344,7 @@ class PackageMaker {
         app_.mimeTypes.push_back(*mime);
       } else {
         std::string name = fs::path(value).filename().string();
-        if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._+-") !=
-                                std::string::npos || name[0] == '.') {
+        if (name.empty() || name[0] == '.' || name.find_first_not_of(kFileNameCharacters) != std::string::npos) {
           return fail(&error_, packFormat(kBadSplashNameMsg, value.c_str()));
         }
         splash_ = {local(value), "/usr/share/" + request_.name + "/" + name};
@@ -524,7 +535,8 @@ class PackageMaker {
     std::string doc = root_ + "/usr/share/doc/" + name;
     // A version with a revision is no native package's: its changelog is
     // the packaging's, as Debian's policy names it.
-    std::string changelog = doc + (request_.version.find('-') != std::string::npos ? "/changelog.Debian.gz" : "/changelog.gz");
+    bool revision = request_.version.find('-') != std::string::npos;
+    std::string changelog = doc + (revision ? "/changelog.Debian.gz" : "/changelog.gz");
     std::string changelogText = work + "/changelog";
     if (!writeFile(changelogText,
                    packFormat(kChangelog, name.c_str(), request_.version.c_str(), request_.maintainer.c_str(),
@@ -540,7 +552,8 @@ class PackageMaker {
     }
     std::string depends = joined(debDepends(), ", ");
     if (!writeStaged(root_ + "/DEBIAN/control",
-                     packFormat(kControl, name.c_str(), request_.version.c_str(), arch_->deb, request_.maintainer.c_str(),
+                     packFormat(kControl, name.c_str(), request_.version.c_str(), arch_->deb,
+                                request_.maintainer.c_str(),
                                 installedSize(), depends.c_str(), request_.description.c_str(), name.c_str()))) {
       return false;
     }
