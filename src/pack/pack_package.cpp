@@ -42,6 +42,8 @@ constexpr const char* kNoToolMsg = "%s is not installed: install the Debian pack
 constexpr const char* kCannotStageMsg = "cannot write '%s': %s";
 constexpr const char* kNotOwnedMsg =
     "no package of this system holds '%s', which the packed file needs: the package does not depend on it";
+constexpr const char* kNoManualMsg =
+    "the package has no manual page for /usr/bin/%s, which Debian's policy asks of every command: give one with --man";
 constexpr const char* kNoArchitectureMsg = "the launcher '%s' is for %s, for which no package is made";
 constexpr const char* kNoPackageMsg = "%s made no package";
 constexpr const char* kOutputExistsMsg = "'%s' exists; use --force to replace it";
@@ -399,6 +401,7 @@ class PackageMaker {
   }
 
   bool stageManual() {
+    if (request_.man.empty() && request_.deb) warnings_.push_back(packFormat(kNoManualMsg, request_.name.c_str()));
     if (request_.man.empty()) return true;
     std::string page = "/usr/share/man/man1/" + request_.name + ".1.gz";
     if (!gzipStaged(request_.man, root_ + page)) return false;

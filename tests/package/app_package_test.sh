@@ -106,6 +106,8 @@ fi
 grep -v '^desktop\|^mimetype\|^splash' hello.config > headless.config
 "$pack" --deb -o headless.deb --name hello --version 1.2-1 --maintainer "$maintainer" --description 'greets' \
   --config headless.config --depends 'hello-data (>= 1.2)' "$hello" "$companion" 2> err || fail "$(cat err)"
+same "the packer said" "$(packed err)" "jlauncher-pack: warning: the package has no manual page for /usr/bin/hello, \
+which Debian's policy asks of every command: give one with --man"
 same "the package without a runtime depends on" "$(dpkg-deb -f headless.deb Depends)" \
   "libc6 (>= $floor)$cxx$zip, default-jre-headless (>= 2:1.8) | java8-runtime-headless, hello-data (>= 1.2)"
 same "a revision's changelog" "$(dpkg-deb -c headless.deb | awk '{print $6}' | grep changelog)" \
@@ -138,7 +140,7 @@ if [ "$(id -u)" -ne 0 ] || [ ! -x "$root/usr/bin/dpkg" ]; then
 else
   mkdir upper overlay merged
   cp hello.deb upper/
-  # What the command says goes to files outside the root's copy.
+  # What the steps say goes to files of the work directory, beside the root's copy.
   unshare --mount --propagation private sh -eu -c '
     cd "$0"
     mount -t overlay overlay -o "lowerdir=$1,upperdir=upper,workdir=overlay" merged
@@ -165,6 +167,11 @@ Running under jlauncher: yes
   argument: one
   argument: two words
   argument: --status=3"
+    # The runtime the package carries, not the root's Java.
+    case $(sed -n 2p out) in
+      "Java 17."*" from /root/.cache/jlauncher/runtime/"*) ;;
+      *) fail "the installed command ran on another Java: $(sed -n 2p out)" ;;
+    esac
     same "the installed command's status" "$(cat status)" 3
     same "the installed command's messages" "$(cat err)" ""
   fi
