@@ -319,8 +319,9 @@ std::string withoutSpaces(const std::string& text) {
 class Packer {
  public:
   Packer(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
-         std::vector<std::string>* notes)
-      : request_(request), warnings_(*warnings), error_(*error), notes_(notes != nullptr ? *notes : ownNotes_) {}
+         std::vector<std::string>* notes, PackSystemNeeds* needs)
+      : request_(request), warnings_(*warnings), error_(*error), notes_(notes != nullptr ? *notes : ownNotes_),
+        needs_(needs) {}
 
   bool run() {
     if (!openJars() || !findMainClass()) return false;
@@ -343,6 +344,11 @@ class Packer {
     mode_t mask = umask(0);
     umask(mask);
     if (!write(temp.fd(), temp.path())) return false;
+    // A jlink image lives in the work directory only as long as the run.
+    if (needs_ != nullptr) {
+      packSystemNeeds(request_.launcher, runtime_, comment_, needs_);
+      if (!needs_->runtime) needs_->javaRelease = std::max(needs_->javaRelease, classesRelease());
+    }
     struct stat written;
     if (fchmod(temp.fd(), 0777 & ~mask) != 0 || fstat(temp.fd(), &written) != 0 || !temp.closeFile() ||
         !temp.renameTo(request_.output)) {
@@ -595,6 +601,33 @@ class Packer {
 
   std::string jarOf(const Copy& copy) const { return jars_[copy.jar].path; }
 
+  // The newest Java release whose class files the jars hold (a class file
+  // of major version 52 is Java 8's); 0 when they hold none. Versioned
+  // entries and module descriptors are read only by the releases they are
+  // for, so they ask nothing of the oldest Java that runs the application.
+  int classesRelease() {
+    int newest = 0;
+    for (Jar& jar : jars_) {
+      zip_t* archive = jar.archive.get();
+      zip_int64_t count = zip_get_num_entries(archive, 0);
+      for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+        const char* raw = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+        std::string name = raw != nullptr ? raw : "";
+        if (!name.ends_with(".class") || name.starts_with("META-INF/") || name.ends_with("module-info.class")) continue;
+        unsigned char head[8];
+        zip_file_t* file = zip_fopen_index(archive, i, 0);
+        zip_int64_t read = file != nullptr ? zip_fread(file, head, sizeof head) : -1;
+        if (file != nullptr) zip_fclose(file);
+        if (read != static_cast<zip_int64_t>(sizeof head) || head[0] != 0xca || head[1] != 0xfe || head[2] != 0xba ||
+            head[3] != 0xbe) {
+          continue;
+        }
+        newest = std::max(newest, (head[6] << 8 | head[7]) - 44);
+      }
+    }
+    return newest;
+  }
+
   // Reads every copy of a file whose format is known and merges them.
   bool mergeKnown(MergedPath& path, std::vector<PackFinding>& findings) {
     std::string all;
@@ -840,6 +873,7 @@ class Packer {
   std::vector<int> stored_;             ///< what the kept jars are stored from, in jars_ order
   std::string comment_;
   PackRuntime runtime_;  ///< its files are read when the archive is written
+  PackSystemNeeds* needs_;  ///< where what the output needs of a system goes; null: nowhere
 };
 
 }  // namespace
@@ -862,6 +896,6 @@ std::string packManifestMainClass(const PackManifest& manifest) {
 }
 
 bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
-                     std::vector<std::string>* notes) {
-  return Packer(request, warnings, error, notes).run();
+                     std::vector<std::string>* notes, PackSystemNeeds* needs) {
+  return Packer(request, warnings, error, notes, needs).run();
 }

@@ -23,6 +23,8 @@ struct zip;
 struct zip_error;
 struct zip_source;
 class Sha256;
+struct PackRuntime;
+class PackWorkDir;
 
 /// What one run of jlauncher-pack is asked to make.
 struct PackRequest {
@@ -43,6 +45,14 @@ struct PackRequest {
   std::string jdk{};                ///< the JDK whose jdeps, jlink and modules --jlink uses; empty: found
   bool stripDebug = false;          ///< jlink leaves out debug information
   bool bindServices = false;        ///< jlink adds every module that provides a service the runtime's modules use
+  bool deb = false;                 ///< output is a Debian package installing the packed file as /usr/bin/<name>
+  bool rpm = false;                 ///< output is an RPM package, likewise
+  std::string name{};               ///< the package's and the installed command's name
+  std::string version{};            ///< the package's version
+  std::string maintainer{};         ///< "Name <mail>"
+  std::string description{};        ///< the package's one-line description
+  std::vector<std::string> depends{};  ///< comma-separated relations added to those computed
+  std::string man{};                ///< a manual page of section 1 to install; empty: none
 };
 
 /// What a command line asks jlauncher-pack to do.
@@ -70,6 +80,15 @@ std::string packFormat(const char* pattern, ...) __attribute__((format(printf, 1
 /// The --help text.
 std::string packUsage();
 
+/// What a packed file needs of the system it is installed on, as a package
+/// states it in its dependencies.
+struct PackSystemNeeds {
+  std::optional<std::string> glibc{};    ///< the newest glibc the launcher or the runtime needs; none: none
+  std::vector<std::string> libraries{};  ///< the other libraries they need (DT_NEEDED), sorted, none the runtime holds
+  bool runtime = false;                  ///< a Java runtime is carried
+  int javaRelease = 0;                   ///< without one: the Java release the jars' classes need; 0: unknown
+};
+
 /// Writes the single-file application. Appends a line to *warnings for each
 /// entry left out or reference dropped, and to *notes (when given) what is
 /// said of the layout chosen and each file packed from outside the jars'
@@ -78,7 +97,29 @@ std::string packUsage();
 /// an existing one untouched; the output is written to a temporary file
 /// beside it, through the descriptor that made it, and renamed into place.
 bool packApplication(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
-                     std::vector<std::string>* notes = nullptr);
+                     std::vector<std::string>* notes = nullptr, PackSystemNeeds* needs = nullptr);
+
+/// Fills *needs from the launcher at launcher (through its links), the
+/// runtime's files, when it carries one, and the vmversion lines of the
+/// configuration comment (javaRelease: the least release they accept).
+void packSystemNeeds(const std::string& launcher, const PackRuntime& runtime, const std::string& comment,
+                     PackSystemNeeds* needs);
+
+/// Writes the Debian (request.deb) or RPM (request.rpm) package request.output
+/// that installs the packed application as /usr/bin/<request.name>, with its
+/// manual page, and the desktop entry, icons, MIME types and splash image the
+/// configuration names; the dependencies are computed from what the packed
+/// file needs. Warnings and notes as packApplication's; false with *error
+/// set on a failure, which leaves no output behind.
+bool packPackage(const PackRequest& request, std::vector<std::string>* warnings, std::string* error,
+                 std::vector<std::string>* notes);
+
+/// Runs a tool without a shell, its standard output into the file out (-1:
+/// a file of workDir, whose text goes to *output when it is not null) and
+/// its error output into workDir; ended with the packer on a signal. False
+/// with *error set, holding what the tool said, when it cannot run or fails.
+bool packRunTool(const std::vector<std::string>& args, PackWorkDir& workDir, int out, std::string* output,
+                 std::string* error);
 
 /// How the archive holds the application: its jars merged into one class
 /// path entry, or the jars stored whole for the launcher to extract.

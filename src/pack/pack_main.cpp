@@ -45,6 +45,7 @@ bool packMain(int argc, char** argv, std::vector<std::string>* notes, std::vecto
     case PackCommand::kPack:
       break;
   }
+  if (request.deb || request.rpm) return packPackage(request, warnings, error, notes);
   return packApplication(request, warnings, error, notes);
 }
 

@@ -3,7 +3,9 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,8 +18,11 @@ constexpr const char* kUsageHead =
     "                      [--force] [--keep-jars | --flat] [--allow-external] [--verbose]\n"
     "                      [--runtime DIR | --jlink [--jdk DIR] [--add-modules MODULES] [--strip-debug]\n"
     "                      [--bind-services]] JAR [JAR...]\n"
+    "       jlauncher-pack --deb | --rpm -o PACKAGE --name NAME --version VERSION [--maintainer MAINTAINER]\n"
+    "                      --description TEXT [--depends LIST] [--man FILE] [the options above] JAR [JAR...]\n"
     "Makes OUTPUT a single-file Java application: a copy of the launcher followed by one archive that\n"
-    "holds the jars, whose comment is the application's configuration.\n"
+    "holds the jars, whose comment is the application's configuration. With --deb or --rpm, makes\n"
+    "PACKAGE a Debian or RPM package that installs it as /usr/bin/NAME.\n"
     "\n";
 constexpr const char* kUsageTail =
     "\n"
@@ -41,6 +46,17 @@ constexpr const char* kNeedsValueMsg = "option '%s' needs a value";
 constexpr const char* kTakesNoValueMsg = "option '%s' takes no value";
 constexpr const char* kNoOutputMsg = "no output given: name it with -o";
 constexpr const char* kBothLayoutsMsg = "--keep-jars and --flat exclude each other";
+constexpr const char* kBothPackagesMsg = "--deb and --rpm exclude each other";
+constexpr const char* kPackageOnlyMsg = "%s goes with --deb or --rpm";
+constexpr const char* kPackageNeedsMsg = "%s needs %s";
+constexpr const char* kBadNameMsg =
+    "'%s' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a letter or "
+    "digit";
+constexpr const char* kBadVersionMsg =
+    "'%s' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and '-' (not last)";
+constexpr const char* kBadMaintainerMsg = "'%s' is no maintainer: give 'Name <mail address>'";
+constexpr const char* kBadDescriptionMsg = "--description takes one line of text";
+constexpr const char* kBadDependsMsg = "'%s' is no list of package relations: separate them with commas";
 
 /// One option: how it is written, what --help says of it, and what it does,
 /// which is exactly one of storing its value, adding its value to a list,
@@ -54,6 +70,8 @@ struct PackOption {
   std::vector<std::string> PackRequest::*list = nullptr;  ///< where the value is added, each time given
   bool PackRequest::*flag = nullptr;           ///< what the option sets
   PackCommand command = PackCommand::kPack;    ///< what the option asks for instead of a pack
+  /// With --deb or --rpm, the option takes a value instead, stored here.
+  std::string PackRequest::*packageValue = nullptr;
 };
 
 constexpr PackOption kOptions[] = {
@@ -104,8 +122,27 @@ constexpr PackOption kOptions[] = {
      .flag = &PackRequest::bindServices},
     {.longName = "strip-debug", .help = "with --jlink, leave debug information out of the runtime",
      .flag = &PackRequest::stripDebug},
+    {.longName = "deb", .help = "write a Debian package that installs the application as /usr/bin/NAME",
+     .flag = &PackRequest::deb},
+    {.longName = "rpm", .help = "write an RPM package that installs the application as /usr/bin/NAME",
+     .flag = &PackRequest::rpm},
+    {.longName = "name", .argument = "NAME", .help = "the package's name, and the installed command's",
+     .value = &PackRequest::name},
+    {.longName = "maintainer", .argument = "MAINTAINER",
+     .help = "the package's maintainer, as 'Name <mail address>' (needed by --deb)",
+     .value = &PackRequest::maintainer},
+    {.longName = "description", .argument = "TEXT", .help = "what the package holds, in one line",
+     .value = &PackRequest::description},
+    {.longName = "depends", .argument = "LIST",
+     .help = "comma-separated package relations added to those computed (may be repeated)",
+     .list = &PackRequest::depends},
+    {.longName = "man", .argument = "FILE", .help = "a manual page of section 1 installed as NAME(1)",
+     .value = &PackRequest::man},
     {.longName = "help", .help = "print this help and exit", .command = PackCommand::kHelp},
-    {.longName = "version", .help = "print the version and what the launcher needs, and exit", .command = PackCommand::kVersion},
+    {.longName = "version",
+     .help = "print the version and what the launcher needs, and exit; with --deb or --rpm,\n"
+             "--version VERSION is the package's version",
+     .command = PackCommand::kVersion, .packageValue = &PackRequest::version},
 };
 constexpr int kOptionCount = static_cast<int>(std::size(kOptions));
 
@@ -156,7 +193,94 @@ std::string packUsage() {
   return usage + kUsageTail;
 }
 
+namespace {
+
+// A package name as Debian's policy allows one, which RPM takes too.
+bool isPackageName(const std::string& name) {
+  return name.size() >= 2 && std::isalnum(static_cast<unsigned char>(name[0])) &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+         });
+}
+
+// A version both formats read alike: no epoch, which RPM has no place for;
+// the part after the last '-' is the Debian revision, or the RPM release.
+bool isPackageVersion(const std::string& version) {
+  return !version.empty() && std::isdigit(static_cast<unsigned char>(version[0])) && !version.ends_with("-") &&
+         std::all_of(version.begin(), version.end(), [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '~' || c == '-';
+         });
+}
+
+bool hasControl(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+bool isMaintainer(const std::string& text) {
+  std::size_t open = text.find(" <");
+  return open != std::string::npos && open > 0 && text.ends_with(">") && text.find('@', open) != std::string::npos &&
+         text.find_first_of("<>", open + 2) == text.size() - 1 && !hasControl(text);
+}
+
+// The package options: given only with a package, complete and well formed.
+bool checkPackage(const PackRequest& request, std::string* error) {
+  const struct {
+    const char* option;
+    bool given;
+  } packageOnly[] = {{"--name", !request.name.empty()},           {"--maintainer", !request.maintainer.empty()},
+                     {"--description", !request.description.empty()}, {"--depends", !request.depends.empty()},
+                     {"--man", !request.man.empty()}};
+  if (request.deb && request.rpm) return fail(error, kBothPackagesMsg);
+  if (!request.deb && !request.rpm) {
+    for (const auto& option : packageOnly) {
+      if (option.given) return fail(error, kPackageOnlyMsg, option.option);
+    }
+    return true;
+  }
+  const char* kind = request.deb ? "--deb" : "--rpm";
+  const struct {
+    bool missing;
+    const char* what;
+  } needed[] = {{request.name.empty(), "--name NAME"},
+                {request.version.empty(), "--version VERSION"},
+                {request.deb && request.maintainer.empty(), "--maintainer 'Name <mail address>'"},
+                {request.description.empty(), "--description TEXT"}};
+  for (const auto& need : needed) {
+    if (need.missing) return fail(error, packFormat(kPackageNeedsMsg, kind, need.what));
+  }
+  if (!isPackageName(request.name)) return fail(error, kBadNameMsg, request.name);
+  if (!isPackageVersion(request.version)) return fail(error, kBadVersionMsg, request.version);
+  if (!request.maintainer.empty() && !isMaintainer(request.maintainer)) {
+    return fail(error, kBadMaintainerMsg, request.maintainer);
+  }
+  if (hasControl(request.description)) return fail(error, kBadDescriptionMsg);
+  for (const std::string& list : request.depends) {
+    bool empty = false;
+    std::istringstream items(list + ",");
+    for (std::string item; std::getline(items, item, ',');) {
+      empty = empty || item.find_first_not_of(' ') == std::string::npos;
+    }
+    if (empty || hasControl(list)) return fail(error, kBadDependsMsg, list);
+  }
+  return true;
+}
+
+// Whether the command line asks for a package, which gives --version a
+// value: --deb or --rpm before any "--".
+bool asksForPackage(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--deb" || arg == "--rpm") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackCommand* command, std::string* error) {
+  bool package = asksForPackage(argc, argv);
   // '-': jars come back in order as code 1, so options may follow them
   // whatever POSIXLY_CORRECT says; ':': a missing value is told from an
   // unknown option.
@@ -165,7 +289,8 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
   for (int i = 0; i < kOptionCount; ++i) {
     const PackOption& row = kOptions[i];
     if (row.shortName != 0) shortOptions += std::string(1, row.shortName) + (row.argument ? ":" : "");
-    longOptions.push_back({row.longName, row.argument ? required_argument : no_argument, nullptr, optionCode(i)});
+    bool valued = row.argument != nullptr || (package && row.packageValue != nullptr);
+    longOptions.push_back({row.longName, valued ? required_argument : no_argument, nullptr, optionCode(i)});
   }
   longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -187,7 +312,9 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
     const PackOption* option = findOption(code == '?' ? optopt : code);
     if (option == nullptr) return fail(error, kUnknownOptionMsg, std::string{'-', static_cast<char>(optopt)});
     if (code == '?') return fail(error, kTakesNoValueMsg, read.substr(0, read.find('=')));
-    if (option->value != nullptr) {
+    if (package && option->packageValue != nullptr) {
+      request->*option->packageValue = optarg;
+    } else if (option->value != nullptr) {
       // -o=FILE names FILE, as it always has and as --output=FILE does.
       bool attached = optarg == argv[optind - 1] + 2;
       request->*option->value = attached && optarg[0] == '=' ? optarg + 1 : optarg;
@@ -203,5 +330,5 @@ bool packReadCommandLine(int argc, char* argv[], PackRequest* request, PackComma
   for (int i = optind; i < argc; ++i) request->jars.emplace_back(argv[i]);
   if (request->output.empty()) return fail(error, kNoOutputMsg);
   if (request->keepJars && request->flat) return fail(error, kBothLayoutsMsg);
-  return true;
+  return checkPackage(*request, error);
 }

@@ -1054,3 +1054,50 @@ bool packAddRuntime(zip_t* out, const PackRuntime& runtime, std::string* error) 
   }
   return true;
 }
+
+void packSystemNeeds(const std::string& launcher, const PackRuntime& runtime, const std::string& comment,
+                     PackSystemNeeds* needs) {
+  std::set<std::string> libraries;
+  auto add = [&](const std::string& path) {
+    std::optional<PackElfNeeds> elf = packElfNeeds(path);
+    if (!elf) return;
+    if (elf->glibc && (!needs->glibc || utlVersionBelow(*needs->glibc, *elf->glibc))) needs->glibc = elf->glibc;
+    libraries.insert(elf->libraries.begin(), elf->libraries.end());
+  };
+  add(resolved(launcher));
+  // A library the runtime carries is found there, by $ORIGIN or by the
+  // JVM's own path; only the others are the system's to provide.
+  std::set<std::string> held;
+  for (const PackRuntimeEntry& entry : runtime.entries) {
+    held.insert(fs::path(entry.name).filename().string());
+    if (S_ISREG(entry.mode) && !entry.outside) add(entry.path);
+  }
+  needs->libraries.clear();
+  for (const std::string& library : libraries) {
+    if (!held.contains(library)) needs->libraries.push_back(library);
+  }
+  needs->runtime = !runtime.entries.empty();
+  // A vmversion line that accepts this release or later names the least
+  // Java an installed system must have; one that bounds it from above
+  // leaves the choice to the classes.
+  needs->javaRelease = 0;
+  std::optional<Requirement> requirement = configuredRequirement(comment);
+  if (requirement && requirement->direction != '-') {
+    int major = requirement->version / 1000000;
+    needs->javaRelease = major == 1 ? requirement->version / 1000 % 1000 : major;
+  }
+}
+
+bool packRunTool(const std::vector<std::string>& args, PackWorkDir& workDir, int out, std::string* output,
+                 std::string* error) {
+  ToolOutput files;
+  files.out = out >= 0 ? fcntl(out, F_DUPFD_CLOEXEC, 0) : workDir.createFile("out", error);
+  if (files.out < 0) {
+    if (out >= 0) fail(error, packFormat(kCannotRunMsg, args[0].c_str(), std::strerror(errno)));
+    return false;
+  }
+  files.err = workDir.createFile("err", error);
+  if (files.err < 0 || !runTool(args, files, error)) return false;
+  if (output != nullptr) *output = readBack(files.out);
+  return true;
+}

@@ -526,6 +526,7 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
     std::vector<std::string> jars{};
     PackCommand command = PackCommand::kPack;
     std::vector<std::string> addModules{};
+    std::string version{};
   } cases[] = {
       {{"--add-modules", "a,b", "-ox", "--jlink", "a.jar", "--add-modules=c"}, "", "x", {"a.jar"}, PackCommand::kPack,
        {"a,b", "c"}},
@@ -541,6 +542,33 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
       {{"-xo", "out"}, "unknown option '-x'"},
       {{"--force=yes", "--help"}, "option '--force' takes no value"},
       {{"-o", "x", "--flat", "--keep-jars", "a.jar"}, "--keep-jars and --flat exclude each other"},
+      // With a package, --version names its version rather than asking for the packer's.
+      {{"--deb", "-o", "x.deb", "--name", "x1", "--version", "1.0-2", "--maintainer", "A B <a@b.c>",
+        "--description", "an app", "--depends", "a, b (>= 2)", "a.jar"}, "", "x.deb", {"a.jar"}, PackCommand::kPack,
+       {}, "1.0-2"},
+      {{"--rpm", "-ox.rpm", "--name=x1", "--version", "2", "--description=d", "--", "--deb"}, "", "x.rpm", {"--deb"},
+       PackCommand::kPack, {}, "2"},
+      {{"-o", "x", "--", "--deb", "--version", "1"}, "", "x", {"--deb", "--version", "1"}},
+      {{"-o", "x", "--rpm", "--deb", "a.jar"}, "--deb and --rpm exclude each other"},
+      {{"-o", "x", "--name", "x1", "a.jar"}, "--name goes with --deb or --rpm"},
+      {{"-o", "x", "--man", "x.1", "a.jar"}, "--man goes with --deb or --rpm"},
+      {{"--deb", "-o", "x", "--version", "1", "--description", "d", "a.jar"}, "--deb needs --name NAME"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--description", "d", "a.jar"}, "--rpm needs --version VERSION"},
+      {{"--deb", "-o", "x", "--name", "x1", "--version", "1", "--description", "d", "a.jar"},
+       "--deb needs --maintainer 'Name <mail address>'"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "a.jar"}, "--rpm needs --description TEXT"},
+      {{"--rpm", "-o", "x", "--name", "My_App", "--version", "1", "--description", "d", "a.jar"},
+       "'My_App' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a "
+       "letter or digit"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1:2.0", "--description", "d", "a.jar"},
+       "'1:2.0' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and '-' (not last)"},
+      {{"--deb", "-o", "x", "--name", "x1", "--version", "1", "--maintainer", "a@b.c", "--description", "d", "a.jar"},
+       "'a@b.c' is no maintainer: give 'Name <mail address>'"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "--description", "two\nlines", "a.jar"},
+       "--description takes one line of text"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "--description", "d", "--depends", "a,,b", "a.jar"},
+       "'a,,b' is no list of package relations: separate them with commas"},
+      {{"--deb", "-o", "x", "--name", "x1", "--version"}, "option '--version' needs a value"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -559,6 +587,7 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
     EXPECT_EQ(request.output, c.output) << c.args[0];
     EXPECT_EQ(request.jars, c.jars) << c.args[0];
     EXPECT_EQ(request.addModules, c.addModules) << c.args[0];
+    EXPECT_EQ(request.version, c.version) << c.args[0];
   }
 }
 

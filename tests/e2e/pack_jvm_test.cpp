@@ -194,6 +194,17 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   dir.writeFile("arm64/jdk9/release", "JAVA_VERSION=\"9.0.4\"\n");
   dir.writeFile("arm64/jdk9/jmods/java.base.jmod", "");
   arm64Elf(dir, "arm64/jdk9/lib/server/libjvm.so");
+  // A Debian package's options, then those of a package's refusals.
+  auto deb = [](const std::string& kind, std::vector<std::string> more) {
+    std::vector<std::string> args = {kind, "-o", "out.pkg", "--name", "app", "--version", "1", "--maintainer", "A <a@b.c>",
+                                     "--description", "an app"};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(kJarOne);
+    return args;
+  };
+  const std::string page5 = dir.writeFile("app.5", ".TH APP 5\n");
+  const std::string macro = dir.writeFile("macro.config", "desktopname App\n desktopicon  $env(HOME)/app.png\n");
+  const std::string mime = dir.writeFile("mime.config", "mimetype text/x-app *.app\n");
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -235,6 +246,14 @@ TEST_F(PackTest, RefusalsWriteNothing) {
            "' with the jlink of a Java 9 JDK for x86-64, and there is none here: install one, or name it with "
            "JAVA_HOME\n"},
       {{"-o", "out", "--main-class", "x.Main", many}, error + "out of memory\n"},
+      {deb("--deb", {}), error + "dpkg-deb is not installed: install the Debian package dpkg\n", {{"PATH", "/nowhere"}}},
+      {deb("--rpm", {}), error + "rpmbuild is not installed: install the Debian package rpm\n", {{"PATH", "/nowhere"}}},
+      {deb("--deb", {"--man", page5}), error + "'" + page5 + "' is no manual page of section 1: its .TH line names no "
+       "section 1\n"},
+      {deb("--deb", {"--config", macro}), error + "'desktopicon $env(HOME)/app.png' of the configuration holds a "
+       "macro, which jlauncher-pack does not expand: write out the file it names\n"},
+      {deb("--deb", {"--config", mime}), error + "'mimetype text/x-app *.app' of the configuration: give a type, a file "
+       "name pattern and a description\n"},
       // The jar rewritten without its Class-Path would lie where others
       // could replace it.
       {{"-o", "out", "--keep-jars", PACK_CP_MAIN},
