@@ -48,7 +48,7 @@ chmod 700 "$work/run"
 deb=$work/${name}.deb
 "$packer" --deb --name "$name" --version 1.0-1 --maintainer "jlauncher tests <tests@jlauncher.invalid>" \
   --description "Notes viewer, the jlauncher example desktop application" \
-  --config "$example/viewer.config" -o "$deb" "$jar" "$companion" > "$work/pack.out" 2>&1 ||
+  --man "$example/viewer.1" --config "$example/viewer.config" -o "$deb" "$jar" "$companion" > "$work/pack.out" 2>&1 ||
   { cat "$work/pack.out"; fail "jlauncher-pack --deb"; }
 if command -v lintian > /dev/null; then
   lintian --fail-on error,warning "$deb" > "$work/lintian.out" 2>&1 || { cat "$work/lintian.out"; fail "lintian"; }
@@ -108,7 +108,9 @@ wait_for() {
 }
 screenshot() {
   xwd -root -display ":$display" -out "$artifacts/$1.xwd"
-  if command -v convert > /dev/null; then convert "xwd:$artifacts/$1.xwd" "png:$artifacts/$1.png"; fi
+  if command -v convert > /dev/null; then
+    convert "xwd:$artifacts/$1.xwd" "png:$artifacts/$1.png" && rm "$artifacts/$1.xwd"
+  fi
 }
 (cd "$work/docs" && start "$work/docs/one.jlnotes" > "$work/first.out" 2>&1) &
 viewer=$!
@@ -116,7 +118,7 @@ wait_for "Splash screen: shown"
 screenshot desktop-splash
 if command -v convert > /dev/null; then
   # The splash is centred: the middle of the screen has its colour.
-  colour=$(convert "xwd:$artifacts/desktop-splash.xwd" -format '%[pixel:p{400,250}]' info:)
+  colour=$(convert "$artifacts/desktop-splash.png" -format '%[pixel:p{400,250}]' info:)
   [ "$colour" = "srgb(42,111,176)" ] || fail "the screen's middle is $colour, not the splash screen's colour"
 fi
 wait_for "Opened $work/docs/one.jlnotes"

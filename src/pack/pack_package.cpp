@@ -82,7 +82,9 @@ constexpr const char* kLintianOverrides =
     "# The command is a launcher followed by a ZIP archive of the application: strip would\n"
     "# remove the archive, and the launcher is built once for every application.\n"
     "%s: unstripped-binary-or-object [usr/bin/%s]\n"
-    "%s: hardening-no-fortify-functions [usr/bin/%s]\n";
+    "%s: hardening-no-fortify-functions [usr/bin/%s]\n"
+    "# The package is the application's own, not an upload to Debian that closes its bugs.\n"
+    "%s: initial-upload-closes-no-bugs\n";
 
 constexpr const char* kCopyright =
     "%s, packed with jlauncher-pack into a single executable file.\n"
@@ -549,7 +551,7 @@ class PackageMaker {
                                                     request_.maintainer.c_str())) ||
         !gzipStaged(changelogText, changelog) ||
         !writeStaged(root_ + "/usr/share/lintian/overrides/" + name,
-                     packFormat(kLintianOverrides, name.c_str(), name.c_str(), name.c_str(), name.c_str())) ||
+                     packFormat(kLintianOverrides, name.c_str(), name.c_str(), name.c_str(), name.c_str(), name.c_str())) ||
         !makeDir(root_ + "/DEBIAN") || !writeSums()) {
       return false;
     }
