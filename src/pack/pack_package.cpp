@@ -375,7 +375,8 @@ class PackageMaker {
   bool stageDesktop() {
     for (const DskFile& file : desktopFiles_) {
       std::string path = root_ + "/usr/share/" + file.path;
-      if (file.source.empty() ? !writeStaged(path, file.text) : !copyStaged(file.source, path)) return false;
+      // An icon's bytes were read once, when its size was read.
+      if (!writeStaged(path, file.text)) return false;
       files_.push_back("/usr/share/" + file.path);
     }
     if (!splash_.first.empty()) {
