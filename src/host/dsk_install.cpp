@@ -266,7 +266,7 @@ bool dskInstall(const std::vector<DskFile>& files, const std::string& dataDir, b
       }
       return false;
     }
-    written.push_back(path);
+    written.push_back(dataDir + "/" + file.path);
     mime = mime || file.path.starts_with("mime/");
     std::erase(*earlier, file.path);
   }
