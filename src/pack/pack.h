@@ -86,6 +86,7 @@ struct PackSystemNeeds {
   std::optional<std::string> glibc{};    ///< the newest glibc the launcher or the runtime needs; none: none
   std::vector<std::string> libraries{};  ///< the other libraries they need (DT_NEEDED), sorted, none the runtime holds
   bool runtime = false;                  ///< a Java runtime is carried
+  bool fonts = false;                    ///< it draws text (java.desktop): fontconfig and a font
   int javaRelease = 0;                   ///< without one: the Java release the jars' classes need; 0: unknown
 };
 

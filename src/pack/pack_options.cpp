@@ -53,9 +53,9 @@ constexpr const char* kBadNameMsg =
     "'%s' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a letter or "
     "digit";
 constexpr const char* kBadVersionMsg =
-    "'%s' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and '-' (not last)";
-constexpr const char* kBadMaintainerMsg = "'%s' is no maintainer: give 'Name <mail address>'";
-constexpr const char* kBadDescriptionMsg = "--description takes one line of text";
+    "'%s' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and one '-' (not last)";
+constexpr const char* kBadMaintainerMsg = "'%s' is no maintainer: give 'Name <mail address>', a name without commas";
+constexpr const char* kBadDescriptionMsg = "--description takes one line of text, not blank";
 constexpr const char* kBadDependsMsg = "'%s' is no list of package relations: separate them with commas";
 
 /// One option: how it is written, what --help says of it, and what it does,
@@ -205,8 +205,10 @@ bool isPackageName(const std::string& name) {
 
 // A version both formats read alike: no epoch, which RPM has no place for;
 // the part after the last '-' is the Debian revision, or the RPM release.
+// RPM's version itself has no '-': one at most, before the release.
 bool isPackageVersion(const std::string& version) {
   return !version.empty() && std::isdigit(static_cast<unsigned char>(version[0])) && !version.ends_with("-") &&
+         std::count(version.begin(), version.end(), '-') <= 1 &&
          std::all_of(version.begin(), version.end(), [](char c) {
            return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '~' || c == '-';
          });
@@ -219,7 +221,9 @@ bool hasControl(const std::string& text) {
 
 bool isMaintainer(const std::string& text) {
   std::size_t open = text.find(" <");
-  return open != std::string::npos && open > 0 && text.ends_with(">") && text.find('@', open) != std::string::npos &&
+  // A comma in the name would make it two maintainers.
+  return open != std::string::npos && open > 0 && text.find(',') == std::string::npos && text.ends_with(">") &&
+         text.find('@', open) != std::string::npos &&
          text.find_first_of("<>", open + 2) == text.size() - 1 && !hasControl(text);
 }
 
@@ -254,7 +258,9 @@ bool checkPackage(const PackRequest& request, std::string* error) {
   if (!request.maintainer.empty() && !isMaintainer(request.maintainer)) {
     return fail(error, kBadMaintainerMsg, request.maintainer);
   }
-  if (hasControl(request.description)) return fail(error, kBadDescriptionMsg);
+  if (hasControl(request.description) || request.description.find_first_not_of(' ') == std::string::npos) {
+    return fail(error, kBadDescriptionMsg);
+  }
   for (const std::string& list : request.depends) {
     bool empty = false;
     std::istringstream items(list + ",");

@@ -30,6 +30,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kNotSmallFileMsg = "'%s' is %s";
+constexpr const char* kNotImageMsg = "the splash image '%s' is no PNG, GIF or JPEG image";
+constexpr const char* kCompressedManualMsg = "'%s' is compressed: give the manual page itself, which the package compresses";
+constexpr const char* kRelativePathMsg =
+    "'%s' of the configuration names a path relative to /usr/bin, where the package installs the command; the "
+    "package does not install what it names";
 constexpr const char* kMacroMsg =
     "'%s' of the configuration holds a macro, which jlauncher-pack does not expand: write out the file it names";
 constexpr const char* kBadCategoriesMsg = "'%s' of the configuration is no list of desktop categories";
@@ -69,10 +75,12 @@ struct Architecture {
   const char* rpmLibrary;  ///< what RPM's library requirements add for it
   const char* triplet;     ///< Debian's directory of its libraries, under /lib and /usr/lib
 };
+// No packages for i386: what the packed file needs is read from 64-bit ELF
+// files only, and a package that depends on too little installs where it
+// cannot run.
 constexpr Architecture kArchitectures[] = {
     {"x86-64", "amd64", "x86_64", "(64bit)", "x86_64-linux-gnu"},
     {"arm64", "arm64", "aarch64", "(64bit)", "aarch64-linux-gnu"},
-    {"i386", "i386", "i686", "", "i386-linux-gnu"},
 };
 
 // Lintian's tags that every packed file raises, as a launcher followed by an
@@ -83,6 +91,8 @@ constexpr const char* kLintianOverrides =
     "# remove the archive, and the launcher is built once for every application.\n"
     "%s: unstripped-binary-or-object [usr/bin/%s]\n"
     "%s: hardening-no-fortify-functions [usr/bin/%s]\n"
+    "# The portable launcher links zlib statically, to run with every glibc from 2.17 on.\n"
+    "%s: embedded-library zlib [usr/bin/%s]\n"
     "# The package is the application's own, not an upload to Debian that closes its bugs.\n"
     "%s: initial-upload-closes-no-bugs\n";
 
@@ -161,6 +171,48 @@ std::pair<std::string, std::string> directive(const std::string& line) {
   return {text.substr(0, space), text.substr(text.find_first_not_of(kBlanks, space))};
 }
 
+// The whole of a regular file of at most limit bytes, opened without
+// waiting (a FIFO would block the read forever); none with error.
+std::optional<std::string> readSmallFile(const std::string& path, off_t limit, std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  std::string why;
+  if (fd < 0) {
+    why = std::string("unreadable: ") + std::strerror(errno);
+  } else if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    why = "no regular file";
+  } else if (info.st_size > limit) {
+    why = "larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  std::string bytes;
+  if (why.empty()) {
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+  }
+  if (fd >= 0) close(fd);
+  if (!why.empty()) {
+    fail(error, packFormat(kNotSmallFileMsg, path.c_str(), why.c_str()));
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// The directives whose values are paths, which a packed file resolves
+// against its own directory: in a package, /usr/bin.
+bool namesPaths(const std::string& word) {
+  static constexpr std::string_view kWords[] = {"include", "includedir", "addpath", "addjars", "addbootpath",
+                                                "addbootjars", "addskippath", "addlibpath", "dirmustexist", "cd",
+                                                "vmparamsfile", "pidfile", "daemonsupport", "javahome", "javapath"};
+  return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
+}
+
 // Whether the text holds a macro as the launcher recognises one: '$', a
 // kind's letters, '('. Its value is known only at launch.
 bool hasMacro(const std::string& text) {
@@ -221,7 +273,12 @@ class PackageMaker {
     packed.output = root_ + command_;
     packed.configFile = configFile_;
     packed.force = false;
+    // A desktop application's runtime has AWT: its splash screen is shown
+    // by the runtime's splash library, which only java.desktop brings.
+    if (packed.jlink && graphical()) packed.addModules.push_back("java.desktop");
     if (!packApplication(packed, &warnings_, &error_, &notes_, &needs_)) return false;
+    // The package says what the packer would otherwise warn of.
+    if (needs_.fonts) std::erase_if(warnings_, [](const std::string& w) { return w.find("fontconfig") != w.npos; });
     if (chmod(packed.output.c_str(), 0755) != 0) {
       return fail(&error_, packFormat(kCannotStageMsg, command_.c_str(), std::strerror(errno)));
     }
@@ -289,14 +346,6 @@ class PackageMaker {
     return true;
   }
 
-  bool copyStaged(const std::string& source, const std::string& path) {
-    std::ifstream in(source, std::ios::binary);
-    std::ostringstream bytes;
-    if (in) bytes << in.rdbuf();
-    if (!in || in.bad()) return fail(&error_, packFormat(kCannotReadMsg, source.c_str(), std::strerror(errno)));
-    return writeStaged(path, bytes.str());
-  }
-
   // gzip -9n of the file source into path of the staging tree: the way
   // Debian compresses manual pages and changelogs.
   bool gzipStaged(const std::string& source, const std::string& path) {
@@ -328,6 +377,15 @@ class PackageMaker {
     for (std::string line; std::getline(lines, line);) {
       text.push_back(line);
       auto [word, value] = directive(line);
+      if (namesPaths(word) && !hasMacro(value)) {
+        std::istringstream parts(value);
+        for (std::string part; std::getline(parts, part, ':');) {
+          if (!part.empty() && part[0] != '/') {
+            warnings_.push_back(packFormat(kRelativePathMsg, (word + " " + value).c_str()));
+            break;
+          }
+        }
+      }
       bool desktop = word == kDesktopName || word == kDesktopIcon || word == kDesktopCategories || word == kMimeType ||
                      word == kSplash;
       if (!desktop || value.empty()) continue;
@@ -352,6 +410,14 @@ class PackageMaker {
           return fail(&error_, packFormat(kBadSplashNameMsg, value.c_str()));
         }
         splash_ = {local(value), "/usr/share/" + request_.name + "/" + name};
+        std::optional<std::string> image = readSmallFile(splash_.first, off_t{16} << 20, &error_);
+        if (!image) return false;
+        static constexpr std::string_view kSignatures[] = {"\x89PNG\r\n\x1a\n", "GIF87a", "GIF89a", "\xff\xd8\xff"};
+        if (std::none_of(std::begin(kSignatures), std::end(kSignatures),
+                         [&image](std::string_view s) { return image->starts_with(s); })) {
+          return fail(&error_, packFormat(kNotImageMsg, splash_.first.c_str()));
+        }
+        splashBytes_ = std::move(*image);
         text.back() = std::string(kSplash) + " " + splash_.second;
       }
     }
@@ -380,23 +446,33 @@ class PackageMaker {
       files_.push_back("/usr/share/" + file.path);
     }
     if (!splash_.first.empty()) {
-      if (!copyStaged(splash_.first, root_ + splash_.second)) return false;
+      if (!writeStaged(root_ + splash_.second, splashBytes_)) return false;
       files_.push_back(splash_.second);
       ownDirs_.push_back("/usr/share/" + request_.name);
     }
     return true;
   }
 
-  // A manual page of section 1, as its .TH (or mdoc's .Dt) line says.
+  // A manual page of section 1, as its .TH (or mdoc's .Dt) line says (the
+  // section may be quoted, as generators write it).
   bool checkManual() {
     if (request_.man.empty()) return true;
-    std::ifstream in(request_.man, std::ios::binary);
-    if (!in) return fail(&error_, packFormat(kCannotReadMsg, request_.man.c_str(), std::strerror(errno)));
+    std::optional<std::string> page = readSmallFile(request_.man, off_t{1} << 20, &error_);
+    if (!page) return false;
+    if (page->starts_with("\x1f\x8b")) return fail(&error_, packFormat(kCompressedManualMsg, request_.man.c_str()));
+    std::istringstream in(*page);
     for (std::string line; std::getline(in, line);) {
       if (!line.starts_with(".TH ") && !line.starts_with(".Dt ")) continue;
       std::istringstream words(line);
       std::string macro, title, section;
       words >> macro >> title >> section;
+      if (title.starts_with("\"") && !title.ends_with("\"")) {
+        // A quoted title of several words: the section follows its end.
+        std::size_t end = line.find('"', line.find('"') + 1);
+        std::istringstream rest(end == std::string::npos ? "" : line.substr(end + 1));
+        rest >> section;
+      }
+      if (section.starts_with("\"")) section.erase(0, 1);
       if (section.starts_with("1")) return true;
       break;
     }
@@ -459,6 +535,7 @@ class PackageMaker {
   std::vector<std::string> debDepends() {
     std::vector<std::string> depends = {needs_.glibc ? "libc6 (>= " + *needs_.glibc + ")" : "libc6"};
     for (const std::string& package : libraryPackages()) depends.push_back(package);
+    if (needs_.fonts) depends.insert(depends.end(), {"fontconfig", "fonts-dejavu-core | fonts-freefont-ttf"});
     if (!needs_.runtime) {
       // Debian's default runtime of release N or later, else any runtime
       // that provides release N: a JDK's packages provide each release up
@@ -478,6 +555,8 @@ class PackageMaker {
     for (const std::string& library : needs_.libraries) {
       if (library != "libc.so.6") requires_.push_back(library + "()" + bits);
     }
+    // Fedora's and openSUSE's fontconfig pulls in a font.
+    if (needs_.fonts) requires_.push_back("fontconfig");
     if (!needs_.runtime) {
       // Every Java package of Fedora and openSUSE provides java-headless
       // with its release as the version (epoch 1), a full one java too.
@@ -552,7 +631,8 @@ class PackageMaker {
                                                     request_.maintainer.c_str())) ||
         !gzipStaged(changelogText, changelog) ||
         !writeStaged(root_ + "/usr/share/lintian/overrides/" + name,
-                     packFormat(kLintianOverrides, name.c_str(), name.c_str(), name.c_str(), name.c_str(), name.c_str())) ||
+                     packFormat(kLintianOverrides, name.c_str(), name.c_str(), name.c_str(), name.c_str(), name.c_str(), name.c_str(),
+                                name.c_str())) ||
         !makeDir(root_ + "/DEBIAN") || !writeSums()) {
       return false;
     }
@@ -646,6 +726,7 @@ class PackageMaker {
   std::vector<DskFile> desktopFiles_;
   std::map<std::size_t, std::string> iconLines_;     ///< the desktopicon lines' indexes, and their files
   std::pair<std::string, std::string> splash_;       ///< the splash image, and where it is installed
+  std::string splashBytes_;                           ///< its content, read once
   std::vector<std::string> files_;                   ///< what is installed besides the command
   std::vector<std::string> ownDirs_;                 ///< directories that are the package's own
   PackSystemNeeds needs_;

@@ -1077,6 +1077,7 @@ void packSystemNeeds(const std::string& launcher, const PackRuntime& runtime, co
     if (!held.contains(library)) needs->libraries.push_back(library);
   }
   needs->runtime = !runtime.entries.empty();
+  needs->fonts = held.contains("libfontmanager.so");
   // A vmversion line that accepts this release or later names the least
   // Java an installed system must have; one that bounds it from above
   // leaves the choice to the classes.

@@ -561,11 +561,21 @@ TEST(PackCommandLineTest, OptionsAndJarsInAnyOrder) {
        "'My_App' cannot name a package: use lower-case letters, digits, '+', '-' and '.', at least two, first a "
        "letter or digit"},
       {{"--rpm", "-o", "x", "--name", "x1", "--version", "1:2.0", "--description", "d", "a.jar"},
-       "'1:2.0' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and '-' (not last)"},
+       "'1:2.0' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and one '-' (not "
+       "last)"},
+      // RPM's version would end at the second '-'.
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1.0-2-3", "--description", "d", "a.jar"},
+       "'1.0-2-3' is no package version: begin with a digit, then letters, digits, '.', '+', '~' and one '-' (not "
+       "last)"},
       {{"--deb", "-o", "x", "--name", "x1", "--version", "1", "--maintainer", "a@b.c", "--description", "d", "a.jar"},
-       "'a@b.c' is no maintainer: give 'Name <mail address>'"},
+       "'a@b.c' is no maintainer: give 'Name <mail address>', a name without commas"},
+      {{"--deb", "-o", "x", "--name", "x1", "--version", "1", "--maintainer", "Doe, Jo <j@b.c>", "--description", "d",
+        "a.jar"},
+       "'Doe, Jo <j@b.c>' is no maintainer: give 'Name <mail address>', a name without commas"},
       {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "--description", "two\nlines", "a.jar"},
-       "--description takes one line of text"},
+       "--description takes one line of text, not blank"},
+      {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "--description", "  ", "a.jar"},
+       "--description takes one line of text, not blank"},
       {{"--rpm", "-o", "x", "--name", "x1", "--version", "1", "--description", "d", "--depends", "a,,b", "a.jar"},
        "'a,,b' is no list of package relations: separate them with commas"},
       {{"--deb", "-o", "x", "--name", "x1", "--version"}, "option '--version' needs a value"},

@@ -205,6 +205,9 @@ TEST_F(PackTest, RefusalsWriteNothing) {
   const std::string page5 = dir.writeFile("app.5", ".TH APP 5\n");
   const std::string macro = dir.writeFile("macro.config", "desktopname App\n desktopicon  $env(HOME)/app.png\n");
   const std::string mime = dir.writeFile("mime.config", "mimetype text/x-app *.app\n");
+  const std::string gzipped = dir.writeFile("app.1.gz", std::string("\x1f\x8b\x08\0", 4));
+  const std::string notImage = dir.writeFile("notimage.config", "splash notes.txt\n");
+  dir.writeFile("notes.txt", "text\n");
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -250,6 +253,10 @@ TEST_F(PackTest, RefusalsWriteNothing) {
       {deb("--rpm", {}), error + "rpmbuild is not installed: install the Debian package rpm\n", {{"PATH", "/nowhere"}}},
       {deb("--deb", {"--man", page5}), error + "'" + page5 + "' is no manual page of section 1: its .TH line names no "
        "section 1\n"},
+      {deb("--deb", {"--man", gzipped}), error + "'" + gzipped + "' is compressed: give the manual page itself, which "
+       "the package compresses\n"},
+      {deb("--deb", {"--config", notImage}), error + "the splash image '" + dir.file("notes.txt") + "' is no PNG, GIF "
+       "or JPEG image\n"},
       {deb("--deb", {"--config", macro}), error + "'desktopicon $env(HOME)/app.png' of the configuration holds a "
        "macro, which jlauncher-pack does not expand: write out the file it names\n"},
       {deb("--deb", {"--config", mime}), error + "'mimetype text/x-app *.app' of the configuration: give a type, a file "
