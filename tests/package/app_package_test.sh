@@ -107,10 +107,13 @@ fi
 
 # Without a runtime: the Java of the jars' release (8) and what was added;
 # a headless one, as nothing is shown.
-grep -v '^desktop\|^mimetype\|^splash' hello.config > headless.config
+# A relative path would be taken from /usr/bin once installed.
+{ grep -v '^desktop\|^mimetype\|^splash' hello.config; echo "include site.config"; } > headless.config
 "$pack" --deb -o headless.deb --name hello --version 1.2-1 --maintainer "$maintainer" --description 'greets' \
   --config headless.config --depends 'hello-data (>= 1.2)' "$hello" "$companion" 2> err || fail "$(cat err)"
-same "the packer said" "$(packed err)" "jlauncher-pack: warning: the package has no manual page for /usr/bin/hello, \
+same "the packer said" "$(packed err)" "jlauncher-pack: warning: 'include site.config' of the configuration names \
+a path relative to /usr/bin, where the package installs the command; the package does not install what it names
+jlauncher-pack: warning: the package has no manual page for /usr/bin/hello, \
 which Debian's policy asks of every command: give one with --man"
 same "the package without a runtime depends on" "$(dpkg-deb -f headless.deb Depends)" \
   "libc6 (>= $floor)$cxx$zip, default-jre-headless (>= 2:1.8) | java8-runtime-headless, hello-data (>= 1.2)"
