@@ -9,6 +9,8 @@
 #include <cstring>
 #include <map>
 
+#include "host/hmd.h"
+
 namespace {
 
 bool isCategoryChar(char c) {
@@ -43,7 +45,7 @@ bool isUtf8(std::string_view text) {
 bool isPlainText(std::string_view text) { return isUtf8(text) && !hasControl(text); }
 
 // Icons are small; anything larger is no icon, and is not read whole.
-constexpr off_t kMaxIconSize = 4 << 20;
+constexpr std::size_t kMaxIconSize = 4 << 20;
 
 // A string value of a desktop entry: its escapes, and a leading blank kept.
 std::string escapeValue(std::string_view text) {
@@ -79,35 +81,6 @@ std::string escapeXml(std::string_view text) {
     }
   }
   return out;
-}
-
-// The bytes of an icon file: a regular file of at most kMaxIconSize bytes,
-// opened without waiting (a FIFO would block the read forever).
-std::optional<std::string> readIcon(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxIconSize) {
-    error = "cannot read the icon '" + path + "'" +
-            (fd < 0 ? ": " + std::string(std::strerror(errno))
-                    : S_ISREG(info.st_mode) ? ": it is larger than 4 MiB" : ": it is no regular file");
-    if (fd >= 0) close(fd);
-    return std::nullopt;
-  }
-  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  bytes.resize(got);
-  if (bytes.empty()) {
-    error = "cannot read the icon '" + path + "': it is empty";
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 // Where an icon goes in the hicolor theme ("48x48", "scalable") and its
@@ -291,8 +264,12 @@ std::optional<std::vector<DskFile>> dskPlan(const DskApplication& app, bool reco
   }
   std::vector<DskFile> files;
   for (const std::string& icon : app.icons) {
-    std::optional<std::string> bytes = readIcon(icon, error);
-    if (!bytes) return std::nullopt;
+    std::string why;
+    std::optional<std::string> bytes = hmdReadRegularFile(icon, kMaxIconSize, why);
+    if (!bytes) {
+      error = "cannot read the icon '" + icon + "': " + why;
+      return std::nullopt;
+    }
     std::optional<std::pair<std::string, std::string>> place = iconPlace(icon, bytes->substr(0, 4096), error);
     if (!place) return std::nullopt;
     std::string path = "icons/hicolor/" + place->first + "/apps/" + app.id + place->second;

@@ -192,6 +192,11 @@ std::optional<std::string> hmdPrivateDirectory(const std::string& path, bool cre
 int hmdOpenPrivateFile(const std::string& path, int flags, struct stat* info = nullptr);
 /// The whole of a private file of at most limit bytes; none otherwise.
 std::optional<std::string> hmdReadPrivateFile(const std::string& path, std::size_t limit);
+/// The whole of a regular file of at most limit bytes (an image, a manual
+/// page a user names), opened without waiting: a FIFO would block the read
+/// forever. None otherwise, with why: the system's error, "it is no regular
+/// file", "it is larger than N MiB" or "it is empty".
+std::optional<std::string> hmdReadRegularFile(const std::string& path, std::size_t limit, std::string& why);
 /// Creates a new empty file named prefix, a unique part and suffix, for the
 /// user alone, and returns its name; none when it cannot.
 std::optional<std::string> hmdCreatePrivateFile(const std::string& prefix, const std::string& suffix);

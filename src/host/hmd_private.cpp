@@ -395,3 +395,34 @@ bool hmdWritePrivateFile(const std::string& path, const std::string& text) {
   std::string temporary = hmdPrivateFileTemporary(path);
   return hmdWritePrivateFileAt(temporary, path, text);
 }
+
+std::optional<std::string> hmdReadRegularFile(const std::string& path, std::size_t limit, std::string& why) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return std::nullopt;
+  }
+  why.clear();
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    why = "it is no regular file";
+  } else if (static_cast<std::size_t>(info.st_size) > limit) {
+    why = "it is larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  std::string bytes;
+  if (why.empty()) {
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    if (bytes.empty()) why = "it is empty";
+  }
+  close(fd);
+  if (!why.empty()) return std::nullopt;
+  return bytes;
+}

@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kNotSmallFileMsg = "'%s' is %s";
+constexpr const char* kNotSmallFileMsg = "cannot read '%s': %s";
 constexpr const char* kNotImageMsg = "the splash image '%s' is no PNG, GIF or JPEG image";
 constexpr const char* kCompressedManualMsg = "'%s' is compressed: give the manual page itself, which the package compresses";
 constexpr const char* kRelativePathMsg =
@@ -171,36 +171,11 @@ std::pair<std::string, std::string> directive(const std::string& line) {
   return {text.substr(0, space), text.substr(text.find_first_not_of(kBlanks, space))};
 }
 
-// The whole of a regular file of at most limit bytes, opened without
-// waiting (a FIFO would block the read forever); none with error.
-std::optional<std::string> readSmallFile(const std::string& path, off_t limit, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat info;
+// The whole of a regular file of at most limit bytes; none with error.
+std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit, std::string* error) {
   std::string why;
-  if (fd < 0) {
-    why = std::string("unreadable: ") + std::strerror(errno);
-  } else if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    why = "no regular file";
-  } else if (info.st_size > limit) {
-    why = "larger than " + std::to_string(limit >> 20) + " MiB";
-  }
-  std::string bytes;
-  if (why.empty()) {
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-  }
-  if (fd >= 0) close(fd);
-  if (!why.empty()) {
-    fail(error, packFormat(kNotSmallFileMsg, path.c_str(), why.c_str()));
-    return std::nullopt;
-  }
+  std::optional<std::string> bytes = hmdReadRegularFile(path, limit, why);
+  if (!bytes) fail(error, packFormat(kNotSmallFileMsg, path.c_str(), why.c_str()));
   return bytes;
 }
 
@@ -410,7 +385,7 @@ class PackageMaker {
           return fail(&error_, packFormat(kBadSplashNameMsg, value.c_str()));
         }
         splash_ = {local(value), "/usr/share/" + request_.name + "/" + name};
-        std::optional<std::string> image = readSmallFile(splash_.first, off_t{16} << 20, &error_);
+        std::optional<std::string> image = readSmallFile(splash_.first, std::size_t{16} << 20, &error_);
         if (!image) return false;
         static constexpr std::string_view kSignatures[] = {"\x89PNG\r\n\x1a\n", "GIF87a", "GIF89a", "\xff\xd8\xff"};
         if (std::none_of(std::begin(kSignatures), std::end(kSignatures),
@@ -457,7 +432,7 @@ class PackageMaker {
   // section may be quoted, as generators write it).
   bool checkManual() {
     if (request_.man.empty()) return true;
-    std::optional<std::string> page = readSmallFile(request_.man, off_t{1} << 20, &error_);
+    std::optional<std::string> page = readSmallFile(request_.man, std::size_t{1} << 20, &error_);
     if (!page) return false;
     if (page->starts_with("\x1f\x8b")) return fail(&error_, packFormat(kCompressedManualMsg, request_.man.c_str()));
     std::istringstream in(*page);
