@@ -678,10 +678,26 @@ class PackageMaker {
     mode_t mask = umask(0);
     umask(mask);
     bool ok = in && hmdWriteAll(fd, data.data(), data.size()) && fchmod(fd, 0666 & ~mask) == 0;
-    ok = close(fd) == 0 && ok && packRenameFile(temp, request_.output);
+    ok = close(fd) == 0 && ok;
+    // Without --force, a file that appeared meanwhile is not replaced: a
+    // second name fails where one exists.
+    bool appeared = false;
+    if (ok && !request_.force) {
+      ok = link(temp.c_str(), request_.output.c_str()) == 0;
+      appeared = !ok && errno == EEXIST;
+      if (ok) {
+        packRemove(temp);
+      } else if (!appeared) {
+        // A file system without hard links.
+        ok = packRenameFile(temp, request_.output);
+      }
+    } else if (ok) {
+      ok = packRenameFile(temp, request_.output);
+    }
     if (!ok) {
       int saved = errno;
       packRemove(temp);
+      if (appeared) return fail(&error_, packFormat(kOutputExistsMsg, request_.output.c_str()));
       return fail(&error_, packFormat(kCannotWriteMsg, request_.output.c_str(), std::strerror(saved)));
     }
     return true;
