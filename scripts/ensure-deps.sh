@@ -17,11 +17,13 @@ rpm="$dist rpm file"
 # aarch64 ones for the arm64 one, systemd-nspawn to boot systemd for the
 # services, and for splash screens and the desktop application a Java with
 # AWT and the splash library, its fonts, a virtual X display, the tools that
-# take a screenshot of it and the desktop's own tools.
+# take a screenshot of it and the desktop's own tools (xdg-mime reads the
+# MIME database through File::MimeInfo where no desktop runs).
 test="$demo libgtest-dev googletest zip unzip clang libclang-rt-14-dev file dpkg-dev lintian rpm
   maven ant g++-sparc64-linux-gnu libc6-dev-sparc64-cross qemu-user g++-i686-linux-gnu libc6-dev-i386-cross
   g++-aarch64-linux-gnu libc6-dev-arm64-cross systemd-container
-  openjdk-17-jre fonts-dejavu-core xvfb x11-apps imagemagick desktop-file-utils xdg-utils shared-mime-info"
+  openjdk-17-jre fonts-dejavu-core xvfb x11-apps imagemagick desktop-file-utils xdg-utils libfile-mimeinfo-perl
+  shared-mime-info"
 case "${1:-test}" in
   demo) packages=$demo ;;
   deb) packages=$deb ;;
