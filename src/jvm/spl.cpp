@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
+#include <string>
 #include <type_traits>
 
 #include "host/hmd.h"
@@ -85,8 +87,11 @@ SplashScreen splShow(const JavaChoice& java, const std::string& image) {
     return {};
   }
   // The name java.awt.SplashScreen.getImageURL gives the application: the
-  // one it was given, whichever scale is shown.
-  fn.setFileJarName(image.c_str(), nullptr);
+  // one it was given, whichever scale is shown, made absolute here, as the
+  // JVM may run in another directory (cd).
+  char cwd[kPathMax];
+  std::string named = image.starts_with('/') || getcwd(cwd, sizeof cwd) == nullptr ? image : cwd + ("/" + image);
+  fn.setFileJarName(named.c_str(), nullptr);
   ut_tproda("Showing the splash screen %s", file.c_str());
   return {library, fn.close};
 }
