@@ -43,7 +43,10 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 copy=$root/root/jlauncher
 mkdir -p "$copy"
 find "$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
-tar -C "$here" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
+# The build directory in the root stays from run to run: the files are
+# extracted with the time of this run (-m), so that every object built from
+# an earlier copy is older than its source, whatever the source's own time.
+tar -C "$here" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xmf -
 
 # The mounts live in a namespace of this script's own and end with it; the
 # command inside gets neither CAP_SYS_ADMIN (dropped from the bounding and
