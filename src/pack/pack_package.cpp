@@ -123,7 +123,7 @@ constexpr const char* kControl =
 
 // The RPM build does nothing but copy the staged tree: a strip or a debug
 // package would cut the archive off the command.
-constexpr const char* kSpec =
+constexpr const char* kRpmRecipe =
     "%%global __os_install_post %%{nil}\n"
     "%%global debug_package %%{nil}\n"
     "%%global _build_id_links none\n"
@@ -630,7 +630,7 @@ class PackageMaker {
       release = version.substr(dash + 1);
       version.erase(dash);
     }
-    // rpm expands macros everywhere in a spec: each '%' of the given text
+    // rpm expands macros everywhere in its build recipe: each '%' of the given text
     // is written twice to stay one.
     auto literal = [](std::string text) {
       for (std::size_t at = 0; (at = text.find('%', at)) != std::string::npos; at += 2) text.insert(at, "%");
@@ -642,10 +642,10 @@ class PackageMaker {
     std::string files = command_ + "\n";
     for (const std::string& file : files_) files += file + "\n";
     for (const std::string& dir : ownDirs_) files += "%dir " + dir + "\n";
-    std::string spec = work + "/" + request_.name + ".spec";
+    std::string recipe = work + "/" + request_.name + ".rpmbuild";
     std::string topdir = work + "/rpm";
-    if (!writeFile(spec,
-                   packFormat(kSpec, request_.name.c_str(), version.c_str(), release.c_str(),
+    if (!writeFile(recipe,
+                   packFormat(kRpmRecipe, request_.name.c_str(), version.c_str(), release.c_str(),
                               literal(request_.description).c_str(), requires_.c_str(), request_.name.c_str(),
                               literal(shellQuoted(root_)).c_str(), files.c_str()),
                    0644)) {
@@ -655,7 +655,7 @@ class PackageMaker {
     // removed by it: it runs them by a path it does not quote.
     if (!makeDir(topdir)) return false;
     if (!packRunTool({tools_[kRpmbuild.name], "-bb", "--nodeps", "--quiet", "--target", arch_->rpm, "--define",
-                      "_topdir " + topdir, spec},
+                      "_topdir " + topdir, recipe},
                      workDir_, -1, nullptr, &error_)) {
       return false;
     }
